@@ -1,0 +1,50 @@
+// The per-user settings file: "unit", "lang" and the remembered sign-in
+// "e", "p", "t". It lives in ConfigFolder() as "settings.json", is written
+// atomically (temporary file, then rename) with mode 0600 because it holds a
+// password and a token, and falls back to defaults when it is missing,
+// unreadable, corrupt or of the wrong types.
+#pragma once
+
+#include <string>
+
+struct StoredSettings {
+    int unit = 0;   // 0 metric, 1 imperial
+    int lang = 0;   // 1 = "CHT", anything else = "ENG"
+    std::string e, p, t;
+};
+
+class SettingsStore {
+public:
+    // `path` of the settings file; the default is ConfigFolder()/settings.json.
+    explicit SettingsStore(std::string path = DefaultPath());
+    static std::string DefaultPath();
+
+    // Reads the file. A missing file is created (empty object) so that it
+    // exists afterwards; any defect gives the defaults.
+    StoredSettings Load() const;
+    // Replaces the file with `s`. Returns false when it could not be written.
+    bool Save(const StoredSettings& s) const;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Start-up: loads "unit" and "lang" into AppState (language "CHT" for lang 1,
+// else "ENG").
+void LoadSettings();
+
+// The Settings dialog's "save": `lang_value` is the value of "langauge",
+// `unit_i_value` that of "unit_i". Returns 0 nothing changed, 1 language
+// changed, 2 unit changed, 3 both; when non-zero, AppState and the file are
+// updated (remembered sign-in kept). Writes nothing when 0.
+int ApplySettingsSave(const std::string& lang_value, const std::string& unit_i_value);
+
+// Index of AppState.language: 1 for "CHT", 0 otherwise.
+int LanguageIndex();
+
+// The remembered sign-in, read into / written from AppState.email,
+// AppState.password and AppState.token.
+void LoadRememberedSignIn();
+bool SaveRememberedSignIn();

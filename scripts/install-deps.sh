@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs every Debian package the program, its testbed and its tests need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  build-essential cmake pkg-config git ca-certificates \
+  libboost-dev libboost-thread-dev libboost-system-dev \
+  libjsoncpp-dev libtinyxml-dev libcurl4-openssl-dev \
+  libwebkit2gtk-4.1-dev libgtk-3-dev \
+  libssl-dev libsqlite3-dev libcpp-httplib-dev openssl \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  xvfb xauth libxtst-dev x11-utils \
+  fonts-noto-cjk fonts-dejavu-core \
+  python3 >/dev/null
