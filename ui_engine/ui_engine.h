@@ -1,0 +1,112 @@
+// The HTML UI engine: process set-up, UI-thread dispatch, DPI and the window
+// registry. Windows live in host_window.h, element handles in element.h, the
+// automation channel in automation.h.
+//
+// Threading: everything here runs on the UI thread (the thread that called
+// InitEngine) unless the comment says "any thread".
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace ui {
+
+class HostWindow;
+
+// Identifies a host window for its whole life; never reused within a process.
+// 0 is "no window".
+using WindowId = uint64_t;
+
+// Brings up GTK (gtk_init), the one shared web context and its "app" URI
+// scheme. `program_dir` is the folder the scheme serves (normally ProgramDir());
+// pages, frames and script pages under it are one origin:
+//   app://local/<path relative to program_dir>   e.g. app://local/ENG/main.htm
+// Sets WEBKIT_DISABLE_COMPOSITING_MODE=1 unless the environment already sets it
+// (saves memory per web process). Pre-creates one hidden dialog window so the
+// first dialog shows fast. Safe to call again: later calls only return true.
+// Returns false when no display can be opened.
+bool InitEngine(const std::string& program_dir);
+
+// True once InitEngine succeeded.
+bool EngineReady();
+
+// The folder served under app://local/ (as given to InitEngine).
+const std::string& ServedDir();
+
+// The app:// URL of a file under the served folder, given its full path
+// ("/opt/x/ENG/main.htm" -> "app://local/ENG/main.htm"; path segments are
+// percent-encoded). A path outside the served folder gives a file:// URL,
+// which is not same-origin with the pages.
+std::string PageUrl(const std::string& full_path);
+
+// ---------------------------------------------------------------------------
+// UI-thread dispatch.
+
+// True on the thread that called InitEngine. Any thread.
+bool IsUiThread();
+
+// Runs `fn` later on the UI thread. Any thread. Closures run in posting order,
+// one at a time, interleaved in order with page events and window messages.
+// While the UI thread waits in a synchronous read (see Element), posted work is
+// held back and runs after the outermost read returns.
+void PostToUi(std::function<void()> fn);
+
+// Runs `fn` on the UI thread and waits for its result. Any thread; on the UI
+// thread it simply calls `fn`. Must not be called from a worker while the UI
+// thread waits for that worker (join), or both wait forever.
+template <class F>
+auto RunOnUiAndWait(F&& fn) -> decltype(fn()) {
+    using R = decltype(fn());
+    if (IsUiThread()) return fn();
+    auto task = std::make_shared<std::packaged_task<R()>>(std::forward<F>(fn));
+    std::future<R> result = task->get_future();
+    PostToUi([task] { (*task)(); });
+    return result.get();
+}
+
+// Posts a private message (2024-2029, 3024, ...) to the window `id`. Any thread.
+// Delivered later on the UI thread, in posting order, to that window's message
+// handler; dropped when the window is gone by then.
+void PostWindowMessage(WindowId id, uint32_t msg, intptr_t wparam, intptr_t lparam);
+
+// Runs the GLib main loop (nested if need be) until `done()` is true or
+// `timeout_ms` passed (-1: no limit). Returns done(). For the process's main
+// loop and for tests; page events and posted work are delivered meanwhile.
+bool RunLoopUntil(const std::function<bool()>& done, int timeout_ms = -1);
+
+// ---------------------------------------------------------------------------
+// DPI.
+
+// Sets AppState.dpi_scale_x/_y from the screen's resolution / 96 (single
+// precision). Falls back to the size in millimetres, then to 1.0.
+void ComputeDpiScale();
+
+// ---------------------------------------------------------------------------
+// Window registry: every live host window, under a mutex.
+
+struct WindowInfo {
+    WindowId id = 0;
+    std::string page_file;  // file name of the loaded page, e.g. "main.htm"; "" before a load
+    std::string page_path;  // full path of the loaded page
+    bool modal = false;     // a dialog currently running its modal loop
+    bool visible = false;
+};
+
+// Snapshot of the registry, oldest window first. Any thread.
+std::vector<WindowInfo> ListWindows();
+
+// The live window with this id, or nullptr. UI thread only (the pointer is only
+// valid until the window object is destroyed).
+HostWindow* FindWindow(WindowId id);
+
+// The window a user would be acting in: the innermost running modal dialog,
+// else the most recently shown visible window, else nullptr. UI thread.
+HostWindow* ActiveWindow();
+
+}  // namespace ui
