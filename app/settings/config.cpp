@@ -1,0 +1,65 @@
+#include "app/settings/config.h"
+
+#include "app/json_safe.h"
+#include "app/settings/paths.h"
+
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+std::mutex& ConfigMutex() {
+    static std::mutex m;
+    return m;
+}
+
+Config& Stored() {
+    static Config config;
+    return config;
+}
+
+bool& Loaded() {
+    static bool loaded = false;
+    return loaded;
+}
+
+// The file's value when it is a non-empty string, then the environment's
+// when it is set and non-empty.
+void Take(std::string& field, const Json::Value& root, const char* key, const char* env) {
+    std::string v = json_safe::String(root, key);
+    if (!v.empty()) field = v;
+    const char* e = std::getenv(env);
+    if (e != nullptr && e[0] != '\0') field = e;
+}
+
+Config ReadConfig() {
+    Config c;
+    Json::Value root;
+    std::string folder = ConfigFolder();
+    if (!folder.empty()) json_safe::Parse(ReadWholeFile(folder + "/config.json"), root);
+    Take(c.cloud_host, root, "cloud_host", "VORTA_CLOUD_HOST");
+    Take(c.ca_file, root, "ca_file", "VORTA_CA_FILE");
+    Take(c.device_port, root, "device_port", "VORTA_DEVICE_PORT");
+    Take(c.facebook_auth_url, root, "facebook_auth_url", "VORTA_FACEBOOK_AUTH_URL");
+    Take(c.facebook_graph_url, root, "facebook_graph_url", "VORTA_FACEBOOK_GRAPH_URL");
+    Take(c.facebook_client_id, root, "facebook_client_id", "VORTA_FACEBOOK_CLIENT_ID");
+    return c;
+}
+
+}  // namespace
+
+const Config& GetConfig() {
+    std::lock_guard<std::mutex> lock(ConfigMutex());
+    if (!Loaded()) {
+        Stored() = ReadConfig();
+        Loaded() = true;
+    }
+    return Stored();
+}
+
+void ReloadConfig() {
+    Config fresh = ReadConfig();
+    std::lock_guard<std::mutex> lock(ConfigMutex());
+    Stored() = fresh;
+    Loaded() = true;
+}

@@ -1,0 +1,32 @@
+#include "app/settings/lang_table.h"
+
+#include "app/app_state.h"
+#include "app/json_safe.h"
+#include "app/settings/paths.h"
+
+namespace {
+// Written once at start-up on the UI thread, then only read (also by worker
+// threads): json_safe::Member never inserts, so concurrent reads are safe.
+Json::Value& Table() {
+    static Json::Value table(Json::objectValue);
+    return table;
+}
+}  // namespace
+
+bool LoadLangTable(const std::string& path) {
+    AppState.language.clear();
+    Json::Value parsed;
+    bool ok = json_safe::Parse(ReadWholeFile(path), parsed) && parsed.isObject();
+    Table() = ok ? parsed : Json::Value(Json::objectValue);
+    AppState.language = "ENG";
+    return ok;
+}
+
+std::string GetLangText(const std::string& key) {
+    return GetLangTextIn(key, AppState.language);
+}
+
+std::string GetLangTextIn(const std::string& key, const std::string& language) {
+    const Json::Value& entry = json_safe::Member(Table(), key.c_str());
+    return json_safe::String(entry, language.c_str());
+}

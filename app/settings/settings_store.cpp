@@ -1,0 +1,174 @@
+#include "app/settings/settings_store.h"
+
+#include "app/app_state.h"
+#include "app/json_safe.h"
+#include "app/settings/paths.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <utility>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char kFileName[] = "settings.json";
+
+enum class ReadResult { kMissing, kDefective, kOk };
+
+// Reads and parses the file without creating it. Values of the wrong type
+// read as their defaults one by one; a file that is not a JSON object gives
+// all defaults.
+ReadResult ReadSettings(const std::string& path, StoredSettings& out) {
+    out = StoredSettings();
+    if (path.empty()) return ReadResult::kDefective;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kDefective;
+    Json::Value root;
+    if (!json_safe::Parse(ReadWholeFile(path), root) || !root.isObject()) return ReadResult::kDefective;
+    out.unit = json_safe::Int(root, "unit");
+    out.lang = json_safe::Int(root, "lang");
+    out.e = json_safe::String(root, "e");
+    out.p = json_safe::String(root, "p");
+    out.t = json_safe::String(root, "t");
+    return ReadResult::kOk;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Replaces `path` with `data` so that a reader sees either the old or the new
+// file, never a partial one. The temporary file is created 0600 by mkstemp,
+// so the password is never readable by others, not even for a moment.
+bool WriteFileAtomic(const std::string& path, const std::string& data) {
+    if (path.empty()) return false;
+    std::string tmp = path + ".XXXXXX";
+    int fd = ::mkstemp(&tmp[0]);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    size_t slash = path.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+// Decimal text to integer the way the page's number is read: leading blanks,
+// an optional sign, then the leading digits; no digits give 0. Saturates
+// instead of overflowing.
+int LeadingInt(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > INT_MAX) {
+            value = static_cast<long long>(INT_MAX) + 1;
+            break;
+        }
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
+
+std::string SettingsStore::DefaultPath() {
+    std::string folder = ConfigFolder();
+    return folder.empty() ? std::string() : folder + "/" + kFileName;
+}
+
+StoredSettings SettingsStore::Load() const {
+    StoredSettings s;
+    if (ReadSettings(path_, s) == ReadResult::kMissing) WriteFileAtomic(path_, "{}\n");
+    return s;
+}
+
+bool SettingsStore::Save(const StoredSettings& s) const {
+    Json::Value root(Json::objectValue);
+    root["unit"] = s.unit;
+    root["lang"] = s.lang;
+    root["e"] = s.e;
+    root["p"] = s.p;
+    root["t"] = s.t;
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "  ";
+    return WriteFileAtomic(path_, Json::writeString(builder, root) + "\n");
+}
+
+void LoadSettings() {
+    StoredSettings s = SettingsStore().Load();
+    // Only 0 and 1 are unit systems; anything else would make some figures
+    // metric and others imperial, so it reads as metric.
+    AppState.unit = s.unit == 1 ? 1 : 0;
+    AppState.language = s.lang == 1 ? "CHT" : "ENG";
+}
+
+int LanguageIndex() {
+    return AppState.language == "CHT" ? 1 : 0;
+}
+
+int ApplySettingsSave(const std::string& lang_value, const std::string& unit_i_value) {
+    int lang = LeadingInt(lang_value);
+    int result = lang != LanguageIndex() ? 1 : 0;
+    int32_t unit = unit_i_value == "1" ? 1 : 0;
+    if (unit != AppState.unit) result += 2;
+    if (result == 0) return 0;
+
+    AppState.language = lang == 1 ? "CHT" : "ENG";
+    AppState.unit = unit;
+    SettingsStore store;
+    StoredSettings s;
+    ReadSettings(store.path(), s);  // keeps the remembered sign-in
+    s.lang = lang;
+    s.unit = unit;
+    store.Save(s);  // a failed write is not reported; the new settings hold for this run
+    return result;
+}
+
+void LoadRememberedSignIn() {
+    StoredSettings s = SettingsStore().Load();
+    AppState.email = s.e;
+    AppState.password = s.p;
+    AppState.token = s.t;
+}
+
+bool SaveRememberedSignIn() {
+    SettingsStore store;
+    StoredSettings s;
+    ReadSettings(store.path(), s);  // keeps "unit" and "lang"
+    s.e = AppState.email;
+    s.p = AppState.password;
+    s.t = AppState.token;
+    return store.Save(s);
+}
