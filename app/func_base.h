@@ -11,26 +11,27 @@
 
 #include "app/ui_types.h"
 
-// Behaviour event codes delivered to on_event.
-enum : uint32_t {
-    kEventClick = 0,         // button click (button, input button, .btnctrl)
-    kEventSelectChange = 5,  // a <select> changed
-};
+// Behaviour event codes delivered to on_event (the engine's BUTTON_CLICK and
+// SELECT_SELECTION_CHANGED).
+constexpr uint32_t kEventClick = ui::BUTTON_CLICK;               // 0: button click
+constexpr uint32_t kEventSelectChange = ui::SELECT_SELECTION_CHANGED;  // 5: <select> changed
 
 class func_base {
 public:
     virtual ~func_base() = default;
 
-    // Slot 0: the host's page has loaded; called before any event. Derived
-    // classes store the window first (call func_base::on_init) and then do
-    // their own set-up.
+    // Slot 0: the host's page has loaded; called before any event. `window`
+    // is the id of the window showing the page (use it with ui::FindById,
+    // ui::FindInFrame, ui::PostWindowMessage). Derived classes store it first
+    // (call func_base::on_init) and then do their own set-up.
     virtual void on_init(WindowHandle window) { window_ = window; }
     // Slot 1: teardown; release what on_init acquired.
     virtual void on_release() {}
     // Slot 2: never called by the shell.
     virtual void reserved() {}
     // Slot 3: one behaviour event of the page. `element` is the element the
-    // handler belongs to, `params` carries the code and the target.
+    // handler belongs to (the page root); `params` carries the code
+    // (params.cmd), the target (params.target) and its id (params.target_id).
     virtual void on_event(const ElementHandle& element, const EventParams& params) = 0;
 
     WindowHandle window() const { return window_; }
