@@ -1,0 +1,4 @@
+#include "sync/upload_func.h"
+
+void UploadFunc::on_event(const ElementHandle&, const EventParams&) {}
+
