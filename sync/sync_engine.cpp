@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/json_safe.h"
-#include "sync/sync_paths.h"
+#include "cloud/cloud_api.h"
 
 namespace vorta_sync {
 
@@ -43,7 +43,7 @@ SyncEngine::SyncEngine(SyncDevice& device, SyncCloud& cloud, ProgressSink& sink,
       sink_(sink),
       identity_(std::move(identity)),
       timing_(timing),
-      firmware_number_(FirmwareNumber(identity_.firmware_version_text)) {}
+      firmware_number_(FirmwareVersionNumber(identity_.firmware_version_text)) {}
 
 void SyncEngine::Fail(const std::string& key) {
     failure_key_ = key;
@@ -70,7 +70,7 @@ SyncResult SyncEngine::Run() {
             result = SyncResult::kCancelled;
         } else {
             sink_.set_status("PREPARING_UPLOAD");
-            std::string a = cloud_.request("GET", HeaderInfoPath(identity_.model, firmware_number_), nullptr, 0,
+            std::string a = cloud_.request("GET", UrlHeaderInfo(identity_.model, firmware_number_), nullptr, 0,
                                            identity_.auth_header);
             std::string b, c;
             Step step = CheckAnswer(a, true) ? Step::kOk : Step::kFailed;
@@ -160,7 +160,7 @@ Step SyncEngine::RunItem(const SyncItem& item, std::string& answer) {
     if (step != Step::kOk) return step;
     if (Cancelled()) return Step::kCancelled;
     sink_.set_status("UPLOAING_LOG");
-    answer = cloud_.request("POST", DevicePostPath(item.command, identity_.model, item.cb_send, firmware_number_),
+    answer = cloud_.request("POST", UrlDeviceCommand(item.command, identity_.model, item.cb_send, firmware_number_),
                             buffer.data(), static_cast<uint32_t>(cb_send), identity_.auth_header);
     return Step::kOk;
 }

@@ -4,7 +4,6 @@
 
 #include "sync/show_counters.h"
 #include "sync/sync_engine.h"
-#include "sync/sync_paths.h"
 #include "tests/sync/sync_fakes.h"
 
 using namespace vorta_sync;
@@ -227,13 +226,4 @@ TEST(ShowCounters, ZeroOrShortTotals) {
     c.byte_total = 2000000000;
     c.bytes_done = 1999999999;  // would wrap in 32 bits
     EXPECT_EQ(CounterPercent(c), 99);
-}
-
-TEST(SyncPaths, FirmwareNumberAndPostForms) {
-    EXPECT_EQ(FirmwareNumber("1.025"), 1025);
-    EXPECT_EQ(FirmwareNumber("0.000"), 0);
-    EXPECT_EQ(FirmwareNumber("2.1"), 21);
-    EXPECT_EQ(FirmwareNumber("1.0x5"), 10);
-    EXPECT_EQ(FirmwareNumber(""), 0);
-    EXPECT_EQ(DevicePostPath("addDivelogsX", "K7", 1, 2), "api/v1/devices/addDivelogsX?model=K7&length=1&firmware_version=2");
 }

@@ -1,0 +1,63 @@
+#include "account/email_sign_in.h"
+
+#include "app/json_safe.h"
+#include "cloud/cloud_api.h"
+#include "cloud/http_post.h"
+
+namespace vorta_account {
+
+std::string SignInBody(const std::string& email, const std::string& password) {
+    return "email=" + url_encode(email) + "&password=" + url_encode(password);
+}
+
+std::string ClassifySignInAnswer(const std::string& body, SessionFields& out) {
+    Json::Value response;
+    switch (check_envelope(body, &response)) {
+    case EnvelopeResult::NotConnected:
+        return "HOST_NOT_CONN";
+    case EnvelopeResult::HostError:
+        return "HOST_ERROR";
+    case EnvelopeResult::DataError:
+        return "EMAIL_PWD_ERROR";
+    case EnvelopeResult::Success:
+        break;
+    }
+    const Json::Value& user = json_safe::Member(response, "user");
+    out.user_id = json_safe::String(user, "user_id");
+    out.token = json_safe::String(response, "token");
+    out.user_name = json_safe::String(user, "user_name");
+    out.profile_image_path = json_safe::String(user, "profile_image_path");
+    return "";
+}
+
+SignInResult EmailSignIn(const std::string& email, const std::string& password, SignInCloud& cloud,
+                         AppStateRecord& state, const std::function<bool()>& remember) {
+    SignInResult result;
+    state.email = email;
+    state.password = password;
+    if (email.empty()) {
+        result.message_key = "ENTER_EMAIL";
+        return result;
+    }
+    if (password.empty()) {
+        result.message_key = "ENTER_PASSWORD";
+        return result;
+    }
+    if (!cloud.connect()) {
+        result.message_key = "NO_INTERNET";
+        return result;
+    }
+    SessionFields session;
+    result.message_key = ClassifySignInAnswer(cloud.post_login(SignInBody(email, password)), session);
+    if (!result.message_key.empty()) return result;
+
+    state.user_id = session.user_id;
+    state.token = session.token;
+    state.user_name = session.user_name;
+    state.profile_image_path = session.profile_image_path;
+    if (remember) remember();
+    result.signed_in = true;
+    return result;
+}
+
+}  // namespace vorta_account
