@@ -1,0 +1,307 @@
+#include "cloud/http_post.h"
+
+#include "app/app_state.h"
+#include "cloud/cloud_config.h"
+
+#include <curl/curl.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr const char* kAgent = "InetURL/1.0";
+// The body is taken in reads of this size; a zero byte ends what a read adds.
+constexpr std::size_t kReadChunk = 1024;
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Options shared by requests and downloads. Certificate checking is always on.
+void ApplyTransport(CURL* h, const HttpOptions& o) {
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, kAgent);
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, o.connect_timeout_ms);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    // An extra CA file replaces curl's default bundle; the hashed system CA
+    // directory stays in use beside it, so both are trusted.
+    if (!o.ca_file.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, o.ca_file.c_str());
+    if (!o.ca_dir.empty()) curl_easy_setopt(h, CURLOPT_CAPATH, o.ca_dir.c_str());
+    if (o.stall_seconds > 0) {
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, o.stall_min_bytes_per_s > 0 ? o.stall_min_bytes_per_s : 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, o.stall_seconds);
+    }
+    if (o.total_timeout_ms > 0) curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, o.total_timeout_ms);
+}
+
+// Collects a response body in the shape of 1024-byte reads: within each read
+// the bytes after the first zero byte are dropped; the next read starts
+// afresh. Counts every received byte against the size limit.
+struct BodySink {
+    std::string text;
+    std::size_t received = 0;
+    std::size_t limit = 0;
+    std::size_t chunk_pos = 0;   // offset inside the current 1024-byte read
+    bool chunk_cut = false;      // a zero byte was seen in the current read
+    bool over_limit = false;
+
+    static size_t Write(char* data, size_t size, size_t count, void* user) {
+        auto* self = static_cast<BodySink*>(user);
+        const size_t total = size * count;
+        if (total > self->limit - self->received) {
+            self->over_limit = true;
+            return 0;  // makes curl abandon the transfer
+        }
+        self->received += total;
+        size_t left = total;
+        while (left > 0) {
+            const size_t take = std::min(left, kReadChunk - self->chunk_pos);
+            if (!self->chunk_cut) {
+                const void* zero = std::memchr(data, 0, take);
+                const size_t keep = zero ? static_cast<size_t>(static_cast<const char*>(zero) - data) : take;
+                self->text.append(data, keep);
+                if (zero) self->chunk_cut = true;
+            }
+            data += take;
+            left -= take;
+            self->chunk_pos += take;
+            if (self->chunk_pos == kReadChunk) {
+                self->chunk_pos = 0;
+                self->chunk_cut = false;
+            }
+        }
+        return total;
+    }
+};
+
+bool UsableHost(const std::string& host) {
+    if (host.empty() || host.size() > 253 + 2) return false;
+    for (unsigned char c : host) {
+        if (c <= 0x20 || c == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\') return false;
+    }
+    return true;
+}
+
+bool UsableVerb(const std::string& verb) {
+    if (verb.empty() || verb.size() > 16) return false;
+    for (char c : verb) {
+        if (c < 'A' || c > 'Z') return false;
+    }
+    return true;
+}
+
+struct HeaderList {
+    curl_slist* list = nullptr;
+    ~HeaderList() { curl_slist_free_all(list); }
+    void Add(const std::string& line) {
+        if (curl_slist* next = curl_slist_append(list, line.c_str())) list = next;
+    }
+};
+
+// Splits a header block ("Name: value\r\n...\r\n\r\n") into its lines.
+void AddHeaderBlock(HeaderList& out, const std::string& block) {
+    size_t start = 0;
+    while (start < block.size()) {
+        size_t end = block.find('\n', start);
+        if (end == std::string::npos) end = block.size();
+        std::string line = block.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        // A stray zero byte would end the line early inside curl; drop such lines.
+        if (!line.empty() && line.find('\0') == std::string::npos && line.find('\r') == std::string::npos)
+            out.Add(line);
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+HttpOptions HttpOptions::FromConfig() {
+    HttpOptions o;
+    o.ca_file = CloudCaFile();
+    return o;
+}
+
+HttpPost::HttpPost() : HttpPost(HttpOptions::FromConfig()) {}
+
+HttpPost::HttpPost(const HttpOptions& options) : options_(options) {}
+
+HttpPost::~HttpPost() {
+    if (curl_) curl_easy_cleanup(static_cast<CURL*>(curl_));  // closes the kept connection
+    curl_ = nullptr;
+}
+
+bool HttpPost::connect(const std::string& host, int port) {
+    if (!UsableHost(host) || port <= 0 || port > 65535) return false;
+    GlobalInit();
+    if (!curl_) {
+        curl_ = curl_easy_init();
+        if (!curl_) return false;
+    }
+    // A bare IPv6 address needs brackets inside a URL.
+    const bool ipv6 = host.find(':') != std::string::npos && host.front() != '[';
+    base_url_ = "https://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port) + "/";
+    return true;
+}
+
+std::string HttpPost::request(const void* body, uint32_t len, int is_json, const std::string& verb,
+                              const std::string& path, const std::string& headers) {
+    if (!curl_ || !UsableVerb(verb)) return std::string();
+    CURL* h = static_cast<CURL*>(curl_);
+    // Reset forgets the previous request's options but keeps the open
+    // connection and the TLS session.
+    curl_easy_reset(h);
+    ApplyTransport(h, options_);
+    const std::string url = base_url_ + path;
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
+
+    HeaderList list;
+    list.Add(is_json ? "Content-Type: application/json" : "Content-Type: application/x-www-form-urlencoded");
+    list.Add("accept: application/json");
+    list.Add("Expect:");  // send the body at once, no 100-continue round trip
+    AddHeaderBlock(list, headers);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.list);
+
+    const char* data = static_cast<const char*>(body);
+    const curl_off_t size = data ? static_cast<curl_off_t>(len) : 0;
+    if (verb == "GET" && size == 0) {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    } else {
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, size > 0 ? data : "");
+        if (verb != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb.c_str());
+    }
+
+    BodySink sink;
+    sink.limit = options_.max_body_bytes;
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &BodySink::Write);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+
+    const CURLcode rc = curl_easy_perform(h);
+    // The header list dies with this call; the handle must not keep it.
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    if (sink.over_limit) return std::string();
+    // A failure mid-body returns what was read so far (it normally fails to
+    // parse); a failure before any body byte returns the empty string.
+    if (rc != CURLE_OK && sink.received == 0) return std::string();
+    return std::move(sink.text);
+}
+
+std::string make_bearer_header() {
+    return "Authorization: Bearer " + AppState.token + "\r\n\r\n";
+}
+
+std::string url_encode(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (unsigned char c : text) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                           c == '-' || c == '_' || c == '.' || c == '~';
+        if (plain) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+struct FileSink {
+    int fd = -1;
+    std::uint64_t written = 0;
+    std::uint64_t limit = 0;
+    bool failed = false;
+
+    static size_t Write(char* data, size_t size, size_t count, void* user) {
+        auto* self = static_cast<FileSink*>(user);
+        const size_t total = size * count;
+        if (total > self->limit - self->written) {
+            self->failed = true;
+            return 0;
+        }
+        size_t done = 0;
+        while (done < total) {
+            const ssize_t n = ::write(self->fd, data + done, total - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                self->failed = true;
+                return 0;
+            }
+            done += static_cast<size_t>(n);
+        }
+        self->written += total;
+        return total;
+    }
+};
+
+// Creates a new file beside `path` for the download; the name is unique.
+int OpenTempBeside(const std::string& path, std::string& temp) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool download_to_file(const std::string& url, const std::string& path) {
+    return download_to_file(url, path, HttpOptions::FromConfig());
+}
+
+bool download_to_file(const std::string& url, const std::string& path, const HttpOptions& options) {
+    if (url.empty() || path.empty()) return false;
+    GlobalInit();
+    CURL* h = curl_easy_init();
+    if (!h) return false;
+
+    std::string temp;
+    FileSink sink;
+    sink.limit = options.max_download_bytes;
+    sink.fd = OpenTempBeside(path, temp);
+    if (sink.fd < 0) {
+        curl_easy_cleanup(h);
+        return false;
+    }
+
+    ApplyTransport(h, options);
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    // Only web schemes: a URL named by a downloaded manifest must not reach
+    // local files or other protocols, neither directly nor by a redirect.
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &FileSink::Write);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+
+    const CURLcode rc = curl_easy_perform(h);
+    curl_easy_cleanup(h);
+
+    bool ok = rc == CURLE_OK && !sink.failed;
+    if (ok && ::fsync(sink.fd) != 0) ok = false;
+    if (::close(sink.fd) != 0) ok = false;
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}

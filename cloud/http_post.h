@@ -1,0 +1,91 @@
+// HTTPS requests to the cloud service and whole-file downloads, on libcurl.
+//
+// One HttpPost keeps one curl handle, and with it one TLS connection, for its
+// whole life: requests after the first reuse the connection while the server
+// keeps it open. Requests are synchronous and blocking; an object belongs to
+// one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Transport settings of a request or download. Defaults come from the
+// program's configuration (extra CA file); tests tighten the limits.
+struct HttpOptions {
+    // Extra CA bundle (PEM) trusted besides the system CAs; empty for none.
+    std::string ca_file;
+    // Hashed directory of the system CAs, kept when ca_file is set.
+    std::string ca_dir = "/etc/ssl/certs";
+    // Time allowed to connect, TLS handshake included.
+    long connect_timeout_ms = 5000;
+    // A transfer that moves less than stall_min_bytes_per_s for stall_seconds
+    // is abandoned, so a silent server cannot block a page or a worker.
+    long stall_seconds = 30;
+    long stall_min_bytes_per_s = 1;
+    // Upper bound on one whole transfer; 0 for none.
+    long total_timeout_ms = 180000;
+    // Largest accepted response body; a larger one fails the request.
+    std::size_t max_body_bytes = std::size_t(64) << 20;
+    // Largest accepted download (update files go to disk, not memory).
+    std::uint64_t max_download_bytes = std::uint64_t(1) << 30;
+
+    // The defaults with the configured CA file.
+    static HttpOptions FromConfig();
+};
+
+// Extra header lines and content type go with every request; the HTTP status
+// is not examined: the caller judges the body (see cloud_api.h).
+class HttpPost {
+public:
+    HttpPost();
+    explicit HttpPost(const HttpOptions& options);
+    virtual ~HttpPost();
+
+    HttpPost(const HttpPost&) = delete;
+    HttpPost& operator=(const HttpPost&) = delete;
+
+    // Prepares requests to https://host:port/. Returns false when no
+    // transfer handle can be made or the host or port is unusable. No
+    // network traffic happens here: an unreachable host shows as empty
+    // answers from request().
+    bool connect(const std::string& host, int port);
+
+    // Sends one request and returns the response body, or an empty string
+    // when the request could not be sent (not connected, unreachable host,
+    // TLS failure, time-out before an answer, body over the size limit).
+    //  body, len  bytes to send, or null/0 for none (binary-safe)
+    //  is_json    non-zero: "Content-Type: application/json", else the form type
+    //  verb       "GET", "POST" or "PATCH"
+    //  path       relative object name with query, no leading slash
+    //  headers    empty or a header block such as make_bearer_header()
+    // The body is gathered in 1024-byte reads; a zero byte ends what a read
+    // contributes (the answer is text), later reads still count. When the
+    // connection fails mid-body, the text read so far is returned.
+    std::string request(const void* body, uint32_t len, int is_json, const std::string& verb,
+                        const std::string& path, const std::string& headers);
+
+    bool connected() const { return curl_ != nullptr; }
+    const HttpOptions& options() const { return options_; }
+
+private:
+    HttpOptions options_;
+    void* curl_ = nullptr;  // CURL*, the one transfer handle (and its connection)
+    std::string base_url_;  // "https://host:port/"
+};
+
+// "Authorization: Bearer <AppState.token>\r\n\r\n": the header block of every
+// authenticated request. The block ends with an empty line.
+std::string make_bearer_header();
+
+// Percent-encodes every byte except ASCII letters, digits and "-_.~"
+// ("%20" for a space, "%E3" for the byte 0xE3).
+std::string url_encode(const std::string& text);
+
+// Fetches an absolute http(s) URL into a file, binary-safe, without any
+// authorization header. The body goes to a temporary file beside `path`
+// that replaces `path` only when the whole transfer succeeded, so a failed
+// download leaves an existing file as it was. Returns false on any
+// transport or file failure; the HTTP status is not examined.
+bool download_to_file(const std::string& url, const std::string& path);
+bool download_to_file(const std::string& url, const std::string& path, const HttpOptions& options);
