@@ -1,0 +1,273 @@
+// Sequential requests on one HttpPost: how many TLS handshakes the server
+// sees, and how much time the client adds to each request beyond what the
+// server and the transport take.
+//
+// The server is the cloud emulator when its program is built (handshakes
+// counted by the emulator), else an HTTPS server inside this program. The
+// transport baseline is a bare OpenSSL client sending the same request on one
+// kept connection; the client's overhead is its median time per request minus
+// the baseline's median.
+#include "cloud/http_post.h"
+#include "tests/cloud/tls_test_server.h"
+
+#include <json/json.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <arpa/inet.h>
+#include <openssl/ssl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kRequests = 100;
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// One kept TLS connection written and read by hand: the time the server and
+// the transport need for a request, without an HTTP library on this side.
+class RawClient {
+public:
+    bool Connect(const std::string& host, int port, const std::string& ca) {
+        host_ = host;
+        port_ = port;
+        ctx_ = SSL_CTX_new(TLS_client_method());
+        if (!ctx_ || SSL_CTX_load_verify_locations(ctx_, ca.c_str(), nullptr) != 1) return false;
+        SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, host.c_str(), &addr.sin_addr);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+        int one = 1;
+        setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ssl_ = SSL_new(ctx_);
+        SSL_set_fd(ssl_, fd_);
+        return SSL_connect(ssl_) == 1;
+    }
+    ~RawClient() {
+        if (ssl_) SSL_free(ssl_);
+        if (fd_ >= 0) ::close(fd_);
+        if (ctx_) SSL_CTX_free(ctx_);
+    }
+    // Sends a GET and reads the whole answer (Content-Length framing).
+    bool Get(const std::string& path) {
+        const std::string req = "GET /" + path + " HTTP/1.1\r\nHost: " + host_ + ":" + std::to_string(port_) +
+                                "\r\nUser-Agent: raw\r\nAccept: application/json\r\n"
+                                "Content-Type: application/x-www-form-urlencoded\r\n\r\n";
+        if (SSL_write(ssl_, req.data(), static_cast<int>(req.size())) <= 0) return false;
+        std::string in;
+        char buf[16384];
+        size_t header_end = std::string::npos, want = 0;
+        while (true) {
+            if (header_end == std::string::npos) {
+                header_end = in.find("\r\n\r\n");
+                if (header_end != std::string::npos) {
+                    std::string head = in.substr(0, header_end);
+                    std::transform(head.begin(), head.end(), head.begin(), ::tolower);
+                    const size_t cl = head.find("content-length:");
+                    if (cl == std::string::npos) return false;
+                    want = header_end + 4 + std::strtoul(head.c_str() + cl + 15, nullptr, 10);
+                }
+            }
+            if (header_end != std::string::npos && in.size() >= want) return true;
+            const int n = SSL_read(ssl_, buf, sizeof buf);
+            if (n <= 0) return false;
+            in.append(buf, static_cast<size_t>(n));
+        }
+    }
+
+private:
+    std::string host_;
+    int port_ = 0;
+    SSL_CTX* ctx_ = nullptr;
+    SSL* ssl_ = nullptr;
+    int fd_ = -1;
+};
+
+// The cloud emulator as a child process on its own loopback address.
+class Emulator {
+public:
+    ~Emulator() { Stop(); }
+    bool Start(const std::string& program, const std::string& data, const std::string& host) {
+        int out[2];
+        if (::pipe(out) != 0) return false;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            ::close(out[1]);
+            ::execl(program.c_str(), program.c_str(), "--data", data.c_str(), "--host", host.c_str(), "--port", "8443",
+                    static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ::close(out[1]);
+        // Wait for "READY host:port" (the emulator makes its certificates first).
+        std::string line;
+        char c;
+        while (::read(out[0], &c, 1) == 1) {
+            if (c == '\n') {
+                if (line.rfind("READY", 0) == 0) break;
+                line.clear();
+            } else {
+                line.push_back(c);
+            }
+        }
+        out_ = out[0];
+        return line.rfind("READY", 0) == 0;
+    }
+    void Stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+        if (out_ >= 0) ::close(out_);
+        out_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+struct Figures {
+    double client_ms = 0, raw_ms = 0, first_ms = 0;
+    int ok = 0;
+};
+
+Figures Measure(const std::string& host, int port, const std::string& ca, const std::string& path) {
+    Figures f;
+    HttpOptions options = HttpOptions::FromConfig();
+    options.ca_file = ca;
+    HttpPost http(options);
+    if (!http.connect(host, port)) return f;
+    std::vector<double> times;
+    for (int i = 0; i < kRequests; ++i) {
+        const auto t0 = Clock::now();
+        const std::string body = http.request(nullptr, 0, 0, "GET", path, "");
+        const double ms = Ms(Clock::now() - t0);
+        if (i == 0) f.first_ms = ms;
+        else times.push_back(ms);
+        f.ok += !body.empty();
+    }
+    f.client_ms = Median(times);
+
+    RawClient raw;
+    std::vector<double> raw_times;
+    if (raw.Connect(host, port, ca)) {
+        raw.Get(path);  // handshake and warm-up
+        for (int i = 1; i < kRequests; ++i) {
+            const auto t0 = Clock::now();
+            if (!raw.Get(path)) break;
+            raw_times.push_back(Ms(Clock::now() - t0));
+        }
+    }
+    f.raw_ms = Median(raw_times);
+    return f;
+}
+
+void Print(const char* server, const Figures& f, long handshakes, double server_ms) {
+    std::printf("server: %s\n", server);
+    std::printf("requests on one HttpPost:        %d (%d with a body)\n", kRequests, f.ok);
+    std::printf("TLS handshakes seen by server:   %ld (goal 1)\n", handshakes);
+    std::printf("first request (with handshake):  %.3f ms\n", f.first_ms);
+    std::printf("median per request, HttpPost:    %.3f ms\n", f.client_ms);
+    std::printf("median per request, bare TLS:    %.3f ms\n", f.raw_ms);
+    if (server_ms >= 0) std::printf("median server handler time:      %.3f ms\n", server_ms);
+    std::printf("median client overhead:          %.3f ms (goal <= 1 ms)\n", f.client_ms - f.raw_ms);
+}
+
+int RunAgainstEmulator(const std::string& program) {
+    const std::string data = MakeTempDir("bench-emu");
+    const std::string host = "127.0.0.77";
+    Emulator emu;
+    if (!emu.Start(program, data, host)) {
+        std::printf("the cloud emulator did not start\n");
+        RemoveTree(data);
+        return 1;
+    }
+    const std::string ca = data + "/ca.pem";
+    const std::string path = "api/v1/devices/firmwareUpdate?model=K7";
+    HttpOptions options = HttpOptions::FromConfig();
+    options.ca_file = ca;
+    {
+        HttpPost reset(options);
+        reset.connect(host, 8443);
+        reset.request("", 0, 1, "POST", "_testbed/reset", "");
+    }
+    auto stats = [&] {
+        HttpPost probe(options);
+        probe.connect(host, 8443);
+        Json::Value v;
+        Json::Reader().parse(probe.request(nullptr, 0, 0, "GET", "_testbed/stats", ""), v);
+        return v.isObject() && v["handshakes"].isIntegral() ? v["handshakes"].asInt64() : -1L;
+    };
+    const long before = stats();  // counts the probe's own handshake too
+    const Figures f = Measure(host, 8443, ca, path);
+    const long after = stats();
+    // Between the two probes: the HttpPost, the bare client, and one probe.
+    const long handshakes = (before >= 0 && after >= 0) ? after - before - 2 : -1;
+    Print("cloud emulator", f, handshakes, -1);
+    emu.Stop();
+    RemoveTree(data);
+    return 0;
+}
+
+int RunAgainstInBenchServer() {
+    TestPki pki;
+    if (!pki.ok()) {
+        std::printf("openssl tool failed\n");
+        return 1;
+    }
+    TlsTestServer server(pki.cert(), pki.key());
+    std::mutex mu;
+    std::vector<double> handler_ms;
+    const std::string answer =
+        "{\"code\":\"0000000\",\"message\":\"ok\",\"response\":{\"model\":\"K7\",\"version\":\"1.025\",\"url\":\"https://"
+        "127.0.0.1:8443/files/k7-1025.bin\",\"size\":524288}}";
+    server.http().Get("/api/v1/devices/firmwareUpdate", [&](const httplib::Request&, httplib::Response& res) {
+        const auto t0 = Clock::now();
+        res.set_content(answer, "application/json");
+        std::lock_guard<std::mutex> lock(mu);
+        handler_ms.push_back(Ms(Clock::now() - t0));
+    });
+    const int port = server.Start();
+    if (port <= 0) return 1;
+    const Figures f = Measure("127.0.0.1", port, pki.ca(), "api/v1/devices/firmwareUpdate?model=K7");
+    // The bare client made one handshake of its own.
+    const long handshakes = server.Handshakes() - 1;
+    std::lock_guard<std::mutex> lock(mu);
+    Print("in-bench HTTPS server (cpp-httplib)", f, handshakes, Median(handler_ms));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string program = std::string(VORTA_BIN_DIR) + "/vorta-cloudemu";
+    bool in_bench = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--in-bench-server") == 0) in_bench = true;
+    }
+    if (!in_bench && ::access(program.c_str(), X_OK) == 0) return RunAgainstEmulator(program);
+    return RunAgainstInBenchServer();
+}
