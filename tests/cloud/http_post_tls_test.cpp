@@ -317,3 +317,26 @@ TEST_F(HttpPostTls, DownloadReplacesAnExistingFileOnlyWhenComplete) {
 }
 
 }  // namespace
+
+#ifdef VORTA_HAVE_SETTINGS
+#include "app/settings/config.h"
+#endif
+
+namespace {
+
+TEST_F(HttpPostTls, DefaultsComeFromTheConfiguration) {
+    ::setenv("VORTA_CLOUD_HOST", "127.0.0.1", 1);
+    ::setenv("VORTA_CA_FILE", pki_.ca().c_str(), 1);
+#ifdef VORTA_HAVE_SETTINGS
+    ReloadConfig();
+#endif
+    EXPECT_EQ(UrlFirmwareManifest(), "https://127.0.0.1:8443/api/v1/devices/firmwareUpdate?model=K7");
+    HttpPost http;
+    ASSERT_TRUE(http.connect(CloudHost(), port_));
+    EXPECT_EQ(Get(http, "api/echo"), kOk);
+    const std::string path = temp_ + "/profile.json";
+    EXPECT_TRUE(download_to_file(Url("/file.bin"), path));
+    EXPECT_EQ(ReadFile(path).size(), 300000u);
+}
+
+}  // namespace
