@@ -178,6 +178,8 @@ std::string HttpPost::request(const void* body, uint32_t len, int is_json, const
     const curl_off_t size = data ? static_cast<curl_off_t>(len) : 0;
     if (verb == "GET" && size == 0) {
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    } else if (verb == "HEAD") {
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);  // an answer without a body follows
     } else {
         curl_easy_setopt(h, CURLOPT_POST, 1L);
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
