@@ -8,6 +8,7 @@
 // kept connection; the client's overhead is its median time per request minus
 // the baseline's median.
 #include "cloud/http_post.h"
+#include "tests/cloud/emulator_launcher.h"
 #include "tests/cloud/tls_test_server.h"
 
 #include <json/json.h>
@@ -15,9 +16,7 @@
 #include <netinet/tcp.h>
 #include <arpa/inet.h>
 #include <openssl/ssl.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -103,52 +102,6 @@ private:
     int fd_ = -1;
 };
 
-// The cloud emulator as a child process on its own loopback address.
-class Emulator {
-public:
-    ~Emulator() { Stop(); }
-    bool Start(const std::string& program, const std::string& data, const std::string& host) {
-        int out[2];
-        if (::pipe(out) != 0) return false;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
-            ::execl(program.c_str(), program.c_str(), "--data", data.c_str(), "--host", host.c_str(), "--port", "8443",
-                    static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ::close(out[1]);
-        // Wait for "READY host:port" (the emulator makes its certificates first).
-        std::string line;
-        char c;
-        while (::read(out[0], &c, 1) == 1) {
-            if (c == '\n') {
-                if (line.rfind("READY", 0) == 0) break;
-                line.clear();
-            } else {
-                line.push_back(c);
-            }
-        }
-        out_ = out[0];
-        return line.rfind("READY", 0) == 0;
-    }
-    void Stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-        if (out_ >= 0) ::close(out_);
-        out_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
-
 struct Figures {
     double client_ms = 0, raw_ms = 0, first_ms = 0;
     int ok = 0;
@@ -197,15 +150,13 @@ void Print(const char* server, const Figures& f, long handshakes, double server_
 }
 
 int RunAgainstEmulator(const std::string& program) {
-    const std::string data = MakeTempDir("bench-emu");
     const std::string host = "127.0.0.77";
-    Emulator emu;
-    if (!emu.Start(program, data, host)) {
+    EmulatorLauncher emu;
+    if (!emu.Start(program, host)) {
         std::printf("the cloud emulator did not start\n");
-        RemoveTree(data);
         return 1;
     }
-    const std::string ca = data + "/ca.pem";
+    const std::string ca = emu.ca();
     const std::string path = "api/v1/devices/firmwareUpdate?model=K7";
     HttpOptions options = HttpOptions::FromConfig();
     options.ca_file = ca;
@@ -227,8 +178,6 @@ int RunAgainstEmulator(const std::string& program) {
     // Between the two probes: the HttpPost, the bare client, and one probe.
     const long handshakes = (before >= 0 && after >= 0) ? after - before - 2 : -1;
     Print("cloud emulator", f, handshakes, -1);
-    emu.Stop();
-    RemoveTree(data);
     return 0;
 }
 
@@ -263,11 +212,11 @@ int RunAgainstInBenchServer() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string program = std::string(VORTA_BIN_DIR) + "/vorta-cloudemu";
+    const std::string program = EmulatorLauncher::Program();
     bool in_bench = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--in-bench-server") == 0) in_bench = true;
     }
-    if (!in_bench && ::access(program.c_str(), X_OK) == 0) return RunAgainstEmulator(program);
+    if (!in_bench && !program.empty()) return RunAgainstEmulator(program);
     return RunAgainstInBenchServer();
 }
