@@ -9,3 +9,9 @@ std::string TargetId(const EventParams& params) {
 bool IsEvent(const EventParams& params, uint32_t code, const char* id) {
     return params.cmd == code && params.target_id == id;
 }
+
+bool RouteToControllers(const std::vector<func_base*>& controllers, const ElementHandle& element,
+                        const EventParams& params) {
+    for (func_base* controller : controllers) controller->on_event(element, params);
+    return false;
+}

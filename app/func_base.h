@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/ui_types.h"
 
@@ -45,3 +46,9 @@ std::string TargetId(const EventParams& params);
 
 // True when the event is `code` on a target whose id is exactly `id`.
 bool IsEvent(const EventParams& params, uint32_t code, const char* id);
+
+// Hands one event to every controller of a page, in list order. No
+// controller can stop the walk; the event is never reported handled, so the
+// result is always false.
+bool RouteToControllers(const std::vector<func_base*>& controllers, const ElementHandle& element,
+                        const EventParams& params);

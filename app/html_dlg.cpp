@@ -1,0 +1,112 @@
+#include "app/html_dlg.h"
+
+#include <utility>
+
+#include "app/app_state.h"
+#include "app/settings/paths.h"
+
+bool DialogWnd::create(WindowHandle parent) {
+    ui::WindowOptions options;
+    options.kind = ui::WindowKind::Dialog;
+    options.width = width();
+    options.height = height();
+    options.parent = parent != 0 ? ui::FindWindow(parent) : nullptr;
+    options.drag_band = drag_band_;
+    if (!create_window(options)) return false;
+    host()->Resize(width(), height());
+    host()->SetDragBand(drag_band_);
+    host()->Center();
+    page_loaded_ = load_page(PagePath(page_file()));
+    return true;
+}
+
+void DialogWnd::end_dialog(int result) {
+    if (host()) host()->EndDialog(result);
+}
+
+bool DialogWnd::handle_message(uint32_t msg, intptr_t wparam, intptr_t lparam) {
+    on_message(msg, wparam, lparam);
+    return false;
+}
+
+void DialogWnd::OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent& event) {
+    on_click(ui::Element::Root(window.id()), event);
+}
+
+HtmlDlg::HtmlDlg(std::unique_ptr<DialogWnd> wnd) : wnd_(std::move(wnd)) {}
+
+HtmlDlg::~HtmlDlg() = default;
+
+int HtmlDlg::DoModal(WindowHandle parent) {
+    if (!ui::EngineReady()) return -1;
+    if (!ui::IsUiThread()) return ui::RunOnUiAndWait([this, parent] { return DoModalOnUi(parent); });
+    return DoModalOnUi(parent);
+}
+
+int HtmlDlg::DoModalOnUi(WindowHandle parent) {
+    if (!wnd_ || !wnd_->create(parent)) return -1;
+    int result = 0;
+    if (wnd_->page_loaded()) result = wnd_->host()->RunModal();
+    // The window goes back to the engine's pool for the next dialog.
+    wnd_->destroy();
+    return result;
+}
+
+void EndPageDialog(WindowHandle page_window, int result) {
+    if (ui::HostWindow* w = ui::FindWindow(page_window)) w->EndDialog(result);
+}
+
+// --- MsgDlg -----------------------------------------------------------------
+
+MsgDlg::MsgDlg(std::string text1, std::string text2) : text1_(std::move(text1)), text2_(std::move(text2)) {}
+
+int MsgDlg::width() const { return ScaleX(280); }
+int MsgDlg::height() const { return ScaleY(160); }
+
+void MsgDlg::on_document_loaded(const ElementHandle&) {
+    ui::Element text1 = ui::FindById(id(), "MsgText1");
+    if (!text2_.empty()) text1.SetStyle("text-align", "left");
+    text1.SetText(text1_);
+    ui::FindById(id(), "MsgText2").SetText(text2_);
+}
+
+void MsgDlg::on_click(const ElementHandle&, const EventParams& params) {
+    if (IsEvent(params, kEventClick, "ok")) end_dialog(1);
+}
+
+// --- YesNoDlg ---------------------------------------------------------------
+
+YesNoDlg::YesNoDlg(std::string text) : text_(std::move(text)) {}
+
+int YesNoDlg::width() const { return ScaleX(280); }
+int YesNoDlg::height() const { return ScaleY(140); }
+
+void YesNoDlg::on_document_loaded(const ElementHandle&) { ui::FindById(id(), "MsgText").SetText(text_); }
+
+void YesNoDlg::on_click(const ElementHandle&, const EventParams& params) {
+    if (IsEvent(params, kEventClick, "ok")) end_dialog(1);
+    if (IsEvent(params, kEventClick, "cancel")) end_dialog(0);
+}
+
+// --- AboutDlg ---------------------------------------------------------------
+
+AboutDlg::AboutDlg() { drag_band_ = ScaleY(30); }
+
+int AboutDlg::width() const { return ScaleX(320); }
+int AboutDlg::height() const { return ScaleY(180); }
+
+void AboutDlg::on_click(const ElementHandle&, const EventParams& params) {
+    if (IsEvent(params, kEventClick, "ok")) end_dialog(1);
+}
+
+// --- helpers ----------------------------------------------------------------
+
+int ShowMsgDlg(const std::string& text1, const std::string& text2, WindowHandle parent) {
+    HtmlDlg dlg(std::make_unique<MsgDlg>(text1, text2));
+    return dlg.DoModal(parent);
+}
+
+int ShowYesNoDlg(const std::string& text, WindowHandle parent) {
+    HtmlDlg dlg(std::make_unique<YesNoDlg>(text));
+    return dlg.DoModal(parent);
+}

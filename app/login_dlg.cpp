@@ -1,0 +1,30 @@
+#include "app/login_dlg.h"
+
+#include "app/app_state.h"
+
+LoginDlg::LoginDlg() { drag_band_ = ScaleY(30); }
+
+LoginDlg::~LoginDlg() {
+    if (initialised_) {
+        login_.on_release();
+        update_.on_release();
+    }
+}
+
+int LoginDlg::width() const { return ScaleX(520); }
+int LoginDlg::height() const { return ScaleY(260); }
+
+void LoginDlg::on_document_loaded(const ElementHandle&) {
+    login_.on_init(id());
+    update_.on_init(id());
+    initialised_ = true;
+}
+
+void LoginDlg::on_click(const ElementHandle& element, const EventParams& params) {
+    login_.on_event(element, params);
+    update_.on_event(element, params);
+}
+
+void LoginDlg::on_message(uint32_t msg, intptr_t wparam, intptr_t lparam) {
+    if (msg == kMsgSocialSignIn) login_.on_message(msg, wparam, lparam);
+}

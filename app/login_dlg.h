@@ -1,0 +1,29 @@
+// The sign-in dialog ("login.htm", 520 x 260, drag band 30). It hosts a
+// LoginFunc and an UpdateFunc (the device updates also work from the sign-in
+// page); events go to both in that order, message 3024 to the LoginFunc.
+// Result: 0 = the user left (the program ends), anything else = signed in.
+#pragma once
+
+#include "account/login_func.h"
+#include "app/html_dlg.h"
+#include "update/update_func.h"
+
+// Message from the social sign-in browser to the sign-in dialog.
+constexpr uint32_t kMsgSocialSignIn = 3024;
+
+class LoginDlg : public DialogWnd {
+public:
+    LoginDlg();
+    ~LoginDlg() override;
+    int width() const override;
+    int height() const override;
+    std::string page_file() const override { return "login.htm"; }
+    void on_document_loaded(const ElementHandle& root) override;
+    void on_click(const ElementHandle& element, const EventParams& params) override;
+    void on_message(uint32_t msg, intptr_t wparam, intptr_t lparam) override;
+
+private:
+    LoginFunc login_;
+    UpdateFunc update_;
+    bool initialised_ = false;
+};

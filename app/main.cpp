@@ -1,0 +1,74 @@
+// Process entry of VORTA PC TOOL.
+//
+// Order: text table, engine (GTK, web context, automation channel when
+// asked for), settings, page folder, DPI scale, sign-in gate, main window,
+// main loop until the main window is gone.
+//
+// Test hooks (environment):
+//   VORTA_SKIP_SIGNIN=1      open the main window without the sign-in dialog
+//   VORTA_AUTOMATION_SOCKET  Unix socket path of the automation channel
+//   VORTA_PROGRAM_DIR        folder holding string.json and the page folders
+//   VORTA_DPI                screen resolution to use instead of the screen's
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/html_dlg.h"
+#include "app/login_dlg.h"
+#include "app/main_frame.h"
+#include "app/settings/lang_table.h"
+#include "app/settings/paths.h"
+#include "app/settings/settings_store.h"
+#include "ui_engine/automation.h"
+#include "ui_engine/ui_engine.h"
+
+namespace {
+
+bool EnvIsOne(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && std::string(v) == "1";
+}
+
+void ApplyDpiOverride() {
+    const char* v = std::getenv("VORTA_DPI");
+    if (v == nullptr || *v == '\0') return;
+    double dpi = std::atof(v);
+    if (dpi <= 0.0) return;
+    AppState.dpi_scale_x = static_cast<float>(dpi / 96.0);
+    AppState.dpi_scale_y = static_cast<float>(dpi / 96.0);
+}
+
+}  // namespace
+
+int main() {
+    const std::string program_dir = ProgramDir();
+    LoadLangTable(program_dir + "/string.json");
+
+    if (!ui::InitEngine(program_dir)) return -1;
+    ui::StartAutomationFromEnv();
+
+    LoadSettings();
+    UpdatePageDir();
+    ui::ComputeDpiScale();
+    ApplyDpiOverride();
+
+    if (!EnvIsOne("VORTA_SKIP_SIGNIN")) {
+        HtmlDlg login(std::make_unique<LoginDlg>());
+        if (login.DoModal(0) == 0) {
+            ui::StopAutomation();
+            return 0;
+        }
+    }
+
+    auto frame = std::make_unique<main_frame>();
+    if (!frame->create(PagePath("main.htm"))) {
+        ui::StopAutomation();
+        return 0;
+    }
+    ui::RunLoopUntil([&frame] { return frame->closed(); });
+
+    frame.reset();
+    ui::StopAutomation();
+    return 0;
+}

@@ -1,0 +1,103 @@
+#include "app/main_frame.h"
+
+#include "app/app_state.h"
+#include "app/settings/paths.h"
+
+namespace {
+main_frame* g_main_frame = nullptr;
+}
+
+main_frame* MainFrame() { return g_main_frame; }
+
+main_frame::main_frame() { g_main_frame = this; }
+
+main_frame::~main_frame() {
+    for (func_base* controller : controllers_) controller->on_release();
+    if (g_main_frame == this) g_main_frame = nullptr;
+}
+
+int main_frame::initial_width() { return ScaleX(980); }
+int main_frame::initial_height() { return ScaleY(700); }
+
+bool main_frame::create(const std::string& page_path) {
+    ui::WindowOptions options;
+    options.kind = ui::WindowKind::TopLevel;
+    options.title = "VORTA PC TOOL";
+    options.width = initial_width();
+    options.height = initial_height();
+    if (!create_window(options)) return false;
+    load_page(page_path);
+    // Without a page (e.g. a missing "main.htm") the window still shows,
+    // blank and without bound controllers.
+    host()->Show();
+    return true;
+}
+
+void main_frame::on_created() {
+    host()->Resize(initial_width(), initial_height());
+    host()->Center();
+}
+
+void main_frame::on_document_loaded(const ElementHandle&) {
+    ++page_loads_;
+    if (controllers_.empty()) {
+        controllers_ = {&sys_menu_, &dive_map_, &dive_site_, &upload_, &update_, &calendar_, &history_};
+        for (func_base* controller : controllers_) controller->on_init(id());
+    }
+    fill_user_panel();
+}
+
+void main_frame::fill_user_panel() {
+    std::string image = AppState.profile_image_path;
+    // A file of the program's own is shown through the page scheme.
+    if (!image.empty() && image[0] == '/') image = ui::PageUrl(image);
+    ui::FindInFrame(id(), "framepage1", "thumbnails").SetAttribute("src", image);
+    ui::FindInFrame(id(), "framepage1", "display").SetText(AppState.user_name);
+    ui::FindInFrame(id(), "framepage1", "email").SetText(AppState.email);
+}
+
+void main_frame::OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent& event) {
+    RouteToControllers(controllers_, ui::Element::Root(window.id()), event);
+}
+
+bool main_frame::handle_message(uint32_t msg, intptr_t wparam, intptr_t lparam) {
+    (void)lparam;
+    switch (msg) {
+        case kMsgMapMousePosition:
+            dive_site_.on_map_mouse_position();
+            break;
+        case kMsgMapCenter:
+            dive_site_.on_map_center();
+            break;
+        case kMsgMapMarkerDragged:
+            dive_site_.on_map_marker_dragged();
+            break;
+        case kMsgStatisticsReload:
+            history_.reload();
+            break;
+        case kMsgSettingsChanged:
+            settings_changed(wparam);
+            break;
+        default:
+            break;
+    }
+    return false;
+}
+
+void main_frame::settings_changed(intptr_t result) {
+    if (result == 2) {
+        // Only the unit changed: refresh what shows measured values.
+        history_.reload();
+        ui::FindInFrame(id(), "framepage1", "cell_tbody").SetHtml("");
+        dive_map_.reload_chart();
+        return;
+    }
+    UpdatePageDir();
+    if (!host() || !host()->LoadPage(PagePath("main.htm"))) return;
+    ++page_loads_;
+    dive_map_.rebuild_browser();
+    dive_site_.rebuild_browser();
+    history_.reload();
+    calendar_.reload();
+    fill_user_panel();
+}

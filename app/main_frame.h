@@ -1,0 +1,85 @@
+// The main window: "VORTA PC TOOL", 980 x 700 logical pixels, showing
+// "main.htm" of the current language. It owns the seven controllers of the
+// main page and hands every page event to all of them in order.
+//
+// Private messages:
+//   2025, 2026, 2027  map page notifications -> DiveSiteFunc
+//   2028              statistics reload      -> HistoryFunc
+//   2029              settings changed (wParam = Settings dialog result):
+//                     2 refreshes the unit-dependent figures, any other
+//                     value reloads the page in the current language.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/frame.h"
+#include "app/func_base.h"
+#include "app/sys_menu_func.h"
+#include "divelog/calendar_func.h"
+#include "divelog/dive_map_func.h"
+#include "divelog/history_func.h"
+#include "divesite/dive_site_func.h"
+#include "sync/upload_func.h"
+#include "update/update_func.h"
+
+constexpr uint32_t kMsgMapMousePosition = 2025;
+constexpr uint32_t kMsgMapCenter = 2026;
+constexpr uint32_t kMsgMapMarkerDragged = 2027;
+constexpr uint32_t kMsgStatisticsReload = 2028;
+// kMsgSettingsChanged (2029) is in sys_menu_func.h.
+
+class main_frame : public app::frame {
+public:
+    main_frame();
+    ~main_frame() override;
+
+    // Size of the window in device pixels (980 x 700 logical, scaled).
+    static int initial_width();
+    static int initial_height();
+
+    // Creates the window, centres it on the work area, loads `page_path`
+    // (binding the controllers once it has loaded) and shows the window.
+    // Returns false when no window could be made.
+    bool create(const std::string& page_path);
+
+    void on_created() override;
+    void on_document_loaded(const ElementHandle& root) override;
+    bool handle_message(uint32_t msg, intptr_t wparam, intptr_t lparam) override;
+
+    // The controllers in routing order (empty until the page first loaded).
+    const std::vector<func_base*>& controllers() const { return controllers_; }
+
+    SysMenuFunc& sys_menu() { return sys_menu_; }
+    DiveMapFunc& dive_map() { return dive_map_; }
+    DiveSiteFunc& dive_site() { return dive_site_; }
+    UploadFunc& upload() { return upload_; }
+    UpdateFunc& update() { return update_; }
+    CalendarFunc& calendar() { return calendar_; }
+    HistoryFunc& history() { return history_; }
+
+    // Number of page loads of the main page so far (1 after start-up).
+    int page_loads() const { return page_loads_; }
+
+protected:
+    void OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent& event) override;
+
+private:
+    void fill_user_panel();
+    void settings_changed(intptr_t result);
+
+    // Constructed in this order; the list below holds them in the same order.
+    SysMenuFunc sys_menu_;
+    DiveMapFunc dive_map_;
+    DiveSiteFunc dive_site_;
+    UploadFunc upload_;
+    UpdateFunc update_;
+    CalendarFunc calendar_;
+    HistoryFunc history_;
+    std::vector<func_base*> controllers_;
+    int page_loads_ = 0;
+};
+
+// The main window while it exists, else nullptr. UI thread.
+main_frame* MainFrame();

@@ -1,0 +1,70 @@
+// The progress dialog of the long device operations (sync, firmware update,
+// dive-site database update): "progress.htm", 420 x 200, no drag band.
+//
+// Protocol between a controller (UI thread) and its worker thread:
+//   1. the controller starts the worker, then calls DoModal();
+//   2. the worker waits for the page: ready_event.Wait(1000) (or
+//      wait_ready()), and goes on either way;
+//   3. the worker reports with set_status / set_text2 / set_progress;
+//   4. the worker ends the dialog with end(result); DoModal returns that
+//      result and the controller joins the worker.
+// The worker's calls are carried to the UI thread and reach the page in the
+// order they were made. Calls made before the page has loaded are lost.
+//
+// Optional cancel: set_cancellable(true) before DoModal shows the page's
+// "cancel" element; a click on it sets a flag the worker polls with
+// cancel_requested(). Otherwise "cancel" is hidden.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/auto_reset_event.h"
+#include "app/ui_types.h"
+
+class ProgressDlg {
+public:
+    ProgressDlg();
+    ~ProgressDlg();
+    ProgressDlg(const ProgressDlg&) = delete;
+    ProgressDlg& operator=(const ProgressDlg&) = delete;
+
+    // Size in device pixels.
+    static int width();
+    static int height();
+
+    // Signalled once per show, when the page has loaded. Auto-reset.
+    AutoResetEvent ready_event;
+
+    // UI thread: shows the dialog modally until a worker calls end(); returns
+    // the result given to end(), or -1 when it cannot be shown.
+    int DoModal(WindowHandle parent = 0);
+
+    // --- from the worker thread (any thread) ---
+    // Waits at most `timeout_ms` for the page; true when it signalled.
+    bool wait_ready(int timeout_ms = 1000);
+    // Text of "MsgText1" (the stage).
+    void set_status(const std::string& text);
+    // Value of "progress": a whole percentage as text, e.g. "42".
+    void set_progress(const std::string& text);
+    // Text of "MsgText2" (counts such as "3/10 12288/40960").
+    void set_text2(const std::string& text);
+    // Ends the dialog with `result`. Also valid before the dialog is up: the
+    // next DoModal then returns at once with that result.
+    void end(int result);
+
+    // Cancel support (see above).
+    void set_cancellable(bool on) { cancellable_ = on; }
+    bool cancel_requested() const;
+
+    // Id of the dialog's window while shown, else 0.
+    WindowHandle window() const;
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> shared_;
+    bool cancellable_ = false;
+};

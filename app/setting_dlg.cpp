@@ -1,0 +1,33 @@
+#include "app/setting_dlg.h"
+
+#include <string>
+
+#include "app/app_state.h"
+#include "app/settings/settings_store.h"
+
+void SettingFunc::on_init(WindowHandle window) {
+    func_base::on_init(window);
+    ui::FindById(window_, "langauge").SetValue(std::to_string(LanguageIndex()));
+    if (AppState.unit == 0) ui::FindById(window_, "unit_m").SetValue("0");
+    if (AppState.unit == 1) ui::FindById(window_, "unit_i").SetValue("1");
+}
+
+void SettingFunc::on_event(const ElementHandle&, const EventParams& params) {
+    if (IsEvent(params, kEventClick, "exit")) EndPageDialog(window_, 0);
+    if (IsEvent(params, kEventClick, "save")) {
+        std::string lang = ui::FindById(window_, "langauge").GetValue();
+        std::string unit_i = ui::FindById(window_, "unit_i").GetValue();
+        EndPageDialog(window_, ApplySettingsSave(lang, unit_i));
+    }
+}
+
+SettingDlg::SettingDlg() { drag_band_ = ScaleY(30); }
+
+int SettingDlg::width() const { return ScaleX(340); }
+int SettingDlg::height() const { return ScaleY(210); }
+
+void SettingDlg::on_document_loaded(const ElementHandle&) { setting_.on_init(id()); }
+
+void SettingDlg::on_click(const ElementHandle& element, const EventParams& params) {
+    setting_.on_event(element, params);
+}

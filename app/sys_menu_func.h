@@ -1,0 +1,21 @@
+// The system menu of the main page: the two tabs ("page1", "page2"), the
+// Settings dialog ("setting") and the About dialog ("about").
+#pragma once
+
+#include "app/func_base.h"
+
+// Message posted to the main window after the Settings dialog changed
+// something; wParam is the dialog's result (1 language, 2 unit, 3 both, -1
+// the dialog could not be shown).
+constexpr uint32_t kMsgSettingsChanged = 2029;
+
+class SysMenuFunc : public func_base {
+public:
+    void on_event(const ElementHandle& element, const EventParams& params) override;
+
+private:
+    void show_page1();
+    void show_page2();
+    void show_settings();
+    void show_about();
+};
