@@ -1,38 +1,162 @@
+// Lazy element handles: each operation becomes one call of the page runtime
+// (window.__vorta) with its arguments as JSON data.
 #include "ui_engine/element.h"
+
+#include "ui_engine/engine_internal.h"
 #include "ui_engine/host_window.h"
 
 namespace ui {
-Element Element::ById(WindowId w, const std::string& id) {
-    Element e;
-    if (w == 0 || id.empty()) return e;
-    e.kind_ = Kind::ById; e.window_ = w; e.id_ = id;
+
+using namespace detail;
+
+Element ElementAccess::Make(WindowId w, const std::vector<std::string>& frames, const std::string& id) {
+    Element e = id.empty() ? Element::Root(w) : Element::ById(w, id);
+    if (e.IsNull()) return e;
+    for (const auto& f : frames)
+        if (f.empty()) return Element();
+    e.frames_ = frames;
     return e;
 }
-Element Element::Root(WindowId w) { Element e; if (!w) return e; e.kind_ = Kind::Root; e.window_ = w; return e; }
-bool Element::Exists() const { return false; }
-Element Element::Find(const std::string& id) const { Element e = ById(window_, id); if (kind_ == Kind::Null) return Element(); e.frames_ = frames_; return e; }
-Element Element::FrameRoot() const { if (kind_ != Kind::ById) return Element(); Element e = *this; e.frames_.push_back(id_); e.id_.clear(); e.kind_ = Kind::Root; return e; }
-std::string Element::GetAttribute(const std::string&) const { return {}; }
-std::string Element::GetText() const { return {}; }
-std::string Element::GetValue() const { return {}; }
-std::string Element::GetHtml() const { return {}; }
-void Element::SetAttribute(const std::string&, const std::string&) const {}
-void Element::SetAttribute(const std::string&, const char*) const {}
-void Element::RemoveAttribute(const std::string&) const {}
-void Element::SetText(const std::string&) const {}
-void Element::AppendHtml(const std::string&) const {}
-void Element::SetHtml(const std::string&) const {}
-void Element::SetValue(const std::string&) const {}
-void Element::SetStyle(const std::string&, const std::string&) const {}
-void Element::Update() const {}
-void Element::ShowPopup(const Element&) const {}
-void Element::HidePopup() const {}
-void Element::PostClick() const {}
-void Element::AttachScriptPage(const std::string&) const {}
-void Element::CallScript(const std::string&, const std::vector<std::string>&) const {}
-Element FindById(WindowId w, const std::string& id) { return Element::ById(w, id); }
-Element FindById(const HostWindow& w, const std::string& id) { return Element::ById(w.id(), id); }
-Element FindInFrame(WindowId w, const std::string& f, const std::string& id) { return Element::ById(w, f).FrameRoot().Find(id); }
-Element FindInFrame(const HostWindow& w, const std::string& f, const std::string& id) { return FindInFrame(w.id(), f, id); }
-std::string EscapeHtml(const std::string& t) { return t; }
+
+namespace {
+
+// "path,id" as the runtime's first two arguments.
+std::string Target(const Element& e) {
+    return JsStringArray(e.frame_path()) + "," + (ElementAccess::IsRoot(e) ? std::string("null") : JsString(e.id()));
+}
+
+void Write(const Element& e, const char* op, const std::string& rest = std::string()) {
+    if (e.IsNull()) return;
+    std::string stmt = "R.";
+    stmt += op;
+    stmt += '(';
+    stmt += Target(e);
+    if (!rest.empty()) {
+        stmt += ',';
+        stmt += rest;
+    }
+    stmt += ");";
+    QueueWrite(e.window(), std::move(stmt));
+}
+
+std::string Read(const Element& e, const char* op, const std::string& rest = std::string()) {
+    if (e.IsNull()) return {};
+    std::string js = "(function(R){return R?R.";
+    js += op;
+    js += '(';
+    js += Target(e);
+    if (!rest.empty()) {
+        js += ',';
+        js += rest;
+    }
+    js += "):'';})(window.__vorta)";
+    return ReadFrom(e.window(), js);
+}
+
+}  // namespace
+
+Element Element::ById(WindowId window, const std::string& id) {
+    Element e;
+    if (window == 0 || id.empty()) return e;
+    e.kind_ = Kind::ById;
+    e.window_ = window;
+    e.id_ = id;
+    return e;
+}
+
+Element Element::Root(WindowId window) {
+    Element e;
+    if (window == 0) return e;
+    e.kind_ = Kind::Root;
+    e.window_ = window;
+    return e;
+}
+
+bool Element::Exists() const { return Read(*this, "ex") == "1"; }
+
+Element Element::Find(const std::string& id) const {
+    if (kind_ == Kind::Null) return Element();
+    Element e = ById(window_, id);
+    if (!e.IsNull()) e.frames_ = frames_;
+    return e;
+}
+
+Element Element::FrameRoot() const {
+    if (kind_ != Kind::ById) return Element();
+    Element e = *this;
+    e.frames_.push_back(id_);
+    e.id_.clear();
+    e.kind_ = Kind::Root;
+    return e;
+}
+
+std::string Element::GetAttribute(const std::string& name) const {
+    if (kind_ == Kind::ById && name == "id") return id_;
+    return Read(*this, "ga", JsString(name));
+}
+std::string Element::GetText() const { return Read(*this, "gt"); }
+std::string Element::GetValue() const { return Read(*this, "gv"); }
+std::string Element::GetHtml() const { return Read(*this, "gh"); }
+
+void Element::SetAttribute(const std::string& name, const std::string& value) const {
+    Write(*this, "sa", JsString(name) + "," + JsString(value));
+}
+void Element::SetAttribute(const std::string& name, const char* value) const {
+    if (value) SetAttribute(name, std::string(value));
+    else RemoveAttribute(name);
+}
+void Element::RemoveAttribute(const std::string& name) const { Write(*this, "sa", JsString(name) + ",null"); }
+void Element::SetText(const std::string& text) const { Write(*this, "st", JsString(text)); }
+void Element::AppendHtml(const std::string& html) const { Write(*this, "ah", JsString(html)); }
+void Element::SetHtml(const std::string& html) const { Write(*this, "sh", JsString(html)); }
+void Element::SetValue(const std::string& value) const { Write(*this, "sv", JsString(value)); }
+void Element::SetStyle(const std::string& property, const std::string& value) const {
+    Write(*this, "ss", JsString(property) + "," + JsString(value));
+}
+void Element::Update() const {
+    // The engine redraws by itself; sending the queued writes now is all that is left.
+    if (IsNull()) return;
+    if (HostWindow* w = FindWindow(window_)) w->FlushWrites();
+}
+void Element::ShowPopup(const Element& anchor) const {
+    if (anchor.IsNull() || anchor.window() != window_) return Write(*this, "sp", "[],null");
+    Write(*this, "sp", Target(anchor));
+}
+void Element::HidePopup() const { Write(*this, "hp"); }
+void Element::PostClick() const { Write(*this, "ck"); }
+void Element::AttachScriptPage(const std::string& url) const {
+    if (kind_ != Kind::ById) return;
+    Write(*this, "asp", JsString(url));
+}
+void Element::CallScript(const std::string& function, const std::vector<std::string>& args) const {
+    if (IsNull()) return;
+    CallScriptIn(window_, JsStringArray(frames_), kind_ == Kind::Root ? std::string("null") : JsString(id_),
+                 JsString(function), JsStringArray(args));
+}
+
+Element FindById(WindowId window, const std::string& id) { return Element::ById(window, id); }
+Element FindById(const HostWindow& window, const std::string& id) { return Element::ById(window.id(), id); }
+Element FindInFrame(WindowId window, const std::string& frame_id, const std::string& id) {
+    return Element::ById(window, frame_id).FrameRoot().Find(id);
+}
+Element FindInFrame(const HostWindow& window, const std::string& frame_id, const std::string& id) {
+    return FindInFrame(window.id(), frame_id, id);
+}
+
+std::string EscapeHtml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace ui

@@ -1,16 +1,425 @@
+// Process set-up, the "app" URI scheme, the UI dispatch queue, the window
+// registry and DPI.
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <climits>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "app/app_state.h"
+#include "ui_engine/engine_internal.h"
 #include "ui_engine/ui_engine.h"
 
 namespace ui {
-bool InitEngine(const std::string&) { return false; }
-bool EngineReady() { return false; }
-const std::string& ServedDir() { static std::string s; return s; }
-std::string PageUrl(const std::string& p) { return "file://" + p; }
-bool IsUiThread() { return false; }
-void PostToUi(std::function<void()>) {}
-void PostWindowMessage(WindowId, uint32_t, intptr_t, intptr_t) {}
-bool RunLoopUntil(const std::function<bool()>& done, int) { return done(); }
-void ComputeDpiScale() {}
-std::vector<WindowInfo> ListWindows() { return {}; }
-HostWindow* FindWindow(WindowId) { return nullptr; }
-HostWindow* ActiveWindow() { return nullptr; }
+namespace detail {
+namespace {
+
+bool g_ready = false;
+std::string g_served_dir;       // as given
+std::string g_served_real;      // realpath of it
+std::thread::id g_ui_thread;
+WebKitWebContext* g_context = nullptr;
+
+// ---------------------------------------------------------------- "app" scheme
+
+std::string ExtensionOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(g_ascii_tolower(c));
+    return ext;
+}
+
+const char* MimeOf(const std::string& ext) {
+    if (ext == "htm" || ext == "html") return "text/html";
+    if (ext == "css") return "text/css";
+    if (ext == "js" || ext == "mjs") return "text/javascript";
+    if (ext == "json") return "application/json";
+    if (ext == "png") return "image/png";
+    if (ext == "svg") return "image/svg+xml";
+    if (ext == "jpg" || ext == "jpeg") return "image/jpeg";
+    if (ext == "gif") return "image/gif";
+    if (ext == "ico") return "image/x-icon";
+    if (ext == "webp") return "image/webp";
+    if (ext == "woff") return "font/woff";
+    if (ext == "woff2") return "font/woff2";
+    if (ext == "ttf") return "font/ttf";
+    if (ext == "txt") return "text/plain";
+    if (ext == "xml") return "application/xml";
+    return "application/octet-stream";
+}
+
+void FinishNotFound(WebKitURISchemeRequest* request) {
+    GError* err = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "not found");
+    webkit_uri_scheme_request_finish_error(request, err);
+    g_error_free(err);
+}
+
+void FinishBytes(WebKitURISchemeRequest* request, gchar* data, gsize size, const char* mime) {
+    GInputStream* stream = g_memory_input_stream_new_from_data(data, static_cast<gssize>(size), g_free);
+    webkit_uri_scheme_request_finish(request, stream, static_cast<gint64>(size), mime);
+    g_object_unref(stream);
+}
+
+// app://local/<path>: files under the served folder only. A missing page is
+// served as an empty page so that its window stays up; anything else missing,
+// or any path leaving the folder, is "not found".
+void ServeApp(WebKitURISchemeRequest* request, gpointer) {
+    const char* uri = webkit_uri_scheme_request_get_uri(request);
+    const char* raw_path = webkit_uri_scheme_request_get_path(request);
+    if (!uri || !raw_path || !g_str_has_prefix(uri, "app://local/")) return FinishNotFound(request);
+    char* decoded = g_uri_unescape_string(raw_path, nullptr);  // NULL when it would hold a NUL
+    if (!decoded) return FinishNotFound(request);
+    std::string rel = decoded;
+    g_free(decoded);
+    std::string ext = ExtensionOf(rel);
+    bool is_page = ext == "htm" || ext == "html";
+
+    std::string full = g_served_real + "/" + (rel.empty() || rel[0] != '/' ? rel : rel.substr(1));
+    char real[PATH_MAX];
+    bool inside = realpath(full.c_str(), real) != nullptr &&
+                  std::string(real).compare(0, g_served_real.size() + 1, g_served_real + "/") == 0 &&
+                  g_file_test(real, G_FILE_TEST_IS_REGULAR);
+    gchar* data = nullptr;
+    gsize size = 0;
+    if (inside && g_file_get_contents(real, &data, &size, nullptr)) {
+        return FinishBytes(request, data, size, MimeOf(ext));
+    }
+    if (is_page) {
+        static const char kEmpty[] = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body></body></html>";
+        return FinishBytes(request, g_strdup(kEmpty), sizeof(kEmpty) - 1, "text/html");
+    }
+    FinishNotFound(request);
+}
+
+// ---------------------------------------------------------------- dispatch
+
+std::mutex g_queue_mu;
+std::deque<std::function<void()>> g_queue;
+bool g_drain_scheduled = false;  // guarded by g_queue_mu
+int g_wait_depth = 0;            // UI thread only
+
+gboolean DrainOne(gpointer) {
+    if (g_wait_depth > 0) {
+        std::lock_guard<std::mutex> lock(g_queue_mu);
+        g_drain_scheduled = false;  // EndWait schedules again
+        return G_SOURCE_REMOVE;
+    }
+    std::function<void()> fn;
+    {
+        std::lock_guard<std::mutex> lock(g_queue_mu);
+        if (g_queue.empty()) {
+            g_drain_scheduled = false;
+            return G_SOURCE_REMOVE;
+        }
+        fn = std::move(g_queue.front());
+        g_queue.pop_front();
+    }
+    // The source may be dispatched again from a nested loop inside fn (a modal
+    // dialog), so later items still run while this one waits.
+    fn();
+    return G_SOURCE_CONTINUE;
+}
+
+// Caller holds g_queue_mu.
+void ScheduleDrainLocked() {
+    if (g_drain_scheduled) return;
+    g_drain_scheduled = true;
+    GSource* src = g_idle_source_new();
+    g_source_set_priority(src, G_PRIORITY_DEFAULT_IDLE);
+    g_source_set_can_recurse(src, TRUE);
+    g_source_set_callback(src, DrainOne, nullptr, nullptr);
+    g_source_attach(src, g_main_context_default());
+    g_source_unref(src);
+}
+
+// ---------------------------------------------------------------- registry
+
+struct RegEntry {
+    HostWindow* window;
+    WindowInfo info;
+    uint64_t shown_serial = 0;
+};
+std::mutex g_reg_mu;
+std::vector<RegEntry> g_reg;
+uint64_t g_shown_serial = 0;
+WindowId g_next_id = 1;  // UI thread only
+std::vector<std::pair<HostWindow*, WindowId>> g_modal;  // UI thread only
+
+}  // namespace
+
+WebKitWebContext* Context() { return g_context; }
+
+void Enqueue(std::function<void()> fn) {
+    std::lock_guard<std::mutex> lock(g_queue_mu);
+    g_queue.push_back(std::move(fn));
+    ScheduleDrainLocked();
+}
+
+void BeginWait() { ++g_wait_depth; }
+void EndWait() {
+    if (--g_wait_depth > 0) return;
+    std::lock_guard<std::mutex> lock(g_queue_mu);
+    if (!g_queue.empty()) ScheduleDrainLocked();
+}
+bool InWait() { return g_wait_depth > 0; }
+
+WindowId NextWindowId() { return g_next_id++; }
+WindowId PeekNextWindowId() { return g_next_id; }
+
+void RegistryAdd(HostWindow* w) {
+    std::lock_guard<std::mutex> lock(g_reg_mu);
+    RegEntry e{w, WindowInfo{}, 0};
+    e.info.id = w->id();
+    g_reg.push_back(e);
+}
+
+void RegistryRemove(HostWindow* w) {
+    std::lock_guard<std::mutex> lock(g_reg_mu);
+    for (auto it = g_reg.begin(); it != g_reg.end(); ++it) {
+        if (it->window == w) {
+            g_reg.erase(it);
+            break;
+        }
+    }
+}
+
+void RegistryUpdate(const HostWindow* w, const std::string& page_path, bool modal, bool visible) {
+    std::lock_guard<std::mutex> lock(g_reg_mu);
+    for (auto& e : g_reg) {
+        if (e.window != w) continue;
+        e.info.page_path = page_path;
+        size_t slash = page_path.rfind('/');
+        e.info.page_file = slash == std::string::npos ? page_path : page_path.substr(slash + 1);
+        e.info.modal = modal;
+        e.info.visible = visible;
+    }
+}
+
+void NoteShown(const HostWindow* w) {
+    std::lock_guard<std::mutex> lock(g_reg_mu);
+    for (auto& e : g_reg)
+        if (e.window == w) e.shown_serial = ++g_shown_serial;
+}
+
+void ModalPush(HostWindow* w, WindowId epoch) { g_modal.emplace_back(w, epoch); }
+void ModalPop(HostWindow* w) {
+    for (auto it = g_modal.rbegin(); it != g_modal.rend(); ++it) {
+        if (it->first == w) {
+            g_modal.erase(std::next(it).base());
+            return;
+        }
+    }
+}
+
+bool AcceptsUserEvents(const HostWindow* w) {
+    if (g_modal.empty()) return true;
+    const auto& top = g_modal.back();
+    return top.first == w || w->id() >= top.second;
+}
+
+// ---------------------------------------------------------------- text
+
+std::string JsString(const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    auto u = [&](unsigned cp) {
+        out += "\\u";
+        out += hex[(cp >> 12) & 15];
+        out += hex[(cp >> 8) & 15];
+        out += hex[(cp >> 4) & 15];
+        out += hex[cp & 15];
+    };
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        unsigned c = s[i];
+        if (c < 0x80) {
+            if (c == '"') out += "\\\"";
+            else if (c == '\\') out += "\\\\";
+            else if (c < 0x20 || c == 0x7f || c == '<' || c == '>' || c == '&') u(c);
+            else out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        // Multi-byte UTF-8: validate, then copy or replace.
+        size_t len = 0;
+        unsigned cp = 0, min = 0;
+        if ((c & 0xe0) == 0xc0) { len = 2; cp = c & 0x1f; min = 0x80; }
+        else if ((c & 0xf0) == 0xe0) { len = 3; cp = c & 0x0f; min = 0x800; }
+        else if ((c & 0xf8) == 0xf0) { len = 4; cp = c & 0x07; min = 0x10000; }
+        bool ok = len != 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) {
+            if ((s[i + k] & 0xc0) != 0x80) ok = false;
+            else cp = (cp << 6) | (s[i + k] & 0x3f);
+        }
+        if (ok && (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))) ok = false;
+        if (!ok) {
+            u(0xfffd);
+            ++i;
+            continue;
+        }
+        if (cp == 0x2028 || cp == 0x2029) u(cp);
+        else out.append(text, i, len);
+        i += len;
+    }
+    out += '"';
+    return out;
+}
+
+std::string JsStringArray(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ',';
+        out += JsString(items[i]);
+    }
+    out += ']';
+    return out;
+}
+
+std::string PercentEncodePath(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (g_ascii_isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+void PrewarmDialogSlot();  // host_window.cpp
+
+}  // namespace detail
+
+using namespace detail;
+
+bool InitEngine(const std::string& program_dir) {
+    if (g_ready) return true;
+    setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
+    if (!gtk_init_check(nullptr, nullptr)) return false;
+    g_ui_thread = std::this_thread::get_id();
+
+    g_served_dir = program_dir;
+    while (g_served_dir.size() > 1 && g_served_dir.back() == '/') g_served_dir.pop_back();
+    char real[PATH_MAX];
+    g_served_real = realpath(g_served_dir.c_str(), real) ? std::string(real) : g_served_dir;
+
+    g_context = webkit_web_context_get_default();
+    webkit_web_context_set_cache_model(g_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    webkit_web_context_register_uri_scheme(g_context, "app", ServeApp, nullptr, nullptr);
+    WebKitSecurityManager* sm = webkit_web_context_get_security_manager(g_context);
+    webkit_security_manager_register_uri_scheme_as_secure(sm, "app");
+    webkit_security_manager_register_uri_scheme_as_cors_enabled(sm, "app");
+
+    g_ready = true;
+    PrewarmDialogSlot();
+    return true;
+}
+
+bool EngineReady() { return g_ready; }
+const std::string& ServedDir() { return g_served_dir; }
+
+std::string PageUrl(const std::string& full_path) {
+    if (!g_served_dir.empty()) {
+        for (const std::string& base : {g_served_dir, g_served_real}) {
+            if (full_path.size() > base.size() + 1 && full_path.compare(0, base.size(), base) == 0 &&
+                full_path[base.size()] == '/') {
+                return "app://local/" + PercentEncodePath(full_path.substr(base.size() + 1));
+            }
+        }
+    }
+    return "file://" + PercentEncodePath(full_path);
+}
+
+bool IsUiThread() { return g_ready && std::this_thread::get_id() == g_ui_thread; }
+
+void PostToUi(std::function<void()> fn) {
+    if (fn) Enqueue(std::move(fn));
+}
+
+void PostWindowMessage(WindowId id, uint32_t msg, intptr_t wparam, intptr_t lparam) {
+    Enqueue([id, msg, wparam, lparam] {
+        HostWindow* w = FindWindow(id);
+        if (w && !w->IsClosed()) HostWindowAccess::DeliverMessage(*w, msg, wparam, lparam);
+    });
+}
+
+namespace {
+gboolean SetFlag(gpointer data) {
+    *static_cast<bool*>(data) = true;
+    return G_SOURCE_REMOVE;
+}
+}  // namespace
+
+bool RunLoopUntil(const std::function<bool()>& done, int timeout_ms) {
+    bool expired = false;
+    guint timer = timeout_ms >= 0 ? g_timeout_add(static_cast<guint>(timeout_ms), SetFlag, &expired) : 0;
+    while (!done() && !expired) g_main_context_iteration(nullptr, TRUE);
+    if (timer && !expired) g_source_remove(timer);
+    return done();
+}
+
+void ComputeDpiScale() {
+    double dpi_x = 0, dpi_y = 0;
+    GdkScreen* screen = gdk_screen_get_default();
+    double res = screen ? gdk_screen_get_resolution(screen) : -1.0;
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* mon = display ? gdk_display_get_primary_monitor(display) : nullptr;
+    if (!mon && display && gdk_display_get_n_monitors(display) > 0) mon = gdk_display_get_monitor(display, 0);
+    if (mon) {
+        GdkRectangle geo;
+        gdk_monitor_get_geometry(mon, &geo);
+        int scale = gdk_monitor_get_scale_factor(mon);
+        int wmm = gdk_monitor_get_width_mm(mon), hmm = gdk_monitor_get_height_mm(mon);
+        if (wmm > 0 && hmm > 0) {
+            dpi_x = geo.width * scale * 25.4 / wmm;
+            dpi_y = geo.height * scale * 25.4 / hmm;
+        }
+    }
+    // An explicit font resolution (Xft.dpi) is what the desktop asks for; the
+    // monitor's size in millimetres comes next.
+    if (res > 0) dpi_x = dpi_y = res;
+    AppState.dpi_scale_x = dpi_x > 0 ? static_cast<float>(dpi_x / 96.0) : 1.0f;
+    AppState.dpi_scale_y = dpi_y > 0 ? static_cast<float>(dpi_y / 96.0) : 1.0f;
+}
+
+std::vector<WindowInfo> ListWindows() {
+    std::lock_guard<std::mutex> lock(g_reg_mu);
+    std::vector<WindowInfo> out;
+    for (const auto& e : g_reg) out.push_back(e.info);
+    return out;
+}
+
+HostWindow* FindWindow(WindowId id) {
+    std::lock_guard<std::mutex> lock(g_reg_mu);
+    for (const auto& e : g_reg)
+        if (e.info.id == id) return e.window;
+    return nullptr;
+}
+
+HostWindow* ActiveWindow() {
+    if (!g_modal.empty()) return g_modal.back().first;
+    std::lock_guard<std::mutex> lock(g_reg_mu);
+    HostWindow* best = nullptr;
+    uint64_t serial = 0;
+    for (const auto& e : g_reg) {
+        if (e.info.visible && e.shown_serial >= serial) {
+            best = e.window;
+            serial = e.shown_serial;
+        }
+    }
+    return best;
+}
+
 }  // namespace ui

@@ -1,26 +1,644 @@
+// Host windows: a GTK window with one web view, its write queue, synchronous
+// reads, page loads, modal runs, the drag band and snapshots.
+#include <cairo.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <memory>
+
+#include "app/json_safe.h"
+#include "ui_engine/engine_internal.h"
 #include "ui_engine/host_window.h"
 
 namespace ui {
-struct HostWindow::Impl {};
-HostWindow::HostWindow(const WindowOptions& o) : kind_(o.kind) {}
-HostWindow::~HostWindow() = default;
-bool HostWindow::LoadPage(const std::string&) { return false; }
-bool HostWindow::LoadUri(const std::string&) { return false; }
-std::string HostWindow::page_file() const { return {}; }
-void HostWindow::Show() {}
-void HostWindow::Hide() {}
-bool HostWindow::IsVisible() const { return false; }
-void HostWindow::Resize(int, int) {}
-void HostWindow::Center() {}
-void HostWindow::SetTitle(const std::string&) {}
-int HostWindow::RunModal() { return -1; }
-void HostWindow::EndDialog(int) {}
-void HostWindow::SetDragBand(int p) { drag_band_ = p; }
-void HostWindow::Close() {}
-void HostWindow::PostMessage(uint32_t, intptr_t, intptr_t) {}
-void HostWindow::FlushWrites() {}
-std::string HostWindow::Evaluate(const std::string&) { return {}; }
-bool HostWindow::SnapshotPng(const std::string&) { return false; }
-GtkWidget* HostWindow::gtk_window() const { return nullptr; }
-WebKitWebView* HostWindow::web_view() const { return nullptr; }
+
+using namespace detail;
+
+namespace {
+
+constexpr guint kReadTimeoutMs = 3000;
+constexpr guint kLoadTimeoutMs = 10000;
+constexpr guint kSnapshotTimeoutMs = 5000;
+constexpr size_t kSparePooledSlots = 2;
+
+std::vector<Slot*> g_pool;  // idle dialog slots
+Slot* g_anchor = nullptr;   // the permanent slot whose view every other view is related to
+
+gboolean SetFlag(gpointer data) {
+    *static_cast<bool*>(data) = true;
+    return G_SOURCE_REMOVE;
+}
+
+// Runs the main loop until *done or the time-out, holding back page events and
+// posted work meanwhile. Returns *done.
+bool WaitFor(const bool* done, guint timeout_ms) {
+    bool expired = false;
+    guint timer = g_timeout_add(timeout_ms, SetFlag, &expired);
+    BeginWait();
+    while (!*done && !expired) g_main_context_iteration(nullptr, TRUE);
+    EndWait();
+    if (!expired) g_source_remove(timer);
+    return *done;
+}
+
+std::string JsValueText(JSCValue* v) {
+    if (!v || jsc_value_is_undefined(v) || jsc_value_is_null(v)) return {};
+    GBytes* bytes = jsc_value_to_string_as_bytes(v);
+    if (!bytes) return {};
+    gsize size = 0;
+    const char* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    std::string out(data ? data : "", data ? size : 0);
+    g_bytes_unref(bytes);
+    return out;
+}
+
+std::vector<std::string> StringList(const Json::Value& arr, bool* ok) {
+    std::vector<std::string> out;
+    *ok = arr.isArray();
+    for (Json::ArrayIndex k = 0; k < json_safe::Size(arr); ++k) {
+        const Json::Value& v = json_safe::Element(arr, k);
+        if (!v.isString()) *ok = false;
+        out.push_back(json_safe::AsString(v));
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+struct HostWindow::Impl {
+    HostWindow* self = nullptr;
+    Slot* slot = nullptr;
+    WindowId parent_id = 0;
+    int width = 800, height = 600;
+
+    std::vector<std::string> writes;
+    guint flush_source = 0;
+
+    bool load_waiting = false;
+    bool load_started = false;
+    bool load_done = false;
+    bool load_failed = false;
+
+    struct ModalState {
+        bool alive = true;
+        int result = 0;
+        GMainLoop* loop = nullptr;
+    };
+    std::shared_ptr<ModalState> modal;
+
+    ~Impl() {
+        if (flush_source) g_source_remove(flush_source);
+    }
+
+    void Queue(std::string stmt) {
+        writes.push_back(std::move(stmt));
+        if (!flush_source) flush_source = g_idle_add_full(G_PRIORITY_HIGH_IDLE + 30, FlushIdle, this, nullptr);
+    }
+
+    static gboolean FlushIdle(gpointer data) {
+        auto* impl = static_cast<Impl*>(data);
+        impl->flush_source = 0;
+        impl->Flush();
+        return G_SOURCE_REMOVE;
+    }
+
+    void Flush() {
+        if (flush_source) {
+            g_source_remove(flush_source);
+            flush_source = 0;
+        }
+        if (writes.empty() || !slot || !slot->view) return;
+        size_t size = 40;
+        for (const auto& w : writes) size += w.size();
+        std::string js;
+        js.reserve(size);
+        js += "(function(R){if(!R)return;";
+        for (const auto& w : writes) js += w;
+        js += "})(window.__vorta);";
+        writes.clear();
+        webkit_web_view_evaluate_javascript(slot->view, js.data(), static_cast<gssize>(js.size()), nullptr, nullptr,
+                                            nullptr, nullptr, nullptr);
+    }
+
+    struct EvalState {
+        bool done = false;
+        std::string text;
+    };
+
+    static void EvalDone(GObject* source, GAsyncResult* res, gpointer data) {
+        auto* holder = static_cast<std::shared_ptr<EvalState>*>(data);
+        GError* err = nullptr;
+        JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &err);
+        if (v) {
+            (*holder)->text = JsValueText(v);
+            g_object_unref(v);
+        }
+        if (err) g_error_free(err);
+        (*holder)->done = true;
+        delete holder;
+    }
+
+    std::string Read(const std::string& js) {
+        if (!slot || !slot->view) return {};
+        Flush();
+        auto state = std::make_shared<EvalState>();
+        webkit_web_view_evaluate_javascript(slot->view, js.data(), static_cast<gssize>(js.size()), nullptr, nullptr,
+                                            nullptr, EvalDone, new std::shared_ptr<EvalState>(state));
+        WaitFor(&state->done, kReadTimeoutMs);
+        return state->text;
+    }
+
+    bool LoadAndWait(const std::string& uri) {
+        if (!slot || !slot->view) return false;
+        writes.clear();
+        load_waiting = true;
+        load_started = load_done = load_failed = false;
+        webkit_web_view_load_uri(slot->view, uri.c_str());
+        WaitFor(&load_done, kLoadTimeoutMs);
+        load_waiting = false;
+        return load_done && !load_failed;
+    }
+
+    // ---- signal handlers (slot-level; dispatch to the current owner) ----
+
+    static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* jr, gpointer data) {
+        auto* slot = static_cast<Slot*>(data);
+        if (!slot->owner) return;
+        std::string text = JsValueText(webkit_javascript_result_get_js_value(jr));
+        Json::Value msg;
+        if (!json_safe::Parse(text, msg) || !msg.isObject()) return;
+        WindowId id = slot->owner->id();
+        std::string kind = json_safe::String(msg, "k");
+        bool path_ok = false;
+        std::vector<std::string> frames = StringList(json_safe::Member(msg, "p"), &path_ok);
+        if (kind == "ev") {
+            BehaviorEvent ev;
+            int code = json_safe::Int(msg, "c");
+            if (code != static_cast<int>(BUTTON_CLICK) && code != static_cast<int>(SELECT_SELECTION_CHANGED)) return;
+            ev.cmd = static_cast<uint32_t>(code);
+            ev.target_id = json_safe::String(msg, "i");
+            ev.value = json_safe::String(msg, "v");
+            ev.reason = json_safe::Int(msg, "r") == 1 ? 1u : 0u;
+            bool frames_named = path_ok;
+            for (const auto& f : frames) frames_named = frames_named && !f.empty();
+            if (frames_named && !ev.target_id.empty()) ev.target = ElementAccess::Make(id, frames, ev.target_id);
+            Enqueue([id, ev] {
+                HostWindow* w = FindWindow(id);
+                if (!w || w->IsClosed() || !AcceptsUserEvents(w)) return;
+                HostWindowAccess::DeliverEvent(*w, ev);
+            });
+        } else if (kind == "ext") {
+            ExternalCall call;
+            call.frame_path = frames;
+            call.name = json_safe::String(msg, "n");
+            bool args_ok = false;
+            call.args = StringList(json_safe::Member(msg, "a"), &args_ok);
+            if (call.name.empty()) return;
+            Enqueue([id, call] {
+                HostWindow* w = FindWindow(id);
+                if (w && !w->IsClosed()) HostWindowAccess::DeliverExternal(*w, call);
+            });
+        }
+    }
+
+    static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* slot = static_cast<Slot*>(data);
+        if (!slot->owner) return;
+        Impl* impl = slot->owner->impl_.get();
+        if (!impl->load_waiting) return;
+        if (event == WEBKIT_LOAD_STARTED) impl->load_started = true;
+        if (event == WEBKIT_LOAD_FINISHED && impl->load_started) impl->load_done = true;
+    }
+
+    static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
+        auto* slot = static_cast<Slot*>(data);
+        if (!slot->owner) return FALSE;
+        Impl* impl = slot->owner->impl_.get();
+        if (impl->load_waiting && impl->load_started &&
+            !g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
+            impl->load_failed = true;
+        return FALSE;
+    }
+
+    static gboolean OnButtonPress(GtkWidget*, GdkEventButton* ev, gpointer data) {
+        auto* slot = static_cast<Slot*>(data);
+        HostWindow* w = slot->owner;
+        if (!w || w->drag_band_ <= 0 || ev->type != GDK_BUTTON_PRESS || ev->button != 1) return FALSE;
+        if (ev->y < 0 || ev->y >= w->drag_band_) return FALSE;
+        ++w->drag_moves_started_;
+        gtk_window_begin_move_drag(GTK_WINDOW(slot->window), static_cast<gint>(ev->button),
+                                   static_cast<gint>(ev->x_root), static_cast<gint>(ev->y_root), ev->time);
+        return TRUE;
+    }
+
+    static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
+        auto* slot = static_cast<Slot*>(data);
+        HostWindow* w = slot->owner;
+        if (!w) return TRUE;  // pooled: never destroyed by the user
+        if (w->close_veto_ && w->close_veto_()) return TRUE;
+        if (slot->dialog) {
+            w->EndDialog(0);
+            return TRUE;
+        }
+        return FALSE;
+    }
+
+    static void OnDestroy(GtkWidget*, gpointer data) {
+        auto* slot = static_cast<Slot*>(data);
+        slot->window = nullptr;
+        slot->view = nullptr;
+        HostWindow* w = slot->owner;
+        if (!w) return;
+        w->closed_ = true;
+        RegistryRemove(w);
+        if (w->impl_->modal) {
+            w->impl_->modal->alive = true;
+            if (w->impl_->modal->loop) g_main_loop_quit(w->impl_->modal->loop);
+        }
+        auto handler = std::move(w->destroy_handler_);
+        if (handler) handler();
+    }
+
+    static void OnVisibility(GtkWidget* widget, gpointer data) {
+        auto* slot = static_cast<Slot*>(data);
+        HostWindow* w = slot->owner;
+        if (!w) return;
+        RegistryUpdate(w, w->page_path_, w->modal_running_, gtk_widget_get_visible(widget));
+    }
+
+    static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) { return nullptr; }
+
+    static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
+        return TRUE;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Slots.
+
+namespace detail {
+
+Slot* CreateSlot(bool dialog) {
+    auto* slot = new Slot;
+    slot->dialog = dialog;
+    slot->ucm = webkit_user_content_manager_new();
+    webkit_user_content_manager_register_script_message_handler(slot->ucm, "vorta");
+    WebKitUserScript* script =
+        webkit_user_script_new(PageRuntimeScript(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(slot->ucm, script);
+    webkit_user_script_unref(script);
+    g_signal_connect(slot->ucm, "script-message-received::vorta", G_CALLBACK(HostWindow::Impl::OnScriptMessage), slot);
+
+    WebKitSettings* settings = webkit_settings_new_with_settings(
+        "default-charset", "utf-8", "enable-developer-extras", FALSE, "javascript-can-open-windows-automatically",
+        FALSE, "enable-page-cache", FALSE, "enable-html5-database", FALSE, nullptr);
+    // Every view after the first shares the first one's web process.
+    GObject* obj = g_anchor && g_anchor->view
+                       ? static_cast<GObject*>(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", g_anchor->view,
+                                                            "user-content-manager", slot->ucm, "settings", settings,
+                                                            nullptr))
+                       : static_cast<GObject*>(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", Context(),
+                                                            "user-content-manager", slot->ucm, "settings", settings,
+                                                            nullptr));
+    g_object_unref(settings);
+    slot->view = WEBKIT_WEB_VIEW(obj);
+    g_signal_connect(slot->view, "load-changed", G_CALLBACK(HostWindow::Impl::OnLoadChanged), slot);
+    g_signal_connect(slot->view, "load-failed", G_CALLBACK(HostWindow::Impl::OnLoadFailed), slot);
+    g_signal_connect(slot->view, "button-press-event", G_CALLBACK(HostWindow::Impl::OnButtonPress), slot);
+    g_signal_connect(slot->view, "create", G_CALLBACK(HostWindow::Impl::OnCreate), slot);
+    g_signal_connect(slot->view, "context-menu", G_CALLBACK(HostWindow::Impl::OnContextMenu), slot);
+
+    slot->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    if (dialog) {
+        gtk_window_set_decorated(GTK_WINDOW(slot->window), FALSE);
+        gtk_window_set_type_hint(GTK_WINDOW(slot->window), GDK_WINDOW_TYPE_HINT_DIALOG);
+        gtk_window_set_skip_taskbar_hint(GTK_WINDOW(slot->window), TRUE);
+    }
+    gtk_container_add(GTK_CONTAINER(slot->window), GTK_WIDGET(slot->view));
+    gtk_widget_show(GTK_WIDGET(slot->view));
+    g_signal_connect(slot->window, "delete-event", G_CALLBACK(HostWindow::Impl::OnDelete), slot);
+    g_signal_connect(slot->window, "destroy", G_CALLBACK(HostWindow::Impl::OnDestroy), slot);
+    g_signal_connect(slot->window, "show", G_CALLBACK(HostWindow::Impl::OnVisibility), slot);
+    g_signal_connect(slot->window, "hide", G_CALLBACK(HostWindow::Impl::OnVisibility), slot);
+    return slot;
+}
+
+void DestroySlot(Slot* slot) {
+    slot->owner = nullptr;
+    if (slot->window) gtk_widget_destroy(slot->window);
+    if (slot->ucm) g_object_unref(slot->ucm);
+    delete slot;
+}
+
+void PrewarmDialogSlot() {
+    if (g_anchor) return;
+    g_anchor = CreateSlot(true);
+    g_anchor->permanent = true;
+    // Starts the shared web process now rather than at the first dialog.
+    webkit_web_view_load_html(g_anchor->view, "<!DOCTYPE html><html><body></body></html>", "app://local/");
+    gtk_widget_realize(g_anchor->window);
+    g_pool.push_back(g_anchor);
+}
+
+Slot* AcquireDialogSlot() {
+    if (!g_pool.empty()) {
+        Slot* slot = g_pool.back();
+        g_pool.pop_back();
+        return slot;
+    }
+    return CreateSlot(true);
+}
+
+void ReleaseDialogSlot(Slot* slot) {
+    slot->owner = nullptr;
+    if (!slot->window) {  // destroyed behind our back
+        if (slot->ucm) g_object_unref(slot->ucm);
+        delete slot;
+        return;
+    }
+    gtk_widget_hide(slot->window);
+    gtk_window_set_modal(GTK_WINDOW(slot->window), FALSE);
+    gtk_window_set_transient_for(GTK_WINDOW(slot->window), nullptr);
+    // Drops the old page (its timers and scripts) at once.
+    webkit_web_view_load_html(slot->view, "<!DOCTYPE html><html><body></body></html>", "app://local/");
+    if (slot->permanent || g_pool.size() < kSparePooledSlots) g_pool.push_back(slot);
+    else DestroySlot(slot);
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------
+
+void HostWindowAccess::DeliverEvent(HostWindow& w, const BehaviorEvent& ev) {
+    if (w.event_handler_) w.event_handler_->OnBehaviorEvent(w, ev);
+}
+void HostWindowAccess::DeliverMessage(HostWindow& w, uint32_t msg, intptr_t wparam, intptr_t lparam) {
+    if (w.message_handler_) w.message_handler_(msg, wparam, lparam);
+}
+void HostWindowAccess::DeliverExternal(HostWindow& w, const ExternalCall& call) {
+    if (w.external_handler_) w.external_handler_(call);
+}
+
+HostWindow::HostWindow(const WindowOptions& options) : kind_(options.kind), impl_(new Impl) {
+    id_ = NextWindowId();
+    impl_->self = this;
+    impl_->parent_id = options.parent ? options.parent->id() : 0;
+    impl_->width = options.width > 0 ? options.width : 1;
+    impl_->height = options.height > 0 ? options.height : 1;
+    drag_band_ = kind_ == WindowKind::Dialog ? options.drag_band : 0;
+    if (!EngineReady()) {
+        closed_ = true;
+        return;
+    }
+    impl_->slot = kind_ == WindowKind::Dialog ? AcquireDialogSlot() : CreateSlot(false);
+    impl_->slot->owner = this;
+    GtkWindow* win = GTK_WINDOW(impl_->slot->window);
+    gtk_window_set_title(win, options.title.c_str());
+    gtk_window_set_default_size(win, impl_->width, impl_->height);
+    gtk_window_resize(win, impl_->width, impl_->height);
+    RegistryAdd(this);
+}
+
+HostWindow::~HostWindow() {
+    if (impl_->modal) {
+        impl_->modal->alive = false;
+        if (impl_->modal->loop) g_main_loop_quit(impl_->modal->loop);
+        ModalPop(this);
+    }
+    Slot* slot = impl_->slot;
+    impl_->slot = nullptr;
+    RegistryRemove(this);
+    destroy_handler_ = nullptr;
+    if (!slot) return;
+    slot->owner = nullptr;
+    if (kind_ == WindowKind::Dialog) ReleaseDialogSlot(slot);
+    else DestroySlot(slot);
+}
+
+bool HostWindow::LoadPage(const std::string& full_path) {
+    if (closed_ || !impl_->slot) return false;
+    page_path_ = full_path;
+    RegistryUpdate(this, page_path_, modal_running_, IsVisible());
+    bool exists = g_file_test(full_path.c_str(), G_FILE_TEST_IS_REGULAR);
+    bool loaded = impl_->LoadAndWait(PageUrl(full_path));
+    return exists && loaded;
+}
+
+bool HostWindow::LoadUri(const std::string& uri) {
+    if (closed_ || !impl_->slot) return false;
+    page_path_.clear();
+    RegistryUpdate(this, page_path_, modal_running_, IsVisible());
+    return impl_->LoadAndWait(uri);
+}
+
+std::string HostWindow::page_file() const {
+    size_t slash = page_path_.rfind('/');
+    return slash == std::string::npos ? page_path_ : page_path_.substr(slash + 1);
+}
+
+void HostWindow::Show() {
+    if (closed_ || !impl_->slot || !impl_->slot->window) return;
+    impl_->Flush();
+    gtk_widget_show(impl_->slot->window);
+    gtk_window_present(GTK_WINDOW(impl_->slot->window));
+    NoteShown(this);
+    RegistryUpdate(this, page_path_, modal_running_, true);
+}
+
+void HostWindow::Hide() {
+    if (closed_ || !impl_->slot || !impl_->slot->window) return;
+    gtk_widget_hide(impl_->slot->window);
+}
+
+bool HostWindow::IsVisible() const {
+    return !closed_ && impl_->slot && impl_->slot->window && gtk_widget_get_visible(impl_->slot->window);
+}
+
+void HostWindow::Resize(int width, int height) {
+    impl_->width = width > 0 ? width : 1;
+    impl_->height = height > 0 ? height : 1;
+    if (closed_ || !impl_->slot || !impl_->slot->window) return;
+    gtk_window_set_default_size(GTK_WINDOW(impl_->slot->window), impl_->width, impl_->height);
+    gtk_window_resize(GTK_WINDOW(impl_->slot->window), impl_->width, impl_->height);
+}
+
+void HostWindow::Center() {
+    if (closed_ || !impl_->slot || !impl_->slot->window) return;
+    GtkWindow* win = GTK_WINDOW(impl_->slot->window);
+    int w = impl_->width, h = impl_->height;
+    GdkDisplay* display = gtk_widget_get_display(impl_->slot->window);
+    GdkMonitor* monitor = nullptr;
+    int x = 0, y = 0;
+    bool placed = false;
+    HostWindow* parent = impl_->parent_id ? FindWindow(impl_->parent_id) : nullptr;
+    if (parent && parent->IsVisible()) {
+        GtkWindow* pw = GTK_WINDOW(parent->impl_->slot->window);
+        GdkWindow* pgdk = gtk_widget_get_window(GTK_WIDGET(pw));
+        bool iconified = pgdk && (gdk_window_get_state(pgdk) & GDK_WINDOW_STATE_ICONIFIED);
+        if (!iconified) {
+            int px, py, pwid, phei;
+            gtk_window_get_position(pw, &px, &py);
+            gtk_window_get_size(pw, &pwid, &phei);
+            x = px + (pwid - w) / 2;
+            y = py + (phei - h) / 2;
+            placed = true;
+            if (pgdk) monitor = gdk_display_get_monitor_at_window(display, pgdk);
+        }
+    }
+    if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+    GdkRectangle area{0, 0, w, h};
+    if (monitor) gdk_monitor_get_workarea(monitor, &area);
+    if (!placed) {
+        x = area.x + (area.width - w) / 2;
+        y = area.y + (area.height - h) / 2;
+    }
+    // Keep inside the work area: right and bottom edges first, left and top win.
+    if (x + w > area.x + area.width) x = area.x + area.width - w;
+    if (y + h > area.y + area.height) y = area.y + area.height - h;
+    if (x < area.x) x = area.x;
+    if (y < area.y) y = area.y;
+    gtk_window_move(win, x, y);
+}
+
+void HostWindow::SetTitle(const std::string& title) {
+    if (closed_ || !impl_->slot || !impl_->slot->window) return;
+    gtk_window_set_title(GTK_WINDOW(impl_->slot->window), title.c_str());
+}
+
+int HostWindow::RunModal() {
+    if (kind_ != WindowKind::Dialog || closed_ || modal_running_ || !impl_->slot || !impl_->slot->window) return -1;
+    GtkWindow* win = GTK_WINDOW(impl_->slot->window);
+    HostWindow* parent = impl_->parent_id ? FindWindow(impl_->parent_id) : ActiveWindow();
+    if (parent == this) parent = nullptr;
+    if (parent && !parent->impl_->slot) parent = nullptr;
+    if (!impl_->parent_id && parent) impl_->parent_id = parent->id();
+    gtk_window_set_transient_for(win, parent ? GTK_WINDOW(parent->impl_->slot->window) : nullptr);
+    gtk_window_set_modal(win, TRUE);
+    Center();
+
+    auto state = std::make_shared<Impl::ModalState>();
+    impl_->modal = state;
+    state->loop = g_main_loop_new(nullptr, FALSE);
+    modal_running_ = true;
+    ModalPush(this, PeekNextWindowId());
+    Show();
+    g_main_loop_run(state->loop);
+    g_main_loop_unref(state->loop);
+    state->loop = nullptr;
+    if (!state->alive) return state->result;  // the window object went away meanwhile
+
+    ModalPop(this);
+    impl_->modal.reset();
+    modal_running_ = false;
+    if (!closed_ && impl_->slot && impl_->slot->window) {
+        gtk_widget_hide(impl_->slot->window);
+        gtk_window_set_modal(win, FALSE);
+    }
+    RegistryUpdate(this, page_path_, false, IsVisible());
+    return state->result;
+}
+
+void HostWindow::EndDialog(int result) {
+    if (impl_->modal) {
+        impl_->modal->result = result;
+        if (impl_->modal->loop) g_main_loop_quit(impl_->modal->loop);
+    }
+    Hide();
+}
+
+void HostWindow::SetDragBand(int pixels) { drag_band_ = pixels > 0 ? pixels : 0; }
+
+void HostWindow::Close() {
+    if (closed_ || !impl_->slot || !impl_->slot->window) return;
+    if (close_veto_ && close_veto_()) return;
+    if (kind_ == WindowKind::Dialog) EndDialog(0);
+    else gtk_widget_destroy(impl_->slot->window);
+}
+
+void HostWindow::PostMessage(uint32_t msg, intptr_t wparam, intptr_t lparam) {
+    PostWindowMessage(id_, msg, wparam, lparam);
+}
+
+void HostWindow::FlushWrites() { impl_->Flush(); }
+
+std::string HostWindow::Evaluate(const std::string& script) {
+    if (closed_) return {};
+    return impl_->Read(script);
+}
+
+namespace {
+struct SnapState {
+    bool done = false;
+    bool ok = false;
+    std::string path;
+};
+void SnapDone(GObject* source, GAsyncResult* res, gpointer data) {
+    auto* holder = static_cast<std::shared_ptr<SnapState>*>(data);
+    GError* err = nullptr;
+    cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), res, &err);
+    if (surface) {
+        (*holder)->ok = cairo_surface_write_to_png(surface, (*holder)->path.c_str()) == CAIRO_STATUS_SUCCESS;
+        cairo_surface_destroy(surface);
+    }
+    if (err) g_error_free(err);
+    (*holder)->done = true;
+    delete holder;
+}
+}  // namespace
+
+bool HostWindow::SnapshotPng(const std::string& path) {
+    if (closed_ || !impl_->slot || !impl_->slot->view) return false;
+    // A read first: the queued writes are sent and done before the picture.
+    impl_->Read("1");
+    auto state = std::make_shared<SnapState>();
+    state->path = path;
+    webkit_web_view_get_snapshot(impl_->slot->view, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE,
+                                 nullptr, SnapDone, new std::shared_ptr<SnapState>(state));
+    WaitFor(&state->done, kSnapshotTimeoutMs);
+    return state->done && state->ok;
+}
+
+GtkWidget* HostWindow::gtk_window() const { return impl_->slot ? impl_->slot->window : nullptr; }
+WebKitWebView* HostWindow::web_view() const { return impl_->slot ? impl_->slot->view : nullptr; }
+
+// Used by element.cpp.
+namespace detail {
+void QueueWrite(WindowId id, std::string stmt) {
+    HostWindow* w = FindWindow(id);
+    if (!w || w->IsClosed()) return;
+    HostWindowAccess::impl(*w)->Queue(std::move(stmt));
+}
+std::string ReadFrom(WindowId id, const std::string& js) {
+    HostWindow* w = FindWindow(id);
+    if (!w || w->IsClosed()) return {};
+    return HostWindowAccess::impl(*w)->Read(js);
+}
+// Every argument is JSON text made by JsString/JsStringArray, hence valid
+// UTF-8 as GVariant strings require; the body never changes.
+void CallScriptIn(WindowId id, const std::string& path_json, const std::string& id_json,
+                  const std::string& function_json, const std::string& args_json) {
+    HostWindow* w = FindWindow(id);
+    if (!w || w->IsClosed()) return;
+    HostWindow::Impl* impl = HostWindowAccess::impl(*w);
+    if (!impl->slot || !impl->slot->view) return;
+    impl->Flush();
+    GVariantBuilder b;
+    g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&b, "{sv}", "p", g_variant_new_string(path_json.c_str()));
+    g_variant_builder_add(&b, "{sv}", "i", g_variant_new_string(id_json.c_str()));
+    g_variant_builder_add(&b, "{sv}", "f", g_variant_new_string(function_json.c_str()));
+    g_variant_builder_add(&b, "{sv}", "a", g_variant_new_string(args_json.c_str()));
+    static const char kBody[] =
+        "var R = window.__vorta;"
+        "if (R) R.cs(JSON.parse(p), JSON.parse(i), JSON.parse(f), JSON.parse(a));"
+        "return 0;";
+    webkit_web_view_call_async_javascript_function(impl->slot->view, kBody, -1, g_variant_builder_end(&b), nullptr,
+                                                   nullptr, nullptr, nullptr, nullptr);
+}
+}  // namespace detail
+
 }  // namespace ui

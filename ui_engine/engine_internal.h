@@ -1,0 +1,100 @@
+// Internals shared by the engine's source files. Not part of the API.
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui_engine/host_window.h"
+
+namespace ui {
+namespace detail {
+
+// A GTK window with its web view and content manager. Top-level windows own
+// theirs; dialog slots are pooled and handed from one dialog to the next.
+struct Slot {
+    GtkWidget* window = nullptr;
+    WebKitWebView* view = nullptr;
+    WebKitUserContentManager* ucm = nullptr;
+    HostWindow* owner = nullptr;  // nullptr while pooled
+    bool dialog = false;
+    bool permanent = false;  // the pre-made dialog slot whose view anchors the shared web process
+};
+
+// Makes a window with a view sharing the engine's web process.
+Slot* CreateSlot(bool dialog);
+// A dialog slot from the pool (or a new one).
+Slot* AcquireDialogSlot();
+// Gives a dialog slot back: hidden, emptied, kept for reuse.
+void ReleaseDialogSlot(Slot* slot);
+
+// The web context shared by every view.
+WebKitWebContext* Context();
+
+// Puts `fn` on the UI dispatch queue (any thread).
+void Enqueue(std::function<void()> fn);
+
+// Synchronous waits (reads, loads, snapshots) hold back the dispatch queue.
+void BeginWait();
+void EndWait();
+bool InWait();
+
+// Registry upkeep (UI thread).
+void RegistryAdd(HostWindow* w);
+void RegistryRemove(HostWindow* w);
+void RegistryUpdate(const HostWindow* w, const std::string& page_path, bool modal, bool visible);
+void NoteShown(const HostWindow* w);
+void ModalPush(HostWindow* w, WindowId epoch);
+void ModalPop(HostWindow* w);
+// False when a modal dialog that began after `w` was made is running and `w`
+// is not it: user events to `w` are then dropped.
+bool AcceptsUserEvents(const HostWindow* w);
+WindowId NextWindowId();
+WindowId PeekNextWindowId();
+
+// JavaScript string literal of arbitrary bytes: quotes, backslashes, control
+// characters, <, >, &, U+2028/2029 are escaped; invalid UTF-8 becomes U+FFFD.
+std::string JsString(const std::string& text);
+// JS array literal of strings.
+std::string JsStringArray(const std::vector<std::string>& items);
+
+// The page runtime injected into every frame at document start.
+const char* PageRuntimeScript();
+
+// Escaped for a URL path segment.
+std::string PercentEncodePath(const std::string& path);
+
+}  // namespace detail
+}  // namespace ui
+
+namespace ui {
+
+// Private access to HostWindow and Element for the engine's own files.
+struct HostWindowAccess {
+    static void DeliverEvent(HostWindow& w, const BehaviorEvent& ev);
+    static void DeliverMessage(HostWindow& w, uint32_t msg, intptr_t wparam, intptr_t lparam);
+    static void DeliverExternal(HostWindow& w, const ExternalCall& call);
+    static HostWindow::Impl* impl(const HostWindow& w) { return w.impl_.get(); }
+};
+
+struct ElementAccess {
+    // A handle from a frame path and an id (empty id: the document's root).
+    // Null when the path could not be determined.
+    static Element Make(WindowId w, const std::vector<std::string>& frames, const std::string& id);
+    static bool IsRoot(const Element& e) { return e.kind_ == Element::Kind::Root; }
+};
+
+}  // namespace ui
+
+namespace ui {
+namespace detail {
+// Element operations on a window by id; nothing happens when it is gone.
+void QueueWrite(WindowId id, std::string stmt);
+std::string ReadFrom(WindowId id, const std::string& js);
+void CallScriptIn(WindowId id, const std::string& path_json, const std::string& id_json,
+                  const std::string& function_json, const std::string& args_json);
+}  // namespace detail
+}  // namespace ui
