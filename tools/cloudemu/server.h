@@ -1,0 +1,107 @@
+// The emulated cloud service: every REST endpoint the program calls, the
+// update files, the sign-in stand-ins and the test-control API, on one HTTPS
+// server.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "divesites.h"
+#include "images.h"
+#include "store.h"
+#include "sync_plan.h"
+#include "tls_setup.h"
+
+namespace httplib {
+class SSLServer;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace cloudemu {
+
+struct Options {
+  std::string data_dir;
+  std::string host = "127.0.0.1";
+  int port = 8443;
+  uint32_t seed = 1;
+  SyncPlan sync_plan = SyncPlan::kLogs;
+  std::string firmware_version = "1026";
+};
+
+// A fault armed through /_testbed/fault.
+struct Fault {
+  std::string kind;    // not_json, no_code, code, slow, drop
+  std::string prefix;  // matched against the request target ("/api/...?..."); empty: any
+  int count = 1;       // answers still to spoil; -1 until reset
+  int delay_ms = 0;
+  std::string code = "0000001";
+};
+
+class Emulator {
+ public:
+  explicit Emulator(Options opt);
+  ~Emulator();
+
+  // Makes the certificates and the store (seeding the demo account on first
+  // run) and binds the listening socket. False with a reason on failure.
+  bool Prepare(std::string& error);
+  // Serves until Stop(). Call after a successful Prepare.
+  bool Run();
+  void Stop();
+
+  // Exposed for the handshake counter of the TLS layer.
+  void CountHandshake();
+
+ private:
+  void Handle(const httplib::Request& req, httplib::Response& res);
+  void HandleControl(const httplib::Request& req, httplib::Response& res);
+  void Dispatch(const httplib::Request& req, httplib::Response& res);
+  bool TakeFault(const std::string& target, Fault& out);
+  void Record(const httplib::Request& req);
+  std::string BaseUrl(const httplib::Request& req) const;
+  bool Authenticate(const httplib::Request& req, httplib::Response& res, std::string& user_id);
+
+  void Login(const httplib::Request& req, httplib::Response& res);
+  void SocialLogin(const httplib::Request& req, httplib::Response& res);
+  void CalendarMonth(const httplib::Request& req, httplib::Response& res);
+  void CalendarDate(const httplib::Request& req, httplib::Response& res);
+  void DiveLog(const httplib::Request& req, httplib::Response& res, const std::string& id);
+  void PatchDiveLog(const httplib::Request& req, httplib::Response& res, const std::string& id);
+  void Statistics(const httplib::Request& req, httplib::Response& res, const std::string& user);
+  void SearchSites(const httplib::Request& req, httplib::Response& res);
+  void HeaderInfo(const httplib::Request& req, httplib::Response& res);
+  void DevicePost(const httplib::Request& req, httplib::Response& res, int api, const std::string& command);
+  void FirmwareOffer(const httplib::Request& req, httplib::Response& res);
+  void SiteDatabaseOffer(const httplib::Request& req, httplib::Response& res);
+  void StaticFile(const httplib::Request& req, httplib::Response& res);
+  void OAuthDialog(const httplib::Request& req, httplib::Response& res);
+  void OAuthGrant(const httplib::Request& req, httplib::Response& res);
+  void GraphMe(const httplib::Request& req, httplib::Response& res);
+  void SeedIfNeeded();
+
+  Options opt_;
+  TlsMaterial tls_;
+  Store store_;
+  DiveSiteDirectory sites_;
+  std::unique_ptr<httplib::SSLServer> server_;
+
+  std::string avatar_;
+  std::vector<UpdateFile> firmware_;
+  std::vector<UpdateFile> site_db_;
+
+  std::mutex mu_;  // guards the fields below
+  std::vector<Fault> faults_;
+  std::deque<std::string> log_;  // JSON text of each request
+  std::map<std::string, std::string> fb_tokens_;  // access token -> Facebook id
+  std::atomic<long> handshakes_{0};
+  std::atomic<long> requests_{0};
+};
+
+}  // namespace cloudemu
