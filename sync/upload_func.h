@@ -1,15 +1,38 @@
-// Dive-log sync controller of the main page ("upload").
+// Dive-log sync controller of the main page: a click on "upload" copies the
+// dive computer's log memory to the signed-in account, as the cloud service
+// directs (sync_engine.h), while the progress dialog shows the stages.
 #pragma once
+
+#include <atomic>
+#include <string>
 
 #include "app/func_base.h"
 #include "app/progress_dlg.h"
+#include "sync/show_counters.h"
+
+class HttpPost;
+class Usb;
 
 class UploadFunc : public func_base {
 public:
+    void on_init(WindowHandle window) override;
+    void on_release() override;
     void on_event(const ElementHandle& element, const EventParams& params) override;
 
+    // UI thread: find, open and identify the device, connect to the cloud,
+    // run SyncWorker under the modal progress dialog, then ask the calendar
+    // to reload, join the worker and close the port.
+    void StartSync();
+
+    // Worker thread: the whole exchange with the device and the cloud.
+    void SyncWorker(HttpPost& http, Usb& usb);
+
     ProgressDlg& progress() { return progress_; }
+    // The four counters of the list last worked through.
+    const ProgressCounters& counters() const { return counters_; }
 
 private:
     ProgressDlg progress_;
+    ProgressCounters counters_;
+    std::atomic<bool> busy_{false};
 };
