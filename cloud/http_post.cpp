@@ -193,8 +193,11 @@ std::string HttpPost::request(const void* body, uint32_t len, int is_json, const
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
 
     const CURLcode rc = curl_easy_perform(h);
-    // The header list dies with this call; the handle must not keep it.
+    // The header list, the body and the sink die with this call; the kept
+    // handle must not point at them.
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
     if (sink.over_limit) return std::string();
     // A failure mid-body returns what was read so far (it normally fails to
     // parse); a failure before any body byte returns the empty string.
