@@ -1,7 +1,350 @@
+// The automation channel: one JSON request per line on a Unix socket, one
+// JSON answer per line. Requests of one connection are handled in order on
+// the UI thread, through the same dispatch queue as page events; the socket is
+// watched from the main loop and never blocks it.
 #include "ui_engine/automation.h"
 
+#include <fcntl.h>
+#include <glib-unix.h>
+#include <glib.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+
+#include "app/json_safe.h"
+#include "ui_engine/element.h"
+#include "ui_engine/engine_internal.h"
+#include "ui_engine/host_window.h"
+
 namespace ui {
-bool StartAutomation(const std::string&) { return false; }
-bool StartAutomationFromEnv() { return false; }
-void StopAutomation() {}
+namespace {
+
+constexpr size_t kMaxLine = 1 << 20;
+constexpr int kDefaultWaitMs = 5000;
+constexpr int kMaxWaitMs = 600000;
+
+struct Client {
+    int fd = -1;
+    guint watch = 0;
+    std::string in;
+    std::deque<std::string> lines;
+    bool busy = false;
+    bool gone = false;
+};
+
+int g_listen_fd = -1;
+guint g_listen_watch = 0;
+std::string g_socket_path;
+std::vector<std::shared_ptr<Client>> g_clients;
+
+void ScheduleNext(const std::shared_ptr<Client>& c);
+
+void Drop(const std::shared_ptr<Client>& c) {
+    if (c->gone) return;
+    c->gone = true;
+    if (c->watch) g_source_remove(c->watch);
+    c->watch = 0;
+    if (c->fd >= 0) close(c->fd);
+    c->fd = -1;
+    for (auto it = g_clients.begin(); it != g_clients.end(); ++it) {
+        if (*it == c) {
+            g_clients.erase(it);
+            break;
+        }
+    }
+}
+
+void SendLine(const std::shared_ptr<Client>& c, const Json::Value& answer) {
+    if (c->gone) return;
+    Json::StreamWriterBuilder wb;
+    wb["indentation"] = "";
+    wb["emitUTF8"] = true;
+    std::string line = Json::writeString(wb, answer);
+    line += '\n';
+    size_t off = 0;
+    while (off < line.size()) {
+        ssize_t n = send(c->fd, line.data() + off, line.size() - off, MSG_NOSIGNAL);
+        if (n > 0) {
+            off += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            struct pollfd p{c->fd, POLLOUT, 0};
+            if (poll(&p, 1, 2000) > 0) continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        Drop(c);  // a client that does not read its answers is let go
+        return;
+    }
+}
+
+void Reply(const std::shared_ptr<Client>& c, const Json::Value& request, Json::Value answer) {
+    const Json::Value& id = json_safe::Member(request, "id");
+    if (!id.isNull()) answer["id"] = id;
+    SendLine(c, answer);
+    c->busy = false;
+    ScheduleNext(c);
+}
+
+Json::Value Fail(const std::string& error) {
+    Json::Value a;
+    a["ok"] = false;
+    a["error"] = error;
+    return a;
+}
+
+Json::Value Ok() {
+    Json::Value a;
+    a["ok"] = true;
+    return a;
+}
+
+Json::Value WindowJson(const WindowInfo& w) {
+    Json::Value v;
+    v["id"] = static_cast<Json::UInt64>(w.id);
+    v["page"] = w.page_file;
+    v["path"] = w.page_path;
+    v["modal"] = w.modal;
+    v["visible"] = w.visible;
+    return v;
+}
+
+// The window a request names: "window" (id), else "page" (the most recently
+// made visible window showing that page file), else the active window.
+HostWindow* PickWindow(const Json::Value& req) {
+    const Json::Value& wid = json_safe::Member(req, "window");
+    if (wid.isIntegral()) return FindWindow(static_cast<WindowId>(json_safe::AsDouble(wid)));
+    std::string page = json_safe::String(req, "page");
+    if (!page.empty()) {
+        std::vector<WindowInfo> all = ListWindows();
+        for (auto it = all.rbegin(); it != all.rend(); ++it)
+            if (it->visible && it->page_file == page) return FindWindow(it->id);
+        return nullptr;
+    }
+    return ActiveWindow();
+}
+
+// The element a request names: "element" (id), inside "frame" (one frame
+// element id) or "frames" (ids from the top page down).
+Element PickElement(const HostWindow& w, const Json::Value& req) {
+    std::vector<std::string> frames;
+    std::string frame = json_safe::String(req, "frame");
+    if (!frame.empty()) frames.push_back(frame);
+    const Json::Value& list = json_safe::Member(req, "frames");
+    for (Json::ArrayIndex i = 0; i < json_safe::Size(list); ++i)
+        frames.push_back(json_safe::AsString(json_safe::Element(list, i)));
+    Element doc = Element::Root(w.id());
+    for (const auto& f : frames) doc = doc.Find(f).FrameRoot();
+    return doc.Find(json_safe::String(req, "element"));
+}
+
+struct WaitState {
+    std::shared_ptr<Client> client;
+    Json::Value request;
+    std::string page;
+    gint64 deadline = 0;
+};
+
+gboolean PollWait(gpointer data) {
+    auto* st = static_cast<WaitState*>(data);
+    if (st->client->gone) {
+        delete st;
+        return G_SOURCE_REMOVE;
+    }
+    for (const auto& w : ListWindows()) {
+        if (w.visible && w.page_file == st->page) {
+            Json::Value a = Ok();
+            a["window"] = WindowJson(w);
+            Reply(st->client, st->request, a);
+            delete st;
+            return G_SOURCE_REMOVE;
+        }
+    }
+    if (g_get_monotonic_time() >= st->deadline) {
+        Reply(st->client, st->request, Fail("timeout"));
+        delete st;
+        return G_SOURCE_REMOVE;
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
+    if (c->gone) return;
+    Json::Value req;
+    if (!json_safe::Parse(line, req) || !req.isObject()) return Reply(c, req, Fail("bad request"));
+    std::string cmd = json_safe::String(req, "cmd");
+
+    if (cmd == "ping") return Reply(c, req, Ok());
+    if (cmd == "windows") {
+        Json::Value a = Ok();
+        a["windows"] = Json::Value(Json::arrayValue);
+        for (const auto& w : ListWindows()) a["windows"].append(WindowJson(w));
+        return Reply(c, req, a);
+    }
+    if (cmd == "wait_window") {
+        auto* st = new WaitState;
+        st->client = c;
+        st->request = req;
+        st->page = json_safe::String(req, "page");
+        int ms = json_safe::Member(req, "timeout_ms").isNumeric() ? json_safe::Int(req, "timeout_ms") : kDefaultWaitMs;
+        if (ms < 0) ms = 0;
+        if (ms > kMaxWaitMs) ms = kMaxWaitMs;
+        st->deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
+        if (PollWait(st) == G_SOURCE_CONTINUE) g_timeout_add(20, PollWait, st);
+        return;
+    }
+
+    HostWindow* w = PickWindow(req);
+    if (!w || w->IsClosed()) return Reply(c, req, Fail("no such window"));
+
+    if (cmd == "snapshot") {
+        std::string path = json_safe::String(req, "path");
+        if (path.empty()) return Reply(c, req, Fail("no path"));
+        return Reply(c, req, w->SnapshotPng(path) ? Ok() : Fail("snapshot failed"));
+    }
+    if (cmd == "close") {
+        // Answered first: closing may run handlers that open dialogs.
+        WindowId id = w->id();
+        Reply(c, req, Ok());
+        if (HostWindow* again = FindWindow(id)) again->Close();
+        return;
+    }
+
+    Element e = PickElement(*w, req);
+    if (cmd == "click" || cmd == "set_value" || cmd == "get_text" || cmd == "get_value" || cmd == "get_attr") {
+        if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
+    }
+    if (cmd == "click") {
+        // The click runs in the page after the answer is sent; whatever it
+        // opens (a modal dialog) cannot hold the answer back.
+        Reply(c, req, Ok());
+        e.PostClick();
+        return;
+    }
+    if (cmd == "set_value") {
+        Reply(c, req, Ok());
+        detail::SetValueAsUser(e, json_safe::String(req, "value"));
+        return;
+    }
+    if (cmd == "get_text" || cmd == "get_value" || cmd == "get_attr") {
+        Json::Value a = Ok();
+        if (cmd == "get_text") a["value"] = e.GetText();
+        else if (cmd == "get_value") a["value"] = e.GetValue();
+        else a["value"] = e.GetAttribute(json_safe::String(req, "name"));
+        return Reply(c, req, a);
+    }
+    Reply(c, req, Fail("unknown command"));
+}
+
+void ScheduleNext(const std::shared_ptr<Client>& c) {
+    if (c->gone || c->busy || c->lines.empty()) return;
+    c->busy = true;
+    std::string line = std::move(c->lines.front());
+    c->lines.pop_front();
+    detail::Enqueue([c, line] { Handle(c, line); });
+}
+
+gboolean OnClientIo(gint fd, GIOCondition cond, gpointer data) {
+    auto* weak = static_cast<std::weak_ptr<Client>*>(data);
+    std::shared_ptr<Client> c = weak->lock();
+    if (!c || c->gone) return G_SOURCE_REMOVE;
+    if (cond & G_IO_IN) {
+        char buf[8192];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n > 0) {
+            c->in.append(buf, static_cast<size_t>(n));
+            size_t nl;
+            while ((nl = c->in.find('\n')) != std::string::npos) {
+                std::string line = c->in.substr(0, nl);
+                c->in.erase(0, nl + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (!line.empty()) c->lines.push_back(std::move(line));
+            }
+            if (c->in.size() > kMaxLine) {
+                c->watch = 0;
+                Drop(c);
+                return G_SOURCE_REMOVE;
+            }
+            ScheduleNext(c);
+            return G_SOURCE_CONTINUE;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return G_SOURCE_CONTINUE;
+    }
+    c->watch = 0;
+    Drop(c);  // end of stream or error
+    return G_SOURCE_REMOVE;
+}
+
+void FreeWeak(gpointer data) { delete static_cast<std::weak_ptr<Client>*>(data); }
+
+gboolean OnAccept(gint fd, GIOCondition, gpointer) {
+    int cfd = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (cfd < 0) return G_SOURCE_CONTINUE;
+    auto c = std::make_shared<Client>();
+    c->fd = cfd;
+    c->watch = g_unix_fd_add_full(G_PRIORITY_DEFAULT, cfd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                                  OnClientIo, new std::weak_ptr<Client>(c), FreeWeak);
+    g_clients.push_back(c);
+    return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+bool StartAutomation(const std::string& socket_path) {
+    if (!EngineReady() || socket_path.empty()) return false;
+    StopAutomation();
+    struct sockaddr_un addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    if (socket_path.size() >= sizeof addr.sun_path) return false;
+    std::memcpy(addr.sun_path, socket_path.c_str(), socket_path.size());
+
+    struct stat st;
+    if (lstat(socket_path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) return false;  // never remove anything but an old socket
+        unlink(socket_path.c_str());
+    }
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    // Made owner-only from the start: the channel can drive the signed-in program.
+    mode_t old = umask(077);
+    int rc = bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
+    umask(old);
+    if (rc != 0 || chmod(socket_path.c_str(), 0600) != 0 || listen(fd, 8) != 0) {
+        close(fd);
+        return false;
+    }
+    g_listen_fd = fd;
+    g_socket_path = socket_path;
+    g_listen_watch = g_unix_fd_add(fd, G_IO_IN, OnAccept, nullptr);
+    return true;
+}
+
+bool StartAutomationFromEnv() {
+    const char* path = std::getenv("VORTA_AUTOMATION_SOCKET");
+    if (!path || !*path) return false;
+    return StartAutomation(path);
+}
+
+void StopAutomation() {
+    auto clients = g_clients;
+    for (auto& c : clients) Drop(c);
+    if (g_listen_watch) g_source_remove(g_listen_watch);
+    g_listen_watch = 0;
+    if (g_listen_fd >= 0) {
+        close(g_listen_fd);
+        unlink(g_socket_path.c_str());
+    }
+    g_listen_fd = -1;
+    g_socket_path.clear();
+}
+
 }  // namespace ui

@@ -134,6 +134,8 @@ void Element::CallScript(const std::string& function, const std::vector<std::str
                  JsString(function), JsStringArray(args));
 }
 
+void detail::SetValueAsUser(const Element& e, const std::string& value) { Write(e, "su", JsString(value)); }
+
 Element FindById(WindowId window, const std::string& id) { return Element::ById(window, id); }
 Element FindById(const HostWindow& window, const std::string& id) { return Element::ById(window.id(), id); }
 Element FindInFrame(WindowId window, const std::string& frame_id, const std::string& id) {

@@ -98,3 +98,11 @@ void CallScriptIn(WindowId id, const std::string& path_json, const std::string& 
                   const std::string& function_json, const std::string& args_json);
 }  // namespace detail
 }  // namespace ui
+
+namespace ui {
+namespace detail {
+// Sets a value as a user would: the page sees input and change events, so a
+// <select> raises code 5.
+void SetValueAsUser(const Element& e, const std::string& value);
+}  // namespace detail
+}  // namespace ui

@@ -1,0 +1,300 @@
+// Page events, element operations, batching, threads and re-entrancy on real
+// web views.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "tests/ui_engine/gui_fixture.h"
+#include "ui_engine/element.h"
+
+using ui::Element;
+using ui::FindById;
+using ui::FindInFrame;
+
+namespace {
+
+class PageTest : public GuiTest {
+protected:
+    void SetUp() override {
+        ui::WindowOptions o;
+        o.title = "test";
+        o.width = 640;
+        o.height = 480;
+        win = std::make_unique<ui::HostWindow>(o);
+        win->SetEventHandler(&log);
+        ASSERT_TRUE(win->LoadPage(Page("events.htm")));
+        win->Show();
+    }
+    Element El(const std::string& id) { return FindById(*win, id); }
+    EventLog log;
+    std::unique_ptr<ui::HostWindow> win;
+};
+
+TEST_F(PageTest, ButtonBehaviourClicksAndSelectChangesArriveInOrder) {
+    El("b1").PostClick();
+    El("b2").PostClick();
+    El("inner").PostClick();       // inside a .btnctrl: the btnctrl is the target
+    El("plain").PostClick();       // no button behaviour: no event
+    El("noid_inner").PostClick();  // a button without an id: target null, id ""
+    win->Evaluate("var s=document.getElementById('s1'); s.value='b';"
+                  "s.dispatchEvent(new Event('change',{bubbles:true})); 1");
+    FindInFrame(*win, "frm", "fbtn").PostClick();
+    ASSERT_TRUE(log.WaitCount(6));
+    Settle();
+    EXPECT_EQ(log.entries, (std::vector<std::string>{"0:b1", "0:b2", "0:b3", "0:", "5:s1=b", "0:fbtn"}));
+    EXPECT_EQ(log.events[0].reason, 1u);
+    EXPECT_TRUE(log.events[3].target.IsNull());
+    // The frame button's handle leads back into the frame.
+    const Element& fbtn = log.events[5].target;
+    EXPECT_EQ(fbtn.frame_path(), std::vector<std::string>{"frm"});
+    EXPECT_EQ(fbtn.GetText(), "in frame");
+    EXPECT_EQ(fbtn.GetAttribute("id"), "fbtn");
+}
+
+TEST_F(PageTest, ButtonsAndLinksInsideFormsDoNotNavigate) {
+    El("fb").PostClick();
+    El("lnk").PostClick();
+    ASSERT_TRUE(log.WaitCount(1));
+    Settle(300);
+    EXPECT_EQ(log.entries, std::vector<std::string>{"0:fb"});
+    EXPECT_EQ(win->Evaluate("location.pathname"), "/ENG/events.htm");
+    EXPECT_EQ(El("t1").GetText(), "old");  // still the same document
+}
+
+TEST_F(PageTest, NullAndMissingElementsDoNothing) {
+    std::string before = ui::Element::Root(win->id()).GetHtml();
+    ASSERT_FALSE(before.empty());
+    for (const Element& e : {Element(), El("missing"), FindInFrame(*win, "nope", "t1"), FindInFrame(*win, "frm", "x"),
+                             FindById(0, "t1"), FindById(*win, "")}) {
+        e.SetText("x");
+        e.SetAttribute("class", "y");
+        e.RemoveAttribute("id");
+        e.AppendHtml("<b>z</b>");
+        e.SetHtml("");
+        e.SetValue("1");
+        e.SetStyle("color", "red");
+        e.ShowPopup(El("t1"));
+        e.HidePopup();
+        e.PostClick();
+        e.AttachScriptPage("app://local/ENG/frame.htm");
+        e.CallScript("echo", {"a"});
+        e.Update();
+        EXPECT_FALSE(e.Exists());
+        EXPECT_EQ(e.GetText(), "");
+        EXPECT_EQ(e.GetValue(), "");
+        EXPECT_EQ(e.GetAttribute("class"), "");
+    }
+    EXPECT_TRUE(El("t1").Exists());
+    EXPECT_TRUE(FindInFrame(*win, "frm", "ft").Exists());
+    Settle();
+    EXPECT_EQ(ui::Element::Root(win->id()).GetHtml(), before);
+    EXPECT_TRUE(log.entries.empty());
+}
+
+TEST_F(PageTest, TextAndAttributesNeverRunAsScriptOrMarkup) {
+    const std::string nasty =
+        "<script>window.__hit=1</script><img src=x onerror=\"window.__hit=2\">'\"\\\n\xe2\x80\xa8 end";
+    El("t1").SetText(nasty);
+    El("t1").SetAttribute("title", nasty);
+    El(nasty).SetText("by a hostile id");  // an id is data too
+    EXPECT_EQ(El("t1").GetText(), nasty);
+    EXPECT_EQ(El("t1").GetAttribute("title"), nasty);
+    Settle(200);
+    EXPECT_EQ(win->Evaluate("String(document.getElementById('t1').children.length)"), "0");
+    EXPECT_EQ(win->Evaluate("String(window.__hit)"), "undefined");
+
+    // Bytes that are not UTF-8 arrive as replacement characters; a NUL survives.
+    El("t1").SetText(std::string("a\xff" "b\0c", 5));
+    EXPECT_EQ(El("t1").GetText(), std::string("a\xef\xbf\xbd" "b\0c", 7));
+
+    // A null value removes; a bad attribute name fails alone, the batch goes on.
+    El("t1").SetAttribute("data-x", "1");
+    EXPECT_EQ(El("t1").GetAttribute("data-x"), "1");
+    El("t1").SetAttribute("data-x", nullptr);
+    El("t1").SetAttribute("bad name", "1");
+    El("t1").SetAttribute("data-y", "2");
+    EXPECT_EQ(win->Evaluate("String(document.getElementById('t1').hasAttribute('data-x'))"), "false");
+    EXPECT_EQ(El("t1").GetAttribute("data-y"), "2");
+}
+
+TEST_F(PageTest, QueuedWritesReachThePageInOrderBeforeARead) {
+    El("t1").SetText("first");
+    for (int i = 1; i <= 3; ++i) El("list").AppendHtml("<li>" + std::to_string(i) + "</li>");
+    El("t1").SetText("second");
+    El("in1").SetValue("typed");
+    El("pg").SetValue("42");
+    El("s1").SetValue("b");
+    El("t1").SetStyle("color", "rgb(1, 2, 3)");
+    El("list").SetHtml("");
+    El("list").AppendHtml("<li>only</li>");
+    // Nothing has been sent yet: the writes wait for idle or for a read.
+    EXPECT_EQ(El("t1").GetText(), "second");
+    EXPECT_EQ(El("list").GetHtml(), "<li>only</li>");
+    EXPECT_EQ(El("in1").GetValue(), "typed");
+    EXPECT_EQ(El("pg").GetValue(), "42");
+    EXPECT_EQ(El("s1").GetValue(), "b");
+    EXPECT_EQ(win->Evaluate("document.getElementById('t1').style.color"), "rgb(1, 2, 3)");
+    El("t1").SetStyle("color", "");
+    EXPECT_EQ(win->Evaluate("document.getElementById('t1').style.color"), "");
+    // SetValue fires no page events.
+    Settle();
+    EXPECT_TRUE(log.entries.empty());
+}
+
+TEST_F(PageTest, PopupShowsBelowItsAnchorAndHides) {
+    El("popup").ShowPopup(El("b1"));
+    EXPECT_EQ(win->Evaluate("getComputedStyle(document.getElementById('popup')).display"), "block");
+    EXPECT_EQ(win->Evaluate("String(Math.round(document.getElementById('popup').getBoundingClientRect().top -"
+                            " document.getElementById('b1').getBoundingClientRect().bottom))"),
+              "0");
+    El("popup").HidePopup();
+    EXPECT_EQ(win->Evaluate("getComputedStyle(document.getElementById('popup')).display"), "none");
+}
+
+TEST_F(PageTest, HandlesSurviveThePageRebuildingTheElement) {
+    Element t = El("t1");
+    win->Evaluate("document.body.innerHTML = '<p id=\"t1\">rebuilt</p>'; 1");
+    EXPECT_EQ(t.GetText(), "rebuilt");
+    ASSERT_TRUE(win->LoadPage(Page("events.htm")));
+    EXPECT_EQ(t.GetText(), "old");
+}
+
+TEST_F(PageTest, WorkerPostsRunInOrderOnTheUiThread) {
+    std::vector<int> seen;
+    std::atomic<bool> off_thread{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 100; ++i) {
+            ui::PostToUi([&, i] {
+                if (!ui::IsUiThread()) off_thread = true;
+                seen.push_back(i);
+                El("list").AppendHtml("<li>" + std::to_string(i) + "</li>");
+            });
+        }
+        int answer = ui::RunOnUiAndWait([&] { return static_cast<int>(seen.size()); });
+        ui::PostToUi([&, answer] { seen.push_back(1000 + answer); });
+    });
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return seen.size() == 101; }, 10000));
+    worker.join();
+    EXPECT_FALSE(off_thread);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(seen[i], i);
+    EXPECT_EQ(seen[100], 1100);  // the waited-for call ran after all 100 posts
+    std::string expected;
+    for (int i = 0; i < 100; ++i) expected += "<li>" + std::to_string(i) + "</li>";
+    EXPECT_EQ(El("list").GetHtml(), expected);
+}
+
+TEST_F(PageTest, EventsAndPostsDuringAReadWaitUntilItReturns) {
+    std::vector<std::string> order;
+    struct Handler : ui::EventHandler {
+        std::vector<std::string>* order;
+        void OnBehaviorEvent(ui::HostWindow& w, const ui::BehaviorEvent& ev) override {
+            order->push_back("event " + ev.target_id);
+            // A read inside a handler is fine; it does not deliver the next event early.
+            order->push_back("text " + ui::FindById(w, "t1").GetText());
+        }
+    } handler;
+    handler.order = &order;
+    win->SetEventHandler(&handler);
+    El("b1").PostClick();  // runs in the page just before the read below
+    El("b2").PostClick();
+    ui::PostToUi([&] { order.push_back("posted"); });
+    order.push_back("read " + El("t1").GetText());
+    // The page reported both clicks while the read waited; none was delivered.
+    EXPECT_EQ(order, std::vector<std::string>{"read old"});
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return order.size() == 6; }, 5000));
+    EXPECT_EQ(order, (std::vector<std::string>{"read old", "posted", "event b1", "text old", "event b2", "text old"}));
+}
+
+TEST_F(PageTest, PrivateMessagesArriveInPostingOrder) {
+    std::vector<std::string> got;
+    win->SetMessageHandler([&](uint32_t msg, intptr_t w, intptr_t l) {
+        got.push_back(std::to_string(msg) + "/" + std::to_string(w) + "/" + std::to_string(l));
+    });
+    ui::WindowId id = win->id();
+    std::thread worker([id] {
+        for (uint32_t m = 2024; m <= 2029; ++m) ui::PostWindowMessage(id, m, m - 2024, -1);
+    });
+    worker.join();
+    win->PostMessage(3024, 7, 8);
+    ui::PostWindowMessage(id + 1000, 2028, 0, 0);  // no such window: dropped
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return got.size() == 7; }, 5000));
+    EXPECT_EQ(got, (std::vector<std::string>{"2024/0/-1", "2025/1/-1", "2026/2/-1", "2027/3/-1", "2028/4/-1",
+                                             "2029/5/-1", "3024/7/8"}));
+    // Messages to a window destroyed before delivery are dropped.
+    win->PostMessage(2028, 0, 0);
+    win.reset();
+    Settle();
+    EXPECT_EQ(got.size(), 7u);
+}
+
+TEST_F(PageTest, ScriptPageCallsAndExternalEvents) {
+    std::vector<ui::ExternalCall> calls;
+    win->SetExternalHandler([&](const ui::ExternalCall& c) { calls.push_back(c); });
+    El("holder").AttachScriptPage(ui::PageUrl(Page("script_page.htm")));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return !calls.empty(); }, 5000));
+    EXPECT_EQ(calls[0].name, "on_page_loaded");
+    EXPECT_EQ(calls[0].frame_path, std::vector<std::string>{"holder_page"});
+    El("holder").CallScript("no_such_function", {"x"});
+    El("holder").CallScript("echo", {"a\"b'c\\", "2"});
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return calls.size() == 2; }, 5000));
+    EXPECT_EQ(calls[1].name, "on_echo_event");
+    EXPECT_EQ(calls[1].args, (std::vector<std::string>{"a\"b'c\\", "2", "1.5"}));
+    // Same origin: the script page's document is reachable by frame path.
+    El("holder").CallScript("set_text", {"<b>t</b>"});
+    Element out = FindInFrame(*win, "holder_page", "out");
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return out.GetText() == "<b>t</b>"; }, 5000));
+}
+
+TEST_F(PageTest, MissingPageLoadsBlankAndTheWindowStays) {
+    EXPECT_FALSE(win->LoadPage(Page("no_such_page.htm")));
+    EXPECT_TRUE(win->IsVisible());
+    EXPECT_FALSE(win->IsClosed());
+    EXPECT_EQ(win->page_file(), "no_such_page.htm");
+    EXPECT_TRUE(ui::Element::Root(win->id()).Exists());
+    EXPECT_EQ(win->Evaluate("document.body.innerHTML"), "");
+    EXPECT_FALSE(El("t1").Exists());
+}
+
+TEST_F(PageTest, SchemeServesOnlyTheProgramFolder) {
+    // The style sheet under ../common was found and applied.
+    EXPECT_EQ(win->Evaluate("String(document.styleSheets[0].cssRules.length)"), "2");
+    EXPECT_EQ(ui::PageUrl(std::string(UI_TEST_PAGES) + "/ENG/a b.htm"), "app://local/ENG/a%20b.htm");
+    // Nothing outside the served folder can be fetched.
+    win->Evaluate("window.__r='pending';fetch('app://local/../../engine_test.cpp').then("
+                  "r=>r.text()).then(t=>{window.__r='got '+t.length}, e=>{window.__r='refused'}); 1");
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return win->Evaluate("window.__r") != "pending"; }, 5000));
+    EXPECT_EQ(win->Evaluate("window.__r"), "refused");
+}
+
+TEST_F(PageTest, SnapshotWritesAPng) {
+    El("t1").SetText("snapshot");
+    std::string path = ::testing::TempDir() + "ui_engine_snapshot.png";
+    std::remove(path.c_str());
+    ASSERT_TRUE(win->SnapshotPng(path));
+    std::ifstream f(path, std::ios::binary);
+    char sig[8] = {};
+    f.read(sig, 8);
+    EXPECT_EQ(std::string(sig + 1, 3), "PNG");
+}
+
+TEST_F(PageTest, RegistryListsLiveWindows) {
+    auto find = [&](ui::WindowId id) {
+        for (const auto& w : ui::ListWindows())
+            if (w.id == id) return w;
+        return ui::WindowInfo{};
+    };
+    ui::WindowInfo info = find(win->id());
+    EXPECT_EQ(info.page_file, "events.htm");
+    EXPECT_TRUE(info.visible);
+    EXPECT_FALSE(info.modal);
+    EXPECT_EQ(ui::FindWindow(win->id()), win.get());
+    ui::WindowId id = win->id();
+    win.reset();
+    EXPECT_EQ(find(id).id, 0u);
+    EXPECT_EQ(ui::FindWindow(id), nullptr);
+}
+
+}  // namespace
