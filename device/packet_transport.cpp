@@ -1,14 +1,13 @@
 #include "device/packet_transport.h"
 
-#include <boost/asio/read.hpp>
-#include <boost/asio/write.hpp>
 #include <boost/system/system_error.hpp>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
-#include <unistd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -19,14 +18,25 @@ using boost::system::system_error;
 
 namespace {
 
-asio::io_context& ContextOf(asio::serial_port& port) {
-    return static_cast<asio::io_context&>(asio::query(port.get_executor(), asio::execution::context));
+// Sleeps in poll() until `fd` is ready for `events` or the deadline passes.
+// A hang-up or error counts as ready: the read or write that follows reports
+// it. False on time-out.
+bool WaitReady(int fd, short events, std::chrono::steady_clock::time_point deadline, const char* op) {
+    for (;;) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return false;
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        struct pollfd p = {fd, events, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(ms, 1 << 30)));
+        if (r > 0) return true;
+        if (r < 0 && errno != EINTR) throw system_error(error_code(errno, boost::system::system_category()), op);
+    }
 }
 
 }  // namespace
 
 SerialPortTransport::SerialPortTransport(asio::serial_port& port, const std::string& port_name)
-    : port_(port), io_(ContextOf(port)), timer_(port.get_executor()), rx_(16384) {
+    : port_(port), rx_(16384) {
     port_.open(port_name);  // raises "open"
     const int fd = port_.native_handle();
     // Exclusive use: TIOCEXCL refuses further opens of the tty; the flock
@@ -45,7 +55,7 @@ SerialPortTransport::SerialPortTransport(asio::serial_port& port, const std::str
         port_.set_option(asio::serial_port_base::stop_bits(asio::serial_port_base::stop_bits::one));
         port_.set_option(asio::serial_port_base::parity(asio::serial_port_base::parity::none));
         port_.set_option(asio::serial_port_base::flow_control(asio::serial_port_base::flow_control::none));
-        // Never sleep in a system call: every wait goes through the timer below.
+        // Never sleep in read or write: every wait is a bounded poll.
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     } catch (...) {
         ReleaseExclusive();
@@ -83,6 +93,7 @@ void SerialPortTransport::Purge() {
 }
 
 size_t SerialPortTransport::Write(const uint8_t* data, size_t size, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     size_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(port_.native_handle(), data + done, size - done);
@@ -94,30 +105,9 @@ size_t SerialPortTransport::Write(const uint8_t* data, size_t size, std::chrono:
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
             throw system_error(error_code(n == 0 ? EIO : errno, boost::system::system_category()), "write");
         // The line is full: wait for it to take the rest, but not forever.
-        bool finished = false;
-        bool timed_out = false;
-        error_code result;
-        size_t written = 0;
-        asio::async_write(port_, asio::buffer(data + done, size - done),
-                          [&](const error_code& e, size_t n2) {
-                              result = e;
-                              written = n2;
-                              finished = true;
-                              timer_.cancel();
-                          });
-        timer_.expires_after(timeout);
-        timer_.async_wait([&](const error_code& e) {
-            if (!e && !finished) {
-                timed_out = true;
-                error_code ignored;
-                port_.cancel(ignored);
-            }
-        });
-        io_.restart();
-        io_.run();
-        if (timed_out) throw system_error(make_error_code(boost::system::errc::timed_out), "write");
-        if (result) throw system_error(result, "write");
-        done += written;
+        if (!WaitReady(port_.native_handle(), POLLOUT, deadline, "write")) {
+            throw system_error(make_error_code(boost::system::errc::timed_out), "write");
+        }
     }
     return size;
 }
@@ -128,44 +118,22 @@ void SerialPortTransport::Fill(std::chrono::steady_clock::time_point deadline) {
         rx_end_ -= rx_begin_;
         rx_begin_ = 0;
     }
-    auto space = asio::buffer(rx_.data() + rx_end_, rx_.size() - rx_end_);
 
-    // Whatever has already arrived costs one system call.
-    ssize_t n;
-    do {
-        n = ::read(port_.native_handle(), rx_.data() + rx_end_, rx_.size() - rx_end_);
-    } while (n < 0 && errno == EINTR);
-    if (n > 0) {
-        rx_end_ += static_cast<size_t>(n);
-        return;
-    }
-    if (n == 0) throw system_error(asio::error::eof, "read");
-    if (errno != EAGAIN && errno != EWOULDBLOCK)
-        throw system_error(error_code(errno, boost::system::system_category()), "read");
-
-    bool finished = false;
-    bool timed_out = false;
-    error_code result;
-    size_t got = 0;
-    port_.async_read_some(space, [&](const error_code& e, size_t n2) {
-        result = e;
-        got = n2;
-        finished = true;
-        timer_.cancel();
-    });
-    timer_.expires_at(deadline);
-    timer_.async_wait([&](const error_code& e) {
-        if (!e && !finished) {
-            timed_out = true;
-            error_code ignored;
-            port_.cancel(ignored);
+    // Wait first, then read: an answer arrives in pieces, so a read right
+    // after the previous piece (or right after the request) would mostly find
+    // nothing. Poll returns at once when bytes are already waiting.
+    const int fd = port_.native_handle();
+    for (;;) {
+        if (!WaitReady(fd, POLLIN, deadline, "read")) throw system_error(make_error_code(boost::system::errc::timed_out), "read");
+        const ssize_t n = ::read(fd, rx_.data() + rx_end_, rx_.size() - rx_end_);
+        if (n > 0) {
+            rx_end_ += static_cast<size_t>(n);
+            return;
         }
-    });
-    io_.restart();
-    io_.run();
-    if (timed_out) throw system_error(make_error_code(boost::system::errc::timed_out), "read");
-    if (result) throw system_error(result, "read");
-    rx_end_ += got;
+        if (n == 0) throw system_error(asio::error::eof, "read");
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            throw system_error(error_code(errno, boost::system::system_category()), "read");
+    }
 }
 
 size_t SerialPortTransport::Read(uint8_t* data, size_t size, std::chrono::milliseconds timeout) {

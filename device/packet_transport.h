@@ -7,9 +7,7 @@
 // raises with errc::timed_out. The command layer above catches them all.
 #pragma once
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/serial_port.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -35,15 +33,15 @@ public:
 // bit, no parity, no flow control, and held exclusively (TIOCEXCL and an
 // exclusive flock) until closed.
 //
-// Waits are asynchronous reads and writes raced against a timer on the port's
-// io_context; no busy waiting. Received bytes are read in as large pieces as
-// the driver offers and handed out packet by packet, so a 4096-byte block
-// costs a few system calls rather than one per packet. Whatever is buffered
-// when a command fails is thrown away by the next Purge.
+// The descriptor is non-blocking; every wait is a poll() on it bounded by the
+// caller's time-out, so nothing busy-waits and nothing waits forever.
+// Received bytes are read in as large pieces as the driver offers and handed
+// out packet by packet, so a 4096-byte block costs a handful of system calls
+// rather than one per packet. Whatever is buffered when a command fails is
+// thrown away by the next Purge.
 class SerialPortTransport : public PacketTransport {
 public:
-    // Opens `port_name` on `port` (which must have been made on an
-    // io_context). Raises system_error "open" or "set_option"; a port locked
+    // Opens `port_name` on `port`. Raises system_error "open" or "set_option"; a port locked
     // by another program raises "open" with errc::device_or_resource_busy.
     SerialPortTransport(boost::asio::serial_port& port, const std::string& port_name);
     ~SerialPortTransport() override;  // closes without raising
@@ -58,8 +56,6 @@ private:
     void ReleaseExclusive() noexcept;
 
     boost::asio::serial_port& port_;
-    boost::asio::io_context& io_;
-    boost::asio::steady_timer timer_;
     std::vector<uint8_t> rx_;
     size_t rx_begin_ = 0;
     size_t rx_end_ = 0;

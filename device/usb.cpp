@@ -122,6 +122,13 @@ Usb::~Usb() = default;
 
 void Usb::Close() { transport_->Close(); }
 
+void Usb::BeginExchange() {
+    // Bytes left over from an exchange that failed half-way must not be
+    // taken for the answer to this one.
+    if (stale_) transport_->Purge();
+    stale_ = true;
+}
+
 size_t Usb::WritePacket(const DevicePacket& packet) {
     uint8_t bytes[kPacketSize];
     packet.Encode(bytes);
@@ -137,13 +144,14 @@ size_t Usb::ReadPacket(DevicePacket& packet) {
 
 bool Usb::GetInfo(std::string& firmware_version_text, uint32_t& info_value, std::string& model) {
     try {
-        transport_->Purge();
+        BeginExchange();
         DevicePacket request;
         request.code = CMD_IDENTIFY;
         WritePacket(request);
 
         DevicePacket answer;
         if (ReadPacket(answer) != kPacketSize || answer.code != RSP_IDENTIFY) return false;
+        stale_ = false;
 
         const uint8_t* p = answer.payload.data();
         const std::string firmware = Utf16LeToUtf8(p + (8 - kPayloadOffset), 6);
@@ -162,7 +170,7 @@ bool Usb::GetInfo(std::string& firmware_version_text, uint32_t& info_value, std:
 bool Usb::ReadBlock(uint32_t address, uint8_t* out, uint32_t length) {
     if (length > kBlockSize || (length > 0 && out == nullptr)) return false;
     try {
-        transport_->Purge();
+        BeginExchange();
         DevicePacket request;
         request.payload_len = 8;
         request.code = CMD_READ_BLOCK;
@@ -179,6 +187,7 @@ bool Usb::ReadBlock(uint32_t address, uint8_t* out, uint32_t length) {
         }
         transport_->Read(packet, kPacketSize, timeout_);
         if (LoadU16(packet + 2) != RSP_READ_END) return false;
+        stale_ = false;
 
         const uint32_t sum = BlockByteSum(block, kBlockSize);
         // The received bytes are handed back even when the sum disagrees.
@@ -192,7 +201,7 @@ bool Usb::ReadBlock(uint32_t address, uint8_t* out, uint32_t length) {
 bool Usb::WriteBlock(uint32_t address, const uint8_t* data) {
     if (data == nullptr) return false;
     try {
-        transport_->Purge();
+        BeginExchange();
         // The 128 chunks and the commit go out as one write: the same bytes
         // on the wire as packet by packet, for a fraction of the system calls.
         std::array<uint8_t, (kChunksPerBlock + 1) * kPacketSize> wire;
@@ -217,6 +226,7 @@ bool Usb::WriteBlock(uint32_t address, const uint8_t* data) {
 
         DevicePacket answer;
         if (ReadPacket(answer) != kPacketSize) return false;
+        stale_ = answer.code != RSP_WRITE_RESULT;
         return answer.code == RSP_WRITE_RESULT && answer.GetU32(8) != 0;
     } catch (...) {
         return false;

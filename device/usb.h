@@ -63,7 +63,11 @@ public:
     static void SetDefaultAnswerTimeout(std::chrono::milliseconds timeout);
 
 private:
+    void BeginExchange();
+
     std::unique_ptr<PacketTransport> transport_;
+    // An exchange began and its answer was not read to the end.
+    bool stale_ = false;
     std::chrono::milliseconds timeout_;
 };
 

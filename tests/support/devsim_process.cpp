@@ -46,7 +46,11 @@ bool DevSimProcess::Start(const std::vector<std::string>& args) {
         error_ = "no temporary folder";
         return false;
     }
-    std::vector<std::string> argv_s = {BinaryPath(), "--image", image_path(), "--trace", trace_path()};
+    std::vector<std::string> argv_s = {BinaryPath(), "--image", image_path()};
+    if (trace_) {
+        argv_s.push_back("--trace");
+        argv_s.push_back(trace_path());
+    }
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argv_s) argv.push_back(a.data());

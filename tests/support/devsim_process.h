@@ -25,6 +25,8 @@ public:
     // otherwise the simulator creates one with generated dives. Returns false
     // (with error()) when it does not come up within 10 s.
     bool Start(const std::vector<std::string>& args = {});
+    // Start without the packet trace (benchmarks).
+    void DisableTrace() { trace_ = false; }
     // SIGTERM and wait (SIGKILL after 5 s). Safe to call twice.
     void Stop();
     // True while the process has not exited (it exits by itself after a
@@ -54,4 +56,5 @@ private:
     std::string error_;
     pid_t pid_ = -1;
     int stdout_fd_ = -1;
+    bool trace_ = true;
 };

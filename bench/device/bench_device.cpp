@@ -1,0 +1,207 @@
+// Reads and writes 1 MiB (256 blocks) through the device simulator over a
+// pseudo-terminal with Usb, and moves the same packets over the same pty with
+// a bare loop that has no protocol logic (one request out, the answer bytes
+// in). Prints wall time and host CPU per block and the ratio to the bare loop.
+#include "device/device_packet.h"
+#include "device/usb.h"
+#include "tests/support/devsim_process.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/serial_port.hpp>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr int kBlocks = 256;
+constexpr uint32_t kBase = 0x200000;
+constexpr int kRounds = 15;
+
+struct Figures {
+    double wall_us = 0;  // per block
+    double cpu_us = 0;   // host process user + system, per block
+};
+
+double CpuSeconds() {
+    struct rusage ru {};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+}
+
+Figures Measure(const std::function<bool()>& run) {
+    const double cpu0 = CpuSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    if (!run()) {
+        std::fprintf(stderr, "run failed\n");
+        std::exit(1);
+    }
+    const auto t1 = std::chrono::steady_clock::now();
+    const double cpu1 = CpuSeconds();
+    Figures f;
+    f.wall_us = std::chrono::duration<double, std::micro>(t1 - t0).count() / kBlocks;
+    f.cpu_us = (cpu1 - cpu0) * 1e6 / kBlocks;
+    return f;
+}
+
+Figures Median(std::vector<Figures> v) {
+    Figures m;
+    std::sort(v.begin(), v.end(), [](const Figures& a, const Figures& b) { return a.wall_us < b.wall_us; });
+    m.wall_us = v[v.size() / 2].wall_us;
+    std::sort(v.begin(), v.end(), [](const Figures& a, const Figures& b) { return a.cpu_us < b.cpu_us; });
+    m.cpu_us = v[v.size() / 2].cpu_us;
+    return m;
+}
+
+bool ReadFull(int fd, uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t r = ::read(fd, p, n);
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool WriteFull(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t r = ::write(fd, p, n);
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main() {
+    DevSimProcess sim;
+    sim.DisableTrace();
+    if (!sim.Start({"--dives", "0"})) {
+        std::fprintf(stderr, "simulator: %s\n", sim.error().c_str());
+        return 1;
+    }
+    const std::string pty = sim.pty_path();
+
+    std::vector<uint8_t> data(kBlocks * kBlockSize);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 131 + (i >> 12));
+    std::vector<uint8_t> back(data.size());
+
+    // The packets the bare loop moves: identical bytes to what Usb sends.
+    std::vector<std::vector<uint8_t>> read_requests(kBlocks), write_streams(kBlocks);
+    for (int b = 0; b < kBlocks; ++b) {
+        DevicePacket req;
+        req.payload_len = 8;
+        req.code = CMD_READ_BLOCK;
+        req.SetU32(8, kBase + b * kBlockSize);
+        req.SetU32(12, kBlockSize);
+        const auto rb = req.Encode();
+        read_requests[b].assign(rb.begin(), rb.end());
+        auto& w = write_streams[b];
+        DevicePacket chunk;
+        chunk.payload_len = 32;
+        chunk.code = PKT_DATA;
+        for (uint32_t i = 0; i < kChunksPerBlock; ++i) {
+            chunk.seq = i;
+            std::memcpy(chunk.payload.data(), &data[b * kBlockSize + i * kChunkSize], kChunkSize);
+            const auto cb = chunk.Encode();
+            w.insert(w.end(), cb.begin(), cb.end());
+        }
+        DevicePacket commit;
+        commit.marker = kWriteCommitMarker;
+        commit.payload_len = 12;
+        commit.code = CMD_WRITE_COMMIT;
+        commit.SetU32(8, kBase + b * kBlockSize);
+        commit.SetU32(12, kBlockSize);
+        commit.SetU32(16, BlockByteSum(&data[b * kBlockSize], kBlockSize));
+        const auto mb = commit.Encode();
+        w.insert(w.end(), mb.begin(), mb.end());
+    }
+
+    std::vector<Figures> usb_read, usb_write, bare_read, bare_write;
+    for (int round = 0; round < kRounds; ++round) {
+        {
+            boost::asio::io_context io;
+            boost::asio::serial_port port(io);
+            Usb usb(port, pty);
+            usb_write.push_back(Measure([&] {
+                for (int b = 0; b < kBlocks; ++b)
+                    if (!usb.WriteBlock(kBase + b * kBlockSize, &data[b * kBlockSize])) return false;
+                return true;
+            }));
+            usb_read.push_back(Measure([&] {
+                for (int b = 0; b < kBlocks; ++b)
+                    if (!usb.ReadBlock(kBase + b * kBlockSize, &back[b * kBlockSize], kBlockSize)) return false;
+                return true;
+            }));
+            usb.EndLink();
+            if (back != data) {
+                std::fprintf(stderr, "read back differs from what was written\n");
+                return 1;
+            }
+        }
+        {
+            const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY);
+            struct termios tio {};
+            ::tcgetattr(fd, &tio);
+            ::cfmakeraw(&tio);
+            ::tcsetattr(fd, TCSANOW, &tio);
+            std::vector<uint8_t> answer((kChunksPerBlock + 1) * kPacketSize);
+            bare_write.push_back(Measure([&] {
+                for (int b = 0; b < kBlocks; ++b) {
+                    if (!WriteFull(fd, write_streams[b].data(), write_streams[b].size())) return false;
+                    if (!ReadFull(fd, answer.data(), kPacketSize)) return false;
+                }
+                return true;
+            }));
+            bare_read.push_back(Measure([&] {
+                for (int b = 0; b < kBlocks; ++b) {
+                    if (!WriteFull(fd, read_requests[b].data(), kPacketSize)) return false;
+                    if (!ReadFull(fd, answer.data(), answer.size())) return false;
+                }
+                return true;
+            }));
+            ::close(fd);
+        }
+    }
+    sim.Stop();
+
+    const Figures ur = Median(usb_read), uw = Median(usb_write), br = Median(bare_read), bw = Median(bare_write);
+    auto best = [](const std::vector<Figures>& v) {
+        double m = v[0].wall_us;
+        for (const auto& f : v) m = std::min(m, f.wall_us);
+        return m;
+    };
+    // Paired ratio: each round's Usb run against the bare run right after it,
+    // which cancels most of the load other programs put on the machine.
+    auto paired = [](const std::vector<Figures>& a, const std::vector<Figures>& b) {
+        std::vector<double> r;
+        for (size_t i = 0; i < a.size(); ++i) r.push_back(a[i].wall_us / b[i].wall_us);
+        std::sort(r.begin(), r.end());
+        return r[r.size() / 2];
+    };
+    std::printf("device link over a pty, 1 MiB = %d blocks, %d rounds\n", kBlocks, kRounds);
+    std::printf("%-11s %9s %13s %13s %12s %10s %10s\n", "", "wall ms", "us/blk med", "us/blk best", "CPU us/blk",
+                "x bare med", "x bare pair");
+    auto row = [&](const char* name, const Figures& f, const std::vector<Figures>& all, const Figures& bare,
+                   const std::vector<Figures>& bare_all) {
+        std::printf("%-11s %9.2f %13.1f %13.1f %12.1f %10.3f %10.3f\n", name, f.wall_us * kBlocks / 1000, f.wall_us,
+                    best(all), f.cpu_us, f.wall_us / bare.wall_us, paired(all, bare_all));
+    };
+    row("Usb read", ur, usb_read, br, bare_read);
+    row("bare read", br, bare_read, br, bare_read);
+    row("Usb write", uw, usb_write, bw, bare_write);
+    row("bare write", bw, bare_write, bw, bare_write);
+    std::printf("goal: <= 1.10 x bare wall time, <= 50 us host CPU per block\n");
+    return 0;
+}
