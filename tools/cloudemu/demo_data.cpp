@@ -116,6 +116,9 @@ DiveRow MakeDiveRow(const DiveRecord& rec, const DiveNotes& notes, const Poi* po
 
   Json::StreamWriterBuilder w;
   w["indentation"] = "";
+  w["emitUTF8"] = true;
+  w["precision"] = 7;
+  w["precisionType"] = "decimal";
   row.doc = Json::writeString(w, d);
   return row;
 }
@@ -250,12 +253,12 @@ std::vector<DiveRow> GenerateDemoDives(uint32_t seed, std::time_t now, const Div
     std::vector<const Poi*> nearby;
     for (const auto& p : sites.all())
       if (DistanceKm(anchor.latitude, anchor.longitude, p.latitude, p.longitude) < 80) nearby.push_back(&p);
-    const int kind = g.Int(0, 9);  // 0-6 scuba trip, 7-8 freedive trip, 9 mixed
+    const int kind = g.Int(0, 9);  // 0-7 scuba trip, 8 freedive trip, 9 mixed
     const int days = g.Int(1, 4);
     const int east = static_cast<int>(std::lround(anchor.longitude / 15.0)) * 60;
     for (int dd = 0; dd < days && start_days_ago - dd > 2; ++dd) {
       const int64_t local_midnight = today0 - static_cast<int64_t>(start_days_ago - dd) * day;
-      const int dives = kind >= 7 && kind <= 8 ? g.Int(3, 6) : g.Int(1, 3);
+      const int dives = kind == 8 ? g.Int(3, 6) : g.Int(1, 3);
       int64_t local_time = local_midnight + g.Int(7 * 3600, 10 * 3600);
       for (int n = 0; n < dives; ++n) {
         const Poi& site = *nearby[g.Int(0, static_cast<int>(nearby.size()) - 1)];
@@ -265,7 +268,7 @@ std::vector<DiveRow> GenerateDemoDives(uint32_t seed, std::time_t now, const Div
         std::tm tm{};
         const std::time_t lt = static_cast<std::time_t>(local_time);
         gmtime_r(&lt, &tm);
-        const bool free = kind == 7 || kind == 8 || (kind == 9 && n % 2 == 1);
+        const bool free = kind == 8 || (kind == 9 && n % 2 == 1);
         const bool gauge = !free && g.Chance(0.12);
         r.dive_type = free ? 2 : gauge ? 1 : 0;
         r.water_type = site.fresh_water ? 1 : 0;

@@ -53,6 +53,8 @@ std::string Compact(const Json::Value& v) {
   Json::StreamWriterBuilder w;
   w["indentation"] = "";
   w["emitUTF8"] = true;
+  w["precision"] = 7;  // decimals: enough for millionths of a degree
+  w["precisionType"] = "decimal";
   return Json::writeString(w, v);
 }
 
@@ -250,10 +252,22 @@ bool Emulator::Prepare(std::string& error) {
   server_->set_payload_max_length(16 * 1024 * 1024);
   server_->set_tcp_nodelay(true);
   auto handler = [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); };
+  // Bodies are read here rather than by the library: it refuses form-typed
+  // bodies above 8 KiB, and the device posts binary records with that type.
+  auto with_body = [this](const httplib::Request& req, httplib::Response& res,
+                          const httplib::ContentReader& reader) {
+    httplib::Request full = req;
+    full.body.clear();
+    reader([&full](const char* data, size_t size) {
+      full.body.append(data, size);
+      return true;
+    });
+    Handle(full, res);
+  };
   server_->Get(".*", handler);
-  server_->Post(".*", handler);
-  server_->Patch(".*", handler);
-  server_->Put(".*", handler);
+  server_->Post(".*", with_body);
+  server_->Patch(".*", with_body);
+  server_->Put(".*", with_body);
   server_->Delete(".*", handler);
   server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     res.status = 200;
