@@ -243,6 +243,9 @@ TEST(PathsTest, ReadWholeFileKeepsEveryByte) {
     EXPECT_EQ(ReadWholeFile(dir + "/f"), data);
     EXPECT_EQ(ReadWholeFile(dir + "/missing"), "");
     EXPECT_EQ(ReadWholeFile(dir), "");  // a folder is not a file
+    ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    EXPECT_EQ(ReadWholeFile(dir + "/fifo"), "");  // returns at once instead of waiting for a writer
+    ::unlink((dir + "/fifo").c_str());
     ::unlink((dir + "/f").c_str());
     ::rmdir(dir.c_str());
 }
