@@ -104,20 +104,27 @@ struct HostWindow::Impl {
         return G_SOURCE_REMOVE;
     }
 
-    void Flush() {
+    // The queued writes as one script (empty when none), and the queue emptied.
+    std::string TakeBatch() {
         if (flush_source) {
             g_source_remove(flush_source);
             flush_source = 0;
         }
-        if (writes.empty() || !slot || !slot->view) return;
+        if (writes.empty()) return {};
         size_t size = 40;
         for (const auto& w : writes) size += w.size();
         std::string js;
         js.reserve(size);
         js += "(function(R){if(!R)return;";
         for (const auto& w : writes) js += w;
-        js += "})(window.__vorta);";
+        js += "})(window.__vorta);\n";
         writes.clear();
+        return js;
+    }
+
+    void Flush() {
+        std::string js = TakeBatch();
+        if (js.empty() || !slot || !slot->view) return;
         webkit_web_view_evaluate_javascript(slot->view, js.data(), static_cast<gssize>(js.size()), nullptr, nullptr,
                                             nullptr, nullptr, nullptr);
     }
@@ -142,10 +149,13 @@ struct HostWindow::Impl {
 
     std::string Read(const std::string& js) {
         if (!slot || !slot->view) return {};
-        Flush();
+        // Pending writes travel in the same evaluation, ahead of the read: one
+        // round trip, and the page cannot draw between them.
+        std::string script = TakeBatch();
+        script += js;
         auto state = std::make_shared<EvalState>();
-        webkit_web_view_evaluate_javascript(slot->view, js.data(), static_cast<gssize>(js.size()), nullptr, nullptr,
-                                            nullptr, EvalDone, new std::shared_ptr<EvalState>(state));
+        webkit_web_view_evaluate_javascript(slot->view, script.data(), static_cast<gssize>(script.size()), nullptr,
+                                            nullptr, nullptr, EvalDone, new std::shared_ptr<EvalState>(state));
         WaitFor(&state->done, kReadTimeoutMs);
         return state->text;
     }
