@@ -1,5 +1,6 @@
-// The real device link, cloud connection and progress dialog seen through
-// the sync's small interfaces (sync_ports.h).
+// The real device link and cloud connection seen through the sync's small
+// interfaces (sync_ports.h); the progress dialog's adapter is in
+// progress_dlg_sink.h.
 #pragma once
 
 #include <string>
@@ -8,7 +9,6 @@
 
 class Usb;
 class HttpPost;
-class ProgressDlg;
 
 namespace vorta_sync {
 
@@ -31,25 +31,6 @@ public:
 
 private:
     HttpPost& http_;
-};
-
-// Stage keys and messages are shown in the current language. Counter and
-// percentage updates that would not change what the page shows are not
-// sent again.
-class ProgressDlgSink : public ProgressSink {
-public:
-    explicit ProgressDlgSink(ProgressDlg& dlg) : dlg_(dlg) {}
-    bool wait_ready(int timeout_ms) override;
-    void set_status(const std::string& key) override;
-    void set_counters(const std::string& line) override;
-    void set_progress(const std::string& percent) override;
-    void show_message(const std::string& key) override;
-    void end(int result) override;
-    bool cancel_requested() override;
-
-private:
-    ProgressDlg& dlg_;
-    std::string last_counters_, last_progress_;
 };
 
 // Shows nothing (benchmarks, tools).

@@ -14,6 +14,7 @@
 #include "cloud/http_post.h"
 #include "device/device_port.h"
 #include "device/usb.h"
+#include "sync/progress_dlg_sink.h"
 #include "sync/sync_adapters.h"
 #include "sync/sync_engine.h"
 #include "ui_engine/element.h"

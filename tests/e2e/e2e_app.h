@@ -1,0 +1,53 @@
+// The program under test: vorta-pc-tool started with its own HOME and config
+// folder, pointed at a cloud emulator and a device port, driven through the
+// automation channel.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/automation_client.h"
+
+class E2eApp {
+public:
+    E2eApp();
+    ~E2eApp();  // stops the program and removes the folder
+
+    // Extra environment for the program (VORTA_CLOUD_HOST, ...).
+    std::map<std::string, std::string> env;
+    // Starts the program and connects the automation client.
+    bool Start();
+    void Stop();
+
+    AutomationClient& ui() { return client_; }
+    const std::string& home() const { return home_; }
+    std::string SettingsPath() const { return home_ + "/config/VORTA PC TOOL/settings.json"; }
+
+    // Fills the sign-in page and presses "login".
+    bool SignIn(const std::string& email, const std::string& password);
+    // Text of an element of the window showing `page`.
+    std::string Text(const std::string& page, const std::string& id, const std::string& frame = "");
+    bool ClickOn(const std::string& page, const std::string& id, const std::string& frame = "");
+    bool Visible(const std::string& page);
+    // Waits for the message dialog, returns its first text and closes it.
+    // "" when none came within `timeout_ms`.
+    std::string TakeMessage(int timeout_ms = 15000);
+    // Polls every 50 ms until `done` or the time-out.
+    static bool WaitFor(const std::function<bool()>& done, int timeout_ms);
+
+    static std::string BinDir();
+    // The ENG text of a message key.
+    static std::string Lang(const std::string& key);
+
+private:
+    std::string home_;
+    pid_t pid_ = -1;
+    AutomationClient client_;
+};
+
+// Why the end-to-end tests cannot run here, or "" when they can.
+std::string E2eMissing();

@@ -1,0 +1,114 @@
+// The sign-in page of the real program against the cloud emulator.
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/e2e/e2e_app.h"
+#include "tests/support/cloudemu_process.h"
+
+using vorta_test::CloudEmuProcess;
+
+namespace {
+
+Json::Value ReadJson(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    Json::Value root;
+    Json::Reader().parse(ss.str(), root);
+    return root;
+}
+
+std::vector<vorta_test::CloudRequest> LoginRequests(CloudEmuProcess& emu) {
+    std::vector<vorta_test::CloudRequest> out;
+    for (auto& r : emu.Log())
+        if (r.path == "/api/v1/users/login") out.push_back(r);
+    return out;
+}
+
+class SignInE2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why = E2eMissing();
+        if (!why.empty()) GTEST_SKIP() << why;
+        ASSERT_TRUE(emu.Start());
+        emu.Reset();  // the launcher's own sign-in is not part of the log
+        app.env["VORTA_CLOUD_HOST"] = emu.host();
+        app.env["VORTA_CA_FILE"] = emu.ca_file();
+        app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        ASSERT_TRUE(app.Start());
+        ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
+    }
+    CloudEmuProcess emu;
+    E2eApp app;
+};
+
+}  // namespace
+
+TEST_F(SignInE2e, EmptyFieldsAskForTheEmailOnly) {
+    ASSERT_TRUE(app.SignIn("", ""));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Text("login.htm", "message").empty(); }, 5000));
+    EXPECT_EQ(app.Text("login.htm", "message"), E2eApp::Lang("ENTER_EMAIL"));
+    EXPECT_TRUE(LoginRequests(emu).empty());
+    EXPECT_TRUE(app.Visible("login.htm"));
+}
+
+TEST_F(SignInE2e, WrongPasswordIsRefusedAndNothingIsRemembered) {
+    // "&" and "=" travel percent-encoded and arrive as typed.
+    ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, "a&b=c d"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Text("login.htm", "message").empty(); }, 10000));
+    EXPECT_EQ(app.Text("login.htm", "message"), E2eApp::Lang("EMAIL_PWD_ERROR"));
+    auto sent = LoginRequests(emu);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].body, "email=demo%40vorta.example&password=a%26b%3Dc%20d");
+    EXPECT_EQ(sent[0].Header("Authorization"), "");
+
+    Json::Value stored = ReadJson(app.SettingsPath());
+    EXPECT_EQ(stored.get("e", "").asString(), "");
+    EXPECT_EQ(stored.get("p", "").asString(), "");
+    EXPECT_EQ(stored.get("t", "").asString(), "");
+    EXPECT_TRUE(app.Visible("login.htm"));
+}
+
+TEST_F(SignInE2e, SuccessRemembersPrivatelyAndOpensTheMainWindow) {
+    ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
+    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+    EXPECT_FALSE(app.Visible("login.htm"));
+
+    struct stat st {};
+    ASSERT_EQ(stat(app.SettingsPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    Json::Value stored = ReadJson(app.SettingsPath());
+    EXPECT_EQ(stored.get("e", "").asString(), CloudEmuProcess::kDemoEmail);
+    EXPECT_EQ(stored.get("p", "").asString(), CloudEmuProcess::kDemoPassword);
+    const std::string token = stored.get("t", "").asString();
+    EXPECT_FALSE(token.empty());
+
+    // The same token the emulator handed out, and the user panel filled.
+    auto answer = emu.Call("POST", "/api/v1/users/login", "email=demo%40vorta.example&password=vorta-demo",
+                           {"Content-Type: application/x-www-form-urlencoded"});
+    Json::Value root;
+    ASSERT_TRUE(Json::Reader().parse(answer.body, root));
+    const std::string name = root["response"]["user"]["user_name"].asString();
+    EXPECT_FALSE(name.empty());
+    EXPECT_TRUE(E2eApp::WaitFor([&] { return app.Text("main.htm", "display", "framepage1") == name; }, 10000))
+        << app.Text("main.htm", "display", "framepage1");
+    EXPECT_EQ(app.Text("main.htm", "email", "framepage1"), CloudEmuProcess::kDemoEmail);
+
+    // A second start shows the remembered sign-in.
+    app.Stop();
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
+    app.ui().SetTargetPage("login.htm");
+    EXPECT_TRUE(E2eApp::WaitFor([&] { return app.ui().GetValue("email").value_or("") == CloudEmuProcess::kDemoEmail; },
+                                5000));
+    EXPECT_EQ(app.ui().GetValue("pword").value_or(""), CloudEmuProcess::kDemoPassword);
+}
+
+TEST_F(SignInE2e, ExitLeavesTheProgram) {
+    ASSERT_TRUE(app.ClickOn("login.htm", "exit"));
+    EXPECT_TRUE(E2eApp::WaitFor([&] { return !app.ui().Ping(); }, 10000));
+}

@@ -1,0 +1,227 @@
+// The dive-log sync of the real program: device simulator on a pty, cloud
+// emulator over HTTPS, the user clicking "upload".
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "tests/e2e/e2e_app.h"
+#include "tests/support/cloudemu_process.h"
+#include "tests/support/devsim_process.h"
+
+using vorta_test::CloudEmuProcess;
+using vorta_test::CloudRequest;
+
+namespace {
+
+constexpr uint16_t kIdentify = 0x0030, kReadBlock = 0x0001, kEndLink = 0x9997;
+
+uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+uint16_t Code(const DevSimProcess::Packet& p) { return static_cast<uint16_t>(p[2] | (p[3] << 8)); }
+
+// The simulator's trace as "IDENTIFY", "READ addr len", "END".
+std::vector<std::string> Commands(const DevSimProcess& sim) {
+    std::vector<std::string> out;
+    for (const auto& p : sim.Trace()) {
+        switch (Code(p)) {
+        case kIdentify:
+            out.push_back("IDENTIFY");
+            break;
+        case kReadBlock:
+            out.push_back("READ " + std::to_string(U32(&p[8])) + " " + std::to_string(U32(&p[12])));
+            break;
+        case kEndLink:
+            out.push_back("END");
+            break;
+        default:
+            out.push_back("OTHER " + std::to_string(Code(p)));
+        }
+    }
+    return out;
+}
+
+std::vector<CloudRequest> DeviceRequests(CloudEmuProcess& emu) {
+    std::vector<CloudRequest> out;
+    for (auto& r : emu.Log())
+        if (r.path.rfind("/api/v1/devices/", 0) == 0 || r.path.rfind("/api/v2/devices/", 0) == 0) out.push_back(r);
+    return out;
+}
+
+class SyncE2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why = E2eMissing();
+        if (!why.empty()) GTEST_SKIP() << why;
+        ASSERT_TRUE(emu.Start());
+    }
+
+    // Starts the simulator with `args`, the program pointed at both, and
+    // signs in with the demo account.
+    void StartSignedIn(const std::vector<std::string>& sim_args, bool with_device = true) {
+        if (with_device) {
+            std::vector<std::string> args = {"--firmware", "1.025", "--model", "K7"};
+            args.insert(args.end(), sim_args.begin(), sim_args.end());
+            ASSERT_TRUE(sim.Start(args)) << sim.error();
+            app.env["VORTA_DEVICE_PORT"] = sim.pty_path();
+        } else {
+            app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        }
+        app.env["VORTA_CLOUD_HOST"] = emu.host();
+        app.env["VORTA_CA_FILE"] = emu.ca_file();
+        ASSERT_TRUE(app.Start());
+        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
+        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        emu.Reset();
+    }
+
+    // Clicks "upload" and waits until the progress dialog has come and gone.
+    // Returns the message shown meanwhile ("" for none) and collects the
+    // stage lines seen.
+    std::string Upload(std::set<std::string>* stages = nullptr, const std::function<void()>& during = nullptr) {
+        EXPECT_TRUE(app.ClickOn("main.htm", "upload"));
+        std::string message;
+        bool saw_progress = false;
+        E2eApp::WaitFor(
+            [&] {
+                bool progress = app.Visible("progress.htm");
+                if (progress) {
+                    saw_progress = true;
+                    if (stages) stages->insert(app.Text("progress.htm", "MsgText1"));
+                    if (during) during();
+                }
+                if (app.Visible("msg.htm")) {
+                    message = app.TakeMessage(1000);
+                    return !app.Visible("progress.htm");
+                }
+                return saw_progress && !progress;
+            },
+            90000);
+        E2eApp::WaitFor([&] { return !app.Visible("progress.htm") && !app.Visible("msg.htm"); }, 10000);
+        return message;
+    }
+
+    std::string Image() const {
+        std::ifstream in(sim.image_path(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    CloudEmuProcess emu;
+    DevSimProcess sim;
+    E2eApp app;
+};
+
+}  // namespace
+
+TEST_F(SyncE2e, FullSyncReadsWhatTheCloudAskedAndPostsItExactly) {
+    StartSignedIn({"--dives", "6"});
+    std::set<std::string> stages;
+    EXPECT_EQ(Upload(&stages), "");
+    EXPECT_TRUE(stages.count(E2eApp::Lang("COMPLETE_UPLOAD"))) << "the completion line was not shown";
+
+    const std::string image = Image();
+    ASSERT_GE(image.size(), 4096u);
+    ASSERT_EQ(image.compare(0, 4, "VLOG"), 0);
+
+    // Expected traffic: the index block, then each new dive's record in
+    // steps of 4096, posted as the cloud asked.
+    const auto requests = DeviceRequests(emu);
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(requests[0].verb, "GET");
+    EXPECT_EQ(requests[0].path, "/api/v1/devices/headerInfo?model=K7&firmware_version=1025");
+    const std::string auth = requests[0].Header("Authorization");
+    EXPECT_EQ(auth.rfind("Bearer ", 0), 0u);
+    EXPECT_GT(auth.size(), 7u);
+    EXPECT_EQ(requests[1].path, "/api/v1/devices/getLogIndex?model=K7&length=4096&firmware_version=1025");
+    EXPECT_EQ(requests[1].body, image.substr(0, 4096));
+
+    std::vector<std::string> expected_device = {"IDENTIFY", "READ 0 4096"};
+    const uint8_t* index = reinterpret_cast<const uint8_t*>(image.data());
+    const unsigned count = index[6] | (index[7] << 8);
+    size_t posts = 0;
+    for (size_t i = 2; i < requests.size(); ++i) {
+        const CloudRequest& r = requests[i];
+        SCOPED_TRACE(r.path);
+        EXPECT_EQ(r.verb, "POST");
+        EXPECT_EQ(r.Header("Authorization"), auth);
+        EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded");
+        ASSERT_GE(r.body.size(), 8u);
+        const uint32_t number = U32(reinterpret_cast<const uint8_t*>(r.body.data()) + 4);
+        // The index entry of this dive gives where its record lies.
+        uint32_t addr = 0, len = 0;
+        for (unsigned k = 0; k < count; ++k) {
+            const uint8_t* e = index + 16 + 16 * k;
+            if (U32(e + 8) == number) addr = U32(e), len = U32(e + 4);
+        }
+        ASSERT_NE(len, 0u) << "posted a dive the device does not list";
+        EXPECT_EQ(r.path, "/api/v2/devices/addDivelogs?model=K7&length=" + std::to_string(len) +
+                              "&firmware_version=1025");
+        EXPECT_EQ(r.body, image.substr(addr, len));
+        for (uint32_t off = 0; off < len; off += 4096)
+            expected_device.push_back("READ " + std::to_string(addr + off) + " " +
+                                      std::to_string(std::min<uint32_t>(4096, len - off)));
+        ++posts;
+    }
+    EXPECT_GT(posts, 0u) << "the emulator asked for no dives";
+    expected_device.push_back("END");
+    EXPECT_EQ(Commands(sim), expected_device);
+}
+
+TEST_F(SyncE2e, NoDeviceSaysSoAndTouchesNothing) {
+    StartSignedIn({}, false);
+    EXPECT_TRUE(app.ClickOn("main.htm", "upload"));
+    EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("USB_NOT_CONN"));
+    EXPECT_TRUE(DeviceRequests(emu).empty());
+}
+
+TEST_F(SyncE2e, IdentifyFailureEndsWithoutEndLink) {
+    // The device takes the identify request and never answers.
+    StartSignedIn({"--silent-after", "0"});
+    EXPECT_TRUE(app.ClickOn("main.htm", "upload"));
+    EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("NOT_SUPPOR_DEVICE"));
+    EXPECT_EQ(Commands(sim), std::vector<std::string>{"IDENTIFY"});
+    EXPECT_TRUE(DeviceRequests(emu).empty());
+}
+
+TEST_F(SyncE2e, CloudDownEndsTheLink) {
+    StartSignedIn({});
+    emu.Stop();
+    EXPECT_EQ(Upload(), E2eApp::Lang("HOST_NOT_CONN"));
+    EXPECT_EQ(Commands(sim), (std::vector<std::string>{"IDENTIFY", "END"}));
+}
+
+TEST_F(SyncE2e, BadSumMidSyncStopsWithUsbErrorAndEndsTheLink) {
+    // The second block read (the first dive record) carries a wrong sum.
+    StartSignedIn({"--dives", "6", "--bad-sum-read", "2"});
+    EXPECT_EQ(Upload(), E2eApp::Lang("USB_ERROR"));
+    auto commands = Commands(sim);
+    ASSERT_EQ(commands.size(), 4u) << ::testing::PrintToString(commands);
+    EXPECT_EQ(commands[0], "IDENTIFY");
+    EXPECT_EQ(commands[1], "READ 0 4096");
+    EXPECT_EQ(commands[2].rfind("READ ", 0), 0u);
+    EXPECT_EQ(commands[3], "END");
+    // Only the index was posted.
+    auto requests = DeviceRequests(emu);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(requests[1].path.find("getLogIndex"), std::string::npos);
+}
+
+TEST_F(SyncE2e, CancelStopsQuietlyAndEndsTheLink) {
+    StartSignedIn({"--dives", "6"});
+    // The index post answers slowly, leaving time to press Cancel.
+    vorta_test::CloudFault slow;
+    slow.kind = "slow";
+    slow.path = "/api/v1/devices/getLogIndex";
+    slow.delay_ms = 2500;
+    ASSERT_TRUE(emu.SetFault(slow));
+    bool clicked = false;
+    std::string message = Upload(nullptr, [&] {
+        if (!clicked && app.Text("progress.htm", "MsgText1") == E2eApp::Lang("UPLOAING_LOG"))
+            clicked = app.ClickOn("progress.htm", "cancel");
+    });
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(message, "");
+    EXPECT_EQ(Commands(sim), (std::vector<std::string>{"IDENTIFY", "READ 0 4096", "END"}));
+    auto requests = DeviceRequests(emu);
+    EXPECT_EQ(requests.size(), 2u);  // instructions and the index, no dive
+}
