@@ -3,7 +3,9 @@
 
 Every file under templates/ is written once per language into <out>/ENG and
 <out>/CHT, with {{key}} replaced by the label of key in that language
-(ui_text.json, HTML-escaped), {{@HTML_LANG}} by the page language code and
+(ui_text.json, HTML-escaped), {{#KEY}} by the text of message KEY
+(string.json, for labels the program also shows, such as the weather
+names), {{@HTML_LANG}} by the page language code and
 {{@VERSION}} by the program version. common/ and images/ are copied to
 <out>/common and <out>/images, and string.json (the message table the program
 loads) to <out>/string.json. Both tables are checked first: every entry needs
@@ -23,7 +25,7 @@ import sys
 
 LANGUAGES = {"ENG": "en", "CHT": "zh-Hant"}
 TEXT_SUFFIXES = (".htm", ".html", ".css", ".js", ".svg", ".json", ".txt")
-PLACEHOLDER = re.compile(r"\{\{(@?[A-Za-z_][A-Za-z0-9_]*)\}\}")
+PLACEHOLDER = re.compile(r"\{\{([@#]?[A-Za-z_][A-Za-z0-9_]*)\}\}")
 
 
 class BuildError(Exception):
@@ -70,9 +72,13 @@ def write_if_changed(path, data):
     os.replace(tmp, path)
 
 
-def render(text, lang, labels, version, where):
+def render(text, lang, labels, messages, version, where):
     def substitute(m):
         key = m.group(1)
+        if key.startswith("#"):
+            if key[1:] not in messages:
+                raise BuildError(f"{where}: no message {key[1:]} for {{{{{key}}}}}")
+            return html.escape(messages[key[1:]][lang], quote=True)
         if key == "@HTML_LANG":
             return LANGUAGES[lang]
         if key == "@VERSION":
@@ -107,7 +113,7 @@ def copy_tree(src, dst):
 
 def build(src, out, version):
     labels = load_table(os.path.join(src, "ui_text.json"), "ui_text.json")
-    load_table(os.path.join(src, "string.json"), "string.json")
+    messages = load_table(os.path.join(src, "string.json"), "string.json")
 
     templates = os.path.join(src, "templates")
     for full, rel in walk(templates):
@@ -116,7 +122,7 @@ def build(src, out, version):
         for lang in LANGUAGES:
             target = os.path.join(out, lang, rel)
             if rel.endswith(TEXT_SUFFIXES):
-                page = render(data.decode("utf-8"), lang, labels, version, rel)
+                page = render(data.decode("utf-8"), lang, labels, messages, version, rel)
                 write_if_changed(target, page.encode("utf-8"))
             else:
                 write_if_changed(target, data)

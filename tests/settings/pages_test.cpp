@@ -97,6 +97,10 @@ const std::vector<PageIds>& Pages() {
         {"about.htm", {"ok"}},
         {"setting.htm", {"langauge", "unit_m", "unit_i", "save", "exit"}},
         {"progress.htm", {"MsgText1", "MsgText2", "progress", "cancel"}},
+        {"log_edit.htm", {"ie", "ds", "scuba_option_title", "scuba_option_value", "s_bar", "e_bar",
+                          "s_bar_unit", "e_bar_unit", "volume", "volume_unit", "weather", "wave", "current",
+                          "visibility", "suit_thickness", "weight", "weight_unit", "edit_ds", "rtn_map",
+                          "ds_name", "search", "cell_tbody", "message", "save", "exit"}},
     };
     return pages;
 }
