@@ -11,9 +11,10 @@
 // Writes (Set*, Remove*, AppendHtml, ShowPopup, PostClick, ...) are queued per
 // window in order and sent as one script evaluation on idle, before any read
 // of that window, before a dialog is shown and before a snapshot.
-// Reads (Get*, Exists) flush the queue, then wait for the page's answer in a
-// nested main loop (time-out 3 s, then ""). While a read waits, page events and
-// posted work are held back and delivered after the outermost read returns.
+// Reads (Get*, Exists) send the queued writes and the read as one evaluation
+// and wait for the page's answer in a nested main loop (time-out 3 s, then "").
+// While a read waits, page events and posted work are held back and delivered
+// after the outermost read returns.
 // All arguments are passed to the page as JSON data; no text is ever evaluated
 // as script or parsed as HTML unless the operation says HTML.
 //
@@ -84,8 +85,8 @@ public:
     void SetValue(const std::string& value) const;
     // style.setProperty(property, value); an empty value removes the property.
     void SetStyle(const std::string& property, const std::string& value) const;
-    // Asks for a redraw of the element. The engine redraws by itself; this only
-    // makes sure queued writes are sent soon.
+    // Asks for a redraw of the element. The engine redraws by itself; this
+    // sends the window's queued writes now.
     void Update() const;
     // Shows this element as a popup placed just below `anchor` (left edges
     // aligned), above other content. HidePopup hides it again.

@@ -278,6 +278,21 @@ struct HostWindow::Impl {
         RegistryUpdate(w, w->page_path_, w->modal_running_, gtk_widget_get_visible(widget));
     }
 
+    // The shared web process went away: every page is gone. Each window
+    // reloads its page so that it stays usable; waits in progress end.
+    static void OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason, gpointer data) {
+        auto* slot = static_cast<Slot*>(data);
+        if (!slot->owner) return;
+        Impl* impl = slot->owner->impl_.get();
+        impl->writes.clear();
+        if (impl->load_waiting) {
+            impl->load_failed = true;
+            impl->load_done = true;
+        }
+        g_warning("web process ended; reloading %s", slot->owner->page_path_.c_str());
+        webkit_web_view_reload(view);
+    }
+
     static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) { return nullptr; }
 
     static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
@@ -319,6 +334,7 @@ Slot* CreateSlot(bool dialog) {
     g_signal_connect(slot->view, "load-failed", G_CALLBACK(HostWindow::Impl::OnLoadFailed), slot);
     g_signal_connect(slot->view, "button-press-event", G_CALLBACK(HostWindow::Impl::OnButtonPress), slot);
     g_signal_connect(slot->view, "create", G_CALLBACK(HostWindow::Impl::OnCreate), slot);
+    g_signal_connect(slot->view, "web-process-terminated", G_CALLBACK(HostWindow::Impl::OnWebProcessTerminated), slot);
     g_signal_connect(slot->view, "context-menu", G_CALLBACK(HostWindow::Impl::OnContextMenu), slot);
 
     slot->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);

@@ -81,6 +81,7 @@ class HostWindow {
 public:
     explicit HostWindow(const WindowOptions& options);
     // Closes the window if still open (a dialog's window goes back to the pool).
+    // Do not destroy a HostWindow from inside one of its own handlers.
     ~HostWindow();
     HostWindow(const HostWindow&) = delete;
     HostWindow& operator=(const HostWindow&) = delete;
@@ -112,9 +113,12 @@ public:
     void Center();
     void SetTitle(const std::string& title);
 
-    // Dialog: shows the window modally and runs a nested main loop until
-    // EndDialog; returns its result. Queued writes are sent before showing.
-    // -1 if the window is not a dialog or already closed.
+    // Dialog: centres the window on its parent (options.parent, else the
+    // window active at this moment), shows it modally and runs a nested main
+    // loop until EndDialog; returns its result. Queued writes are sent before
+    // showing. Page events, posted work and automation requests keep being
+    // delivered inside the loop. -1 if the window is not a dialog, already
+    // closed or already running.
     int RunModal();
     // Ends RunModal with `result` and hides the dialog. Any time on the UI thread.
     void EndDialog(int result);
@@ -139,7 +143,8 @@ public:
     void SetExternalHandler(std::function<void(const ExternalCall&)> fn) { external_handler_ = std::move(fn); }
     // Asked when the user closes the window; return true to keep it open.
     void SetCloseVeto(std::function<bool()> fn) { close_veto_ = std::move(fn); }
-    // Called once when the window is destroyed (after which IsClosed()).
+    // Called once when a top-level window is destroyed (after which
+    // IsClosed()). Dialog windows are never destroyed, only hidden.
     void SetDestroyHandler(std::function<void()> fn) { destroy_handler_ = std::move(fn); }
 
     // Private message to this window. Any thread (the window must outlive the
