@@ -194,7 +194,7 @@ protected:
         ASSERT_EQ(::unlockpt(master_), 0);
         port_ = std::make_unique<asio::serial_port>(io_);
         usb_ = std::make_unique<Usb>(*port_, ::ptsname(master_));
-        usb_->SetAnswerTimeout(200ms);
+        usb_->SetAnswerTimeout(1000ms);
     }
     void TearDown() override {
         usb_.reset();

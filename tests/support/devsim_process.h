@@ -21,6 +21,8 @@ public:
 
     // Starts the simulator with `--image image_path() --trace trace_path()`
     // and `args` (identity, faults, --dives ...), and waits for its pty.
+    // The simulator is told to end when the thread that started it ends
+    // (PR_SET_PDEATHSIG), so start it from a thread that outlives its use.
     // An image written to image_path() before Start is used as it is;
     // otherwise the simulator creates one with generated dives. Returns false
     // (with error()) when it does not come up within 10 s.
