@@ -77,7 +77,7 @@ bool frame::create_window(const ui::WindowOptions& options) {
 
 bool frame::load_page(const std::string& full_path) {
     if (!host_) return false;
-    if (!host_->LoadPage(full_path)) return false;
+    if (!LoadPageAndWait(*host_, full_path)) return false;
     on_document_loaded(ui::Element::Root(host_->id()));
     return true;
 }
@@ -90,6 +90,22 @@ void frame::on_window_destroyed() {
 }
 
 void frame::OnBehaviorEvent(ui::HostWindow&, const ui::BehaviorEvent&) {}
+
+bool LoadPageAndWait(ui::HostWindow& host, const std::string& full_path) {
+    if (!host.LoadPage(full_path)) return false;
+    // A reused dialog view may still be finishing the blank page it was
+    // cleared with when the load of the new page is reported done; writes
+    // made then would land in the old document. Wait (bounded) until the
+    // view really shows the new, complete document.
+    const std::string expected = ui::PageUrl(full_path);
+    const char* probe = "document.readyState === 'complete' ? location.href : ''";
+    for (int i = 0; i < 600 && !host.IsClosed(); ++i) {
+        if (host.Evaluate(probe) == expected) return true;
+        bool never = false;
+        ui::RunLoopUntil([&never] { return never; }, 5);
+    }
+    return true;
+}
 
 size_t LiveFrameCount() {
     std::lock_guard<std::mutex> lock(ListMutex());

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/dpi.h"
 #include "app/html_dlg.h"
 #include "app/login_dlg.h"
 #include "app/main_frame.h"
@@ -30,13 +31,12 @@ bool EnvIsOne(const char* name) {
     return v != nullptr && std::string(v) == "1";
 }
 
+// Test hook: a fixed resolution instead of the screen's.
 void ApplyDpiOverride() {
     const char* v = std::getenv("VORTA_DPI");
     if (v == nullptr || *v == '\0') return;
     double dpi = std::atof(v);
-    if (dpi <= 0.0) return;
-    AppState.dpi_scale_x = static_cast<float>(dpi / 96.0);
-    AppState.dpi_scale_y = static_cast<float>(dpi / 96.0);
+    if (dpi > 0.0) SetDpiScale(dpi, dpi);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "app/progress_dlg.h"
 
 #include "app/app_state.h"
+#include "app/frame.h"
 #include "app/settings/paths.h"
 
 // State shared with the closures that a worker posts to the UI thread. They
@@ -60,7 +61,7 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     host->SetEventHandler(shared_.get());
     host->Resize(width(), height());
     host->Center();
-    host->LoadPage(PagePath("progress.htm"));
+    app::LoadPageAndWait(*host, PagePath("progress.htm"));
     if (cancellable_) {
         ui::FindById(host->id(), "cancel").RemoveAttribute("hidden");
     } else {

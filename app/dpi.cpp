@@ -1,0 +1,13 @@
+#include "app/dpi.h"
+
+#include "app/app_state.h"
+
+float DpiScaleFrom(double dpi) {
+    if (!(dpi > 0.0)) dpi = 96.0;
+    return static_cast<float>(dpi / 96.0);
+}
+
+void SetDpiScale(double dpi_x, double dpi_y) {
+    AppState.dpi_scale_x = DpiScaleFrom(dpi_x);
+    AppState.dpi_scale_y = DpiScaleFrom(dpi_y);
+}

@@ -1,0 +1,314 @@
+// The shell's windows on the real pages: tabs, message and yes/no dialogs,
+// the progress dialog fed from a worker, the Settings dialog and the reload
+// it causes, and a click on an element without an id.
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/html_dlg.h"
+#include "app/main_frame.h"
+#include "app/progress_dlg.h"
+#include "app/sys_menu_func.h"
+#include "shell_gui_fixture.h"
+
+namespace {
+
+// The main window with a record of the events and messages it received.
+class ObservedMainFrame : public main_frame {
+public:
+    std::vector<std::string> events;
+    std::vector<std::pair<uint32_t, intptr_t>> messages;
+
+    bool handle_message(uint32_t msg, intptr_t wparam, intptr_t lparam) override {
+        messages.emplace_back(msg, wparam);
+        return main_frame::handle_message(msg, wparam, lparam);
+    }
+
+protected:
+    void OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent& event) override {
+        events.push_back(std::to_string(event.cmd) + ":" + event.target_id);
+        main_frame::OnBehaviorEvent(window, event);
+    }
+};
+
+constexpr uint32_t kMarker = 9999;
+
+// Attributes of the tab elements: id, class, whether "hidden" is present and
+// its value.
+const char* kTabState =
+    "JSON.stringify(['page1','page2','framepage1','framepage2','page1_func','page2_func']"
+    ".map(function(i){var e=document.getElementById(i);"
+    "return e?[i,e.getAttribute('class'),e.hasAttribute('hidden'),e.getAttribute('hidden')]:[i,'missing'];}))";
+
+class MainWindowTest : public ShellGuiTest {
+protected:
+    void SetUp() override {
+        ShellGuiTest::SetUp();
+        frame_ = std::make_unique<ObservedMainFrame>();
+        ASSERT_TRUE(frame_->create(PagePath("main.htm")));
+        ASSERT_EQ(frame_->page_loads(), 1) << "main.htm did not load";
+    }
+    void TearDown() override { frame_.reset(); }
+
+    std::string Eval(const std::string& script) { return frame_->host()->Evaluate(script); }
+
+    // Waits until every message posted so far has been handled.
+    void DrainMessages() {
+        ui::PostWindowMessage(frame_->id(), kMarker, 0, 0);
+        ASSERT_TRUE(ui::RunLoopUntil(
+            [&] { return !frame_->messages.empty() && frame_->messages.back().first == kMarker; }, 5000));
+        frame_->messages.pop_back();
+    }
+
+    // Tab `shown` is gold with its frame and function bar visible; the other
+    // is white with both carrying an empty "hidden".
+    void ExpectTabShown(const std::string& shown, const std::string& other) {
+        const WindowHandle w = frame_->id();
+        EXPECT_EQ(ui::FindById(w, shown).GetAttribute("class"), "page_func btnctrl back_gold");
+        EXPECT_EQ(ui::FindById(w, other).GetAttribute("class"), "page_func btnctrl back_white");
+        for (const std::string& id : {"frame" + shown, shown + "_func"}) {
+            EXPECT_EQ(Eval("String(document.getElementById('" + id + "').hasAttribute('hidden'))"), "false") << id;
+        }
+        for (const std::string& id : {"frame" + other, other + "_func"}) {
+            EXPECT_EQ(Eval("String(document.getElementById('" + id + "').getAttribute('hidden'))"), "") << id;
+        }
+    }
+
+    std::unique_ptr<ObservedMainFrame> frame_;
+};
+
+TEST_F(MainWindowTest, ControllersAreBoundInRoutingOrder) {
+    const std::vector<func_base*> expected{&frame_->sys_menu(), &frame_->dive_map(), &frame_->dive_site(),
+                                           &frame_->upload(),   &frame_->update(),   &frame_->calendar(),
+                                           &frame_->history()};
+    EXPECT_EQ(frame_->controllers(), expected);
+    for (func_base* c : expected) EXPECT_EQ(c->window(), frame_->id());
+}
+
+TEST_F(MainWindowTest, SwitchingTabsAndBackRestoresTheAttributesExactly) {
+    ui::FindById(frame_->id(), "page1").PostClick();
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 1; }, 5000));
+    const std::string page1_shown = Eval(kTabState);
+    ExpectTabShown("page1", "page2");
+    ui::FindById(frame_->id(), "page2").PostClick();
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 2; }, 5000));
+    const std::string page2_shown = Eval(kTabState);
+    EXPECT_NE(page2_shown, page1_shown);
+    ExpectTabShown("page2", "page1");
+    ui::FindById(frame_->id(), "page1").PostClick();
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 3; }, 5000));
+    EXPECT_EQ(Eval(kTabState), page1_shown);
+    EXPECT_EQ(frame_->events, (std::vector<std::string>{"0:page1", "0:page2", "0:page1"}));
+}
+
+TEST_F(MainWindowTest, ClickOnAnElementWithoutIdChangesNothing) {
+    Eval("document.body.insertAdjacentHTML('beforeend','<button class=\"btnctrl\" id=\"probe_parent\">"
+         "<span class=\"btnctrl\">x</span></button>');"
+         "document.getElementById('probe_parent').removeAttribute('id');'ok'");
+    const std::string before = Eval("document.documentElement.outerHTML");
+    const size_t windows_before = ui::ListWindows().size();
+    Eval("document.querySelector('body > button:last-of-type').click();'ok'");
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return !frame_->events.empty(); }, 5000));
+    EXPECT_EQ(frame_->events.front(), "0:");
+    DrainMessages();
+    EXPECT_TRUE(frame_->messages.empty());
+    EXPECT_EQ(Eval("document.documentElement.outerHTML"), before);
+    EXPECT_EQ(ui::ListWindows().size(), windows_before);
+    EXPECT_EQ(frame_->page_loads(), 1);
+}
+
+TEST_F(MainWindowTest, SettingsSaveReloadsForALanguageAndRefreshesForAUnit) {
+    // Language: result 1, message 2029, main.htm of the CHT folder.
+    WhenDialog("setting.htm", [](ui::WindowId dlg) {
+        EXPECT_EQ(ui::FindById(dlg, "langauge").GetValue(), "0");
+        ui::FindById(dlg, "langauge").SetValue("1");
+        ui::FindById(dlg, "save").PostClick();
+    });
+    ui::FindById(frame_->id(), "setting").PostClick();
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->page_loads() == 2; }, 10000));
+    ASSERT_EQ(frame_->messages.size(), 1u);
+    EXPECT_EQ(frame_->messages[0], std::make_pair(kMsgSettingsChanged, intptr_t{1}));
+    EXPECT_EQ(AppState.language, "CHT");
+    EXPECT_EQ(frame_->host()->page_path(), std::string(VORTA_BIN_DIR) + "/CHT/main.htm");
+    EXPECT_EQ(SettingsStore().Load().lang, 1);
+
+    // Unit only: result 2, the page stays.
+    frame_->messages.clear();
+    WhenDialog("setting.htm", [](ui::WindowId dlg) {
+        EXPECT_EQ(ui::FindById(dlg, "langauge").GetValue(), "1");
+        ui::FindById(dlg, "unit_i").SetValue("1");
+        ui::FindById(dlg, "save").PostClick();
+    });
+    ui::FindById(frame_->id(), "setting").PostClick();
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return !frame_->messages.empty(); }, 10000));
+    EXPECT_EQ(frame_->messages[0], std::make_pair(kMsgSettingsChanged, intptr_t{2}));
+    EXPECT_EQ(AppState.unit, 1);
+    EXPECT_EQ(frame_->page_loads(), 2);
+
+    // No change: result 0 posts nothing.
+    frame_->messages.clear();
+    bool shown = false;
+    WhenDialog("setting.htm", [&](ui::WindowId dlg) {
+        shown = true;
+        EXPECT_EQ(ui::FindById(dlg, "unit_i").GetValue(), "1");
+        ui::FindById(dlg, "save").PostClick();
+    });
+    ui::FindById(frame_->id(), "setting").PostClick();
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return shown && !AnyModal(); }, 10000));
+    DrainMessages();
+    EXPECT_TRUE(frame_->messages.empty());
+    EXPECT_EQ(frame_->page_loads(), 2);
+}
+
+TEST_F(MainWindowTest, UserPanelIsFilledAfterEveryLoad) {
+    EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "email").GetText(), AppState.email);
+    AppState.email = "diver@example.com";
+    AppState.user_name = "<b>Diver</b>";
+    ui::PostWindowMessage(frame_->id(), kMsgSettingsChanged, -1, 0);
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->page_loads() == 2; }, 10000));
+    EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "email").GetText(), "diver@example.com");
+    // Set as text, never as markup.
+    EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "display").GetText(), "<b>Diver</b>");
+    AppState.email.clear();
+    AppState.user_name.clear();
+}
+
+// --- dialogs ------------------------------------------------------------
+
+class DialogTest : public ShellGuiTest {};
+
+TEST_F(DialogTest, MsgDlgLeftAlignsTheFirstTextOnlyWithASecondText) {
+    std::string align, text1, text2;
+    WhenDialog("msg.htm", [&](ui::WindowId dlg) {
+        ui::HostWindow* w = ui::FindWindow(dlg);
+        align = w->Evaluate("document.getElementById('MsgText1').style.textAlign");
+        text1 = ui::FindById(dlg, "MsgText1").GetText();
+        text2 = ui::FindById(dlg, "MsgText2").GetText();
+        ui::FindById(dlg, "ok").PostClick();
+    });
+    EXPECT_EQ(ShowMsgDlg("First line", "Second <i>line</i>"), 1);
+    EXPECT_EQ(align, "left");
+    EXPECT_EQ(text1, "First line");
+    EXPECT_EQ(text2, "Second <i>line</i>");
+
+    WhenDialog("msg.htm", [&](ui::WindowId dlg) {
+        align = ui::FindWindow(dlg)->Evaluate("document.getElementById('MsgText1').style.textAlign");
+        ui::FindById(dlg, "ok").PostClick();
+    });
+    EXPECT_EQ(ShowMsgDlg("Only one", ""), 1);
+    EXPECT_EQ(align, "");
+}
+
+TEST_F(DialogTest, YesNoDlgAnswersOneForOkAndZeroForCancel) {
+    std::string text;
+    WhenDialog("yes_no.htm", [&](ui::WindowId dlg) {
+        text = ui::FindById(dlg, "MsgText").GetText();
+        ui::FindById(dlg, "ok").PostClick();
+    });
+    EXPECT_EQ(ShowYesNoDlg("Send?"), 1);
+    EXPECT_EQ(text, "Send?");
+    WhenDialog("yes_no.htm", [](ui::WindowId dlg) { ui::FindById(dlg, "cancel").PostClick(); });
+    EXPECT_EQ(ShowYesNoDlg("Send?"), 0);
+}
+
+TEST_F(DialogTest, ReusedDialogWindowsShowEachDialogsOwnContent) {
+    for (int i = 0; i < 10; ++i) {
+        const std::string question = "Question " + std::to_string(i);
+        std::string shown;
+        WhenDialog("yes_no.htm", [&](ui::WindowId dlg) {
+            shown = ui::FindById(dlg, "MsgText").GetText();
+            ui::FindById(dlg, i % 2 ? "ok" : "cancel").PostClick();
+        });
+        EXPECT_EQ(ShowYesNoDlg(question), i % 2);
+        EXPECT_EQ(shown, question);
+    }
+}
+
+TEST_F(DialogTest, MessageDialogFromAWorkerShowsOnTheUiThreadAndWaits) {
+    WhenDialog("yes_no.htm", [](ui::WindowId dlg) { ui::FindById(dlg, "ok").PostClick(); });
+    std::atomic<int> answer{-2};
+    std::thread worker([&] { answer = ShowYesNoDlg("From a worker"); });
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return answer != -2; }, 10000));
+    worker.join();
+    EXPECT_EQ(answer, 1);
+}
+
+TEST_F(DialogTest, ProgressUpdatesFromAWorkerReachThePageInOrder) {
+    ProgressDlg dlg;
+    std::string log, cancel_hidden;
+    std::thread worker([&] {
+        ASSERT_TRUE(dlg.wait_ready(5000));
+        // Recorder of every text that lands in "MsgText2", installed before
+        // the updates (posted work runs in order).
+        ui::PostToUi([&] {
+            ui::HostWindow* w = ui::FindWindow(dlg.window());
+            cancel_hidden = w->Evaluate("String(document.getElementById('cancel').hasAttribute('hidden'))");
+            w->Evaluate(
+                "window.__log=[];new MutationObserver(function(rs){rs.forEach(function(r){"
+                "r.addedNodes.forEach(function(n){__log.push(n.textContent);});});})"
+                ".observe(document.getElementById('MsgText2'),{childList:true});'ok'");
+        });
+        for (int i = 1; i <= 100; ++i) {
+            dlg.set_status("stage " + std::to_string(i));
+            dlg.set_text2(std::to_string(i));
+            dlg.set_progress(std::to_string(i));
+        }
+        ui::PostToUi([&] {
+            ui::HostWindow* w = ui::FindWindow(dlg.window());
+            log = w->Evaluate("__log.join(',')");
+            log += "|" + ui::FindById(dlg.window(), "progress").GetValue();
+            log += "|" + ui::FindById(dlg.window(), "MsgText1").GetText();
+        });
+        dlg.end(7);
+    });
+    EXPECT_EQ(dlg.DoModal(), 7);
+    worker.join();
+    std::string expected;
+    for (int i = 1; i <= 100; ++i) expected += (i > 1 ? "," : "") + std::to_string(i);
+    EXPECT_EQ(log, expected + "|100|stage 100");
+    EXPECT_EQ(cancel_hidden, "true");
+    EXPECT_EQ(dlg.window(), 0u);
+}
+
+TEST_F(DialogTest, ProgressCancelIsShownOnRequestAndReachesTheWorker) {
+    ProgressDlg dlg;
+    dlg.set_cancellable(true);
+    WhenDialog("progress.htm", [](ui::WindowId w) {
+        EXPECT_EQ(ui::FindWindow(w)->Evaluate("String(document.getElementById('cancel').hasAttribute('hidden'))"),
+                  "false");
+        ui::FindById(w, "cancel").PostClick();
+    });
+    std::thread worker([&] {
+        dlg.wait_ready(5000);
+        for (int i = 0; i < 1000 && !dlg.cancel_requested(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        dlg.end(dlg.cancel_requested() ? 2 : 0);
+    });
+    EXPECT_EQ(dlg.DoModal(), 2);
+    worker.join();
+}
+
+TEST_F(DialogTest, ProgressEndedBeforeItComesUpReturnsAtOnce) {
+    ProgressDlg dlg;
+    dlg.end(3);
+    Settle(50);
+    EXPECT_EQ(dlg.DoModal(), 3);
+    // The next show runs normally again.
+    std::thread worker([&] {
+        dlg.wait_ready(5000);
+        dlg.end(0);
+    });
+    EXPECT_EQ(dlg.DoModal(), 0);
+    worker.join();
+}
+
+TEST_F(DialogTest, MissingPageGivesZeroInsteadOfADialogThatCannotClose) {
+    AppState.page_dir = std::string(VORTA_BIN_DIR) + "/NO_SUCH_LANGUAGE/";
+    EXPECT_EQ(ShowYesNoDlg("x"), 0);
+    EXPECT_FALSE(AnyModal());
+}
+
+}  // namespace

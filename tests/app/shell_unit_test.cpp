@@ -1,0 +1,128 @@
+// Shell logic that needs no display: scaled sizes, event routing, the
+// system menu's id matching, and the auto-reset event of the progress dialog.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/auto_reset_event.h"
+#include "app/dpi.h"
+#include "app/func_base.h"
+#include "app/html_dlg.h"
+#include "app/login_dlg.h"
+#include "app/main_frame.h"
+#include "app/progress_dlg.h"
+#include "app/setting_dlg.h"
+
+namespace {
+
+struct ScaleCase {
+    double dpi;
+    int main_w, main_h;    // 980 x 700
+    int msg_w, msg_h;      // 280 x 160
+    int login_w, login_h;  // 520 x 260
+    int band;              // 30
+};
+
+class ScaledSizes : public ::testing::TestWithParam<ScaleCase> {
+protected:
+    void TearDown() override { SetDpiScale(96, 96); }
+};
+
+TEST_P(ScaledSizes, MainWindowAndDialogsFollowTheScreenResolution) {
+    const ScaleCase& c = GetParam();
+    SetDpiScale(c.dpi, c.dpi);
+    EXPECT_EQ(main_frame::initial_width(), c.main_w);
+    EXPECT_EQ(main_frame::initial_height(), c.main_h);
+    MsgDlg msg("a", "b");
+    EXPECT_EQ(msg.width(), c.msg_w);
+    EXPECT_EQ(msg.height(), c.msg_h);
+    EXPECT_EQ(msg.drag_band(), 0);
+    LoginDlg login;
+    EXPECT_EQ(login.width(), c.login_w);
+    EXPECT_EQ(login.height(), c.login_h);
+    EXPECT_EQ(login.drag_band(), c.band);
+    EXPECT_EQ(AboutDlg().drag_band(), c.band);
+    EXPECT_EQ(SettingDlg().drag_band(), c.band);
+    EXPECT_EQ(YesNoDlg("q").drag_band(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, ScaledSizes,
+                         ::testing::Values(ScaleCase{96, 980, 700, 280, 160, 520, 260, 30},
+                                           ScaleCase{120, 1225, 875, 350, 200, 650, 325, 37},
+                                           ScaleCase{144, 1470, 1050, 420, 240, 780, 390, 45}));
+
+TEST(DpiScale, TruncatesTowardZeroAndTreatsUnknownAs96) {
+    SetDpiScale(100, 72);  // 1.0416.. and 0.75
+    EXPECT_EQ(ProgressDlg::width(), 437);   // 437.49.. truncated
+    EXPECT_EQ(ProgressDlg::height(), 150);  // 150 exactly
+    EXPECT_EQ(YesNoDlg("q").height(), 105);
+    SetDpiScale(0, -5);
+    EXPECT_FLOAT_EQ(AppState.dpi_scale_x, 1.0f);
+    EXPECT_FLOAT_EQ(AppState.dpi_scale_y, 1.0f);
+    SetDpiScale(96, 96);
+}
+
+// Records the events it is given, into a log shared by several controllers.
+class Recorder : public func_base {
+public:
+    Recorder(std::string name, std::vector<std::string>* log) : name_(std::move(name)), log_(log) {}
+    void on_event(const ElementHandle&, const EventParams& params) override {
+        log_->push_back(name_ + ":" + std::to_string(params.cmd) + ":" + TargetId(params));
+    }
+
+private:
+    std::string name_;
+    std::vector<std::string>* log_;
+};
+
+EventParams Event(uint32_t code, const std::string& id) {
+    EventParams e;
+    e.cmd = code;
+    e.target_id = id;
+    if (!id.empty()) e.target = ui::Element::ById(1, id);
+    return e;
+}
+
+TEST(Routing, EveryEventReachesEveryControllerInOrderAndIsNeverHandled) {
+    std::vector<std::string> log;
+    Recorder a("a", &log), b("b", &log), c("c", &log);
+    std::vector<func_base*> list{&a, &b, &c};
+    EXPECT_FALSE(RouteToControllers(list, ElementHandle(), Event(kEventClick, "upload")));
+    EXPECT_FALSE(RouteToControllers(list, ElementHandle(), Event(kEventSelectChange, "")));
+    EXPECT_EQ(log, (std::vector<std::string>{"a:0:upload", "b:0:upload", "c:0:upload", "a:5:", "b:5:", "c:5:"}));
+}
+
+TEST(Routing, IdsMatchExactlyOnTheExpectedCode) {
+    EXPECT_TRUE(IsEvent(Event(0, "page1"), kEventClick, "page1"));
+    EXPECT_FALSE(IsEvent(Event(5, "page1"), kEventClick, "page1"));
+    EXPECT_FALSE(IsEvent(Event(0, "Page1"), kEventClick, "page1"));
+    EXPECT_FALSE(IsEvent(Event(0, "page1 "), kEventClick, "page1"));
+    EXPECT_FALSE(IsEvent(Event(0, ""), kEventClick, "page1"));
+    EXPECT_EQ(TargetId(Event(0, "")), "");
+}
+
+TEST(AutoResetEventTest, OneSetReleasesOneWait) {
+    AutoResetEvent ev;
+    EXPECT_FALSE(ev.Wait(1));
+    ev.Set();
+    ev.Set();  // a second signal before the wait does not accumulate
+    EXPECT_TRUE(ev.Wait(0));
+    EXPECT_FALSE(ev.Wait(1));
+}
+
+TEST(ProgressDlgTest, WithoutAnEngineItCannotBeShownAndWorkerCallsAreHarmless) {
+    ProgressDlg dlg;
+    EXPECT_EQ(dlg.DoModal(), -1);
+    EXPECT_EQ(dlg.window(), 0u);
+    EXPECT_FALSE(dlg.cancel_requested());
+    EXPECT_FALSE(dlg.wait_ready(1));
+}
+
+TEST(HtmlDlgTest, WithoutAnEngineADialogReportsItCannotBeShown) {
+    EXPECT_EQ(ShowMsgDlg("text", ""), -1);
+    EXPECT_EQ(ShowYesNoDlg("text"), -1);
+}
+
+}  // namespace
