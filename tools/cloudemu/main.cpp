@@ -7,10 +7,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -82,13 +85,29 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vorta-cloudemu: %s\n", error.c_str());
     return 3;
   }
-  std::thread waiter([&emu, stop_signals] {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool finished = false;
+  std::thread waiter([&] {
     int sig = 0;
     sigwait(&stop_signals, &sig);
     emu.Stop();
+    // The server ends when its workers do; a client holding an idle
+    // keep-alive connection would delay that, so give it a moment only.
+    // Every store write is a committed transaction, so leaving is safe.
+    std::unique_lock<std::mutex> lock(mu);
+    if (!cv.wait_for(lock, std::chrono::seconds(2), [&] { return finished; })) {
+      std::fflush(nullptr);
+      _exit(0);
+    }
   });
   std::cout << "READY " << opt.host << ":" << opt.port << std::endl;
   const bool ok = emu.Run();
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    finished = true;
+  }
+  cv.notify_all();
   // Run also returns when listening fails; wake the waiter so it can end.
   kill(getpid(), SIGTERM);
   waiter.join();

@@ -36,6 +36,9 @@ const char* const kDemoPassword = "vorta-demo";
 const char* const kDemoName = "Demo Diver";
 const char* const kDemoFacebookId = "10158123456789012";
 
+constexpr size_t kMaxLogEntries = 20000;
+constexpr size_t kMaxLogBytes = 256u * 1024 * 1024;
+
 // Handshake counting: the TLS layer's info callback marks each connection once.
 int g_ssl_index = -1;
 Emulator* g_emulator = nullptr;
@@ -246,7 +249,7 @@ bool Emulator::Prepare(std::string& error) {
   // one per action); idle ones hold a worker each, so the pool is generous.
   server_->new_task_queue = [] { return new httplib::ThreadPool(48); };
   server_->set_keep_alive_max_count(1000000);
-  server_->set_keep_alive_timeout(60);
+  server_->set_keep_alive_timeout(30);
   server_->set_read_timeout(15);
   server_->set_write_timeout(15);
   server_->set_payload_max_length(16 * 1024 * 1024);
@@ -323,7 +326,12 @@ void Emulator::Record(const httplib::Request& req) {
   e["body_base64"] = Base64(req.body);
   std::lock_guard<std::mutex> lock(mu_);
   log_.push_back(Compact(e));
-  while (log_.size() > 20000) log_.pop_front();
+  log_bytes_ += log_.back().size();
+  // Bounded: the oldest entries go first.
+  while (log_.size() > kMaxLogEntries || (log_bytes_ > kMaxLogBytes && log_.size() > 1)) {
+    log_bytes_ -= log_.front().size();
+    log_.pop_front();
+  }
 }
 
 bool Emulator::TakeFault(const std::string& target, Fault& out) {
@@ -403,6 +411,7 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
     std::lock_guard<std::mutex> lock(mu_);
     faults_.clear();
     log_.clear();
+    log_bytes_ = 0;
     handshakes_ = 0;
     requests_ = 0;
     out["ok"] = true;

@@ -99,6 +99,7 @@ class Emulator {
   std::mutex mu_;  // guards the fields below
   std::vector<Fault> faults_;
   std::deque<std::string> log_;  // JSON text of each request
+  size_t log_bytes_ = 0;
   std::map<std::string, std::string> fb_tokens_;  // access token -> Facebook id
   std::atomic<long> handshakes_{0};
   std::atomic<long> requests_{0};
