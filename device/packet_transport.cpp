@@ -138,8 +138,14 @@ void SerialPortTransport::Fill(std::chrono::steady_clock::time_point deadline) {
 
 size_t SerialPortTransport::Read(uint8_t* data, size_t size, std::chrono::milliseconds timeout) {
     if (size > rx_.size()) throw system_error(make_error_code(boost::system::errc::invalid_argument), "read");
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (rx_end_ - rx_begin_ < size) Fill(deadline);
+    if (rx_end_ - rx_begin_ < size) {
+        // The clock is read only when there is something to wait for: most
+        // packets of a block are already in the buffer.
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        do {
+            Fill(deadline);
+        } while (rx_end_ - rx_begin_ < size);
+    }
     std::memcpy(data, rx_.data() + rx_begin_, size);
     rx_begin_ += size;
     return size;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <vector>
 
 TEST(DevicePacket, EncodesLittleEndianFieldsAtTheirOffsets) {
@@ -36,6 +37,19 @@ TEST(DevicePacket, EncodesLittleEndianFieldsAtTheirOffsets) {
 TEST(DevicePacket, BlockByteSumOfErasedBlockIsItsMaximum) {
     const std::vector<uint8_t> erased(kBlockSize, 0xFF);
     EXPECT_EQ(BlockByteSum(erased.data(), erased.size()), 1044480u);
+}
+
+TEST(DevicePacket, BlockByteSumMatchesAPlainSumAtAnySizeAndAlignment) {
+    std::vector<uint8_t> bytes(3 * kBlockSize + 13);
+    uint32_t x = 99;
+    for (auto& b : bytes) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 23);
+    for (size_t offset : {0, 1, 7}) {
+        for (size_t size : {0, 1, 7, 8, 9, 1023, 1024, 1025, 4096, 3 * 4096}) {
+            uint32_t plain = 0;
+            for (size_t i = 0; i < size; ++i) plain += bytes[offset + i];
+            EXPECT_EQ(BlockByteSum(bytes.data() + offset, size), plain) << offset << " " << size;
+        }
+    }
 }
 
 TEST(IdentityText, DecodesUtf16AndCleansInvalidUtf8) {
