@@ -74,6 +74,19 @@ private:
     std::string dir_, socket_;
 };
 
+// Polls an attribute until it has `expected` (the click's handler runs
+// after the click is answered); gives up after 10 s and returns the last value.
+std::string WaitAttr(AutomationClient& app, const std::string& id, const std::string& name,
+                     const std::string& expected) {
+    std::string value;
+    for (int i = 0; i < 500; ++i) {
+        value = app.GetAttr(id, name).value_or("?");
+        if (value == expected) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return value;
+}
+
 TEST(ProgramTest, LeavingTheSignInPageEndsTheProgramWithZeroAndNoMainWindow) {
     Program program;
     ASSERT_TRUE(program.Start());
@@ -94,7 +107,8 @@ TEST(ProgramTest, MainWindowRunsUntilClosedThenTheProgramEndsWithZero) {
     ASSERT_TRUE(app.Connect(program.socket()));
     ASSERT_TRUE(app.WaitWindow("main.htm", 15000));
     ASSERT_TRUE(app.Click("page2"));
-    EXPECT_EQ(app.GetAttr("page2", "class").value_or("?"), "page_func btnctrl back_gold");
+    EXPECT_EQ(WaitAttr(app, "page2", "class", "page_func btnctrl back_gold"), "page_func btnctrl back_gold");
+    EXPECT_EQ(app.GetAttr("page1", "class").value_or("?"), "page_func btnctrl back_white");
 
     ASSERT_TRUE(app.Click("about"));
     AutomationWindow about;

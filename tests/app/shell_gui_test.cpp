@@ -122,6 +122,7 @@ TEST_F(MainWindowTest, ClickOnAnElementWithoutIdChangesNothing) {
 TEST_F(MainWindowTest, SettingsSaveReloadsForALanguageAndRefreshesForAUnit) {
     // Language: result 1, message 2029, main.htm of the CHT folder.
     WhenDialog("setting.htm", [](ui::WindowId dlg) {
+        EXPECT_EQ(ui::FindWindow(dlg)->drag_band(), 30);
         EXPECT_EQ(ui::FindById(dlg, "langauge").GetValue(), "0");
         ui::FindById(dlg, "langauge").SetValue("1");
         ui::FindById(dlg, "save").PostClick();
@@ -183,6 +184,7 @@ TEST_F(DialogTest, MsgDlgLeftAlignsTheFirstTextOnlyWithASecondText) {
     std::string align, text1, text2;
     WhenDialog("msg.htm", [&](ui::WindowId dlg) {
         ui::HostWindow* w = ui::FindWindow(dlg);
+        EXPECT_EQ(w->drag_band(), 0);
         align = w->Evaluate("document.getElementById('MsgText1').style.textAlign");
         text1 = ui::FindById(dlg, "MsgText1").GetText();
         text2 = ui::FindById(dlg, "MsgText2").GetText();
