@@ -234,15 +234,21 @@ std::vector<uint8_t> BuildLogMemory(const DiveGenOptions& options) {
     const uint32_t span = 120u * 86400u;  // four months
     uint32_t day0 = static_cast<uint32_t>(end) - span;
     day0 -= day0 % 86400;
+    int trips = 0;
     while (static_cast<int>(dives.size()) < wanted) {
         const int remaining = wanted - static_cast<int>(dives.size());
-        const Spot& spot = kSpots[rng.Int(0, kSpotCount - 1)];
+        // Every third trip goes to a spot where people also freedive, and
+        // starts with a freediving day, so every log of some size has both.
+        const bool freedive_trip = trips++ % 3 == 1;
+        const Spot* pick = &kSpots[rng.Int(0, kSpotCount - 1)];
+        while (freedive_trip && !pick->freedive) pick = &kSpots[rng.Int(0, kSpotCount - 1)];
+        const Spot& spot = *pick;
         const int days = rng.Int(1, 3);
         const uint32_t gap = span / static_cast<uint32_t>(std::max(2, wanted / 5 + 1));
         const uint32_t trip_day = day0 + static_cast<uint32_t>(rng.Uniform(0.3, 1.0) * gap) / 86400 * 86400;
         day0 = trip_day + static_cast<uint32_t>(days) * 86400;
         for (int day = 0; day < days && static_cast<int>(dives.size()) < wanted; ++day) {
-            const bool freedive_day = spot.freedive && rng.Chance(0.3);
+            const bool freedive_day = spot.freedive && ((freedive_trip && day == 0) || rng.Chance(0.3));
             const int per_day = std::min(remaining, freedive_day ? rng.Int(2, 4) : rng.Int(1, 3));
             int local_minutes = rng.Int(8 * 60, 9 * 60 + 30);
             for (int k = 0; k < per_day && static_cast<int>(dives.size()) < wanted; ++k) {
