@@ -41,6 +41,19 @@ std::vector<std::string> Commands(const DevSimProcess& sim) {
     return out;
 }
 
+// The trace once the link has ended (the worker sends EndLink just after it
+// closes the progress dialog), or as it stands after 3 s.
+std::vector<std::string> SettledCommands(const DevSimProcess& sim) {
+    std::vector<std::string> out;
+    E2eApp::WaitFor(
+        [&] {
+            out = Commands(sim);
+            return !out.empty() && out.back() == "END";
+        },
+        3000);
+    return out;
+}
+
 std::vector<CloudRequest> DeviceRequests(CloudEmuProcess& emu) {
     std::vector<CloudRequest> out;
     for (auto& r : emu.Log())
@@ -164,7 +177,7 @@ TEST_F(SyncE2e, FullSyncReadsWhatTheCloudAskedAndPostsItExactly) {
     }
     EXPECT_GT(posts, 0u) << "the emulator asked for no dives";
     expected_device.push_back("END");
-    EXPECT_EQ(Commands(sim), expected_device);
+    EXPECT_EQ(SettledCommands(sim), expected_device);
 }
 
 TEST_F(SyncE2e, NoDeviceSaysSoAndTouchesNothing) {
@@ -179,7 +192,7 @@ TEST_F(SyncE2e, IdentifyFailureEndsWithoutEndLink) {
     StartSignedIn({"--silent-after", "0"});
     EXPECT_TRUE(app.ClickOn("main.htm", "upload"));
     EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("NOT_SUPPOR_DEVICE"));
-    EXPECT_EQ(Commands(sim), std::vector<std::string>{"IDENTIFY"});
+    EXPECT_EQ(SettledCommands(sim), std::vector<std::string>{"IDENTIFY"});
     EXPECT_TRUE(DeviceRequests(emu).empty());
 }
 
@@ -187,14 +200,14 @@ TEST_F(SyncE2e, CloudDownEndsTheLink) {
     StartSignedIn({});
     emu.Stop();
     EXPECT_EQ(Upload(), E2eApp::Lang("HOST_NOT_CONN"));
-    EXPECT_EQ(Commands(sim), (std::vector<std::string>{"IDENTIFY", "END"}));
+    EXPECT_EQ(SettledCommands(sim), (std::vector<std::string>{"IDENTIFY", "END"}));
 }
 
 TEST_F(SyncE2e, BadSumMidSyncStopsWithUsbErrorAndEndsTheLink) {
     // The second block read (the first dive record) carries a wrong sum.
     StartSignedIn({"--dives", "6", "--bad-sum-read", "2"});
     EXPECT_EQ(Upload(), E2eApp::Lang("USB_ERROR"));
-    auto commands = Commands(sim);
+    auto commands = SettledCommands(sim);
     ASSERT_EQ(commands.size(), 4u) << ::testing::PrintToString(commands);
     EXPECT_EQ(commands[0], "IDENTIFY");
     EXPECT_EQ(commands[1], "READ 0 4096");
@@ -221,7 +234,34 @@ TEST_F(SyncE2e, CancelStopsQuietlyAndEndsTheLink) {
     });
     EXPECT_TRUE(clicked);
     EXPECT_EQ(message, "");
-    EXPECT_EQ(Commands(sim), (std::vector<std::string>{"IDENTIFY", "READ 0 4096", "END"}));
+    EXPECT_EQ(SettledCommands(sim), (std::vector<std::string>{"IDENTIFY", "READ 0 4096", "END"}));
     auto requests = DeviceRequests(emu);
     EXPECT_EQ(requests.size(), 2u);  // instructions and the index, no dive
+}
+
+TEST_F(SyncE2e, DeviceGoneMidSyncEndsWithUsbError) {
+    // The simulator hangs up after the identify and the first read request.
+    StartSignedIn({"--dives", "6", "--hangup-after", "3"});
+    EXPECT_EQ(Upload(), E2eApp::Lang("USB_ERROR"));
+    auto commands = SettledCommands(sim);
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[0], "IDENTIFY");
+    EXPECT_EQ(commands[1], "READ 0 4096");
+    EXPECT_TRUE(app.ui().Ping());  // the program is still there
+}
+
+TEST_F(SyncE2e, CloudDroppingMidSyncEndsWithHostNotConnAndEndLink) {
+    StartSignedIn({"--dives", "6"});
+    vorta_test::CloudFault drop;
+    drop.kind = "drop";
+    drop.path = "/api/v2/devices/addDivelogs";
+    ASSERT_TRUE(emu.SetFault(drop));
+    EXPECT_EQ(Upload(), E2eApp::Lang("HOST_NOT_CONN"));
+    auto commands = SettledCommands(sim);
+    ASSERT_GE(commands.size(), 4u);
+    EXPECT_EQ(commands.back(), "END");
+    // Nothing was read after the refused post.
+    auto requests = DeviceRequests(emu);
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_NE(requests[2].path.find("addDivelogs"), std::string::npos);
 }
