@@ -363,3 +363,19 @@ TEST(CloudEmuRestart, KeepsItsStoreSessionsAndCertificate) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CloudEmuProcessStart, ATakenAddressFailsAndAnAutomaticOneMovesOn) {
+  CloudEmuProcess first;
+  ASSERT_TRUE(first.Start());
+  CloudEmuProcess same(first.host());
+  EXPECT_FALSE(same.Start());  // the emulator exits instead of hanging
+  EXPECT_FALSE(same.running());
+  CloudEmuProcess other;
+  ASSERT_TRUE(other.Start());
+  EXPECT_NE(other.host(), first.host());
+  EXPECT_FALSE(other.DemoToken().empty());
+}
+
+}  // namespace

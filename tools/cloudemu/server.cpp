@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -254,6 +255,12 @@ bool Emulator::Prepare(std::string& error) {
   server_->set_write_timeout(15);
   server_->set_payload_max_length(16 * 1024 * 1024);
   server_->set_tcp_nodelay(true);
+  // The library's default also sets SO_REUSEPORT, which would let a second
+  // emulator bind the same address and silently share its connections.
+  server_->set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   auto handler = [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); };
   // Bodies are read here rather than by the library: it refuses form-typed
   // bodies above 8 KiB, and the device posts binary records with that type.
