@@ -68,7 +68,7 @@ bool ParseInstructions(const std::string& text, InstructionList& out) {
         if (!item.isObject()) return false;
         SyncItem it;
         if (!ReadText(json_safe::Member(item, "command"), it.command)) return false;
-        if (!ReadWhole(json_safe::Member(item, "cb_send"), 0, kInt32Max, n)) return false;
+        if (!ReadWhole(json_safe::Member(item, "cb_send"), 0, kMaxItemBytes, n)) return false;
         it.cb_send = static_cast<int32_t>(n);
         const Json::Value& flash = json_safe::Member(item, "flash");
         if (!ReadArray(flash)) return false;

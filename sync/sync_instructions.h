@@ -5,8 +5,9 @@
 //   "response" -> "tknum" (items), "total" (bytes, for display),
 //   "spi": [ { "command", "cb_send", "flash": [ { "addr", "size" } ] } ]
 //
-// A missing key reads as 0 or empty text; a present key of another type, or
-// a negative count, makes the answer malformed.
+// A missing key reads as 0 or empty text; a present key of another type, a
+// negative count, or an item buffer ("cb_send") above kMaxItemBytes makes
+// the answer malformed.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,10 @@
 #include <json/json.h>
 
 namespace vorta_sync {
+
+// The largest item buffer accepted: sixteen times the device's whole log
+// memory, so that a wrong answer cannot make the tool claim gigabytes.
+constexpr int32_t kMaxItemBytes = 16 * 1024 * 1024;
 
 struct FlashRange {
     uint32_t addr = 0;

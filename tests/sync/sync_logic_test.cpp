@@ -177,6 +177,7 @@ TEST_F(SyncRun, WrongTypesRefuseTheListBeforeAnyRead) {
         R"({"response":{"tknum":1,"spi":[{"command":"c","cb_send":1,"flash":[{"addr":0,"size":true}]}]}})",
         R"({"response":{"tknum":1,"spi":[{"command":"c","cb_send":1,"flash":[7]}]}})",
         R"({"response":{"tknum":1,"spi":[{"command":"c","cb_send":-4,"flash":[]}]}})",
+        R"({"response":{"tknum":1,"spi":[{"command":"c","cb_send":2000000000,"flash":[]}]}})",
         R"({"response":{"tknum":1,"spi":[{"command":"c","cb_send":1,"flash":[{"addr":1.5,"size":1}]}]}})",
         R"({"response":"none"})",
         R"({"code":7,"response":{"tknum":0}})",
