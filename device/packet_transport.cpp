@@ -93,6 +93,7 @@ void SerialPortTransport::Purge() {
 }
 
 size_t SerialPortTransport::Write(const uint8_t* data, size_t size, std::chrono::milliseconds timeout) {
+    awaiting_answer_ = true;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     size_t done = 0;
     while (done < size) {
@@ -119,12 +120,15 @@ void SerialPortTransport::Fill(std::chrono::steady_clock::time_point deadline) {
         rx_begin_ = 0;
     }
 
-    // Wait first, then read: an answer arrives in pieces, so a read right
-    // after the previous piece (or right after the request) would mostly find
-    // nothing. Poll returns at once when bytes are already waiting.
+    // Right after a request nothing can be there yet, so wait first; in the
+    // middle of an answer the next piece usually is, so read first and wait
+    // only when it is not.
     const int fd = port_.native_handle();
+    bool wait = awaiting_answer_;
+    awaiting_answer_ = false;
     for (;;) {
-        if (!WaitReady(fd, POLLIN, deadline, "read")) throw system_error(make_error_code(boost::system::errc::timed_out), "read");
+        if (wait && !WaitReady(fd, POLLIN, deadline, "read"))
+            throw system_error(make_error_code(boost::system::errc::timed_out), "read");
         const ssize_t n = ::read(fd, rx_.data() + rx_end_, rx_.size() - rx_end_);
         if (n > 0) {
             rx_end_ += static_cast<size_t>(n);
@@ -133,6 +137,7 @@ void SerialPortTransport::Fill(std::chrono::steady_clock::time_point deadline) {
         if (n == 0) throw system_error(asio::error::eof, "read");
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             throw system_error(error_code(errno, boost::system::system_category()), "read");
+        wait = true;
     }
 }
 

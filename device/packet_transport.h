@@ -59,4 +59,5 @@ private:
     std::vector<uint8_t> rx_;
     size_t rx_begin_ = 0;
     size_t rx_end_ = 0;
+    bool awaiting_answer_ = false;  // a request went out and nothing was read since
 };
