@@ -23,9 +23,9 @@ read -r -t 30 line <&"${CLOUD[0]}" || { echo "cloud emulator did not start" >&2;
 echo "cloud emulator: $line"
 
 # Device simulator: a memory image holding new dives, on a pseudo-terminal.
+# A new image is filled with generated dives on first start.
 IMAGE=$STATE/device/memory.img
-[ -f "$IMAGE" ] || "$BIN/vorta-devsim" generate --image "$IMAGE" --dives 12
-coproc DEVICE { exec "$BIN/vorta-devsim" --image "$IMAGE" --link "$STATE/device/tty"; }
+coproc DEVICE { exec "$BIN/vorta-devsim" --image "$IMAGE" --dives 12 --link "$STATE/device/tty"; }
 pids+=("$DEVICE_PID")
 read -r -t 30 line <&"${DEVICE[0]}" || { echo "device simulator did not start" >&2; exit 1; }
 echo "device simulator: $line"
