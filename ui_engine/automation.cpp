@@ -222,17 +222,16 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     if (cmd == "click" || cmd == "set_value" || cmd == "get_text" || cmd == "get_value" || cmd == "get_attr") {
         if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
     }
-    if (cmd == "click") {
-        // The click runs in the page after the answer is sent; whatever it
-        // opens (a modal dialog) cannot hold the answer back.
-        Reply(c, req, Ok());
-        e.PostClick();
-        return;
-    }
-    if (cmd == "set_value") {
-        Reply(c, req, Ok());
-        detail::SetValueAsUser(e, json_safe::String(req, "value"));
-        return;
+    if (cmd == "click" || cmd == "set_value") {
+        // The page takes the click (or the value) within the read that
+        // follows, and the event it raises is queued before the answer goes
+        // out; so the event is handled before any later request of this
+        // client, and whatever the handler opens (a modal dialog) cannot hold
+        // the answer back.
+        if (cmd == "click") e.PostClick();
+        else detail::SetValueAsUser(e, json_safe::String(req, "value"));
+        e.Exists();
+        return Reply(c, req, Ok());
     }
     if (cmd == "get_text" || cmd == "get_value" || cmd == "get_attr") {
         Json::Value a = Ok();

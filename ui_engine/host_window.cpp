@@ -363,9 +363,17 @@ void PrewarmDialogSlot() {
     if (g_anchor) return;
     g_anchor = CreateSlot(true);
     g_anchor->permanent = true;
-    // Starts the shared web process now rather than at the first dialog.
-    webkit_web_view_load_html(g_anchor->view, "<!DOCTYPE html><html><body></body></html>", "app://local/");
+    // Starts the shared web process now, and lets its first page finish
+    // before any other view joins the process: a related view's first load
+    // racing this one could stall both.
+    bool done = false;
+    gulong handler = g_signal_connect(g_anchor->view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent ev, gpointer flag) {
+        if (ev == WEBKIT_LOAD_FINISHED) *static_cast<bool*>(flag) = true;
+    }), &done);
     gtk_widget_realize(g_anchor->window);
+    webkit_web_view_load_html(g_anchor->view, "<!DOCTYPE html><html><body></body></html>", "app://local/");
+    WaitFor(&done, kLoadTimeoutMs);
+    g_signal_handler_disconnect(g_anchor->view, handler);
     g_pool.push_back(g_anchor);
 }
 

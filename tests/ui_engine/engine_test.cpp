@@ -1,6 +1,7 @@
 // Page events, element operations, batching, threads and re-entrancy on real
 // web views.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -271,7 +272,7 @@ TEST_F(PageTest, SchemeServesOnlyTheProgramFolder) {
 
 TEST_F(PageTest, SnapshotWritesAPng) {
     El("t1").SetText("snapshot");
-    std::string path = ::testing::TempDir() + "ui_engine_snapshot.png";
+    std::string path = ::testing::TempDir() + "ui_engine_snapshot_" + std::to_string(getpid()) + ".png";
     std::remove(path.c_str());
     ASSERT_TRUE(win->SnapshotPng(path));
     std::ifstream f(path, std::ios::binary);
