@@ -48,15 +48,16 @@ double Median(std::vector<double> v) {
 struct RecordingCloud : vorta_sync::SyncCloud {
     explicit RecordingCloud(vorta_sync::SyncCloud& inner) : inner(inner) {}
     struct Req {
-        std::string verb, path, body, headers;
+        std::string verb, path, body, headers, answer;
     };
     std::vector<Req> sent;
     std::vector<uint32_t> reads;  // not used by the cloud; filled by RecordingDevice
     vorta_sync::SyncCloud& inner;
     std::string request(const std::string& verb, const std::string& path, const uint8_t* body, uint32_t len,
                         const std::string& headers) override {
-        sent.push_back({verb, path, std::string(reinterpret_cast<const char*>(body), len), headers});
-        return inner.request(verb, path, body, len, headers);
+        sent.push_back({verb, path, std::string(reinterpret_cast<const char*>(body), len), headers, ""});
+        sent.back().answer = inner.request(verb, path, body, len, headers);
+        return sent.back().answer;
     }
 };
 
@@ -82,7 +83,12 @@ struct TimedDevice : vorta_sync::SyncDevice {
         spent += Clock::now() - t0;
         return ok;
     }
-    int EndLink() override { return inner.EndLink(); }
+    int EndLink() override {
+        auto t0 = Clock::now();
+        int n = inner.EndLink();
+        spent += Clock::now() - t0;
+        return n;
+    }
 };
 
 struct TimedCloud : vorta_sync::SyncCloud {
@@ -239,6 +245,33 @@ double CloudFloor(CloudEmuProcess& emu, const std::vector<RecordingCloud::Req>& 
     return ok ? ms : -1;
 }
 
+// The sync's own work: the recorded answers replayed and a device that
+// answers at once, so that only the logic is timed.
+double LogicAlone(const std::vector<RecordingCloud::Req>& recorded) {
+    struct ReplayCloud : vorta_sync::SyncCloud {
+        const std::vector<RecordingCloud::Req>* answers;
+        size_t next = 0;
+        std::string request(const std::string&, const std::string&, const uint8_t*, uint32_t,
+                            const std::string&) override {
+            return next < answers->size() ? (*answers)[next++].answer : std::string();
+        }
+    } cloud;
+    cloud.answers = &recorded;
+    struct InstantDevice : vorta_sync::SyncDevice {
+        bool ReadBlock(uint32_t, uint8_t* out, uint32_t len) override {
+            std::memset(out, 0xA5, len);
+            return true;
+        }
+        int EndLink() override { return 40; }
+    } device;
+    vorta_sync::NullProgressSink sink;
+    vorta_sync::SyncEngine engine(device, cloud, sink, vorta_sync::SyncIdentity{"K7", "1.025", "x"},
+                                  vorta_sync::SyncTiming{0, 0});
+    auto t0 = Clock::now();
+    bool ok = engine.Run() == vorta_sync::SyncResult::kComplete;
+    return ok ? Ms(Clock::now() - t0) : -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -287,6 +320,16 @@ int main(int argc, char** argv) {
     }
     std::printf("plan %s: %zu block reads, %zu requests, %zu bytes posted\n", plan.c_str(), recorded.reads.size(),
                 recorded.requests.size(), posted);
+
+    {
+        size_t total = 0, largest = 0;
+        for (const auto& r : recorded.requests) total += r.answer.size(), largest = std::max(largest, r.answer.size());
+        std::printf("answers: %zu bytes in all, largest %zu\n", total, largest);
+    }
+    std::vector<double> logic;
+    for (int i = 0; i < 20; ++i) logic.push_back(LogicAlone(recorded.requests));
+    std::printf("sync logic alone (recorded answers, instant device): median %.2f ms, best %.2f ms\n",
+                Median(logic), *std::min_element(logic.begin(), logic.end()));
 
     std::vector<double> sync_ms, dev_ms, cloud_ms, in_dev_ms, in_cloud_ms;
     for (int i = 0; i < rounds; ++i) {
