@@ -298,6 +298,33 @@ std::string PercentEncodePath(const std::string& path) {
     return out;
 }
 
+const std::string& MessageToken() {
+    static const std::string token = [] {
+        unsigned char bytes[16] = {};
+        gsize got = 0;
+        GError* err = nullptr;
+        GFile* f = g_file_new_for_path("/dev/urandom");
+        GFileInputStream* in = g_file_read(f, nullptr, &err);
+        if (in) {
+            g_input_stream_read_all(G_INPUT_STREAM(in), bytes, sizeof bytes, &got, nullptr, nullptr);
+            g_object_unref(in);
+        }
+        if (err) g_error_free(err);
+        g_object_unref(f);
+        if (got != sizeof bytes) {  // no /dev/urandom: still unguessable by a page in practice
+            for (auto& b : bytes) b = static_cast<unsigned char>(g_random_int());
+        }
+        static const char hex[] = "0123456789abcdef";
+        std::string t;
+        for (unsigned char b : bytes) {
+            t += hex[b >> 4];
+            t += hex[b & 15];
+        }
+        return t;
+    }();
+    return token;
+}
+
 void PrewarmDialogSlot();  // host_window.cpp
 
 }  // namespace detail

@@ -61,8 +61,12 @@ std::string JsString(const std::string& text);
 // JS array literal of strings.
 std::string JsStringArray(const std::vector<std::string>& items);
 
-// The page runtime injected into every frame at document start.
+// The page runtime injected into every frame at document start; "@TOKEN@"
+// in it stands for MessageToken().
 const char* PageRuntimeScript();
+// Random text, made once per process, that the page runtime puts into every
+// message it posts; messages without it did not come from the runtime.
+const std::string& MessageToken();
 
 // Escaped for a URL path segment.
 std::string PercentEncodePath(const std::string& path);

@@ -179,6 +179,7 @@ struct HostWindow::Impl {
         std::string text = JsValueText(webkit_javascript_result_get_js_value(jr));
         Json::Value msg;
         if (!json_safe::Parse(text, msg) || !msg.isObject()) return;
+        if (json_safe::String(msg, "t") != MessageToken()) return;
         WindowId id = slot->owner->id();
         std::string kind = json_safe::String(msg, "k");
         bool path_ok = false;
@@ -263,10 +264,7 @@ struct HostWindow::Impl {
         if (!w) return;
         w->closed_ = true;
         RegistryRemove(w);
-        if (w->impl_->modal) {
-            w->impl_->modal->alive = true;
-            if (w->impl_->modal->loop) g_main_loop_quit(w->impl_->modal->loop);
-        }
+        if (w->impl_->modal && w->impl_->modal->loop) g_main_loop_quit(w->impl_->modal->loop);
         auto handler = std::move(w->destroy_handler_);
         if (handler) handler();
     }
@@ -310,9 +308,15 @@ Slot* CreateSlot(bool dialog) {
     slot->dialog = dialog;
     slot->ucm = webkit_user_content_manager_new();
     webkit_user_content_manager_register_script_message_handler(slot->ucm, "vorta");
+    std::string source = PageRuntimeScript();
+    size_t at = source.find("@TOKEN@");
+    if (at != std::string::npos) source.replace(at, 7, MessageToken());
+    // Only the program's own pages get the runtime; a foreign page (a sign-in
+    // site, a map provider's frame) cannot raise events or external calls.
+    static const char* const kOwnPages[] = {"app://local/*", nullptr};
     WebKitUserScript* script =
-        webkit_user_script_new(PageRuntimeScript(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+        webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kOwnPages, nullptr);
     webkit_user_content_manager_add_script(slot->ucm, script);
     webkit_user_script_unref(script);
     g_signal_connect(slot->ucm, "script-message-received::vorta", G_CALLBACK(HostWindow::Impl::OnScriptMessage), slot);
@@ -641,12 +645,22 @@ WebKitWebView* HostWindow::web_view() const { return impl_->slot ? impl_->slot->
 
 // Used by element.cpp.
 namespace detail {
+// Element operations belong to the UI thread; from elsewhere they would race
+// the main loop, so they are refused (workers use PostToUi).
+bool OnUiThread(const char* what) {
+    if (IsUiThread()) return true;
+    g_critical("ui_engine: %s called off the UI thread; ignored", what);
+    return false;
+}
+
 void QueueWrite(WindowId id, std::string stmt) {
+    if (!OnUiThread("element write")) return;
     HostWindow* w = FindWindow(id);
     if (!w || w->IsClosed()) return;
     HostWindowAccess::impl(*w)->Queue(std::move(stmt));
 }
 std::string ReadFrom(WindowId id, const std::string& js) {
+    if (!OnUiThread("element read")) return {};
     HostWindow* w = FindWindow(id);
     if (!w || w->IsClosed()) return {};
     return HostWindowAccess::impl(*w)->Read(js);
@@ -655,6 +669,7 @@ std::string ReadFrom(WindowId id, const std::string& js) {
 // UTF-8 as GVariant strings require; the body never changes.
 void CallScriptIn(WindowId id, const std::string& path_json, const std::string& id_json,
                   const std::string& function_json, const std::string& args_json) {
+    if (!OnUiThread("script call")) return;
     HostWindow* w = FindWindow(id);
     if (!w || w->IsClosed()) return;
     HostWindow::Impl* impl = HostWindowAccess::impl(*w);

@@ -1,4 +1,5 @@
-// The page runtime: injected into every frame of every view at document start.
+// The page runtime: injected at document start into every frame that shows
+// one of the program's own pages (app://local/...).
 //
 // It reports behaviour events (button clicks, select changes) and
 // window.external calls to the host as JSON text, and offers the element
@@ -16,7 +17,10 @@ const char* PageRuntimeScript() {
 if (window.__vorta) return;
 var handler = null;
 try { handler = window.webkit.messageHandlers.vorta; } catch (e) {}
-function post(m) { try { if (handler) handler.postMessage(JSON.stringify(m)); } catch (e) {} }
+// The host drops messages without this token: the message handler is visible
+// to every frame, but only the program's own pages get this script.
+var TOKEN = '@TOKEN@';
+function post(m) { m.t = TOKEN; try { if (handler) handler.postMessage(JSON.stringify(m)); } catch (e) {} }
 
 // Ids of the frame elements from the top document down to this one; null
 // when a frame on the way is not reachable.

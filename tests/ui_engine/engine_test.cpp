@@ -249,6 +249,31 @@ TEST_F(PageTest, ScriptPageCallsAndExternalEvents) {
     ASSERT_TRUE(ui::RunLoopUntil([&] { return out.GetText() == "<b>t</b>"; }, 5000));
 }
 
+TEST_F(PageTest, ForeignPagesAndForgedMessagesRaiseNothing) {
+    std::vector<ui::ExternalCall> calls;
+    win->SetExternalHandler([&](const ui::ExternalCall& c) { calls.push_back(c); });
+    // A message that did not come from the runtime is dropped.
+    win->Evaluate("window.webkit.messageHandlers.vorta.postMessage("
+                  "JSON.stringify({k:'ev',c:0,p:[],i:'b1',r:0})); 1");
+    // A foreign page gets no runtime and no window.external.
+    ASSERT_TRUE(win->LoadUri(
+        "data:text/html,<script>try{window.webkit.messageHandlers.vorta.postMessage("
+        "JSON.stringify({k:'ev',c:0,p:[],i:'x',r:0}))}catch(e){}"
+        "try{window.external.on_map_event('1','2')}catch(e){}"
+        "document.title=typeof window.__vorta</script><button id=b>b</button>"));
+    EXPECT_EQ(win->Evaluate("document.title"), "undefined");
+    ui::FindById(*win, "b").PostClick();  // no runtime there: nothing happens
+    win->Evaluate("document.getElementById('b').click(); 1");
+    Settle(300);
+    EXPECT_TRUE(log.entries.empty());
+    EXPECT_TRUE(calls.empty());
+    // Back on an own page, events flow again.
+    ASSERT_TRUE(win->LoadPage(Page("events.htm")));
+    El("b1").PostClick();
+    ASSERT_TRUE(log.WaitCount(1));
+    EXPECT_EQ(log.entries, std::vector<std::string>{"0:b1"});
+}
+
 TEST_F(PageTest, MissingPageLoadsBlankAndTheWindowStays) {
     EXPECT_FALSE(win->LoadPage(Page("no_such_page.htm")));
     EXPECT_TRUE(win->IsVisible());
