@@ -21,6 +21,10 @@
 // Script pages call window.external.<any_name>(args...); each call reaches the
 // ExternalHandler with the name and the arguments as text.
 //
+// Only the program's own pages (app://local/..., see PageUrl) get the page
+// runtime: a foreign page loaded with LoadUri, or a foreign frame inside an
+// own page, raises no events and has no window.external.
+//
 // UI thread only, except PostMessage.
 #pragma once
 
