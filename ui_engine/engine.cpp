@@ -1,6 +1,7 @@
 // Process set-up, the "app" URI scheme, the UI dispatch queue, the window
 // registry and DPI.
 #include <gtk/gtk.h>
+#include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
 #include <climits>
@@ -61,7 +62,15 @@ void FinishNotFound(WebKitURISchemeRequest* request) {
 
 void FinishBytes(WebKitURISchemeRequest* request, gchar* data, gsize size, const char* mime) {
     GInputStream* stream = g_memory_input_stream_new_from_data(data, static_cast<gssize>(size), g_free);
-    webkit_uri_scheme_request_finish(request, stream, static_cast<gint64>(size), mime);
+    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(size));
+    webkit_uri_scheme_response_set_status(response, 200, "OK");
+    webkit_uri_scheme_response_set_content_type(response, mime);
+    // The type also as a header, so that page scripts fetching files see it.
+    SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+    soup_message_headers_replace(headers, "Content-Type", mime);
+    webkit_uri_scheme_response_set_http_headers(response, headers);  // takes the headers
+    webkit_uri_scheme_request_finish_with_response(request, response);
+    g_object_unref(response);
     g_object_unref(stream);
 }
 

@@ -24,6 +24,8 @@ struct DialogHandler : ui::EventHandler {
 class DialogTest : public GuiTest {
 protected:
     void SetUp() override {
+        GuiTest::SetUp();
+        if (HasFatalFailure()) return;
         ui::WindowOptions o;
         o.width = 500;
         o.height = 400;

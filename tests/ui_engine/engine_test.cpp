@@ -20,6 +20,8 @@ namespace {
 class PageTest : public GuiTest {
 protected:
     void SetUp() override {
+        GuiTest::SetUp();
+        if (HasFatalFailure()) return;
         ui::WindowOptions o;
         o.title = "test";
         o.width = 640;
@@ -288,6 +290,13 @@ TEST_F(PageTest, SchemeServesOnlyTheProgramFolder) {
     // The style sheet under ../common was found and applied.
     EXPECT_EQ(win->Evaluate("String(document.styleSheets[0].cssRules.length)"), "2");
     EXPECT_EQ(ui::PageUrl(std::string(UI_TEST_PAGES) + "/ENG/a b.htm"), "app://local/ENG/a%20b.htm");
+    // Each kind of file comes with its type.
+    win->Evaluate("window.__t='pending';Promise.all(['../common/dot.svg','../common/data.json','../common/x.js',"
+                  "'../common/dot.png','../common/test.css','frame.htm'].map(u=>fetch(u).then("
+                  "r=>r.headers.get('content-type')))).then(a=>{window.__t=a.join(' ')},e=>{window.__t='error'}); 1");
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return win->Evaluate("window.__t") != "pending"; }, 5000));
+    EXPECT_EQ(win->Evaluate("window.__t"),
+              "image/svg+xml application/json text/javascript image/png text/css text/html");
     // Nothing outside the served folder can be fetched.
     win->Evaluate("window.__r='pending';fetch('app://local/../../engine_test.cpp').then("
                   "r=>r.text()).then(t=>{window.__r='got '+t.length}, e=>{window.__r='refused'}); 1");

@@ -12,7 +12,8 @@
 
 class GuiTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(ui::InitEngine(UI_TEST_PAGES)) << "no display"; }
+    static void SetUpTestSuite() { ui::InitEngine(UI_TEST_PAGES); }
+    void SetUp() override { ASSERT_TRUE(ui::EngineReady()) << "the engine did not start: no display?"; }
     static std::string Page(const std::string& name) { return std::string(UI_TEST_PAGES) + "/ENG/" + name; }
 };
 

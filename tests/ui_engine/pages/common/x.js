@@ -1,0 +1,1 @@
+window.__js_loaded = 1;
