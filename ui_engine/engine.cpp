@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
