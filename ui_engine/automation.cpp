@@ -222,6 +222,11 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     if (cmd == "click" || cmd == "set_value" || cmd == "get_text" || cmd == "get_value" || cmd == "get_attr") {
         if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
     }
+    if ((cmd == "click" || cmd == "set_value") && !detail::AcceptsUserEvents(w)) {
+        // The user could not reach this window either; say so rather than
+        // report a click that raises nothing.
+        return Reply(c, req, Fail("blocked by a modal dialog"));
+    }
     if (cmd == "click" || cmd == "set_value") {
         // The page takes the click (or the value) within the read that
         // follows, and the event it raises is queued before the answer goes

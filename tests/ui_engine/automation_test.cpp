@@ -93,6 +93,11 @@ TEST_F(AutomationTest, ClientDrivesWindowsThroughTheSocket) {
         ASSERT_TRUE(app.WaitWindow("dialog.htm", 10000, &found));
         EXPECT_TRUE(found.modal);
         EXPECT_EQ(app.GetText("MsgText").value_or("?"), "text");  // the active window is the dialog
+        app.SetTargetPage("events.htm");
+        EXPECT_FALSE(app.Click("b1"));  // below the dialog: out of reach
+        EXPECT_EQ(app.last_error(), "blocked by a modal dialog");
+        EXPECT_EQ(app.GetText("t1").value_or("?"), "old");  // reading is fine
+        app.SetTargetPage("");
         EXPECT_TRUE(app.Click("ok"));
 
         // Malformed requests get an error answer and the connection stays.
