@@ -1,6 +1,9 @@
 #include "app/frame.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <list>
 #include <mutex>
 
@@ -92,19 +95,30 @@ void frame::on_window_destroyed() {
 void frame::OnBehaviorEvent(ui::HostWindow&, const ui::BehaviorEvent&) {}
 
 bool LoadPageAndWait(ui::HostWindow& host, const std::string& full_path) {
-    if (!host.LoadPage(full_path)) return false;
-    // A reused dialog view may still be finishing the blank page it was
-    // cleared with when the load of the new page is reported done; writes
-    // made then would land in the old document. Wait (bounded) until the
-    // view really shows the new, complete document.
+    if (access(full_path.c_str(), R_OK) != 0) {
+        host.LoadPage(full_path);  // the window shows an empty page
+        return false;
+    }
+    // A reused dialog view may report the load done while it still shows an
+    // older document: the blank page it was cleared with, or even the same
+    // page from the previous dialog. Writes made then would land in that old
+    // document and vanish. So the document there now is marked first, and
+    // after the load we wait (bounded) until an unmarked, complete document
+    // of the expected address is in place. The engine also gives up waiting
+    // after a while on a busy machine, while the page may still come.
+    host.Evaluate("window.__vortaOldDocument = true; ''");
+    host.LoadPage(full_path);
     const std::string expected = ui::PageUrl(full_path);
-    const char* probe = "document.readyState === 'complete' ? location.href : ''";
-    for (int i = 0; i < 600 && !host.IsClosed(); ++i) {
+    const char* probe =
+        "(document.readyState === 'complete' && !window.__vortaOldDocument) ? location.href : ''";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!host.IsClosed()) {
         if (host.Evaluate(probe) == expected) return true;
+        if (std::chrono::steady_clock::now() > deadline) break;
         bool never = false;
         ui::RunLoopUntil([&never] { return never; }, 5);
     }
-    return true;
+    return false;
 }
 
 size_t LiveFrameCount() {

@@ -68,8 +68,9 @@ private:
     bool linked_ = false;
 };
 
-// Loads a page file into `host` and waits until the view shows it complete.
-// Returns false when the file is missing or the load failed.
+// Loads a page file into `host` and waits (at most 30 s) until the view
+// shows it complete. Returns false when the file is missing or the page did
+// not come.
 bool LoadPageAndWait(ui::HostWindow& host, const std::string& full_path);
 
 // Number of frames in the frame list. Any thread.

@@ -46,7 +46,7 @@ public:
 
     // Waits for the program to end; its exit code, or -1000 on a signal or
     // when it is still running after `timeout_ms`.
-    int WaitExit(int timeout_ms = 15000) {
+    int WaitExit(int timeout_ms = 60000) {
         for (int waited = 0; waited < timeout_ms; waited += 20) {
             int status = 0;
             pid_t r = waitpid(pid_, &status, WNOHANG);
@@ -91,9 +91,9 @@ TEST(ProgramTest, LeavingTheSignInPageEndsTheProgramWithZeroAndNoMainWindow) {
     Program program;
     ASSERT_TRUE(program.Start());
     AutomationClient app;
-    ASSERT_TRUE(app.Connect(program.socket()));
+    ASSERT_TRUE(app.Connect(program.socket(), 60000));
     AutomationWindow login;
-    ASSERT_TRUE(app.WaitWindow("login.htm", 15000, &login));
+    ASSERT_TRUE(app.WaitWindow("login.htm", 60000, &login));
     EXPECT_TRUE(login.modal);
     for (const AutomationWindow& w : app.Windows()) EXPECT_NE(w.page, "main.htm");
     ASSERT_TRUE(app.Click("exit"));
@@ -104,15 +104,15 @@ TEST(ProgramTest, MainWindowRunsUntilClosedThenTheProgramEndsWithZero) {
     Program program;
     ASSERT_TRUE(program.Start({"VORTA_SKIP_SIGNIN=1"}));
     AutomationClient app;
-    ASSERT_TRUE(app.Connect(program.socket()));
-    ASSERT_TRUE(app.WaitWindow("main.htm", 15000));
+    ASSERT_TRUE(app.Connect(program.socket(), 60000));
+    ASSERT_TRUE(app.WaitWindow("main.htm", 60000));
     ASSERT_TRUE(app.Click("page2"));
     EXPECT_EQ(WaitAttr(app, "page2", "class", "page_func btnctrl back_gold"), "page_func btnctrl back_gold");
     EXPECT_EQ(app.GetAttr("page1", "class").value_or("?"), "page_func btnctrl back_white");
 
     ASSERT_TRUE(app.Click("about"));
     AutomationWindow about;
-    ASSERT_TRUE(app.WaitWindow("about.htm", 10000, &about));
+    ASSERT_TRUE(app.WaitWindow("about.htm", 60000, &about));
     EXPECT_TRUE(about.modal);
     ASSERT_TRUE(app.Click("ok"));
 

@@ -42,12 +42,12 @@ protected:
 
     // Runs `fn` with the window id once a modal dialog showing `page_file`
     // is up (polled from the main loop, so it also runs inside nested modal
-    // loops). Gives up after 10 s.
+    // loops). Gives up after 60 s.
     static void WhenDialog(const std::string& page_file, std::function<void(ui::WindowId)> fn) {
         struct Watch {
             std::string page;
             std::function<void(ui::WindowId)> fn;
-            int left = 1000;
+            gint64 deadline = g_get_monotonic_time() + 60 * G_USEC_PER_SEC;
         };
         auto* w = new Watch{page_file, std::move(fn)};
         g_timeout_add(
@@ -61,7 +61,7 @@ protected:
                         return G_SOURCE_REMOVE;
                     }
                 }
-                if (--w->left > 0) return G_SOURCE_CONTINUE;
+                if (g_get_monotonic_time() < w->deadline) return G_SOURCE_CONTINUE;
                 delete w;
                 return G_SOURCE_REMOVE;
             },

@@ -1,6 +1,8 @@
 // The shell's windows on the real pages: tabs, message and yes/no dialogs,
 // the progress dialog fed from a worker, the Settings dialog and the reload
 // it causes, and a click on an element without an id.
+#include <gtk/gtk.h>
+
 #include <atomic>
 #include <memory>
 #include <string>
@@ -58,7 +60,7 @@ protected:
     void DrainMessages() {
         ui::PostWindowMessage(frame_->id(), kMarker, 0, 0);
         ASSERT_TRUE(ui::RunLoopUntil(
-            [&] { return !frame_->messages.empty() && frame_->messages.back().first == kMarker; }, 5000));
+            [&] { return !frame_->messages.empty() && frame_->messages.back().first == kMarker; }, 30000));
         frame_->messages.pop_back();
     }
 
@@ -87,18 +89,36 @@ TEST_F(MainWindowTest, ControllersAreBoundInRoutingOrder) {
     for (func_base* c : expected) EXPECT_EQ(c->window(), frame_->id());
 }
 
+TEST_F(MainWindowTest, OpensAtItsScaledSizeCentredOnTheWorkArea) {
+    GtkWindow* win = GTK_WINDOW(frame_->host()->gtk_window());
+    int w = 0, h = 0, x = 0, y = 0;
+    gtk_window_get_size(win, &w, &h);
+    EXPECT_EQ(w, 980);
+    EXPECT_EQ(h, 700);
+    GdkRectangle area{};
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+    if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
+    ASSERT_NE(monitor, nullptr);
+    gdk_monitor_get_workarea(monitor, &area);
+    gtk_window_get_position(win, &x, &y);
+    EXPECT_EQ(x, area.x + (area.width - 980) / 2);
+    EXPECT_EQ(y, area.y + (area.height - 700) / 2);
+    EXPECT_EQ(std::string(gtk_window_get_title(win)), "VORTA PC TOOL");
+}
+
 TEST_F(MainWindowTest, SwitchingTabsAndBackRestoresTheAttributesExactly) {
     ui::FindById(frame_->id(), "page1").PostClick();
-    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 1; }, 5000));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 1; }, 30000));
     const std::string page1_shown = Eval(kTabState);
     ExpectTabShown("page1", "page2");
     ui::FindById(frame_->id(), "page2").PostClick();
-    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 2; }, 5000));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 2; }, 30000));
     const std::string page2_shown = Eval(kTabState);
     EXPECT_NE(page2_shown, page1_shown);
     ExpectTabShown("page2", "page1");
     ui::FindById(frame_->id(), "page1").PostClick();
-    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 3; }, 5000));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 3; }, 30000));
     EXPECT_EQ(Eval(kTabState), page1_shown);
     EXPECT_EQ(frame_->events, (std::vector<std::string>{"0:page1", "0:page2", "0:page1"}));
 }
@@ -110,7 +130,7 @@ TEST_F(MainWindowTest, ClickOnAnElementWithoutIdChangesNothing) {
     const std::string before = Eval("document.documentElement.outerHTML");
     const size_t windows_before = ui::ListWindows().size();
     Eval("document.querySelector('body > button:last-of-type').click();'ok'");
-    ASSERT_TRUE(ui::RunLoopUntil([&] { return !frame_->events.empty(); }, 5000));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return !frame_->events.empty(); }, 30000));
     EXPECT_EQ(frame_->events.front(), "0:");
     DrainMessages();
     EXPECT_TRUE(frame_->messages.empty());
@@ -128,7 +148,7 @@ TEST_F(MainWindowTest, SettingsSaveReloadsForALanguageAndRefreshesForAUnit) {
         ui::FindById(dlg, "save").PostClick();
     });
     ui::FindById(frame_->id(), "setting").PostClick();
-    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->page_loads() == 2; }, 10000));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->page_loads() == 2; }, 30000));
     ASSERT_EQ(frame_->messages.size(), 1u);
     EXPECT_EQ(frame_->messages[0], std::make_pair(kMsgSettingsChanged, intptr_t{1}));
     EXPECT_EQ(AppState.language, "CHT");
@@ -143,7 +163,7 @@ TEST_F(MainWindowTest, SettingsSaveReloadsForALanguageAndRefreshesForAUnit) {
         ui::FindById(dlg, "save").PostClick();
     });
     ui::FindById(frame_->id(), "setting").PostClick();
-    ASSERT_TRUE(ui::RunLoopUntil([&] { return !frame_->messages.empty(); }, 10000));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return !frame_->messages.empty(); }, 30000));
     EXPECT_EQ(frame_->messages[0], std::make_pair(kMsgSettingsChanged, intptr_t{2}));
     EXPECT_EQ(AppState.unit, 1);
     EXPECT_EQ(frame_->page_loads(), 2);
@@ -157,7 +177,7 @@ TEST_F(MainWindowTest, SettingsSaveReloadsForALanguageAndRefreshesForAUnit) {
         ui::FindById(dlg, "save").PostClick();
     });
     ui::FindById(frame_->id(), "setting").PostClick();
-    ASSERT_TRUE(ui::RunLoopUntil([&] { return shown && !AnyModal(); }, 10000));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return shown && !AnyModal(); }, 30000));
     DrainMessages();
     EXPECT_TRUE(frame_->messages.empty());
     EXPECT_EQ(frame_->page_loads(), 2);
@@ -168,7 +188,7 @@ TEST_F(MainWindowTest, UserPanelIsFilledAfterEveryLoad) {
     AppState.email = "diver@example.com";
     AppState.user_name = "<b>Diver</b>";
     ui::PostWindowMessage(frame_->id(), kMsgSettingsChanged, -1, 0);
-    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->page_loads() == 2; }, 10000));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->page_loads() == 2; }, 30000));
     EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "email").GetText(), "diver@example.com");
     // Set as text, never as markup.
     EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "display").GetText(), "<b>Diver</b>");
@@ -232,7 +252,7 @@ TEST_F(DialogTest, MessageDialogFromAWorkerShowsOnTheUiThreadAndWaits) {
     WhenDialog("yes_no.htm", [](ui::WindowId dlg) { ui::FindById(dlg, "ok").PostClick(); });
     std::atomic<int> answer{-2};
     std::thread worker([&] { answer = ShowYesNoDlg("From a worker"); });
-    ASSERT_TRUE(ui::RunLoopUntil([&] { return answer != -2; }, 10000));
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return answer != -2; }, 30000));
     worker.join();
     EXPECT_EQ(answer, 1);
 }
@@ -241,7 +261,10 @@ TEST_F(DialogTest, ProgressUpdatesFromAWorkerReachThePageInOrder) {
     ProgressDlg dlg;
     std::string log, cancel_hidden;
     std::thread worker([&] {
-        ASSERT_TRUE(dlg.wait_ready(5000));
+        if (!dlg.wait_ready(30000)) {
+            dlg.end(-5);  // fails the test below instead of leaving the dialog up
+            return;
+        }
         // Recorder of every text that lands in "MsgText2", installed before
         // the updates (posted work runs in order).
         ui::PostToUi([&] {
@@ -283,8 +306,8 @@ TEST_F(DialogTest, ProgressCancelIsShownOnRequestAndReachesTheWorker) {
         ui::FindById(w, "cancel").PostClick();
     });
     std::thread worker([&] {
-        dlg.wait_ready(5000);
-        for (int i = 0; i < 1000 && !dlg.cancel_requested(); ++i) {
+        dlg.wait_ready(30000);
+        for (int i = 0; i < 6000 && !dlg.cancel_requested(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         dlg.end(dlg.cancel_requested() ? 2 : 0);
@@ -300,7 +323,7 @@ TEST_F(DialogTest, ProgressEndedBeforeItComesUpReturnsAtOnce) {
     EXPECT_EQ(dlg.DoModal(), 3);
     // The next show runs normally again.
     std::thread worker([&] {
-        dlg.wait_ready(5000);
+        dlg.wait_ready(30000);
         dlg.end(0);
     });
     EXPECT_EQ(dlg.DoModal(), 0);
