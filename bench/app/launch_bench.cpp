@@ -1,0 +1,154 @@
+// Launch of the real program to the interactive sign-in page, and the
+// resident memory of all its processes (UI process and web processes) with
+// the sign-in page up. Prints the figures.
+#include <dirent.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/automation_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Parent pid of every process.
+std::map<pid_t, pid_t> ParentMap() {
+    std::map<pid_t, pid_t> parents;
+    DIR* d = opendir("/proc");
+    if (!d) return parents;
+    while (dirent* e = readdir(d)) {
+        pid_t pid = static_cast<pid_t>(atoi(e->d_name));
+        if (pid <= 0) continue;
+        std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (!std::getline(f, line)) continue;
+        size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state;
+        pid_t ppid;
+        if (rest >> state >> ppid) parents[pid] = ppid;
+    }
+    closedir(d);
+    return parents;
+}
+
+long RssKb(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(f, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+// The process and all its descendants.
+std::vector<pid_t> Tree(pid_t root) {
+    std::map<pid_t, pid_t> parents = ParentMap();
+    std::vector<pid_t> tree{root};
+    for (size_t i = 0; i < tree.size(); ++i) {
+        for (const auto& [pid, ppid] : parents) {
+            if (ppid == tree[i]) tree.push_back(pid);
+        }
+    }
+    return tree;
+}
+
+std::string Comm(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/comm");
+    std::string s;
+    std::getline(f, s);
+    return s;
+}
+
+struct Run {
+    double launch_ms = -1;
+    long rss_kb = 0;
+    std::string detail;
+};
+
+Run LaunchOnce(const std::string& dir, bool measure_memory) {
+    Run run;
+    const std::string socket = dir + "/automation.sock";
+    unlink(socket.c_str());
+    const std::string exe = std::string(VORTA_BIN_DIR) + "/vorta-pc-tool";
+    std::vector<std::string> env{"HOME=" + dir, "XDG_CONFIG_HOME=" + dir + "/config",
+                                 "VORTA_AUTOMATION_SOCKET=" + socket};
+    for (const char* keep : {"DISPLAY", "XAUTHORITY", "PATH"}) {
+        if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+    }
+    Clock::time_point start = Clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> envp;
+        for (std::string& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+        execve(exe.c_str(), argv, envp.data());
+        _exit(127);
+    }
+    AutomationClient app;
+    if (app.Connect(socket, 15000) && app.WaitWindow("login.htm", 15000)) {
+        run.launch_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        if (measure_memory) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            for (pid_t p : Tree(pid)) {
+                long kb = RssKb(p);
+                run.rss_kb += kb;
+                run.detail += "    " + Comm(p) + " (" + std::to_string(p) + "): " + std::to_string(kb / 1024) + " MB\n";
+            }
+        }
+        app.Click("exit");
+    }
+    int status = 0;
+    for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 9;
+    char tmpl[] = "/tmp/vorta-launch-bench-XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    const std::string dir = tmpl;
+
+    LaunchOnce(dir, false);  // warm the file cache
+    std::vector<double> times;
+    Run memory;
+    for (int i = 0; i < runs; ++i) {
+        Run r = LaunchOnce(dir, i == runs - 1);
+        if (r.launch_ms < 0) {
+            std::printf("launch %d: the sign-in page did not come up\n", i);
+            continue;
+        }
+        times.push_back(r.launch_ms);
+        if (i == runs - 1) memory = r;
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+    if (times.empty()) return 1;
+    std::sort(times.begin(), times.end());
+    std::printf("launch to interactive sign-in page: median %.1f ms (min %.1f, max %.1f, %zu runs; goal <= 500 ms)\n",
+                times[times.size() / 2], times.front(), times.back(), times.size());
+    std::printf("resident memory of all processes with the sign-in page up: %ld MB (aim <= 350 MB)\n%s",
+                memory.rss_kb / 1024, memory.detail.c_str());
+    return 0;
+}
