@@ -59,6 +59,10 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     auto host = std::make_unique<ui::HostWindow>(options);
     if (host->id() == 0 || host->IsClosed()) return -1;
     host->SetEventHandler(shared_.get());
+    // Only the worker ends this dialog (end()); closing it under a running
+    // worker would leave the worker reporting into nothing. The optional
+    // "cancel" is the user's way to ask the worker to stop.
+    host->SetCloseVeto([] { return true; });
     host->Resize(width(), height());
     host->Center();
     app::LoadPageAndWait(*host, PagePath("progress.htm"));
@@ -82,6 +86,7 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     }
     s.window = 0;
     host->SetEventHandler(nullptr);
+    host->SetCloseVeto(nullptr);
     host.reset();
     // A stale signal must not satisfy the next show's wait.
     ready_event.Reset();

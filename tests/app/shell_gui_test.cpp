@@ -297,12 +297,15 @@ TEST_F(DialogTest, ProgressUpdatesFromAWorkerReachThePageInOrder) {
     EXPECT_EQ(dlg.window(), 0u);
 }
 
-TEST_F(DialogTest, ProgressCancelIsShownOnRequestAndReachesTheWorker) {
+TEST_F(DialogTest, ProgressCancelIsShownOnRequestReachesTheWorkerAndCloseIsRefused) {
     ProgressDlg dlg;
     dlg.set_cancellable(true);
     WhenDialog("progress.htm", [](ui::WindowId w) {
         EXPECT_EQ(ui::FindWindow(w)->Evaluate("String(document.getElementById('cancel').hasAttribute('hidden'))"),
                   "false");
+        // Closing it as a user would is refused: only the worker ends it.
+        ui::FindWindow(w)->Close();
+        EXPECT_TRUE(ui::FindWindow(w)->IsModalRunning());
         ui::FindById(w, "cancel").PostClick();
     });
     std::thread worker([&] {
