@@ -1,5 +1,7 @@
 #include "app/main_frame.h"
 
+#include <glib.h>
+
 #include "app/app_state.h"
 #include "app/settings/paths.h"
 
@@ -8,6 +10,26 @@ main_frame* g_main_frame = nullptr;
 }
 
 main_frame* MainFrame() { return g_main_frame; }
+
+std::string ProfileImageSource(const std::string& path) {
+    if (path.empty() || path[0] != '/') return path;
+    // A file on this machine (e.g. a downloaded profile picture): the pages
+    // are served from their own scheme and cannot load local files, so a
+    // picture of a known type is inlined. Anything else shows no picture.
+    constexpr size_t kMaxImageBytes = 2 * 1024 * 1024;
+    const std::string bytes = ReadWholeFile(path);
+    if (bytes.empty() || bytes.size() > kMaxImageBytes) return std::string();
+    const char* type = nullptr;
+    if (bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) type = "image/png";
+    else if (bytes.compare(0, 3, "\xff\xd8\xff") == 0) type = "image/jpeg";
+    else if (bytes.compare(0, 4, "GIF8") == 0) type = "image/gif";
+    else if (bytes.size() >= 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WEBP") == 0) type = "image/webp";
+    if (type == nullptr) return std::string();
+    gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string url = std::string("data:") + type + ";base64," + encoded;
+    g_free(encoded);
+    return url;
+}
 
 main_frame::main_frame() { g_main_frame = this; }
 
@@ -48,10 +70,7 @@ void main_frame::on_document_loaded(const ElementHandle&) {
 }
 
 void main_frame::fill_user_panel() {
-    std::string image = AppState.profile_image_path;
-    // A file of the program's own is shown through the page scheme.
-    if (!image.empty() && image[0] == '/') image = ui::PageUrl(image);
-    ui::FindInFrame(id(), "framepage1", "thumbnails").SetAttribute("src", image);
+    ui::FindInFrame(id(), "framepage1", "thumbnails").SetAttribute("src", ProfileImageSource(AppState.profile_image_path));
     ui::FindInFrame(id(), "framepage1", "display").SetText(AppState.user_name);
     ui::FindInFrame(id(), "framepage1", "email").SetText(AppState.email);
 }

@@ -81,5 +81,10 @@ private:
     int page_loads_ = 0;
 };
 
+// The "src" for the user panel's picture: a URL as it is; a local file
+// (absolute path) of PNG, JPEG, GIF or WebP up to 2 MiB as a data: URL;
+// any other local file as "" (no picture).
+std::string ProfileImageSource(const std::string& path);
+
 // The main window while it exists, else nullptr. UI thread.
 main_frame* MainFrame();

@@ -187,11 +187,15 @@ TEST_F(MainWindowTest, UserPanelIsFilledAfterEveryLoad) {
     EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "email").GetText(), AppState.email);
     AppState.email = "diver@example.com";
     AppState.user_name = "<b>Diver</b>";
+    AppState.profile_image_path = "https://127.0.0.1:8443/static/avatar.png";
     ui::PostWindowMessage(frame_->id(), kMsgSettingsChanged, -1, 0);
     ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->page_loads() == 2; }, 30000));
     EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "email").GetText(), "diver@example.com");
     // Set as text, never as markup.
     EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "display").GetText(), "<b>Diver</b>");
+    EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "thumbnails").GetAttribute("src"),
+              "https://127.0.0.1:8443/static/avatar.png");
+    AppState.profile_image_path.clear();
     AppState.email.clear();
     AppState.user_name.clear();
 }

@@ -1,6 +1,8 @@
 // Shell logic that needs no display: scaled sizes, event routing, the
 // system menu's id matching, and the auto-reset event of the progress dialog.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -123,6 +125,38 @@ TEST(ProgressDlgTest, WithoutAnEngineItCannotBeShownAndWorkerCallsAreHarmless) {
 TEST(HtmlDlgTest, WithoutAnEngineADialogReportsItCannotBeShown) {
     EXPECT_EQ(ShowMsgDlg("text", ""), -1);
     EXPECT_EQ(ShowYesNoDlg("text"), -1);
+}
+
+}  // namespace
+
+namespace {
+
+std::string WriteTemp(const std::string& bytes) {
+    char path[] = "/tmp/vorta-image-XXXXXX";
+    int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    return path;
+}
+
+TEST(UserPanel, PictureSourceInlinesLocalImagesAndPassesUrls) {
+    EXPECT_EQ(ProfileImageSource("https://127.0.0.1:8443/static/avatar.png"),
+              "https://127.0.0.1:8443/static/avatar.png");
+    EXPECT_EQ(ProfileImageSource(""), "");
+    EXPECT_EQ(ProfileImageSource("/no/such/file.png"), "");
+
+    const std::string png = WriteTemp(std::string("\x89PNG\r\n\x1a\n", 8) + "abc");
+    EXPECT_EQ(ProfileImageSource(png), "data:image/png;base64,iVBORw0KGgphYmM=");
+    const std::string jpeg = WriteTemp("\xff\xd8\xff\xe0");
+    EXPECT_EQ(ProfileImageSource(jpeg).rfind("data:image/jpeg;base64,", 0), 0u);
+    // Not an image (a page could otherwise be inlined as one).
+    const std::string html = WriteTemp("<script>alert(1)</script>");
+    EXPECT_EQ(ProfileImageSource(html), "");
+    // Too large to inline.
+    const std::string big = WriteTemp(std::string("GIF89a") + std::string(3 * 1024 * 1024, 'x'));
+    EXPECT_EQ(ProfileImageSource(big), "");
+    for (const std::string& p : {png, jpeg, html, big}) unlink(p.c_str());
 }
 
 }  // namespace
