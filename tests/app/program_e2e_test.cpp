@@ -87,7 +87,7 @@ std::string WaitAttr(AutomationClient& app, const std::string& id, const std::st
     return value;
 }
 
-TEST(ProgramTest, LeavingTheSignInPageEndsTheProgramWithZeroAndNoMainWindow) {
+TEST(ShellProgramTest, LeavingTheSignInPageEndsTheProgramWithZeroAndNoMainWindow) {
     Program program;
     ASSERT_TRUE(program.Start());
     AutomationClient app;
@@ -100,7 +100,7 @@ TEST(ProgramTest, LeavingTheSignInPageEndsTheProgramWithZeroAndNoMainWindow) {
     EXPECT_EQ(program.WaitExit(), 0);
 }
 
-TEST(ProgramTest, MainWindowRunsUntilClosedThenTheProgramEndsWithZero) {
+TEST(ShellProgramTest, MainWindowRunsUntilClosedThenTheProgramEndsWithZero) {
     Program program;
     ASSERT_TRUE(program.Start({"VORTA_SKIP_SIGNIN=1"}));
     AutomationClient app;

@@ -44,7 +44,7 @@ const char* kTabState =
     ".map(function(i){var e=document.getElementById(i);"
     "return e?[i,e.getAttribute('class'),e.hasAttribute('hidden'),e.getAttribute('hidden')]:[i,'missing'];}))";
 
-class MainWindowTest : public ShellGuiTest {
+class ShellMainWindowTest : public ShellGuiTest {
 protected:
     void SetUp() override {
         ShellGuiTest::SetUp();
@@ -81,7 +81,7 @@ protected:
     std::unique_ptr<ObservedMainFrame> frame_;
 };
 
-TEST_F(MainWindowTest, ControllersAreBoundInRoutingOrder) {
+TEST_F(ShellMainWindowTest, ControllersAreBoundInRoutingOrder) {
     const std::vector<func_base*> expected{&frame_->sys_menu(), &frame_->dive_map(), &frame_->dive_site(),
                                            &frame_->upload(),   &frame_->update(),   &frame_->calendar(),
                                            &frame_->history()};
@@ -89,7 +89,7 @@ TEST_F(MainWindowTest, ControllersAreBoundInRoutingOrder) {
     for (func_base* c : expected) EXPECT_EQ(c->window(), frame_->id());
 }
 
-TEST_F(MainWindowTest, OpensAtItsScaledSizeCentredOnTheWorkArea) {
+TEST_F(ShellMainWindowTest, OpensAtItsScaledSizeCentredOnTheWorkArea) {
     GtkWindow* win = GTK_WINDOW(frame_->host()->gtk_window());
     int w = 0, h = 0, x = 0, y = 0;
     gtk_window_get_size(win, &w, &h);
@@ -107,7 +107,7 @@ TEST_F(MainWindowTest, OpensAtItsScaledSizeCentredOnTheWorkArea) {
     EXPECT_EQ(std::string(gtk_window_get_title(win)), "VORTA PC TOOL");
 }
 
-TEST_F(MainWindowTest, SwitchingTabsAndBackRestoresTheAttributesExactly) {
+TEST_F(ShellMainWindowTest, SwitchingTabsAndBackRestoresTheAttributesExactly) {
     ui::FindById(frame_->id(), "page1").PostClick();
     ASSERT_TRUE(ui::RunLoopUntil([&] { return frame_->events.size() == 1; }, 30000));
     const std::string page1_shown = Eval(kTabState);
@@ -123,7 +123,7 @@ TEST_F(MainWindowTest, SwitchingTabsAndBackRestoresTheAttributesExactly) {
     EXPECT_EQ(frame_->events, (std::vector<std::string>{"0:page1", "0:page2", "0:page1"}));
 }
 
-TEST_F(MainWindowTest, ClickOnAnElementWithoutIdChangesNothing) {
+TEST_F(ShellMainWindowTest, ClickOnAnElementWithoutIdChangesNothing) {
     Eval("document.body.insertAdjacentHTML('beforeend','<button class=\"btnctrl\" id=\"probe_parent\">"
          "<span class=\"btnctrl\">x</span></button>');"
          "document.getElementById('probe_parent').removeAttribute('id');'ok'");
@@ -139,7 +139,7 @@ TEST_F(MainWindowTest, ClickOnAnElementWithoutIdChangesNothing) {
     EXPECT_EQ(frame_->page_loads(), 1);
 }
 
-TEST_F(MainWindowTest, SettingsSaveReloadsForALanguageAndRefreshesForAUnit) {
+TEST_F(ShellMainWindowTest, SettingsSaveReloadsForALanguageAndRefreshesForAUnit) {
     // Language: result 1, message 2029, main.htm of the CHT folder.
     WhenDialog("setting.htm", [](ui::WindowId dlg) {
         EXPECT_EQ(ui::FindWindow(dlg)->drag_band(), 30);
@@ -183,7 +183,7 @@ TEST_F(MainWindowTest, SettingsSaveReloadsForALanguageAndRefreshesForAUnit) {
     EXPECT_EQ(frame_->page_loads(), 2);
 }
 
-TEST_F(MainWindowTest, UserPanelIsFilledAfterEveryLoad) {
+TEST_F(ShellMainWindowTest, UserPanelIsFilledAfterEveryLoad) {
     EXPECT_EQ(ui::FindInFrame(frame_->id(), "framepage1", "email").GetText(), AppState.email);
     AppState.email = "diver@example.com";
     AppState.user_name = "<b>Diver</b>";
@@ -202,9 +202,9 @@ TEST_F(MainWindowTest, UserPanelIsFilledAfterEveryLoad) {
 
 // --- dialogs ------------------------------------------------------------
 
-class DialogTest : public ShellGuiTest {};
+class ShellDialogTest : public ShellGuiTest {};
 
-TEST_F(DialogTest, MsgDlgLeftAlignsTheFirstTextOnlyWithASecondText) {
+TEST_F(ShellDialogTest, MsgDlgLeftAlignsTheFirstTextOnlyWithASecondText) {
     std::string align, text1, text2;
     WhenDialog("msg.htm", [&](ui::WindowId dlg) {
         ui::HostWindow* w = ui::FindWindow(dlg);
@@ -227,7 +227,7 @@ TEST_F(DialogTest, MsgDlgLeftAlignsTheFirstTextOnlyWithASecondText) {
     EXPECT_EQ(align, "");
 }
 
-TEST_F(DialogTest, YesNoDlgAnswersOneForOkAndZeroForCancel) {
+TEST_F(ShellDialogTest, YesNoDlgAnswersOneForOkAndZeroForCancel) {
     std::string text;
     WhenDialog("yes_no.htm", [&](ui::WindowId dlg) {
         text = ui::FindById(dlg, "MsgText").GetText();
@@ -239,7 +239,7 @@ TEST_F(DialogTest, YesNoDlgAnswersOneForOkAndZeroForCancel) {
     EXPECT_EQ(ShowYesNoDlg("Send?"), 0);
 }
 
-TEST_F(DialogTest, ReusedDialogWindowsShowEachDialogsOwnContent) {
+TEST_F(ShellDialogTest, ReusedDialogWindowsShowEachDialogsOwnContent) {
     for (int i = 0; i < 10; ++i) {
         const std::string question = "Question " + std::to_string(i);
         std::string shown;
@@ -252,7 +252,7 @@ TEST_F(DialogTest, ReusedDialogWindowsShowEachDialogsOwnContent) {
     }
 }
 
-TEST_F(DialogTest, MessageDialogFromAWorkerShowsOnTheUiThreadAndWaits) {
+TEST_F(ShellDialogTest, MessageDialogFromAWorkerShowsOnTheUiThreadAndWaits) {
     WhenDialog("yes_no.htm", [](ui::WindowId dlg) { ui::FindById(dlg, "ok").PostClick(); });
     std::atomic<int> answer{-2};
     std::thread worker([&] { answer = ShowYesNoDlg("From a worker"); });
@@ -261,7 +261,7 @@ TEST_F(DialogTest, MessageDialogFromAWorkerShowsOnTheUiThreadAndWaits) {
     EXPECT_EQ(answer, 1);
 }
 
-TEST_F(DialogTest, ProgressUpdatesFromAWorkerReachThePageInOrder) {
+TEST_F(ShellDialogTest, ProgressUpdatesFromAWorkerReachThePageInOrder) {
     ProgressDlg dlg;
     std::string log, cancel_hidden;
     std::thread worker([&] {
@@ -301,7 +301,7 @@ TEST_F(DialogTest, ProgressUpdatesFromAWorkerReachThePageInOrder) {
     EXPECT_EQ(dlg.window(), 0u);
 }
 
-TEST_F(DialogTest, ProgressCancelIsShownOnRequestReachesTheWorkerAndCloseIsRefused) {
+TEST_F(ShellDialogTest, ProgressCancelIsShownOnRequestReachesTheWorkerAndCloseIsRefused) {
     ProgressDlg dlg;
     dlg.set_cancellable(true);
     WhenDialog("progress.htm", [](ui::WindowId w) {
@@ -323,7 +323,7 @@ TEST_F(DialogTest, ProgressCancelIsShownOnRequestReachesTheWorkerAndCloseIsRefus
     worker.join();
 }
 
-TEST_F(DialogTest, ProgressEndedBeforeItComesUpReturnsAtOnce) {
+TEST_F(ShellDialogTest, ProgressEndedBeforeItComesUpReturnsAtOnce) {
     ProgressDlg dlg;
     dlg.end(3);
     Settle(50);
@@ -337,7 +337,7 @@ TEST_F(DialogTest, ProgressEndedBeforeItComesUpReturnsAtOnce) {
     worker.join();
 }
 
-TEST_F(DialogTest, MissingPageGivesZeroInsteadOfADialogThatCannotClose) {
+TEST_F(ShellDialogTest, MissingPageGivesZeroInsteadOfADialogThatCannotClose) {
     AppState.page_dir = std::string(VORTA_BIN_DIR) + "/NO_SUCH_LANGUAGE/";
     EXPECT_EQ(ShowYesNoDlg("x"), 0);
     EXPECT_FALSE(AnyModal());

@@ -27,12 +27,12 @@ struct ScaleCase {
     int band;              // 30
 };
 
-class ScaledSizes : public ::testing::TestWithParam<ScaleCase> {
+class ShellScaledSizes : public ::testing::TestWithParam<ScaleCase> {
 protected:
     void TearDown() override { SetDpiScale(96, 96); }
 };
 
-TEST_P(ScaledSizes, MainWindowAndDialogsFollowTheScreenResolution) {
+TEST_P(ShellScaledSizes, MainWindowAndDialogsFollowTheScreenResolution) {
     const ScaleCase& c = GetParam();
     SetDpiScale(c.dpi, c.dpi);
     EXPECT_EQ(main_frame::initial_width(), c.main_w);
@@ -50,12 +50,12 @@ TEST_P(ScaledSizes, MainWindowAndDialogsFollowTheScreenResolution) {
     EXPECT_EQ(YesNoDlg("q").drag_band(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpi, ScaledSizes,
+INSTANTIATE_TEST_SUITE_P(Dpi, ShellScaledSizes,
                          ::testing::Values(ScaleCase{96, 980, 700, 280, 160, 520, 260, 30},
                                            ScaleCase{120, 1225, 875, 350, 200, 650, 325, 37},
                                            ScaleCase{144, 1470, 1050, 420, 240, 780, 390, 45}));
 
-TEST(DpiScale, TruncatesTowardZeroAndTreatsUnknownAs96) {
+TEST(ShellDpiScale, TruncatesTowardZeroAndTreatsUnknownAs96) {
     SetDpiScale(100, 72);  // 1.0416.. and 0.75
     EXPECT_EQ(ProgressDlg::width(), 437);   // 437.49.. truncated
     EXPECT_EQ(ProgressDlg::height(), 150);  // 150 exactly
@@ -87,7 +87,7 @@ EventParams Event(uint32_t code, const std::string& id) {
     return e;
 }
 
-TEST(Routing, EveryEventReachesEveryControllerInOrderAndIsNeverHandled) {
+TEST(ShellRouting, EveryEventReachesEveryControllerInOrderAndIsNeverHandled) {
     std::vector<std::string> log;
     Recorder a("a", &log), b("b", &log), c("c", &log);
     std::vector<func_base*> list{&a, &b, &c};
@@ -96,7 +96,7 @@ TEST(Routing, EveryEventReachesEveryControllerInOrderAndIsNeverHandled) {
     EXPECT_EQ(log, (std::vector<std::string>{"a:0:upload", "b:0:upload", "c:0:upload", "a:5:", "b:5:", "c:5:"}));
 }
 
-TEST(Routing, IdsMatchExactlyOnTheExpectedCode) {
+TEST(ShellRouting, IdsMatchExactlyOnTheExpectedCode) {
     EXPECT_TRUE(IsEvent(Event(0, "page1"), kEventClick, "page1"));
     EXPECT_FALSE(IsEvent(Event(5, "page1"), kEventClick, "page1"));
     EXPECT_FALSE(IsEvent(Event(0, "Page1"), kEventClick, "page1"));
@@ -105,7 +105,7 @@ TEST(Routing, IdsMatchExactlyOnTheExpectedCode) {
     EXPECT_EQ(TargetId(Event(0, "")), "");
 }
 
-TEST(AutoResetEventTest, OneSetReleasesOneWait) {
+TEST(ShellAutoResetEvent, OneSetReleasesOneWait) {
     AutoResetEvent ev;
     EXPECT_FALSE(ev.Wait(1));
     ev.Set();
@@ -114,7 +114,7 @@ TEST(AutoResetEventTest, OneSetReleasesOneWait) {
     EXPECT_FALSE(ev.Wait(1));
 }
 
-TEST(ProgressDlgTest, WithoutAnEngineItCannotBeShownAndWorkerCallsAreHarmless) {
+TEST(ShellProgressDlg, WithoutAnEngineItCannotBeShownAndWorkerCallsAreHarmless) {
     ProgressDlg dlg;
     EXPECT_EQ(dlg.DoModal(), -1);
     EXPECT_EQ(dlg.window(), 0u);
@@ -122,7 +122,7 @@ TEST(ProgressDlgTest, WithoutAnEngineItCannotBeShownAndWorkerCallsAreHarmless) {
     EXPECT_FALSE(dlg.wait_ready(1));
 }
 
-TEST(HtmlDlgTest, WithoutAnEngineADialogReportsItCannotBeShown) {
+TEST(ShellHtmlDlg, WithoutAnEngineADialogReportsItCannotBeShown) {
     EXPECT_EQ(ShowMsgDlg("text", ""), -1);
     EXPECT_EQ(ShowYesNoDlg("text"), -1);
 }
@@ -140,7 +140,7 @@ std::string WriteTemp(const std::string& bytes) {
     return path;
 }
 
-TEST(UserPanel, PictureSourceInlinesLocalImagesAndPassesUrls) {
+TEST(ShellUserPanel, PictureSourceInlinesLocalImagesAndPassesUrls) {
     EXPECT_EQ(ProfileImageSource("https://127.0.0.1:8443/static/avatar.png"),
               "https://127.0.0.1:8443/static/avatar.png");
     EXPECT_EQ(ProfileImageSource(""), "");
