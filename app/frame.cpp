@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <list>
 #include <mutex>
 
@@ -80,7 +79,7 @@ bool frame::create_window(const ui::WindowOptions& options) {
 
 bool frame::load_page(const std::string& full_path) {
     if (!host_) return false;
-    if (!LoadPageAndWait(*host_, full_path)) return false;
+    if (!host_->LoadPage(full_path)) return false;
     on_document_loaded(ui::Element::Root(host_->id()));
     return true;
 }
@@ -93,33 +92,6 @@ void frame::on_window_destroyed() {
 }
 
 void frame::OnBehaviorEvent(ui::HostWindow&, const ui::BehaviorEvent&) {}
-
-bool LoadPageAndWait(ui::HostWindow& host, const std::string& full_path) {
-    if (access(full_path.c_str(), R_OK) != 0) {
-        host.LoadPage(full_path);  // the window shows an empty page
-        return false;
-    }
-    // A reused dialog view may report the load done while it still shows an
-    // older document: the blank page it was cleared with, or even the same
-    // page from the previous dialog. Writes made then would land in that old
-    // document and vanish. So the document there now is marked first, and
-    // after the load we wait (bounded) until an unmarked, complete document
-    // of the expected address is in place. The engine also gives up waiting
-    // after a while on a busy machine, while the page may still come.
-    host.Evaluate("window.__vortaOldDocument = true; ''");
-    host.LoadPage(full_path);
-    const std::string expected = ui::PageUrl(full_path);
-    const char* probe =
-        "(document.readyState === 'complete' && !window.__vortaOldDocument) ? location.href : ''";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!host.IsClosed()) {
-        if (host.Evaluate(probe) == expected) return true;
-        if (std::chrono::steady_clock::now() > deadline) break;
-        bool never = false;
-        ui::RunLoopUntil([&never] { return never; }, 5);
-    }
-    return false;
-}
 
 size_t LiveFrameCount() {
     std::lock_guard<std::mutex> lock(ListMutex());

@@ -68,11 +68,6 @@ private:
     bool linked_ = false;
 };
 
-// Loads a page file into `host` and waits (at most 30 s) until the view
-// shows it complete. Returns false when the file is missing or the page did
-// not come.
-bool LoadPageAndWait(ui::HostWindow& host, const std::string& full_path);
-
 // Number of frames in the frame list. Any thread.
 size_t LiveFrameCount();
 // The frame showing window `id`, or nullptr.

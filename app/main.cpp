@@ -21,7 +21,9 @@
 #include "app/settings/lang_table.h"
 #include "app/settings/paths.h"
 #include "app/settings/settings_store.h"
+#include "cloud/cloud_config.h"
 #include "ui_engine/automation.h"
+#include "ui_engine/tls_trust.h"
 #include "ui_engine/ui_engine.h"
 
 namespace {
@@ -47,6 +49,9 @@ int main() {
 
     if (!ui::InitEngine(program_dir)) return -1;
     ui::StartAutomationFromEnv();
+    // Pictures the cloud serves (the profile picture) load in the pages too
+    // when its certificate comes from the configured extra CA.
+    if (!CloudCaFile().empty()) ui::TrustServerCertificate(CloudHost(), kCloudPort, CloudCaFile());
 
     LoadSettings();
     UpdatePageDir();

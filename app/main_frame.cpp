@@ -112,7 +112,7 @@ void main_frame::settings_changed(intptr_t result) {
         return;
     }
     UpdatePageDir();
-    if (!host() || !app::LoadPageAndWait(*host(), PagePath("main.htm"))) return;
+    if (!host() || !host()->LoadPage(PagePath("main.htm"))) return;
     ++page_loads_;
     dive_map_.rebuild_browser();
     dive_site_.rebuild_browser();

@@ -65,7 +65,7 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     host->SetCloseVeto([] { return true; });
     host->Resize(width(), height());
     host->Center();
-    app::LoadPageAndWait(*host, PagePath("progress.htm"));
+    host->LoadPage(PagePath("progress.htm"));
     if (cancellable_) {
         ui::FindById(host->id(), "cancel").RemoveAttribute("hidden");
     } else {

@@ -17,7 +17,8 @@ using namespace detail;
 namespace {
 
 constexpr guint kReadTimeoutMs = 3000;
-constexpr guint kLoadTimeoutMs = 10000;
+// Generous: the first load of a busy machine's web process can take seconds.
+constexpr guint kLoadTimeoutMs = 30000;
 constexpr guint kSnapshotTimeoutMs = 5000;
 constexpr size_t kSparePooledSlots = 2;
 
@@ -160,15 +161,41 @@ struct HostWindow::Impl {
         return state->text;
     }
 
-    bool LoadAndWait(const std::string& uri) {
+    // Loads `uri` and waits until its document is complete. With
+    // `exact_address`, the document must also have that address (pages of
+    // the program; a foreign site may redirect).
+    bool LoadAndWait(const std::string& uri, bool exact_address) {
         if (!slot || !slot->view) return false;
         writes.clear();
+        // A reused view can report a load finished while it still shows the
+        // document it had before: a late signal of an earlier load, possibly
+        // of the same address. Writes made then would land in that old
+        // document and vanish. So the document there now is marked, and the
+        // load counts as done only once an unmarked, complete document is in
+        // place.
+        Read("window.__vortaOldDocument = true; ''");
         load_waiting = true;
         load_started = load_done = load_failed = false;
         webkit_web_view_load_uri(slot->view, uri.c_str());
-        WaitFor(&load_done, kLoadTimeoutMs);
+        const gint64 deadline = g_get_monotonic_time() + gint64(kLoadTimeoutMs) * 1000;
+        bool ready = false;
+        while (!ready && !load_failed) {
+            gint64 left_ms = (deadline - g_get_monotonic_time()) / 1000;
+            if (left_ms <= 0) break;
+            if (!load_done) {
+                WaitFor(&load_done, static_cast<guint>(left_ms));
+                continue;
+            }
+            std::string href = Read(
+                "(document.readyState === 'complete' && !window.__vortaOldDocument) ? location.href : ''");
+            ready = exact_address ? href == uri : !href.empty();
+            if (!ready) {
+                bool never = false;
+                WaitFor(&never, 5);
+            }
+        }
         load_waiting = false;
-        return load_done && !load_failed;
+        return ready;
     }
 
     // ---- signal handlers (slot-level; dispatch to the current owner) ----
@@ -461,7 +488,7 @@ bool HostWindow::LoadPage(const std::string& full_path) {
     page_path_ = full_path;
     RegistryUpdate(this, page_path_, modal_running_, IsVisible());
     bool exists = g_file_test(full_path.c_str(), G_FILE_TEST_IS_REGULAR);
-    bool loaded = impl_->LoadAndWait(PageUrl(full_path));
+    bool loaded = impl_->LoadAndWait(PageUrl(full_path), true);
     return exists && loaded;
 }
 
@@ -469,7 +496,7 @@ bool HostWindow::LoadUri(const std::string& uri) {
     if (closed_ || !impl_->slot) return false;
     page_path_.clear();
     RegistryUpdate(this, page_path_, modal_running_, IsVisible());
-    return impl_->LoadAndWait(uri);
+    return impl_->LoadAndWait(uri, false);
 }
 
 std::string HostWindow::page_file() const {
