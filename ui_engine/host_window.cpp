@@ -118,7 +118,7 @@ struct HostWindow::Impl {
         js.reserve(size);
         js += "(function(R){if(!R)return;";
         for (const auto& w : writes) js += w;
-        js += "})(window.__vorta);\n";
+        js += "R.fa();})(window.__vorta);\n";
         writes.clear();
         return js;
     }

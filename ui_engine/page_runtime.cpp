@@ -116,9 +116,20 @@ function setValue(e, v) {
   }
 }
 
+// Consecutive appends to one element are joined and parsed once: a list
+// refresh appends dozens of rows, and one parse of them all costs a fraction
+// of dozens of parses. The program appends whole fragments (rows, cells), for
+// which the joined text builds the same nodes. Any other operation, and the
+// end of a batch, first puts the pending appends in place.
+var pendingAppend = null;
+function flushAppends() {
+  var a = pendingAppend;
+  pendingAppend = null;
+  if (a) { try { a.e.insertAdjacentHTML('beforeend', a.h); } catch (e) {} }
+}
 // Each operation is guarded so that one failing write never stops the batch.
 function guard(f, fallback) {
-  return function () { try { return f.apply(null, arguments); } catch (e) { return fallback; } };
+  return function () { flushAppends(); try { return f.apply(null, arguments); } catch (e) { return fallback; } };
 }
 var R = {
   ex: guard(function (p, i) { return el(p, i) ? '1' : '0'; }, '0'),
@@ -128,7 +139,15 @@ var R = {
   gh: guard(function (p, i) { var e = el(p, i); return e ? e.innerHTML : ''; }, ''),
   sa: guard(function (p, i, n, v) { var e = el(p, i); if (!e) return; if (v === null) e.removeAttribute(n); else e.setAttribute(n, v); }),
   st: guard(function (p, i, t) { var e = el(p, i); if (e) e.textContent = t; }),
-  ah: guard(function (p, i, h) { var e = el(p, i); if (e) e.insertAdjacentHTML('beforeend', h); }),
+  ah: function (p, i, h) {
+    try {
+      var e = el(p, i); if (!e) return;
+      if (pendingAppend && pendingAppend.e === e) { pendingAppend.h += h; return; }
+      flushAppends();
+      pendingAppend = { e: e, h: String(h) };
+    } catch (x) {}
+  },
+  fa: flushAppends,
   sh: guard(function (p, i, h) { var e = el(p, i); if (e) e.innerHTML = h; }),
   sv: guard(function (p, i, v) { var e = el(p, i); if (e) setValue(e, v); }),
   // Value set as by the user: input and change events follow.

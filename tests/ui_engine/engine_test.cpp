@@ -147,6 +147,27 @@ TEST_F(PageTest, QueuedWritesReachThePageInOrderBeforeARead) {
     EXPECT_TRUE(log.entries.empty());
 }
 
+TEST_F(PageTest, JoinedAppendsKeepTheirOrderAmongOtherWrites) {
+    // Appends to one element are joined into one parse; writes to other
+    // elements, and writes that need the appended nodes, still see them in
+    // the order they were made.
+    El("list").SetHtml("");
+    El("list").AppendHtml("<li id=\"r1\">1</li>");
+    El("list").AppendHtml("<li id=\"r2\">2</li>");
+    El("plain").AppendHtml("<b>x</b>");
+    El("list").AppendHtml("<li id=\"r3\">3</li>");
+    El("r2").SetAttribute("class", "picked");
+    El("list").AppendHtml("<li>4</li>");
+    El("t1").SetText("after");
+    EXPECT_EQ(El("list").GetHtml(),
+              "<li id=\"r1\">1</li><li id=\"r2\" class=\"picked\">2</li><li id=\"r3\">3</li><li>4</li>");
+    EXPECT_EQ(El("plain").GetHtml(), "plain<b>x</b>");
+    EXPECT_EQ(El("t1").GetText(), "after");
+    // Appends left pending at the end of a batch are in place for the next read.
+    El("list").AppendHtml("<li>5</li>");
+    EXPECT_EQ(win->Evaluate("document.getElementById('list').children.length + ''"), "5");
+}
+
 TEST_F(PageTest, PopupShowsBelowItsAnchorAndHides) {
     El("popup").ShowPopup(El("b1"));
     EXPECT_EQ(win->Evaluate("getComputedStyle(document.getElementById('popup')).display"), "block");
