@@ -708,6 +708,10 @@ void Emulator::HeaderInfo(const httplib::Request& req, httplib::Response& res) {
   const auto q = Query(req);
   if (Field(q, "model").empty() || !AllDigits(Field(q, "firmware_version"), 1, 9))
     return Envelope(res, kBadRequest, "model and firmware_version required");
+  if (opt_.sync_plan == SyncPlan::kBulk) {
+    std::lock_guard<std::mutex> lock(mu_);
+    bulk_posts_[user] = 0;
+  }
   Envelope(res, kOk, "ok", FirstList(opt_.sync_plan));
 }
 
@@ -722,7 +726,17 @@ void Emulator::DevicePost(const httplib::Request& req, httplib::Response& res, i
     return Envelope(res, kLengthMismatch, "length does not match the body");
   std::string error;
   if (opt_.sync_plan == SyncPlan::kBulk) {
-    if (api == 1 && command == "getLogBlocks") return Envelope(res, kOk, "ok", BulkSecondList());
+    if (api == 1 && command == "getLogBlocks") {
+      // Only the answer to the last post of the first list is taken as the
+      // second list; the others get a plain success, as a real service's
+      // acknowledgements would be.
+      uint32_t posted;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        posted = ++bulk_posts_[user];
+      }
+      return Envelope(res, kOk, "ok", posted >= kBulkFirstListItems ? BulkSecondList() : EmptyList());
+    }
     if (api == 2 && command == "addDivelogs") return Envelope(res, kOk, "ok", EmptyList());
     return Envelope(res, kNotFound, "unknown device command");
   }

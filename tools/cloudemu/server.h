@@ -101,6 +101,7 @@ class Emulator {
   std::deque<std::string> log_;  // JSON text of each request
   size_t log_bytes_ = 0;
   std::map<std::string, std::string> fb_tokens_;  // access token -> Facebook id
+  std::map<std::string, uint32_t> bulk_posts_;    // user -> first-list posts since headerInfo (bulk plan)
   std::atomic<long> handshakes_{0};
   std::atomic<long> requests_{0};
 };

@@ -31,5 +31,7 @@ Json::Value Item(const char* command, uint32_t address, uint32_t length);
 
 constexpr uint32_t kBulkBytes = 1024 * 1024;
 constexpr uint32_t kBulkItemBlocks = 4;
+// Items of each bulk list.
+constexpr uint32_t kBulkFirstListItems = kBulkBytes / 2 / (kBulkItemBlocks * kBlockSize);
 
 }  // namespace cloudemu
