@@ -16,19 +16,28 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT INT TERM
 
-# Cloud emulator on 127.0.0.1:8443; it makes its CA on first run.
-coproc CLOUD { exec "$BIN/vorta-cloudemu" --data "$STATE/cloud" --host 127.0.0.1; }
-pids+=("$CLOUD_PID")
-read -r -t 30 line <&"${CLOUD[0]}" || { echo "cloud emulator did not start" >&2; exit 1; }
-echo "cloud emulator: $line"
+# Starts a testbed program in the background and waits for its first line
+# (the emulator's "READY host:port", the simulator's "PTY path").
+start() {
+  local name=$1 log=$STATE/$1.log
+  shift
+  "$@" >"$log" 2>&1 &
+  pids+=("$!")
+  for _ in $(seq 300); do
+    if [ -s "$log" ]; then echo "$name: $(head -n1 "$log")"; return 0; fi
+    kill -0 "${pids[-1]}" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "$name did not start; see $log" >&2
+  exit 1
+}
 
-# Device simulator: a memory image holding new dives, on a pseudo-terminal.
-# A new image is filled with generated dives on first start.
-IMAGE=$STATE/device/memory.img
-coproc DEVICE { exec "$BIN/vorta-devsim" --image "$IMAGE" --dives 12 --link "$STATE/device/tty"; }
-pids+=("$DEVICE_PID")
-read -r -t 30 line <&"${DEVICE[0]}" || { echo "device simulator did not start" >&2; exit 1; }
-echo "device simulator: $line"
+# Cloud emulator on 127.0.0.1:8443; it makes its CA on first run.
+start cloud-emulator "$BIN/vorta-cloudemu" --data "$STATE/cloud" --host 127.0.0.1
+# Device simulator on a pseudo-terminal; a new memory image is filled with
+# generated dives on first start.
+start device-simulator "$BIN/vorta-devsim" --image "$STATE/device/memory.img" --dives 12 \
+  --link "$STATE/device/tty"
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: running under a virtual one (xvfb-run)." >&2
