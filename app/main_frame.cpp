@@ -1,5 +1,7 @@
 #include "app/main_frame.h"
 
+#include <sys/stat.h>
+
 #include <glib.h>
 
 #include "app/app_state.h"
@@ -16,9 +18,14 @@ std::string ProfileImageSource(const std::string& path) {
     // A file on this machine (e.g. a downloaded profile picture): the pages
     // are served from their own scheme and cannot load local files, so a
     // picture of a known type is inlined. Anything else shows no picture.
-    constexpr size_t kMaxImageBytes = 2 * 1024 * 1024;
+    constexpr off_t kMaxImageBytes = 2 * 1024 * 1024;
+    // The path comes from the cloud: look before reading, so that a huge file
+    // or a device node is never read on the UI thread.
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxImageBytes)
+        return std::string();
     const std::string bytes = ReadWholeFile(path);
-    if (bytes.empty() || bytes.size() > kMaxImageBytes) return std::string();
+    if (bytes.empty() || bytes.size() > static_cast<size_t>(kMaxImageBytes)) return std::string();
     const char* type = nullptr;
     if (bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) type = "image/png";
     else if (bytes.compare(0, 3, "\xff\xd8\xff") == 0) type = "image/jpeg";

@@ -1,6 +1,7 @@
 #include "cloud/cloud_api.h"
 
 #include "app/json_safe.h"
+#include "cloud/http_post.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -40,20 +41,25 @@ std::string UrlCalendarDate(int year, int month, int day) {
     return Format("api/v1/divelogs/calendar/date?year_month_date=%.4d%.2d%.2d", year, month, day);
 }
 
-std::string UrlDivelog(const std::string& divelog_id) { return "api/v1/divelogs/divelog/" + divelog_id; }
-std::string UrlDivelogEdit(const std::string& divelog_id) { return "api/v1/divelogs/" + divelog_id; }
-std::string UrlStatistics(const std::string& user_id) { return "api/v1/users/" + user_id + "/statistics"; }
+// Ids, commands and model codes come from the cloud or the device. The ones
+// they send are letters and digits, which pass through url_encode unchanged;
+// anything else is encoded, so that no value can end the path, add query
+// fields or climb to another endpoint (which would then receive the token).
+std::string UrlDivelog(const std::string& divelog_id) { return "api/v1/divelogs/divelog/" + url_encode(divelog_id); }
+std::string UrlDivelogEdit(const std::string& divelog_id) { return "api/v1/divelogs/" + url_encode(divelog_id); }
+std::string UrlStatistics(const std::string& user_id) { return "api/v1/users/" + url_encode(user_id) + "/statistics"; }
 std::string UrlSearchDivesites() { return "api/v1/searches/divesites"; }
 
 std::string UrlHeaderInfo(const std::string& model, int firmware_version) {
-    return Format("api/v1/devices/headerInfo?model=%s&firmware_version=%d", model.c_str(), firmware_version);
+    return Format("api/v1/devices/headerInfo?model=%s&firmware_version=%d", url_encode(model).c_str(),
+                  firmware_version);
 }
 
 std::string UrlDeviceCommand(const std::string& command, const std::string& model, int length,
                              int firmware_version) {
     const char* fmt = command == "addDivelogs" ? "api/v2/devices/%s?model=%s&length=%d&firmware_version=%d"
                                                : "api/v1/devices/%s?model=%s&length=%d&firmware_version=%d";
-    return Format(fmt, command.c_str(), model.c_str(), length, firmware_version);
+    return Format(fmt, url_encode(command).c_str(), url_encode(model).c_str(), length, firmware_version);
 }
 
 std::string UrlFirmwareManifest(const std::string& host) {

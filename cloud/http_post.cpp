@@ -299,6 +299,9 @@ bool download_to_file(const std::string& url, const std::string& path, const Htt
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &FileSink::Write);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    // An error answer (404, 500, ...) is a failed download, not the file: it
+    // must never replace a good manifest or image, nor be flashed later.
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
 
     const CURLcode rc = curl_easy_perform(h);
     curl_easy_cleanup(h);

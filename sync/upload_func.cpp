@@ -101,10 +101,19 @@ void UploadFunc::StartSync() {
     progress_.ready_event.Reset();
     progress_.set_cancellable(true);
     std::atomic<bool> worker_done{false};
-    boost::thread worker([this, &http, &usb, &worker_done] {
-        SyncWorker(http, *usb);
-        worker_done = true;
-    });
+    boost::thread worker;
+    try {
+        worker = boost::thread([this, &http, &usb, &worker_done] {
+            SyncWorker(http, *usb);
+            worker_done = true;
+        });
+    } catch (const boost::thread_resource_error&) {
+        // No thread to be had: the link is identified, so it is ended.
+        usb->EndLink();
+        ShowKey(window_, "USB_ERROR");
+        close_port();
+        return;
+    }
     progress_.DoModal(0);
 
     // 8. The calendar and statistics reload.

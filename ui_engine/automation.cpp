@@ -121,7 +121,8 @@ Json::Value WindowJson(const WindowInfo& w) {
 // made visible window showing that page file), else the active window.
 HostWindow* PickWindow(const Json::Value& req) {
     const Json::Value& wid = json_safe::Member(req, "window");
-    if (wid.isIntegral()) return FindWindow(static_cast<WindowId>(json_safe::AsDouble(wid)));
+    if (wid.isUInt64()) return FindWindow(static_cast<WindowId>(wid.asUInt64()));
+    if (!wid.isNull()) return nullptr;  // negative, fractional or not a number: no such window
     std::string page = json_safe::String(req, "page");
     if (!page.empty()) {
         std::vector<WindowInfo> all = ListWindows();

@@ -91,6 +91,13 @@ TEST(Paths, DeviceEndpointsAndVersionNumber) {
     EXPECT_EQ(UrlDeviceCommand("addDivelogsX", "K7", 0, 1025),
               "api/v1/devices/addDivelogsX?model=K7&length=0&firmware_version=1025");
 
+    // Values from the device or the cloud can neither leave the path nor add
+    // query fields.
+    EXPECT_EQ(UrlDeviceCommand("../users/1/statistics", "K7 PRO", 1, 1025),
+              "api/v1/devices/..%2Fusers%2F1%2Fstatistics?model=K7%20PRO&length=1&firmware_version=1025");
+    EXPECT_EQ(UrlHeaderInfo("K7&x=1#", 1025), "api/v1/devices/headerInfo?model=K7%26x%3D1%23&firmware_version=1025");
+    EXPECT_EQ(UrlDivelog("a/b?c"), "api/v1/divelogs/divelog/a%2Fb%3Fc");
+
     EXPECT_EQ(UrlFirmwareManifest("cloud.example"), "https://cloud.example:8443/api/v1/devices/firmwareUpdate?model=K7");
     EXPECT_EQ(UrlDivesiteManifest("127.0.0.5"), "https://127.0.0.5:8443/api/v1/devices/divesites?model=K7");
 }

@@ -304,6 +304,7 @@ TEST_F(HttpPostTls, DownloadReplacesAnExistingFileOnlyWhenComplete) {
 
     // Failed downloads leave the previous file untouched and no stray files.
     EXPECT_FALSE(download_to_file(Url("/drop"), path, options_));
+    EXPECT_FALSE(download_to_file(Url("/no/such/file"), path, options_));  // an error page is no file
     EXPECT_FALSE(download_to_file(Url("/truncated"), path, options_));
     HttpOptions strict = options_;
     strict.max_download_bytes = 1000;
