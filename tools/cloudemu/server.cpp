@@ -764,21 +764,31 @@ void Emulator::DevicePost(const httplib::Request& req, httplib::Response& res, i
 
 // --- Update offers and files ---------------------------------------------------
 
+namespace {
+
+// The files of an offer: where each is fetched and where it goes on the device.
+Json::Value OfferFiles(const std::vector<UpdateFile>& files, const std::string& base_url) {
+  Json::Value list(Json::arrayValue);
+  for (const auto& f : files) {
+    Json::Value file(Json::objectValue);
+    file["sequence"] = f.sequence;
+    file["file_path"] = base_url + f.name;
+    file["address"] = f.address;
+    file["size"] = static_cast<Json::UInt>(f.bytes.size());
+    list.append(file);
+  }
+  return list;
+}
+
+}  // namespace
+
 void Emulator::FirmwareOffer(const httplib::Request& req, httplib::Response& res) {
   if (Field(Query(req), "model") != "K7") return Envelope(res, kNotFound, "no firmware for this model");
   Json::Value r(Json::objectValue);
   r["model"] = "K7";
   r["firmware_version"] = opt_.firmware_version;
   r["release_note"] = "Improved ascent-rate warning and battery gauge; new dive-site database format.";
-  r["firmware_files"] = Json::Value(Json::arrayValue);
-  for (const auto& f : firmware_) {
-    Json::Value file(Json::objectValue);
-    file["sequence"] = f.sequence;
-    file["file_path"] = BaseUrl(req) + "/static/firmware/" + f.name;
-    file["address"] = f.address;
-    file["size"] = static_cast<Json::UInt>(f.bytes.size());
-    r["firmware_files"].append(file);
-  }
+  r["firmware_files"] = OfferFiles(firmware_, BaseUrl(req) + "/static/firmware/");
   Envelope(res, kOk, "ok", r);
 }
 
@@ -787,15 +797,7 @@ void Emulator::SiteDatabaseOffer(const httplib::Request& req, httplib::Response&
   Json::Value r(Json::objectValue);
   r["model"] = "K7";
   r["database_version"] = "2026.1";
-  r["divesite_files"] = Json::Value(Json::arrayValue);
-  for (const auto& f : site_db_) {
-    Json::Value file(Json::objectValue);
-    file["sequence"] = f.sequence;
-    file["file_path"] = BaseUrl(req) + "/static/divesitedb/" + f.name;
-    file["address"] = f.address;
-    file["size"] = static_cast<Json::UInt>(f.bytes.size());
-    r["divesite_files"].append(file);
-  }
+  r["divesite_files"] = OfferFiles(site_db_, BaseUrl(req) + "/static/divesitedb/");
   Envelope(res, kOk, "ok", r);
 }
 
