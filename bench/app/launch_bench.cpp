@@ -2,9 +2,7 @@
 // resident memory of all its processes (UI process and web processes) with
 // the sign-in page up. Prints the figures.
 #include <dirent.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
 
 namespace {
@@ -79,32 +78,17 @@ struct Run {
     std::string detail;
 };
 
-Run LaunchOnce(const std::string& dir, bool measure_memory) {
+Run LaunchOnce(bool measure_memory) {
     Run run;
-    const std::string socket = dir + "/automation.sock";
-    unlink(socket.c_str());
-    const std::string exe = std::string(VORTA_BIN_DIR) + "/vorta-pc-tool";
-    std::vector<std::string> env{"HOME=" + dir, "XDG_CONFIG_HOME=" + dir + "/config",
-                                 "VORTA_AUTOMATION_SOCKET=" + socket};
-    for (const char* keep : {"DISPLAY", "XAUTHORITY", "PATH"}) {
-        if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
-    }
+    AppProcess program;
     Clock::time_point start = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> envp;
-        for (std::string& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-        execve(exe.c_str(), argv, envp.data());
-        _exit(127);
-    }
+    if (!program.Start()) return run;
     AutomationClient app;
-    if (app.Connect(socket, 15000) && app.WaitWindow("login.htm", 15000)) {
+    if (app.Connect(program.socket(), 15000) && app.WaitWindow("login.htm", 15000)) {
         run.launch_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         if (measure_memory) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            for (pid_t p : Tree(pid)) {
+            for (pid_t p : Tree(program.pid())) {
                 long kb = RssKb(p);
                 run.rss_kb += kb;
                 run.detail += "    " + Comm(p) + " (" + std::to_string(p) + "): " + std::to_string(kb / 1024) + " MB\n";
@@ -112,14 +96,7 @@ Run LaunchOnce(const std::string& dir, bool measure_memory) {
         }
         app.Click("exit");
     }
-    int status = 0;
-    for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (waitpid(pid, &status, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
+    program.WaitExit(10000);
     return run;
 }
 
@@ -127,15 +104,11 @@ Run LaunchOnce(const std::string& dir, bool measure_memory) {
 
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 9;
-    char tmpl[] = "/tmp/vorta-launch-bench-XXXXXX";
-    if (!mkdtemp(tmpl)) return 1;
-    const std::string dir = tmpl;
-
-    LaunchOnce(dir, false);  // warm the file cache
+    LaunchOnce(false);  // warm the file cache
     std::vector<double> times;
     Run memory;
     for (int i = 0; i < runs; ++i) {
-        Run r = LaunchOnce(dir, i == runs - 1);
+        Run r = LaunchOnce(i == runs - 1);
         if (r.launch_ms < 0) {
             std::printf("launch %d: the sign-in page did not come up\n", i);
             continue;
@@ -143,7 +116,6 @@ int main(int argc, char** argv) {
         times.push_back(r.launch_ms);
         if (i == runs - 1) memory = r;
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
     if (times.empty()) return 1;
     std::sort(times.begin(), times.end());
     std::printf("launch to interactive sign-in page: median %.1f ms (min %.1f, max %.1f, %zu runs; goal <= 500 ms)\n",

@@ -9,7 +9,7 @@
 // the baseline's median.
 #include "app/json_safe.h"
 #include "cloud/http_post.h"
-#include "tests/cloud/emulator_launcher.h"
+#include "tests/support/cloudemu_process.h"
 #include "tests/cloud/tls_test_server.h"
 
 #include <netinet/in.h>
@@ -151,14 +151,14 @@ void Print(const char* server, const Figures& f, long handshakes, double server_
     std::printf("median client overhead:          %.3f ms (goal <= 1 ms)\n", f.client_ms - f.raw_ms);
 }
 
-int RunAgainstEmulator(const std::string& program) {
-    const std::string host = "127.0.0.77";
-    EmulatorLauncher emu;
-    if (!emu.Start(program, host)) {
+int RunAgainstEmulator() {
+    vorta_test::CloudEmuProcess emu;
+    if (!emu.Start()) {
         std::printf("the cloud emulator did not start\n");
         return 1;
     }
-    const std::string ca = emu.ca();
+    const std::string host = emu.host();
+    const std::string ca = emu.ca_file();
     const std::string path = "api/v1/devices/firmwareUpdate?model=K7";
     HttpOptions options = HttpOptions::FromConfig();
     options.ca_file = ca;
@@ -217,11 +217,11 @@ int RunAgainstInBenchServer() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string program = EmulatorLauncher::Program();
+    const bool have_emulator = access(VORTA_BIN_DIR "/vorta-cloudemu", X_OK) == 0;
     bool in_bench = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--in-bench-server") == 0) in_bench = true;
     }
-    if (!in_bench && !program.empty()) return RunAgainstEmulator(program);
+    if (!in_bench && have_emulator) return RunAgainstEmulator();
     return RunAgainstInBenchServer();
 }

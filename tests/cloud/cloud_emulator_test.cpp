@@ -3,7 +3,7 @@
 #include "app/json_safe.h"
 #include "cloud/cloud_api.h"
 #include "cloud/http_post.h"
-#include "tests/cloud/emulator_launcher.h"
+#include "tests/support/cloudemu_process.h"
 
 #include <gtest/gtest.h>
 
@@ -51,16 +51,10 @@ std::string HeaderOf(const Json::Value& entry, const char* name) {
 class CloudEmulator : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string program = EmulatorLauncher::Program();
-        ASSERT_FALSE(program.empty()) << "vorta-cloudemu is not built";
-        // A loopback address of our own; another test may hold one already.
-        for (int attempt = 0; attempt < 5 && host_.empty(); ++attempt) {
-            const std::string host = "127.0.0." + std::to_string(100 + (::getpid() + attempt * 37) % 150);
-            if (emu_.Start(program, host)) host_ = host;
-            else emu_.Stop();
-        }
-        ASSERT_FALSE(host_.empty()) << "the emulator did not start";
-        options_.ca_file = emu_.ca();
+        // A loopback address of our own: other tests may run emulators too.
+        ASSERT_TRUE(emu_.Start()) << "the emulator did not start";
+        host_ = emu_.host();
+        options_.ca_file = emu_.ca_file();
         options_.stall_seconds = 1;
     }
     void TearDown() override { AppState.token.clear(); }
@@ -82,7 +76,7 @@ protected:
         return json_safe::String(response, "token");
     }
 
-    EmulatorLauncher emu_;
+    vorta_test::CloudEmuProcess emu_;
     std::string host_;
     HttpOptions options_;
 };

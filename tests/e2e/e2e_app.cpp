@@ -1,24 +1,14 @@
 #include "tests/e2e/e2e_app.h"
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include "app/settings/lang_table.h"
-
-namespace fs = std::filesystem;
-
-std::string E2eApp::BinDir() {
-    const char* dir = std::getenv("VORTA_BIN_DIR");
-    return dir && *dir ? dir : VORTA_BIN_DIR;
-}
 
 std::string E2eApp::Lang(const std::string& key) {
     static bool loaded = LoadLangTable(BinDir() + "/string.json");
@@ -36,52 +26,17 @@ std::string E2eMissing() {
     return "";
 }
 
-E2eApp::E2eApp() {
-    char tmpl[] = "/tmp/vorta-e2e-XXXXXX";
-    if (mkdtemp(tmpl)) home_ = tmpl;
-    fs::create_directories(home_ + "/config");
-    fs::create_directories(home_ + "/Documents");
-}
-
-E2eApp::~E2eApp() {
-    Stop();
-    std::error_code ec;
-    if (!home_.empty()) fs::remove_all(home_, ec);
-}
+E2eApp::~E2eApp() { Stop(); }
 
 bool E2eApp::Start() {
-    const std::string socket = home_ + "/automation.sock";
-    std::map<std::string, std::string> all = env;
-    all["HOME"] = home_;
-    all["XDG_CONFIG_HOME"] = home_ + "/config";
-    all["VORTA_AUTOMATION_SOCKET"] = socket;
-    all["VORTA_PROGRAM_DIR"] = BinDir();
-    if (!all.count("VORTA_DEVICE_TIMEOUT_MS")) all["VORTA_DEVICE_TIMEOUT_MS"] = "1500";
-    pid_ = fork();
-    if (pid_ < 0) return false;
-    if (pid_ == 0) {
-        for (const auto& kv : all) setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        const std::string bin = BinDir() + "/vorta-pc-tool";
-        execl(bin.c_str(), bin.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return client_.Connect(socket, 20000);
+    env["VORTA_PROGRAM_DIR"] = BinDir();
+    if (!env.count("VORTA_DEVICE_TIMEOUT_MS")) env["VORTA_DEVICE_TIMEOUT_MS"] = "1500";
+    return process_.Start() && client_.Connect(process_.socket(), 20000);
 }
 
 void E2eApp::Stop() {
     client_.Close();
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    process_.Stop();
 }
 
 bool E2eApp::WaitFor(const std::function<bool()>& done, int timeout_ms) {

@@ -10,22 +10,22 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
 
 class E2eApp {
 public:
-    E2eApp();
-    ~E2eApp();  // stops the program and removes the folder
+    ~E2eApp();  // stops the program; the folder goes with `process_`
 
     // Extra environment for the program (VORTA_CLOUD_HOST, ...).
-    std::map<std::string, std::string> env;
+    std::map<std::string, std::string>& env = process_.env;
     // Starts the program and connects the automation client.
     bool Start();
     void Stop();
 
     AutomationClient& ui() { return client_; }
-    const std::string& home() const { return home_; }
-    std::string SettingsPath() const { return home_ + "/config/VORTA PC TOOL/settings.json"; }
+    const std::string& home() const { return process_.home(); }
+    std::string SettingsPath() const { return home() + "/config/VORTA PC TOOL/settings.json"; }
 
     // Fills the sign-in page and presses "login".
     bool SignIn(const std::string& email, const std::string& password);
@@ -39,13 +39,12 @@ public:
     // Polls every 50 ms until `done` or the time-out.
     static bool WaitFor(const std::function<bool()>& done, int timeout_ms);
 
-    static std::string BinDir();
+    static std::string BinDir() { return AppProcess::BinDir(); }
     // The ENG text of a message key.
     static std::string Lang(const std::string& key);
 
 private:
-    std::string home_;
-    pid_t pid_ = -1;
+    AppProcess process_;
     AutomationClient client_;
 };
 

@@ -1,0 +1,40 @@
+// Starts the real vorta-pc-tool for a test or a benchmark: a private HOME and
+// settings folder in a temporary directory (so the user's settings are never
+// touched), the automation channel on a socket inside it, plus any extra
+// environment. Stops the program and removes the folder when destroyed.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+
+class AppProcess {
+public:
+    AppProcess();
+    ~AppProcess();
+    AppProcess(const AppProcess&) = delete;
+    AppProcess& operator=(const AppProcess&) = delete;
+
+    // Extra environment for the program (VORTA_CLOUD_HOST, ...); read by Start.
+    std::map<std::string, std::string> env;
+
+    // Starts the program; false when it could not be started.
+    bool Start();
+    // Waits for the program to end: its exit code, or -1000 on a signal or
+    // when it is still running after `timeout_ms`.
+    int WaitExit(int timeout_ms = 60000);
+    // SIGTERM, then SIGKILL after 5 s.
+    void Stop();
+
+    pid_t pid() const { return pid_; }
+    const std::string& home() const { return home_; }
+    const std::string& socket() const { return socket_; }
+
+    // The folder of the built program and its pages (VORTA_BIN_DIR overrides).
+    static std::string BinDir();
+
+private:
+    std::string home_, socket_;
+    pid_t pid_ = -1;
+};
