@@ -41,7 +41,7 @@ start device-simulator "$BIN/vorta-devsim" --image "$STATE/device/memory.img" --
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: running under a virtual one (xvfb-run)." >&2
-  RUN=(xvfb-run -a -s "-screen 0 1280x800x24")
+  RUN=(xvfb-run -a -s "-screen 0 1280x800x24 -noreset")
 else
   RUN=()
 fi
