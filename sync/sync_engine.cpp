@@ -1,8 +1,13 @@
 #include "sync/sync_engine.h"
 
 #include <chrono>
+#include <future>
+#include <memory>
 #include <limits>
 #include <thread>
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/thread_pool.hpp>
 
 #include "app/json_safe.h"
 #include "cloud/cloud_api.h"
@@ -141,28 +146,58 @@ Step SyncEngine::RunInstructions(const std::string& answer, std::string& result)
         return Step::kOk;
     }
     result.clear();
+
+    // The device and the cloud take turns: while one item's post is on its
+    // way, the next item is read from the device, so neither peer waits for
+    // the other. The posts leave one at a time and in list order, and each
+    // answer is judged before the next post leaves, so the cloud sees
+    // exactly what a strictly alternating sync sends. Reads have no effect
+    // on the device; when a post is refused, the one item read ahead is
+    // dropped.
+    struct InFlight {
+        std::unique_ptr<new_mem> buffer;  // the posted body, kept until the answer is in
+        std::future<std::string> answer;
+    } in_flight;
+    boost::asio::thread_pool poster(1);  // declared after in_flight: joined before the buffer goes
+
+    // Waits for the post in flight, if any, and judges its answer.
+    auto settle = [&]() -> bool {
+        if (!in_flight.answer.valid()) return true;
+        result = in_flight.answer.get();
+        in_flight.buffer.reset();
+        return CheckAnswer(result, true);
+    };
+
     for (const SyncItem& item : list.spi) {
         counters_.items_done = SaturatingAdd(counters_.items_done, 1);
         ShowCounters();
-        result.clear();
-        Step step = RunItem(item, result);
-        if (step == Step::kCancelled) return step;
-        if (!CheckAnswer(result, step == Step::kOk)) return Step::kFailed;
+        const size_t cb_send = static_cast<size_t>(item.cb_send);
+        auto buffer = std::make_unique<new_mem>(cb_send);
+        Step step = buffer->ok(cb_send) ? ReadFlashList(item.flash, buffer->data(), cb_send) : Step::kFailed;
+        if (step == Step::kOk && Cancelled()) step = Step::kCancelled;
+        if (step == Step::kCancelled) {
+            if (in_flight.answer.valid()) in_flight.answer.wait();
+            return step;
+        }
+        // The earlier item's answer counts first: a refusal there is what
+        // the user hears about, not a read that followed it.
+        if (!settle()) return Step::kFailed;
+        if (step == Step::kFailed) {
+            result.clear();
+            CheckAnswer(result, false);
+            return Step::kFailed;
+        }
+        sink_.set_status("UPLOAING_LOG");
+        const uint8_t* body = buffer->data();
+        std::packaged_task<std::string()> post(
+            [this, body, cb_send, path = UrlDeviceCommand(item.command, identity_.model, item.cb_send, firmware_number_)] {
+                return cloud_.request("POST", path, body, static_cast<uint32_t>(cb_send), identity_.auth_header);
+            });
+        in_flight.answer = post.get_future();
+        in_flight.buffer = std::move(buffer);
+        boost::asio::post(poster, std::move(post));
     }
-    return Step::kOk;
-}
-
-Step SyncEngine::RunItem(const SyncItem& item, std::string& answer) {
-    const size_t cb_send = static_cast<size_t>(item.cb_send);
-    new_mem buffer(cb_send);
-    if (!buffer.ok(cb_send)) return Step::kFailed;
-    Step step = ReadFlashList(item.flash, buffer.data(), cb_send);
-    if (step != Step::kOk) return step;
-    if (Cancelled()) return Step::kCancelled;
-    sink_.set_status("UPLOAING_LOG");
-    answer = cloud_.request("POST", UrlDeviceCommand(item.command, identity_.model, item.cb_send, firmware_number_),
-                            buffer.data(), static_cast<uint32_t>(cb_send), identity_.auth_header);
-    return Step::kOk;
+    return settle() ? Step::kOk : Step::kFailed;
 }
 
 Step SyncEngine::ReadFlashList(const std::vector<FlashRange>& ranges, uint8_t* buffer, size_t capacity) {

@@ -47,14 +47,13 @@ public:
     // that is not text: "HOST_ERROR"; a non-zero code: "NOT_SUPPOR_DEVICE".
     bool CheckAnswer(const std::string& text, bool ok);
 
-    // Works through one list. kOk hands back the answer to its last post (or
-    // the input itself when "tknum" is 0) for the caller to judge; kFailed
-    // means the failure has been shown already.
+    // Works through one list: reads each item's ranges into its buffer and
+    // posts it, reading the next item while the previous post is answered.
+    // kOk hands back the answer to its last post (or the input itself when
+    // "tknum" is 0) for the caller to judge; kFailed means the failure has
+    // been shown already. A range that cannot be read or does not fit fails
+    // its item with "USB_ERROR" before anything of it is posted.
     Step RunInstructions(const std::string& answer, std::string& result);
-
-    // Reads one item's ranges into its buffer and posts it. kFailed: a range
-    // could not be read or does not fit (nothing posted).
-    Step RunItem(const SyncItem& item, std::string& answer);
 
     // Reads `ranges` one after another into `buffer`, which holds `capacity`
     // bytes. A range above 4096 bytes or past the buffer's end fails.

@@ -48,11 +48,13 @@ struct FakeCloud : vorta_sync::SyncCloud {
     std::vector<Request> requests;
     std::vector<std::string> answers;  // one per request, in order; "" past the end
     bool throw_on_request = false;
+    std::function<void(size_t)> before_answer;  // with the request's index; may run on another thread
 
     std::string request(const std::string& verb, const std::string& path, const uint8_t* body, uint32_t len,
                         const std::string& headers) override {
         if (throw_on_request) throw std::runtime_error("cloud gone");
         requests.push_back({verb, path, headers, std::string(reinterpret_cast<const char*>(body), len)});
+        if (before_answer) before_answer(requests.size() - 1);
         size_t i = requests.size() - 1;
         return i < answers.size() ? answers[i] : std::string();
     }

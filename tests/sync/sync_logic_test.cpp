@@ -2,6 +2,9 @@
 // what is posted, what the progress dialog shows, and how each failure ends.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "sync/show_counters.h"
 #include "sync/sync_engine.h"
 #include "tests/sync/sync_fakes.h"
@@ -83,6 +86,35 @@ TEST_F(SyncRun, TwoListsReadPostAndReportInOrder) {
     ExpectClosedAndUnlinked();
 }
 
+TEST_F(SyncRun, TheNextItemIsReadWhileThePreviousPostIsAnswered) {
+    std::string items;
+    for (uint32_t i = 0; i < 3; ++i) {
+        if (i) items += ",";
+        items += R"({"command":"c","cb_send":4096,"flash":[{"addr":)" + std::to_string(i * 4096) + R"(,"size":4096}]})";
+    }
+    const std::string list = R"({"response":{"tknum":3,"total":12288,"spi":[)" + items + "]}}";
+    // Each post is answered only once the device has read the item after it
+    // (or after a second, which fails the check below).
+    std::mutex m;
+    std::condition_variable cv;
+    size_t reads = 0;
+    bool overlapped = true;
+    device.after_read = [&](size_t n) {
+        std::lock_guard<std::mutex> lock(m);
+        reads = n;
+        cv.notify_all();
+    };
+    cloud.before_answer = [&](size_t request) {
+        if (request == 0 || request == 3) return;  // the list itself, the last post
+        std::unique_lock<std::mutex> lock(m);
+        if (!cv.wait_for(lock, std::chrono::seconds(1), [&] { return reads > request; })) overlapped = false;
+    };
+    EXPECT_EQ(Run({list, kDone, kDone, kDone}), SyncResult::kComplete);
+    EXPECT_TRUE(overlapped);
+    ASSERT_EQ(cloud.requests.size(), 4u);
+    for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(cloud.requests[i + 1].body, Block(i * 4096, 4096));
+}
+
 TEST_F(SyncRun, CounterLineAndPercentageFollowTheBytesRead) {
     const char* first = R"({"response":{"tknum":1,"total":8192,"spi":[
         {"command":"x","cb_send":4096,"flash":[{"addr":0,"size":4096}]}]}})";
@@ -127,7 +159,10 @@ TEST_F(SyncRun, EachFailureIsShownOnceAndEndsTheLink) {
         {"not JSON", {"<html>"}, -1, "HOST_ERROR", 0, 1},
         {"items announced, none listed", {R"({"response":{"tknum":3,"spi":[]}})"}, -1, "HOST_NOT_CONN", 0, 1},
         {"bad sum on the second block", {list}, 1, "USB_ERROR", 2, 1},
-        {"refused post", {list, R"({"code":"0000009"})"}, -1, "NOT_SUPPOR_DEVICE", 2, 2},
+        // The second item is read while the first is posted; its refusal
+        // drops the item read ahead.
+        {"refused post", {list, R"({"code":"0000009"})"}, -1, "NOT_SUPPOR_DEVICE", 4, 2},
+        {"refused post, then a bad read", {list, R"({"code":"0000009"})"}, 3, "NOT_SUPPOR_DEVICE", 4, 2},
         {"empty answer to the last post", {list, kDone, ""}, -1, "HOST_NOT_CONN", 4, 3},
         {"second list refused", {list, kDone, R"({"code":"0000002"})"}, -1, "NOT_SUPPOR_DEVICE", 4, 3},
     };
