@@ -13,7 +13,10 @@
 namespace ui {
 
 // Asynchronous, on the UI thread; `done` (optional) is called on the UI thread
-// with whether the certificate is now accepted. Does nothing (done(false))
+// with whether the certificate is accepted. The engine hands the acceptance to
+// its network process on a channel of its own, so a load started in the same
+// instant may still be refused; pictures shown after sign-in come far later.
+// Does nothing (done(false))
 // when `ca_file` is empty or unreadable, or the host cannot be reached or its
 // certificate does not verify against `ca_file`.
 void TrustServerCertificate(const std::string& host, int port, const std::string& ca_file,
