@@ -78,6 +78,23 @@ window.addEventListener('change', function (ev) {
 
 window.addEventListener('submit', function (ev) { ev.preventDefault(); }, true);
 
+// Keyboard: Enter and Escape press the button of the page marked for them
+// (data-key="enter" / data-key="escape"), through the same click path as the
+// mouse. Enter is left alone where it already means something: in a text
+// area, or on a focused button, link or list.
+window.addEventListener('keydown', function (ev) {
+  if (ev.defaultPrevented || ev.isComposing || ev.altKey || ev.ctrlKey || ev.metaKey || ev.shiftKey) return;
+  var key = ev.key === 'Enter' ? 'enter' : ev.key === 'Escape' ? 'escape' : '';
+  if (!key) return;
+  var t = ev.target;
+  if (key === 'enter' && t && t.nodeType === 1 &&
+      (t.tagName === 'TEXTAREA' || t.tagName === 'SELECT' || t.isContentEditable || t.closest(BUTTONS + ',a'))) return;
+  var b = document.querySelector('[data-key~="' + key + '"]');
+  if (!b || b.disabled || b.hidden || b.getClientRects().length === 0) return;
+  ev.preventDefault();
+  b.click();
+}, true);
+
 // window.external: any method name posts its name and arguments as text.
 var external = new Proxy({}, {
   get: function (target, name) {

@@ -239,6 +239,25 @@ TEST_F(ShellDialogTest, YesNoDlgAnswersOneForOkAndZeroForCancel) {
     EXPECT_EQ(ShowYesNoDlg("Send?"), 0);
 }
 
+TEST_F(ShellDialogTest, EnterAndEscapePressTheDialogsMarkedButtons) {
+    auto press = [](ui::WindowId dlg, const char* key, const char* on = "document.body") {
+        ui::FindWindow(dlg)->Evaluate(std::string(on) + ".dispatchEvent(new KeyboardEvent('keydown',{key:'" + key +
+                                      "',bubbles:true,cancelable:true}));''");
+    };
+    WhenDialog("yes_no.htm", [&](ui::WindowId dlg) { press(dlg, "Enter"); });
+    EXPECT_EQ(ShowYesNoDlg("Send?"), 1);
+    WhenDialog("yes_no.htm", [&](ui::WindowId dlg) { press(dlg, "Escape"); });
+    EXPECT_EQ(ShowYesNoDlg("Send?"), 0);
+    // Enter on a focused button is that button's own: "no" stays "no".
+    WhenDialog("yes_no.htm", [&](ui::WindowId dlg) {
+        press(dlg, "Enter", "document.getElementById('cancel')");
+        ui::FindById(dlg, "cancel").PostClick();
+    });
+    EXPECT_EQ(ShowYesNoDlg("Send?"), 0);
+    WhenDialog("msg.htm", [&](ui::WindowId dlg) { press(dlg, "Escape"); });
+    EXPECT_EQ(ShowMsgDlg("Done", ""), 1);
+}
+
 TEST_F(ShellDialogTest, ReusedDialogWindowsShowEachDialogsOwnContent) {
     for (int i = 0; i < 10; ++i) {
         const std::string question = "Question " + std::to_string(i);
