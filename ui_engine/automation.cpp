@@ -38,6 +38,7 @@ struct Client {
     std::deque<std::string> lines;
     bool busy = false;
     bool gone = false;
+    bool eof = false;  // the client has sent all it will; close once answered
 };
 
 int g_listen_fd = -1;
@@ -250,7 +251,11 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
 }
 
 void ScheduleNext(const std::shared_ptr<Client>& c) {
-    if (c->gone || c->busy || c->lines.empty()) return;
+    if (c->gone || c->busy) return;
+    if (c->lines.empty()) {
+        if (c->eof) Drop(c);  // every request answered
+        return;
+    }
     c->busy = true;
     std::string line = std::move(c->lines.front());
     c->lines.pop_front();
@@ -282,9 +287,20 @@ gboolean OnClientIo(gint fd, GIOCondition cond, gpointer data) {
             return G_SOURCE_CONTINUE;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return G_SOURCE_CONTINUE;
+        if (n == 0) {
+            // End of the client's sending side (e.g. `printf ... | socat`):
+            // its requests are still answered, then the connection closes.
+            if (!c->in.empty() && c->in.back() == '\r') c->in.pop_back();
+            if (!c->in.empty()) c->lines.push_back(std::move(c->in));
+            c->in.clear();
+            c->eof = true;
+            c->watch = 0;
+            ScheduleNext(c);
+            return G_SOURCE_REMOVE;
+        }
     }
     c->watch = 0;
-    Drop(c);  // end of stream or error
+    Drop(c);  // error or hang-up
     return G_SOURCE_REMOVE;
 }
 

@@ -1,7 +1,12 @@
 // The automation channel end to end: a client thread drives windows served by
 // this process's UI thread over the Unix socket.
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <atomic>
 #include <thread>
@@ -128,6 +133,119 @@ TEST_F(AutomationTest, RefusesToReplaceAFileThatIsNotASocket) {
     EXPECT_FALSE(ui::StartAutomation(path));
     EXPECT_EQ(access(path.c_str(), F_OK), 0);
     unlink(path.c_str());
+}
+
+// A raw connection, for what the client class never sends.
+int RawConnect(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size());
+    if (connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool SendAll(int fd, const std::string& data) {
+    size_t off = 0;
+    while (off < data.size()) {
+        ssize_t n = send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        off += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Everything the peer sends until it closes (or `timeout_ms` of silence).
+std::string ReadToEnd(int fd, int timeout_ms = 10000) {
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        struct pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) <= 0) return out + "<silent>";
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) return out;
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+TEST_F(AutomationTest, BrokenHugeAndHalfClosedConnectionsLeaveTheChannelServing) {
+    std::string sock = ::testing::TempDir() + "ui_auto_raw_" + std::to_string(getpid()) + ".sock";
+    ASSERT_TRUE(ui::StartAutomation(sock));
+    ui::WindowOptions o;
+    o.width = 400;
+    o.height = 300;
+    ui::HostWindow win(o);
+    ASSERT_TRUE(win.LoadPage(Page("events.htm")));
+    win.Show();
+    ui::WindowId gone_id = 0;
+    {
+        ui::HostWindow gone(o);
+        gone_id = gone.id();
+    }
+
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        // Requests followed at once by the end of the client's sending side
+        // (as `printf ... | socat`) are all answered, in order.
+        int fd = RawConnect(sock);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, "{\"cmd\":\"ping\",\"id\":1}\n{\"cmd\":\"get_text\",\"element\":\"t1\",\"id\":2}\n"
+                                "{\"cmd\":\"ping\",\"id\":3}"));  // the last line without its newline
+        shutdown(fd, SHUT_WR);
+        EXPECT_EQ(ReadToEnd(fd), "{\"id\":1,\"ok\":true}\n{\"id\":2,\"ok\":true,\"value\":\"old\"}\n"
+                                 "{\"id\":3,\"ok\":true}\n");
+        close(fd);
+
+        // Malformed lines and requests against windows that are not there.
+        fd = RawConnect(sock);
+        ASSERT_GE(fd, 0);
+        std::string lines = "not json\n[1]\n{\"cmd\":5}\n{\"cmd\":\"click\",\"window\":-1,\"element\":\"b1\"}\n"
+                            "{\"cmd\":\"get_text\",\"window\":" + std::to_string(gone_id) + ",\"element\":\"t1\"}\n"
+                            "{\"cmd\":\"click\",\"window\":{\"a\":1}}\n{\"cmd\":\"click\",\"frames\":{\"x\":1}}\n"
+                            "{\"cmd\":\"get_attr\",\"element\":\"b2\",\"name\":[]}\n{\"cmd\":\"snapshot\",\"path\":7}\n";
+        ASSERT_TRUE(SendAll(fd, lines));
+        shutdown(fd, SHUT_WR);
+        EXPECT_EQ(ReadToEnd(fd),
+                  "{\"error\":\"bad request\",\"ok\":false}\n{\"error\":\"bad request\",\"ok\":false}\n"
+                  "{\"error\":\"unknown command\",\"ok\":false}\n{\"error\":\"no such window\",\"ok\":false}\n"
+                  "{\"error\":\"no such window\",\"ok\":false}\n{\"error\":\"no such window\",\"ok\":false}\n"
+                  "{\"error\":\"no such element\",\"ok\":false}\n{\"ok\":true,\"value\":\"\"}\n"
+                  "{\"error\":\"no path\",\"ok\":false}\n");
+        close(fd);
+
+        // A line beyond the limit ends that connection, and only that one.
+        AutomationClient other;
+        ASSERT_TRUE(other.Connect(sock, 5000));
+        fd = RawConnect(sock);
+        ASSERT_GE(fd, 0);
+        std::string huge(2 << 20, 'x');
+        SendAll(fd, huge);  // may fail part way once the channel lets go
+        EXPECT_EQ(ReadToEnd(fd), "");
+        close(fd);
+        EXPECT_TRUE(other.Ping());
+
+        // Gone in the middle of a request: the channel carries on.
+        fd = RawConnect(sock);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, "{\"cmd\":\"wait_window\",\"page\":\"never.htm\",\"timeout_ms\":300}\n"
+                                "{\"cmd\":\"click\",\"element\":\"b1\"}\n"));
+        close(fd);
+        fd = RawConnect(sock);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, "{\"cmd\":\"get_text\",\"element\":\"t1\"}\n"));
+        close(fd);
+        usleep(500 * 1000);
+        EXPECT_TRUE(other.Ping());
+        done = true;
+    });
+    bool finished = ui::RunLoopUntil([&] { return done.load(); }, 60000);
+    client.join();
+    ASSERT_TRUE(finished);
+    ui::StopAutomation();
 }
 
 }  // namespace
