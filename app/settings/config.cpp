@@ -5,8 +5,12 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace {
+
+// A handful of short values; a larger file is not read.
+constexpr off_t kMaxFileBytes = 1 << 20;
 
 std::mutex& ConfigMutex() {
     static std::mutex m;
@@ -36,7 +40,10 @@ Config ReadConfig() {
     Config c;
     Json::Value root;
     std::string folder = ConfigFolder();
-    if (!folder.empty()) json_safe::Parse(ReadWholeFile(folder + "/config.json"), root);
+    std::string path = folder.empty() ? std::string() : folder + "/config.json";
+    struct stat st;
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0 && st.st_size <= kMaxFileBytes)
+        json_safe::Parse(ReadWholeFile(path), root);
     Take(c.cloud_host, root, "cloud_host", "VORTA_CLOUD_HOST");
     Take(c.ca_file, root, "ca_file", "VORTA_CA_FILE");
     Take(c.device_port, root, "device_port", "VORTA_DEVICE_PORT");

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,17 +123,24 @@ std::string ReadWholeFile(const std::string& path) {
         return std::string();
     }
     std::string data;
-    data.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::string();
+    // A file too large for memory (a huge or sparse file) cannot be read:
+    // that is an empty result, not an exception out of here.
+    try {
+        data.reserve(static_cast<size_t>(st.st_size));
+        char buf[65536];
+        for (;;) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                ::close(fd);
+                return std::string();
+            }
+            if (n == 0) break;
+            data.append(buf, static_cast<size_t>(n));
         }
-        if (n == 0) break;
-        data.append(buf, static_cast<size_t>(n));
+    } catch (const std::exception&) {
+        ::close(fd);
+        return std::string();
     }
     ::close(fd);
     return data;

@@ -17,6 +17,9 @@
 namespace {
 
 const char kFileName[] = "settings.json";
+// The file holds five short values; anything much larger is not ours and is
+// not read (reading it would only cost memory and start-up time).
+constexpr off_t kMaxFileBytes = 1 << 20;
 
 enum class ReadResult { kMissing, kDefective, kOk };
 
@@ -28,6 +31,7 @@ ReadResult ReadSettings(const std::string& path, StoredSettings& out) {
     if (path.empty()) return ReadResult::kDefective;
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kDefective;
+    if (st.st_size > kMaxFileBytes) return ReadResult::kDefective;
     Json::Value root;
     if (!json_safe::Parse(ReadWholeFile(path), root) || !root.isObject()) return ReadResult::kDefective;
     out.unit = json_safe::Int(root, "unit");

@@ -115,6 +115,20 @@ TEST_F(SettingsTest, DefectiveFilesGiveDefaultsAndAreRewrittenOnSave) {
         AppState.language = "ENG";
         AppState.unit = 0;
     }
+
+    // Far too large to be ours: a valid object padded past a megabyte, and a
+    // sparse file larger than memory. Defaults, no crash; a save replaces it.
+    for (off_t size : {off_t(2) << 20, off_t(64) << 30}) {
+        WriteFile(SettingsPath(), R"({"lang":1,"unit":1,"e":"x"})");
+        ASSERT_EQ(::truncate(SettingsPath().c_str(), size), 0);
+        LoadSettings();
+        EXPECT_EQ(AppState.language, "ENG") << size;
+        EXPECT_EQ(AppState.unit, 0) << size;
+        EXPECT_TRUE(SettingsStore().Load().e.empty()) << size;
+        EXPECT_EQ(ApplySettingsSave("1", "0"), 1) << size;
+        EXPECT_EQ(json_safe::Int(ReadBack(), "lang"), 1) << size;
+        AppState.language = "ENG";
+    }
 }
 
 TEST_F(SettingsTest, SaveResultsAndWhatIsWritten) {
@@ -181,6 +195,12 @@ TEST_F(SettingsTest, ConfigFileAndEnvironmentOverrides) {
     WriteFile(ConfigFolder() + "/config.json", "not json");
     ReloadConfig();
     EXPECT_EQ(GetConfig().cloud_host, "127.0.0.1");
+    for (off_t size : {off_t(2) << 20, off_t(64) << 30}) {  // padded, and larger than memory
+        WriteFile(ConfigFolder() + "/config.json", R"({"cloud_host":"cloud.example"})");
+        ASSERT_EQ(::truncate((ConfigFolder() + "/config.json").c_str(), size), 0);
+        ReloadConfig();
+        EXPECT_EQ(GetConfig().cloud_host, "127.0.0.1") << size;
+    }
 }
 
 TEST_F(SettingsTest, DataFolderIsCreatedUnderDocuments) {
@@ -246,6 +266,10 @@ TEST(PathsTest, ReadWholeFileKeepsEveryByte) {
     ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
     EXPECT_EQ(ReadWholeFile(dir + "/fifo"), "");  // returns at once instead of waiting for a writer
     ::unlink((dir + "/fifo").c_str());
+    WriteFile(dir + "/huge", "{}");
+    ASSERT_EQ(::truncate((dir + "/huge").c_str(), off_t(64) << 30), 0);  // sparse, larger than memory
+    EXPECT_EQ(ReadWholeFile(dir + "/huge"), "");
+    ::unlink((dir + "/huge").c_str());
     ::unlink((dir + "/f").c_str());
     ::rmdir(dir.c_str());
 }
