@@ -1,6 +1,7 @@
 // The emulator's REST endpoints, faults and control API, over real TLS.
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdlib>
 
@@ -205,6 +206,62 @@ TEST_F(CloudEmuServerTest, PatchStoresTheNotesButNotTheRecordedData) {
             "0000000");
   EXPECT_NE(Code(emu_->Call("PATCH", "/api/v1/divelogs/999999", "{}", {"Authorization: Bearer " + token_})),
             "0000000");
+}
+
+// Zero bytes compressed with gzip: a small body that inflates to `size` bytes.
+std::string GzipOfZeros(size_t size) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY), Z_OK);
+  const std::string zeros(1 << 20, '\0');
+  std::string out;
+  char buf[65536];
+  for (size_t done = 0; done <= size; done += zeros.size()) {
+    const bool last = done + zeros.size() > size;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+    z.avail_in = static_cast<uInt>(last ? size - done : zeros.size());
+    do {
+      z.next_out = reinterpret_cast<Bytef*>(buf);
+      z.avail_out = sizeof buf;
+      deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+      out.append(buf, sizeof buf - z.avail_out);
+    } while (z.avail_out == 0);
+    if (last) break;
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+TEST_F(CloudEmuServerTest, HostileRequestsAreRefusedAndServingGoesOn) {
+  // Values shaped as SQL reach the store as values only.
+  EXPECT_EQ(Code(emu_->Call("POST", "/api/v1/users/login", "email=%27%20OR%201%3D1%20--&password=%27%20OR%20%27%27%3D%27")),
+            "0000001");
+  EXPECT_EQ(Code(Get("/api/v1/divelogs/divelog/100001%27%20OR%20%271%27%3D%271")), "0000404");
+  EXPECT_EQ(Code(Get("/api/v1/users/1001%27%3B%20DROP%20TABLE%20users%3B--/statistics")), "0000403");
+  // Bodies that are not JSON objects, nested past any sense.
+  for (const std::string& body : {std::string(100000, '['), std::string("{\"divelog\":"), std::string("[]"),
+                                  std::string("{\"divelog\":[],\"weather_type\":{}}")}) {
+    const CloudReply r = emu_->Call("PATCH", "/api/v1/divelogs/100003", body,
+                                    {"Authorization: Bearer " + token_, "Content-Type: application/json"});
+    EXPECT_TRUE(r.sent);
+    EXPECT_FALSE(Code(r).empty() || Code(r) == "<not json>") << r.body;
+  }
+  // A body without a declared length, or one that inflates, is bounded by
+  // what it becomes: 17 MiB sent chunked, 32 MiB inflated from 32 KiB.
+  const CloudReply chunked = emu_->Call("POST", "/api/v1/users/login", std::string(17u << 20, 'a'),
+                                        {"Transfer-Encoding: chunked"});
+  EXPECT_EQ(chunked.status, 413);
+  EXPECT_NE(Code(chunked), "0000000");
+  const std::string bomb = GzipOfZeros(32u << 20);
+  ASSERT_LT(bomb.size(), 64u << 10);
+  for (const char* verb : {"POST", "PATCH", "PUT", "DELETE"}) {
+    const CloudReply r = emu_->Call(verb, "/api/v1/users/login", bomb, {"Content-Encoding: gzip"});
+    EXPECT_EQ(r.status, 413) << verb;
+  }
+  // A small compressed form still arrives whole.
+  EXPECT_EQ(Code(emu_->Call("POST", "/api/v1/users/login", GzipOfZeros(1000), {"Content-Encoding: gzip"})), "0000001");
+
+  EXPECT_FALSE(emu_->DemoToken().empty());
+  EXPECT_EQ(Code(Get("/api/v1/users/1001/statistics")), "0000000");
 }
 
 TEST_F(CloudEmuServerTest, FaultsSpoilMatchingAnswersForTheirCount) {

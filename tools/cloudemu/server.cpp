@@ -38,6 +38,7 @@ const char* const kDemoName = "Demo Diver";
 const char* const kDemoFacebookId = "10158123456789012";
 
 constexpr size_t kMaxLogEntries = 20000;
+constexpr size_t kMaxBodyBytes = 16u * 1024 * 1024;
 constexpr size_t kMaxLogBytes = 256u * 1024 * 1024;
 
 // Handshake counting: the TLS layer's info callback marks each connection once.
@@ -253,7 +254,7 @@ bool Emulator::Prepare(std::string& error) {
   server_->set_keep_alive_timeout(30);
   server_->set_read_timeout(15);
   server_->set_write_timeout(15);
-  server_->set_payload_max_length(16 * 1024 * 1024);
+  server_->set_payload_max_length(kMaxBodyBytes);
   server_->set_tcp_nodelay(true);
   // The library's default also sets SO_REUSEPORT, which would let a second
   // emulator bind the same address and silently share its connections.
@@ -264,21 +265,44 @@ bool Emulator::Prepare(std::string& error) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); };
   // Bodies are read here rather than by the library: it refuses form-typed
   // bodies above 8 KiB, and the device posts binary records with that type.
+  // The library bounds only a declared Content-Length; a chunked or
+  // compressed body is bounded here, on what it becomes, or one request
+  // could take all memory.
   auto with_body = [this](const httplib::Request& req, httplib::Response& res,
                           const httplib::ContentReader& reader) {
     httplib::Request full = req;
     full.body.clear();
-    reader([&full](const char* data, size_t size) {
+    bool too_big = false;
+    const bool read = reader([&full, &too_big](const char* data, size_t size) {
+      if (size > kMaxBodyBytes - full.body.size()) {
+        too_big = true;
+        return false;
+      }
       full.body.append(data, size);
       return true;
     });
+    if (too_big || !read) {
+      res.status = too_big ? 413 : 400;
+      res.set_header("Connection", "close");
+      Envelope(res, kBadBody, too_big ? "body too large" : "body could not be read");
+      return;
+    }
     Handle(full, res);
   };
+  // The library reads the body of these methods itself, without a bound,
+  // before any handler sees it; they are refused first.
+  server_->set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (req.method != "PRI") return httplib::Server::HandlerResponse::Unhandled;
+    res.status = 405;
+    res.set_header("Connection", "close");
+    Envelope(res, kNotFound, "method not allowed");
+    return httplib::Server::HandlerResponse::Handled;
+  });
   server_->Get(".*", handler);
   server_->Post(".*", with_body);
   server_->Patch(".*", with_body);
   server_->Put(".*", with_body);
-  server_->Delete(".*", handler);
+  server_->Delete(".*", with_body);
   server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     res.status = 200;
     Envelope(res, kServerError, "internal error");
