@@ -174,12 +174,13 @@ struct HostWindow::Impl {
         // load counts as done only once an unmarked, complete document is in
         // place.
         Read("window.__vortaOldDocument = true; ''");
+        if (!slot || !slot->view) return false;  // the window was destroyed meanwhile
         load_waiting = true;
         load_started = load_done = load_failed = false;
         webkit_web_view_load_uri(slot->view, uri.c_str());
         const gint64 deadline = g_get_monotonic_time() + gint64(kLoadTimeoutMs) * 1000;
         bool ready = false;
-        while (!ready && !load_failed) {
+        while (!ready && !load_failed && slot->view) {
             gint64 left_ms = (deadline - g_get_monotonic_time()) / 1000;
             if (left_ms <= 0) break;
             if (!load_done) {
@@ -291,6 +292,8 @@ struct HostWindow::Impl {
         if (!w) return;
         w->closed_ = true;
         RegistryRemove(w);
+        // A load waited for cannot finish any more.
+        if (w->impl_->load_waiting) w->impl_->load_failed = w->impl_->load_done = true;
         if (w->impl_->modal && w->impl_->modal->loop) g_main_loop_quit(w->impl_->modal->loop);
         auto handler = std::move(w->destroy_handler_);
         if (handler) handler();
@@ -659,6 +662,7 @@ bool HostWindow::SnapshotPng(const std::string& path) {
     if (closed_ || !impl_->slot || !impl_->slot->view) return false;
     // A read first: the queued writes are sent and done before the picture.
     impl_->Read("1");
+    if (!impl_->slot || !impl_->slot->view) return false;  // destroyed meanwhile
     auto state = std::make_shared<SnapState>();
     state->path = path;
     webkit_web_view_get_snapshot(impl_->slot->view, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE,

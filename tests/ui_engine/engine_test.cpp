@@ -8,6 +8,9 @@
 #include <fstream>
 #include <thread>
 
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
 #include "tests/ui_engine/gui_fixture.h"
 #include "ui_engine/element.h"
 
@@ -307,6 +310,43 @@ TEST_F(PageTest, MissingPageLoadsBlankAndTheWindowStays) {
     EXPECT_FALSE(El("t1").Exists());
 }
 
+// The user closes a window while a page loads into it: the load gives up at
+// once (no wait for the load time-out with the UI frozen), and so do later
+// reads and snapshots of the closed window.
+TEST_F(PageTest, WindowClosedDuringALoadEndsTheWaitAtOnce) {
+    auto destroy_soon = [](GtkWidget* w) {
+        g_idle_add(+[](gpointer p) -> gboolean {
+            gtk_widget_destroy(static_cast<GtkWidget*>(p));
+            return G_SOURCE_REMOVE;
+        }, w);
+    };
+    // Closed as the load begins, and closed once the new document is on its way.
+    for (bool after_start : {false, true}) {
+        ui::WindowOptions o;
+        auto w = std::make_unique<ui::HostWindow>(o);
+        ASSERT_TRUE(w->LoadPage(Page("events.htm")));
+        w->Show();
+        GtkWidget* gw = w->gtk_window();
+        if (after_start) {
+            g_signal_connect(w->web_view(), "load-changed", G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent ev, gpointer) {
+                if (ev == WEBKIT_LOAD_STARTED)
+                    g_idle_add(+[](gpointer p) -> gboolean {
+                        gtk_widget_destroy(static_cast<GtkWidget*>(p));
+                        return G_SOURCE_REMOVE;
+                    }, gtk_widget_get_toplevel(GTK_WIDGET(v)));
+            }), nullptr);
+        } else {
+            destroy_soon(gw);
+        }
+        gint64 start = g_get_monotonic_time();
+        EXPECT_FALSE(w->LoadPage(Page("frame.htm"))) << after_start;
+        EXPECT_TRUE(w->IsClosed()) << after_start;
+        EXPECT_FALSE(w->SnapshotPng(::testing::TempDir() + "ui_engine_closed.png")) << after_start;
+        EXPECT_FALSE(FindById(w->id(), "t1").Exists()) << after_start;
+        EXPECT_LT((g_get_monotonic_time() - start) / 1000, 5000) << after_start;
+    }
+}
+
 TEST_F(PageTest, SchemeServesOnlyTheProgramFolder) {
     // The style sheet under ../common was found and applied.
     EXPECT_EQ(win->Evaluate("String(document.styleSheets[0].cssRules.length)"), "2");
@@ -354,3 +394,4 @@ TEST_F(PageTest, RegistryListsLiveWindows) {
 }
 
 }  // namespace
+
