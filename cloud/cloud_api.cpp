@@ -45,9 +45,19 @@ std::string UrlCalendarDate(int year, int month, int day) {
 // they send are letters and digits, which pass through url_encode unchanged;
 // anything else is encoded, so that no value can end the path, add query
 // fields or climb to another endpoint (which would then receive the token).
-std::string UrlDivelog(const std::string& divelog_id) { return "api/v1/divelogs/divelog/" + url_encode(divelog_id); }
-std::string UrlDivelogEdit(const std::string& divelog_id) { return "api/v1/divelogs/" + url_encode(divelog_id); }
-std::string UrlStatistics(const std::string& user_id) { return "api/v1/users/" + url_encode(user_id) + "/statistics"; }
+// A segment of only "." or ".." passes url_encode unchanged but would be
+// resolved by the URL parser as this folder or the one above; its dots are
+// encoded too.
+namespace {
+std::string PathSegment(const std::string& value) {
+    if (value == "." || value == "..") return value.size() == 1 ? "%2E" : "%2E%2E";
+    return url_encode(value);
+}
+}  // namespace
+
+std::string UrlDivelog(const std::string& divelog_id) { return "api/v1/divelogs/divelog/" + PathSegment(divelog_id); }
+std::string UrlDivelogEdit(const std::string& divelog_id) { return "api/v1/divelogs/" + PathSegment(divelog_id); }
+std::string UrlStatistics(const std::string& user_id) { return "api/v1/users/" + PathSegment(user_id) + "/statistics"; }
 std::string UrlSearchDivesites() { return "api/v1/searches/divesites"; }
 
 std::string UrlHeaderInfo(const std::string& model, int firmware_version) {
@@ -59,7 +69,7 @@ std::string UrlDeviceCommand(const std::string& command, const std::string& mode
                              int firmware_version) {
     const char* fmt = command == "addDivelogs" ? "api/v2/devices/%s?model=%s&length=%d&firmware_version=%d"
                                                : "api/v1/devices/%s?model=%s&length=%d&firmware_version=%d";
-    return Format(fmt, url_encode(command).c_str(), url_encode(model).c_str(), length, firmware_version);
+    return Format(fmt, PathSegment(command).c_str(), url_encode(model).c_str(), length, firmware_version);
 }
 
 std::string UrlFirmwareManifest(const std::string& host) {

@@ -97,6 +97,12 @@ TEST(Paths, DeviceEndpointsAndVersionNumber) {
               "api/v1/devices/..%2Fusers%2F1%2Fstatistics?model=K7%20PRO&length=1&firmware_version=1025");
     EXPECT_EQ(UrlHeaderInfo("K7&x=1#", 1025), "api/v1/devices/headerInfo?model=K7%26x%3D1%23&firmware_version=1025");
     EXPECT_EQ(UrlDivelog("a/b?c"), "api/v1/divelogs/divelog/a%2Fb%3Fc");
+    // A whole segment of dots would be resolved away by the URL parser.
+    EXPECT_EQ(UrlDivelog(".."), "api/v1/divelogs/divelog/%2E%2E");
+    EXPECT_EQ(UrlDivelogEdit("."), "api/v1/divelogs/%2E");
+    EXPECT_EQ(UrlStatistics(".."), "api/v1/users/%2E%2E/statistics");
+    EXPECT_EQ(UrlDeviceCommand("..", "..", 1, 1025), "api/v1/devices/%2E%2E?model=..&length=1&firmware_version=1025");
+    EXPECT_EQ(UrlDivelog("..."), "api/v1/divelogs/divelog/...");
 
     EXPECT_EQ(UrlFirmwareManifest("cloud.example"), "https://cloud.example:8443/api/v1/devices/firmwareUpdate?model=K7");
     EXPECT_EQ(UrlDivesiteManifest("127.0.0.5"), "https://127.0.0.5:8443/api/v1/devices/divesites?model=K7");

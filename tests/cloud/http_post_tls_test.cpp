@@ -103,6 +103,11 @@ protected:
         http.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("/file.bin");
         });
+        http.Get("/api/elsewhere", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("https://localhost:1/api/echo");
+            res.set_content("{\"code\":\"0000302\"}", "application/json");
+        });
+        http.Get(R"(/api/v1/users/([^/]*)/statistics)", record);
         port_ = server_->Start();
         ASSERT_GT(port_, 0);
 
@@ -178,6 +183,21 @@ TEST_F(HttpPostTls, RoundTripsWithHeadersBodiesAndOneConnection) {
 
     // Twenty requests, one TLS connection.
     EXPECT_EQ(server_->Handshakes(), 1);
+    AppState.token.clear();
+}
+
+TEST_F(HttpPostTls, RequestsStayOnTheirEndpointAndHost) {
+    AppState.token = "tok-secret";
+    HttpPost http(options_);
+    ASSERT_TRUE(http.connect("127.0.0.1", port_));
+    // An id of dots from the cloud is not resolved to another endpoint.
+    EXPECT_EQ(http.request(nullptr, 0, 0, "GET", UrlStatistics(".."), make_bearer_header()), kOk);
+    // A redirect is an answer, not a place to take the token to.
+    EXPECT_EQ(http.request(nullptr, 0, 0, "GET", "api/elsewhere", make_bearer_header()), "{\"code\":\"0000302\"}");
+    std::lock_guard<std::mutex> lock(mu_);
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_EQ(seen_[0].target, "/api/v1/users/%2E%2E/statistics");
+    EXPECT_EQ(seen_[0].Header("Authorization"), "Bearer tok-secret");
     AppState.token.clear();
 }
 
