@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -39,11 +40,23 @@ bool AppProcess::Start() {
     all["XDG_CONFIG_HOME"] = home_ + "/config";
     all["VORTA_AUTOMATION_SOCKET"] = socket_;
     const std::string bin = BinDir() + "/vorta-pc-tool";
+    // The environment is built before the fork: the child of a threaded test
+    // may only make async-signal-safe calls (setenv allocates and could wait
+    // on a lock that another thread held at the fork, for ever).
+    std::vector<std::string> entries;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string entry = *e;
+        if (all.count(entry.substr(0, entry.find('='))) == 0) entries.push_back(entry);
+    }
+    for (const auto& kv : all) entries.push_back(kv.first + "=" + kv.second);
+    std::vector<char*> envp;
+    for (auto& entry : entries) envp.push_back(&entry[0]);
+    envp.push_back(nullptr);
+    char* const argv[] = {const_cast<char*>(bin.c_str()), nullptr};
     pid_ = fork();
     if (pid_ < 0) return false;
     if (pid_ == 0) {
-        for (const auto& kv : all) setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        execl(bin.c_str(), bin.c_str(), static_cast<char*>(nullptr));
+        execve(bin.c_str(), argv, envp.data());
         _exit(127);
     }
     return true;

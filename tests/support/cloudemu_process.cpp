@@ -96,6 +96,11 @@ bool CloudEmuProcess::StartOn(const std::string& host, std::string& why) {
   const std::string bin = std::string(VORTA_BIN_DIR) + "/vorta-cloudemu";
   std::vector<std::string> args = {bin, "--data", dir_, "--host", host, "--port", "8443"};
   args.insert(args.end(), extra_args_.begin(), extra_args_.end());
+  // Built before the fork: the child of a threaded test may only make
+  // async-signal-safe calls (an allocation could wait on a lock forever).
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
@@ -107,9 +112,6 @@ bool CloudEmuProcess::StartOn(const std::string& host, std::string& why) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a crashed test
     if (getppid() != parent) _exit(127);
     dup2(pipefd[1], STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     execv(bin.c_str(), argv.data());
     _exit(127);
   }
