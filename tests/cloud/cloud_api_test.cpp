@@ -106,6 +106,8 @@ TEST(Paths, DeviceEndpointsAndVersionNumber) {
 
     EXPECT_EQ(UrlFirmwareManifest("cloud.example"), "https://cloud.example:8443/api/v1/devices/firmwareUpdate?model=K7");
     EXPECT_EQ(UrlDivesiteManifest("127.0.0.5"), "https://127.0.0.5:8443/api/v1/devices/divesites?model=K7");
+    EXPECT_EQ(UrlDivesiteManifest("::1"), "https://[::1]:8443/api/v1/devices/divesites?model=K7");
+    EXPECT_EQ(UrlFirmwareManifest("[fd00::5]"), "https://[fd00::5]:8443/api/v1/devices/firmwareUpdate?model=K7");
 }
 
 TEST(FormEncoding, UrlEncode) {
