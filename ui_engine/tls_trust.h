@@ -17,7 +17,7 @@ namespace ui {
 // its network process on a channel of its own, so a load started in the same
 // instant may still be refused; pictures shown after sign-in come far later.
 // Does nothing (done(false))
-// when `ca_file` is empty or unreadable, or the host cannot be reached or its
+// when `ca_file` is empty, unreadable or not a regular file, or the host cannot be reached or its
 // certificate does not verify against `ca_file`.
 void TrustServerCertificate(const std::string& host, int port, const std::string& ca_file,
                             std::function<void(bool)> done = nullptr);

@@ -1,5 +1,8 @@
 // Pictures served by a cloud whose certificate chains to the configured CA
 // file load in pages once that certificate is trusted, and only then.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 
@@ -72,6 +75,22 @@ TEST_F(TlsTrustTest, PicturesLoadOnlyAfterTheCertificateVerifiesAgainstTheCaFile
     }
     EXPECT_NE(width, "0");
     EXPECT_NE(width, "");
+}
+
+// A CA file named by the configuration that is not a regular file is refused
+// at once: a FIFO would block the UI thread until something writes to it.
+class TlsTrustFileTest : public GuiTest {};
+
+TEST_F(TlsTrustFileTest, CaFilesThatAreNotRegularFilesAreRefusedAtOnce) {
+    std::string fifo = ::testing::TempDir() + "ui_trust_fifo_" + std::to_string(getpid());
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), ::testing::TempDir()}) {
+        int result = -1;
+        ui::TrustServerCertificate("127.0.0.1", 8443, path, [&](bool ok) { result = ok ? 1 : 0; });
+        EXPECT_EQ(result, 0) << path;  // answered before returning
+    }
+    ::unlink(fifo.c_str());
 }
 
 }  // namespace
