@@ -273,7 +273,7 @@ bool Emulator::Prepare(std::string& error) {
     httplib::Request full = req;
     full.body.clear();
     bool too_big = false;
-    const bool read = reader([&full, &too_big](const char* data, size_t size) {
+    reader([&full, &too_big](const char* data, size_t size) {
       if (size > kMaxBodyBytes - full.body.size()) {
         too_big = true;
         return false;
@@ -281,10 +281,10 @@ bool Emulator::Prepare(std::string& error) {
       full.body.append(data, size);
       return true;
     });
-    if (too_big || !read) {
-      res.status = too_big ? 413 : 400;
+    if (too_big) {
+      res.status = 413;
       res.set_header("Connection", "close");
-      Envelope(res, kBadBody, too_big ? "body too large" : "body could not be read");
+      Envelope(res, kBadBody, "body too large");
       return;
     }
     Handle(full, res);
