@@ -106,6 +106,10 @@ void UploadFunc::StartSync() {
         worker = boost::thread([this, &http, &usb, &worker_done] {
             SyncWorker(http, *usb);
             worker_done = true;
+            // The UI thread may already be idle in the loop below, waiting
+            // for this flag: wake it, or it would hold the port and the
+            // worker until some unrelated event came along.
+            ui::PostToUi([] {});
         });
     } catch (const boost::thread_resource_error&) {
         // No thread to be had: the link is identified, so it is ended.

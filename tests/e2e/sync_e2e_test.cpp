@@ -2,9 +2,17 @@
 // emulator over HTTPS, the user clicking "upload".
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <vector>
 
 #include "tests/e2e/e2e_app.h"
 #include "tests/support/cloudemu_process.h"
@@ -264,4 +272,40 @@ TEST_F(SyncE2e, CloudDroppingMidSyncEndsWithHostNotConnAndEndLink) {
     auto requests = DeviceRequests(emu);
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_NE(requests[2].path.find("addDivelogs"), std::string::npos);
+}
+
+TEST_F(SyncE2e, PortIsReleasedWhenTheWorkerFinishesAfterTheWindowWentIdle) {
+    StartSignedIn({});
+    emu.Stop();
+    EXPECT_TRUE(app.ClickOn("main.htm", "upload"));
+    // The worker waits in the "HOST_NOT_CONN" message: the device is
+    // identified, the port is open.
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return app.Visible("msg.htm"); }, 15000));
+
+    // Stop the line towards the device (as flow control would): the
+    // worker's EndLink then waits out its whole time-out (1500 ms), long
+    // after the progress dialog is gone and the window has gone idle.
+    struct Line {
+        int fd = -1;
+        ~Line() {
+            if (fd < 0) return;
+            ::tcflow(fd, TCOON);
+            ::close(fd);
+        }
+    } line;
+    line.fd = ::open(sim.pty_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (line.fd < 0) GTEST_SKIP() << "cannot open the held port beside the program: " << std::strerror(errno);
+    ASSERT_EQ(::tcflow(line.fd, TCOOFF), 0);
+    EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("HOST_NOT_CONN"));
+    // From here on the program is left alone: nothing but the worker's end
+    // may make it close the port.
+    auto port_free = [&] {
+        const int fd = ::open(sim.pty_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return false;
+        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        return free;
+    };
+    // EndLink gives up after 1500 ms; the port must follow soon after.
+    EXPECT_TRUE(E2eApp::WaitFor(port_free, 4000)) << "the port is still held after the worker ended";
 }
