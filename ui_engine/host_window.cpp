@@ -173,9 +173,12 @@ struct HostWindow::Impl {
         // document and vanish. So the document there now is marked, and the
         // load counts as done only once an unmarked, complete document is in
         // place.
+        load_waiting = true;  // from here, events of the page going away are dropped
         Read("window.__vortaOldDocument = true; ''");
-        if (!slot || !slot->view) return false;  // the window was destroyed meanwhile
-        load_waiting = true;
+        if (!slot || !slot->view) {  // the window was destroyed meanwhile
+            load_waiting = false;
+            return false;
+        }
         load_started = load_done = load_failed = false;
         webkit_web_view_load_uri(slot->view, uri.c_str());
         const gint64 deadline = g_get_monotonic_time() + gint64(kLoadTimeoutMs) * 1000;
@@ -213,6 +216,10 @@ struct HostWindow::Impl {
         bool path_ok = false;
         std::vector<std::string> frames = StringList(json_safe::Member(msg, "p"), &path_ok);
         if (kind == "ev") {
+            // Raised while the window's page is being replaced: by the page
+            // going away (a pooled dialog window may still run the former
+            // dialog's page), which must not act on the page coming in.
+            if (slot->owner->impl_->load_waiting) return;
             BehaviorEvent ev;
             int code = json_safe::Int(msg, "c");
             if (code != static_cast<int>(BUTTON_CLICK) && code != static_cast<int>(SELECT_SELECTION_CHANGED)) return;

@@ -91,6 +91,41 @@ TEST_F(DialogTest, ModalRunReturnsTheResultAndLaterDialogsReuseTheWindow) {
     EXPECT_EQ(main_log.entries, std::vector<std::string>{"0:b2"});
 }
 
+// A pooled window shows the next dialog's page while the previous page may
+// still be running in it for a moment: clicks raised there must not answer
+// the next dialog, which nobody has seen yet.
+TEST_F(DialogTest, ClicksOfTheFormerPageNeverReachTheNextDialogOfTheWindow) {
+    auto first = MakeDialog();
+    ASSERT_TRUE(first->LoadPage(Page("dialog.htm")));
+    // The first page keeps pressing "ok" for as long as it lives, as a
+    // double click or a held Enter key can.
+    first->Evaluate("document.getElementById('ok').addEventListener('click', function () {"
+                    "  if (!window.__again) window.__again = setInterval(function () {"
+                    "    document.getElementById('ok').click(); }, 1); }); ''");
+    ui::PostToUi([&] { ui::FindById(*first, "ok").PostClick(); });
+    EXPECT_EQ(first->RunModal(), 1);
+    GtkWidget* pooled = first->gtk_window();
+    first.reset();
+
+    // The next dialog gets the same window; only after a while does the user
+    // answer it, with "cancel".
+    auto next = MakeDialog();
+    ASSERT_EQ(next->gtk_window(), pooled);
+    ASSERT_TRUE(next->LoadPage(Page("dialog.htm")));
+    struct Later {
+        ui::WindowId id;
+        bool fired = false;
+    } later{next->id()};
+    guint timer = g_timeout_add(300, +[](gpointer p) -> gboolean {
+        auto* l = static_cast<Later*>(p);
+        l->fired = true;
+        ui::FindById(l->id, "cancel").PostClick();
+        return G_SOURCE_REMOVE;
+    }, &later);
+    EXPECT_EQ(next->RunModal(), 0);
+    if (!later.fired) g_source_remove(timer);
+}
+
 TEST_F(DialogTest, NestedDialogsEndInsideOut) {
     auto outer = MakeDialog();
     auto inner = MakeDialog();
