@@ -206,7 +206,14 @@ std::string HttpPost::request(const void* body, uint32_t len, int is_json, const
 }
 
 std::string make_bearer_header() {
-    return "Authorization: Bearer " + AppState.token + "\r\n\r\n";
+    // The token comes from the cloud's sign-in answer or the settings file. A
+    // line break in it would add header lines of its own to every request, so
+    // a token with control characters is not sent at all.
+    const std::string& token = AppState.token;
+    for (unsigned char c : token) {
+        if (c < 0x20 || c == 0x7F) return "Authorization: Bearer \r\n\r\n";
+    }
+    return "Authorization: Bearer " + token + "\r\n\r\n";
 }
 
 std::string url_encode(const std::string& text) {

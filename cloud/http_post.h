@@ -75,7 +75,9 @@ private:
 };
 
 // "Authorization: Bearer <AppState.token>\r\n\r\n": the header block of every
-// authenticated request. The block ends with an empty line.
+// authenticated request. The block ends with an empty line. A token holding
+// control characters (a line break would start a header of its own) is left
+// out: the cloud then refuses the request as unauthenticated.
 std::string make_bearer_header();
 
 // Percent-encodes every byte except ASCII letters, digits and "-_.~"

@@ -125,5 +125,11 @@ TEST(BearerHeader, EmptyAndSetToken) {
     EXPECT_EQ(make_bearer_header(), "Authorization: Bearer \r\n\r\n");
     AppState.token = "abc.def";
     EXPECT_EQ(make_bearer_header(), "Authorization: Bearer abc.def\r\n\r\n");
+    // A token that would start header lines of its own is not sent.
+    const std::string hostile[] = {"abc\r\nX-Injected: 1", "abc\n", std::string("a\0b", 3), "a\tb", "a\x7f"};
+    for (const std::string& token : hostile) {
+        AppState.token = token;
+        EXPECT_EQ(make_bearer_header(), "Authorization: Bearer \r\n\r\n") << token;
+    }
     AppState.token = saved;
 }
