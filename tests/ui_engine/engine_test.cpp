@@ -314,11 +314,13 @@ TEST_F(PageTest, MissingPageLoadsBlankAndTheWindowStays) {
 // once (no wait for the load time-out with the UI frozen), and so do later
 // reads and snapshots of the closed window.
 TEST_F(PageTest, WindowClosedDuringALoadEndsTheWaitAtOnce) {
+    // At high priority, so that the window goes before the engine's own
+    // messages can finish the load on a busy machine.
     auto destroy_soon = [](GtkWidget* w) {
-        g_idle_add(+[](gpointer p) -> gboolean {
+        g_idle_add_full(G_PRIORITY_HIGH, +[](gpointer p) -> gboolean {
             gtk_widget_destroy(static_cast<GtkWidget*>(p));
             return G_SOURCE_REMOVE;
-        }, w);
+        }, w, nullptr);
     };
     // Closed as the load begins, and closed once the new document is on its way.
     for (bool after_start : {false, true}) {
@@ -330,10 +332,10 @@ TEST_F(PageTest, WindowClosedDuringALoadEndsTheWaitAtOnce) {
         if (after_start) {
             g_signal_connect(w->web_view(), "load-changed", G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent ev, gpointer) {
                 if (ev == WEBKIT_LOAD_STARTED)
-                    g_idle_add(+[](gpointer p) -> gboolean {
+                    g_idle_add_full(G_PRIORITY_HIGH, +[](gpointer p) -> gboolean {
                         gtk_widget_destroy(static_cast<GtkWidget*>(p));
                         return G_SOURCE_REMOVE;
-                    }, gtk_widget_get_toplevel(GTK_WIDGET(v)));
+                    }, gtk_widget_get_toplevel(GTK_WIDGET(v)), nullptr);
             }), nullptr);
         } else {
             destroy_soon(gw);
