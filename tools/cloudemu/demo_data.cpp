@@ -1,7 +1,5 @@
 #include "demo_data.h"
 
-#include <json/json.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -38,6 +36,25 @@ int CloudEventCode(uint16_t device_code) {
     case kEvDeco: return kCloudDeco;
     default: return 100 + device_code;  // unknown to the cloud; kept, never shown
   }
+}
+
+std::string CompactJson(const Json::Value& v) {
+  Json::StreamWriterBuilder w;
+  w["indentation"] = "";
+  w["emitUTF8"] = true;
+  w["precision"] = 7;  // decimals: enough for millionths of a degree
+  w["precisionType"] = "decimal";
+  return Json::writeString(w, v);
+}
+
+Json::Value PoiJson(const Poi& poi) {
+  Json::Value p(Json::objectValue);
+  p["poi_id"] = poi.poi_id;
+  p["poi_name"] = poi.name;
+  p["poi_region"] = poi.region;
+  p["gps_location"]["latitude"] = poi.latitude;
+  p["gps_location"]["longitude"] = poi.longitude;
+  return p;
 }
 
 int LocalDate(int64_t utc_seconds, int east_minutes) {
@@ -86,15 +103,7 @@ DiveRow MakeDiveRow(const DiveRecord& rec, const DiveNotes& notes, const Poi* po
   d["altitude"] = std::to_string(rec.surface_mbar);
   d["entry_position"] = Position(rec.entry_lat_e6, rec.entry_lng_e6);
   d["exit_position"] = Position(rec.exit_lat_e6, rec.exit_lng_e6);
-  if (poi) {
-    Json::Value p(Json::objectValue);
-    p["poi_id"] = poi->poi_id;
-    p["poi_name"] = poi->name;
-    p["poi_region"] = poi->region;
-    p["gps_location"]["latitude"] = poi->latitude;
-    p["gps_location"]["longitude"] = poi->longitude;
-    d["poi"] = p;
-  }
+  if (poi) d["poi"] = PoiJson(*poi);
   Json::Value profiles(Json::arrayValue);
   for (size_t i = 0; i < rec.samples.size(); ++i) {
     Json::Value s(Json::objectValue);
@@ -113,13 +122,7 @@ DiveRow MakeDiveRow(const DiveRecord& rec, const DiveNotes& notes, const Poi* po
     events.append(ev);
   }
   d["events"] = events;
-
-  Json::StreamWriterBuilder w;
-  w["indentation"] = "";
-  w["emitUTF8"] = true;
-  w["precision"] = 7;
-  w["precisionType"] = "decimal";
-  row.doc = Json::writeString(w, d);
+  row.doc = CompactJson(d);
   return row;
 }
 

@@ -2,6 +2,8 @@
 // the demo account's year of generated dives.
 #pragma once
 
+#include <json/json.h>
+
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -34,6 +36,13 @@ enum CloudEventCode {
   kCloudDepthAlarm = 18,
 };
 int CloudEventCode(uint16_t device_code);
+
+// JSON text as stored and served: compact, UTF-8, decimals to millionths
+// of a degree.
+std::string CompactJson(const Json::Value& v);
+
+// The "poi" object of a dive log or a search result.
+Json::Value PoiJson(const Poi& poi);
 
 // Builds the stored row and its JSON document. `poi` may be null.
 DiveRow MakeDiveRow(const DiveRecord& rec, const DiveNotes& notes, const Poi* poi, const std::string& user_id);

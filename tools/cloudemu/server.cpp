@@ -54,22 +54,13 @@ void InfoCallback(const SSL* ssl, int where, int /*ret*/) {
   if (g_emulator) g_emulator->CountHandshake();
 }
 
-std::string Compact(const Json::Value& v) {
-  Json::StreamWriterBuilder w;
-  w["indentation"] = "";
-  w["emitUTF8"] = true;
-  w["precision"] = 7;  // decimals: enough for millionths of a degree
-  w["precisionType"] = "decimal";
-  return Json::writeString(w, v);
-}
-
 void Envelope(httplib::Response& res, const char* code, const std::string& message,
               const Json::Value& response = Json::Value(Json::objectValue)) {
   Json::Value root(Json::objectValue);
   root["code"] = code;
   root["message"] = message;
   root["response"] = response;
-  res.set_content(Compact(root), "application/json");
+  res.set_content(CompactJson(root), "application/json");
 }
 
 int HexDigit(char c) {
@@ -356,7 +347,7 @@ void Emulator::Record(const httplib::Request& req) {
   e["headers"] = headers;
   e["body_base64"] = Base64(req.body);
   std::lock_guard<std::mutex> lock(mu_);
-  log_.push_back(Compact(e));
+  log_.push_back(CompactJson(e));
   log_bytes_ += log_.back().size();
   // Bounded: the oldest entries go first.
   while (log_.size() > kMaxLogEntries || (log_bytes_ > kMaxLogBytes && log_.size() > 1)) {
@@ -463,7 +454,7 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
     out["ok"] = false;
     out["error"] = "unknown control request";
   }
-  res.set_content(Compact(out), "application/json");
+  res.set_content(CompactJson(out), "application/json");
 }
 
 bool Emulator::Authenticate(const httplib::Request& req, httplib::Response& res, std::string& user_id) {
@@ -515,17 +506,17 @@ void Emulator::Dispatch(const httplib::Request& req, httplib::Response& res) {
 
 // --- Sign-in -----------------------------------------------------------------
 
-namespace {
-Json::Value SessionAnswer(const User& u, const std::string& token, const std::string& base) {
+void Emulator::StartSession(const httplib::Request& req, httplib::Response& res, const User& u) {
+  const std::string token = store_.NewSession(u.user_id);
+  if (token.empty()) return Envelope(res, kServerError, "no session");
   Json::Value r(Json::objectValue);
   r["token"] = token;
   r["user"]["user_id"] = u.user_id;
   r["user"]["user_name"] = u.user_name;
   r["user"]["email"] = u.email;
-  r["user"]["profile_image_path"] = base + "/static/avatar.png";
-  return r;
+  r["user"]["profile_image_path"] = BaseUrl(req) + "/static/avatar.png";
+  Envelope(res, kOk, "ok", r);
 }
-}  // namespace
 
 void Emulator::Login(const httplib::Request& req, httplib::Response& res) {
   const auto f = ParseFields(req.body, true);
@@ -534,9 +525,7 @@ void Emulator::Login(const httplib::Request& req, httplib::Response& res) {
     Envelope(res, kBadCredentials, "wrong e-mail or password");
     return;
   }
-  const std::string token = store_.NewSession(u.user_id);
-  if (token.empty()) return Envelope(res, kServerError, "no session");
-  Envelope(res, kOk, "ok", SessionAnswer(u, token, BaseUrl(req)));
+  StartSession(req, res, u);
 }
 
 void Emulator::SocialLogin(const httplib::Request& req, httplib::Response& res) {
@@ -555,9 +544,7 @@ void Emulator::SocialLogin(const httplib::Request& req, httplib::Response& res) 
     Envelope(res, kSocialRefused, "social sign-in refused");
     return;
   }
-  const std::string session = store_.NewSession(u.user_id);
-  if (session.empty()) return Envelope(res, kServerError, "no session");
-  Envelope(res, kOk, "ok", SessionAnswer(u, session, BaseUrl(req)));
+  StartSession(req, res, u);
 }
 
 // --- Dive logs ---------------------------------------------------------------
@@ -644,13 +631,7 @@ void Emulator::PatchDiveLog(const httplib::Request& req, httplib::Response& res,
     if (poi_id.empty()) {
       doc.removeMember("poi");
     } else if (const Poi* known = sites_.Find(poi_id)) {
-      Json::Value p(Json::objectValue);
-      p["poi_id"] = known->poi_id;
-      p["poi_name"] = known->name;
-      p["poi_region"] = known->region;
-      p["gps_location"]["latitude"] = known->latitude;
-      p["gps_location"]["longitude"] = known->longitude;
-      doc["poi"] = p;
+      doc["poi"] = PoiJson(*known);
     } else {
       Json::Value p(Json::objectValue);
       p["poi_id"] = poi_id;
@@ -659,7 +640,7 @@ void Emulator::PatchDiveLog(const httplib::Request& req, httplib::Response& res,
       doc["poi"] = p;
     }
   }
-  if (!store_.UpdateDoc(user, id, Compact(doc))) return Envelope(res, kServerError, "not stored");
+  if (!store_.UpdateDoc(user, id, CompactJson(doc))) return Envelope(res, kServerError, "not stored");
   doc["divelog_id"] = id;
   Json::Value r(Json::objectValue);
   r["divelog"] = doc;
@@ -712,15 +693,7 @@ void Emulator::SearchSites(const httplib::Request& req, httplib::Response& res) 
   }
   Json::Value r(Json::objectValue);
   r["pois"] = Json::Value(Json::arrayValue);
-  for (const Poi* p : sites_.Search(query, limit)) {
-    Json::Value item(Json::objectValue);
-    item["poi_id"] = p->poi_id;
-    item["poi_name"] = p->name;
-    item["poi_region"] = p->region;
-    item["gps_location"]["latitude"] = p->latitude;
-    item["gps_location"]["longitude"] = p->longitude;
-    r["pois"].append(item);
-  }
+  for (const Poi* p : sites_.Search(query, limit)) r["pois"].append(PoiJson(*p));
   Envelope(res, kOk, "ok", r);
 }
 
@@ -908,7 +881,7 @@ void Emulator::GraphMe(const httplib::Request& req, httplib::Response& res) {
   me["email"] = kDemoEmail;
   me["id"] = kDemoFacebookId;
   me["name"] = kDemoName;
-  res.set_content(Compact(me), "application/json");
+  res.set_content(CompactJson(me), "application/json");
 }
 
 }  // namespace cloudemu

@@ -68,6 +68,8 @@ class Emulator {
   std::string BaseUrl(const httplib::Request& req) const;
   bool Authenticate(const httplib::Request& req, httplib::Response& res, std::string& user_id);
 
+  // Opens a session for `u` and answers with its token and the user.
+  void StartSession(const httplib::Request& req, httplib::Response& res, const User& u);
   void Login(const httplib::Request& req, httplib::Response& res);
   void SocialLogin(const httplib::Request& req, httplib::Response& res);
   void CalendarMonth(const httplib::Request& req, httplib::Response& res);

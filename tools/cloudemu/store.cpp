@@ -148,13 +148,6 @@ bool Store::UserByFacebookId(const std::string& facebook_id, User& u) {
   return ReadUser(s, u);
 }
 
-bool Store::UserById(const std::string& user_id, User& u) {
-  std::lock_guard<std::mutex> lock(mu_);
-  Stmt s(db_, "SELECT user_id, email, password, user_name, facebook_id FROM users WHERE user_id=?");
-  s.Bind(1, user_id);
-  return ReadUser(s, u);
-}
-
 std::string Store::NewSession(const std::string& user_id) {
   const std::string token = RandomHex(16);
   if (token.empty()) return {};

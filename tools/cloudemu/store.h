@@ -49,7 +49,6 @@ class Store {
   bool AddUser(const User& u);
   bool UserByEmail(const std::string& email, User& u);
   bool UserByFacebookId(const std::string& facebook_id, User& u);
-  bool UserById(const std::string& user_id, User& u);
 
   // Opens a session for the user and returns its bearer token (empty on failure).
   std::string NewSession(const std::string& user_id);
@@ -69,7 +68,8 @@ class Store {
   sqlite3* db_ = nullptr;
 };
 
-// A random token of 32 hexadecimal digits from the system's generator.
+// `bytes` random bytes from the system's generator, as hexadecimal digits
+// (empty on failure).
 std::string RandomHex(size_t bytes);
 
 }  // namespace cloudemu

@@ -99,20 +99,14 @@ bool WriteCert(const std::string& path, X509* cert) {
   return std::fclose(f) == 0 && ok;
 }
 
-KeyPtr ReadKey(const std::string& path) {
+// A key or certificate from a PEM file; null when missing or unreadable.
+template <typename Ptr, typename Reader>
+Ptr ReadPem(const std::string& path, Reader read) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return nullptr;
-  KeyPtr k(PEM_read_PrivateKey(f, nullptr, nullptr, nullptr));
+  Ptr p(read(f, nullptr, nullptr, nullptr));
   std::fclose(f);
-  return k;
-}
-
-CertPtr ReadCert(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return nullptr;
-  CertPtr c(PEM_read_X509(f, nullptr, nullptr, nullptr));
-  std::fclose(f);
-  return c;
+  return p;
 }
 
 bool NamesHost(X509* cert, const std::string& host) {
@@ -130,8 +124,8 @@ TlsMaterial::~TlsMaterial() {
 bool EnsureTls(const std::string& dir, const std::string& host, TlsMaterial& out, std::string& error) {
   const std::string ca_pem = dir + "/ca.pem", ca_key = dir + "/ca.key";
   const std::string srv_pem = dir + "/server.pem", srv_key = dir + "/server.key";
-  CertPtr ca = ReadCert(ca_pem);
-  KeyPtr ca_k = ReadKey(ca_key);
+  CertPtr ca = ReadPem<CertPtr>(ca_pem, PEM_read_X509);
+  KeyPtr ca_k = ReadPem<KeyPtr>(ca_key, PEM_read_PrivateKey);
   bool new_ca = false;
   if (!ca || !ca_k || X509_check_private_key(ca.get(), ca_k.get()) != 1) {
     ca_k = NewKey();
@@ -146,8 +140,8 @@ bool EnsureTls(const std::string& dir, const std::string& host, TlsMaterial& out
     }
     new_ca = true;
   }
-  CertPtr srv = ReadCert(srv_pem);
-  KeyPtr srv_k = ReadKey(srv_key);
+  CertPtr srv = ReadPem<CertPtr>(srv_pem, PEM_read_X509);
+  KeyPtr srv_k = ReadPem<KeyPtr>(srv_key, PEM_read_PrivateKey);
   const bool usable = srv && srv_k && !new_ca && X509_check_private_key(srv.get(), srv_k.get()) == 1 &&
                       NamesHost(srv.get(), host) && NamesHost(srv.get(), "127.0.0.1") &&
                       X509_verify(srv.get(), ca_k.get()) == 1;
