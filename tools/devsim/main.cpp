@@ -88,14 +88,19 @@ struct ServeOptions {
     SimFaults faults;
 };
 
-bool OpenImage(MemoryImage& image, const std::string& path, const DiveGenOptions& gen) {
+// Opens the image, saying why on stderr when it cannot.
+bool OpenImage(MemoryImage& image, const std::string& path, bool create) {
+    std::string error;
+    if (image.Open(path, create, &error)) return true;
+    std::fprintf(stderr, "vorta-devsim: %s\n", error.c_str());
+    return false;
+}
+
+// Opens or creates the image to serve; a new one gets generated dives.
+bool OpenServedImage(MemoryImage& image, const std::string& path, const DiveGenOptions& gen) {
     struct stat st {};
     const bool existed = ::stat(path.c_str(), &st) == 0;
-    std::string error;
-    if (!image.Open(path, true, &error)) {
-        std::fprintf(stderr, "vorta-devsim: %s\n", error.c_str());
-        return false;
-    }
+    if (!OpenImage(image, path, true)) return false;
     if (!existed && !GenerateDives(image, gen)) {
         std::fprintf(stderr, "vorta-devsim: cannot write dives into %s\n", path.c_str());
         return false;
@@ -121,7 +126,7 @@ bool WriteAll(int fd, std::vector<uint8_t>& tx) {
 
 int Serve(const ServeOptions& opt) {
     MemoryImage image;
-    if (!OpenImage(image, opt.image, opt.gen)) return 1;
+    if (!OpenServedImage(image, opt.image, opt.gen)) return 1;
 
     std::FILE* trace = nullptr;
     if (!opt.trace.empty()) {
@@ -257,11 +262,7 @@ int CmdGenerate(int argc, char** argv) {
         }
     }
     MemoryImage image;
-    std::string error;
-    if (!image.Open(argv[2], true, &error)) {
-        std::fprintf(stderr, "vorta-devsim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!OpenImage(image, argv[2], true)) return 1;
     if (!GenerateDives(image, gen)) {
         std::fprintf(stderr, "vorta-devsim: cannot write %s\n", argv[2]);
         return 1;
@@ -281,12 +282,9 @@ const char* TypeName(uint8_t type) {
 int CmdList(int argc, char** argv) {
     if (argc != 3) return Usage();
     MemoryImage image;
-    std::string error;
-    if (!image.Open(argv[2], false, &error)) {
-        std::fprintf(stderr, "vorta-devsim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!OpenImage(image, argv[2], false)) return 1;
     std::vector<DiveSummary> dives;
+    std::string error;
     if (!ReadDives(image, dives, &error)) {
         std::fprintf(stderr, "vorta-devsim: %s\n", error.c_str());
         return 1;
@@ -310,11 +308,7 @@ int CmdDump(int argc, char** argv) {
     uint64_t address = 0;
     if (argc != 4 || !ParseNumber(argv[3], address)) return Usage();
     MemoryImage image;
-    std::string error;
-    if (!image.Open(argv[2], false, &error)) {
-        std::fprintf(stderr, "vorta-devsim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!OpenImage(image, argv[2], false)) return 1;
     uint8_t block[kBlockSize];
     image.Read(address, block, sizeof block);
     for (size_t row = 0; row < kBlockSize; row += 16) {
@@ -341,11 +335,7 @@ int CmdLoad(int argc, char** argv) {
     }
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     MemoryImage image;
-    std::string error;
-    if (!image.Open(argv[2], true, &error)) {
-        std::fprintf(stderr, "vorta-devsim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!OpenImage(image, argv[2], true)) return 1;
     if (!image.Write(address, bytes.data(), bytes.size())) {
         std::fprintf(stderr, "vorta-devsim: cannot write %zu bytes at 0x%llx\n", bytes.size(),
                      static_cast<unsigned long long>(address));

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+namespace {
+
+// Trace line of one packet: 80 lower-case hex digits.
 std::string PacketHex(const uint8_t* packet) {
     static const char kDigits[] = "0123456789abcdef";
     std::string line(kPacketSize * 2, '0');
@@ -11,6 +14,8 @@ std::string PacketHex(const uint8_t* packet) {
     }
     return line;
 }
+
+}  // namespace
 
 DeviceSimulator::DeviceSimulator(MemoryImage& image, SimIdentity identity, SimFaults faults, std::FILE* trace)
     : image_(image), identity_(std::move(identity)), faults_(faults), trace_(trace) {

@@ -40,11 +40,6 @@ public:
     // The link must be hung up once `out` has been sent.
     bool hangup() const { return hangup_; }
 
-    uint64_t packets_received() const { return received_; }
-    uint64_t packets_sent() const { return sent_; }
-    uint32_t reads() const { return reads_; }
-    uint32_t writes() const { return writes_; }
-
 private:
     void Handle(const uint8_t* packet, std::vector<uint8_t>& out);
     void Send(const DevicePacket& packet, std::vector<uint8_t>& out);
@@ -72,6 +67,3 @@ private:
     uint32_t next_chunk_ = 0;
     bool chunks_in_order_ = true;
 };
-
-// Trace line of one packet: 80 lower-case hex digits.
-std::string PacketHex(const uint8_t* packet);
