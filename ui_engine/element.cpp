@@ -20,37 +20,33 @@ Element ElementAccess::Make(WindowId w, const std::vector<std::string>& frames, 
 
 namespace {
 
+// The element's id as the runtime's second argument (null for a root).
+std::string IdArg(const Element& e) { return ElementAccess::IsRoot(e) ? std::string("null") : JsString(e.id()); }
+
 // "path,id" as the runtime's first two arguments.
-std::string Target(const Element& e) {
-    return JsStringArray(e.frame_path()) + "," + (ElementAccess::IsRoot(e) ? std::string("null") : JsString(e.id()));
+std::string Target(const Element& e) { return JsStringArray(e.frame_path()) + "," + IdArg(e); }
+
+// "op(path,id[,rest])": one call of the runtime's operation `op` on the element.
+std::string Call(const Element& e, const char* op, const std::string& rest) {
+    std::string call = op;
+    call += '(';
+    call += Target(e);
+    if (!rest.empty()) {
+        call += ',';
+        call += rest;
+    }
+    call += ')';
+    return call;
 }
 
 void Write(const Element& e, const char* op, const std::string& rest = std::string()) {
     if (e.IsNull()) return;
-    std::string stmt = "R.";
-    stmt += op;
-    stmt += '(';
-    stmt += Target(e);
-    if (!rest.empty()) {
-        stmt += ',';
-        stmt += rest;
-    }
-    stmt += ");";
-    QueueWrite(e.window(), std::move(stmt));
+    QueueWrite(e.window(), "R." + Call(e, op, rest) + ";");
 }
 
 std::string Read(const Element& e, const char* op, const std::string& rest = std::string()) {
     if (e.IsNull()) return {};
-    std::string js = "(function(R){return R?R.";
-    js += op;
-    js += '(';
-    js += Target(e);
-    if (!rest.empty()) {
-        js += ',';
-        js += rest;
-    }
-    js += "):'';})(window.__vorta)";
-    return ReadFrom(e.window(), js);
+    return ReadFrom(e.window(), "(function(R){return R?R." + Call(e, op, rest) + ":'';})(window.__vorta)");
 }
 
 }  // namespace
@@ -130,8 +126,7 @@ void Element::AttachScriptPage(const std::string& url) const {
 }
 void Element::CallScript(const std::string& function, const std::vector<std::string>& args) const {
     if (IsNull()) return;
-    CallScriptIn(window_, JsStringArray(frames_), kind_ == Kind::Root ? std::string("null") : JsString(id_),
-                 JsString(function), JsStringArray(args));
+    CallScriptIn(window_, JsStringArray(frames_), IdArg(*this), JsString(function), JsStringArray(args));
 }
 
 void detail::SetValueAsUser(const Element& e, const std::string& value) { Write(e, "su", JsString(value)); }
