@@ -176,7 +176,6 @@ void EndWait() {
     std::lock_guard<std::mutex> lock(g_queue_mu);
     if (!g_queue.empty()) ScheduleDrainLocked();
 }
-bool InWait() { return g_wait_depth > 0; }
 
 WindowId NextWindowId() { return g_next_id++; }
 WindowId PeekNextWindowId() { return g_next_id; }

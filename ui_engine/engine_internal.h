@@ -20,8 +20,6 @@ struct Slot {
     WebKitWebView* view = nullptr;
     WebKitUserContentManager* ucm = nullptr;
     HostWindow* owner = nullptr;  // nullptr while pooled
-    bool dialog = false;
-    bool permanent = false;  // the pre-made dialog slot whose view anchors the shared web process
 };
 
 // Makes a window with a view sharing the engine's web process.
@@ -40,7 +38,6 @@ void Enqueue(std::function<void()> fn);
 // Synchronous waits (reads, loads, snapshots) hold back the dispatch queue.
 void BeginWait();
 void EndWait();
-bool InWait();
 
 // Registry upkeep (UI thread).
 void RegistryAdd(HostWindow* w);

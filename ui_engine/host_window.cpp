@@ -25,21 +25,13 @@ constexpr size_t kSparePooledSlots = 2;
 std::vector<Slot*> g_pool;  // idle dialog slots
 Slot* g_anchor = nullptr;   // the permanent slot whose view every other view is related to
 
-gboolean SetFlag(gpointer data) {
-    *static_cast<bool*>(data) = true;
-    return G_SOURCE_REMOVE;
-}
-
 // Runs the main loop until *done or the time-out, holding back page events and
 // posted work meanwhile. Returns *done.
 bool WaitFor(const bool* done, guint timeout_ms) {
-    bool expired = false;
-    guint timer = g_timeout_add(timeout_ms, SetFlag, &expired);
     BeginWait();
-    while (!*done && !expired) g_main_context_iteration(nullptr, TRUE);
+    bool ok = RunLoopUntil([done] { return *done; }, static_cast<int>(timeout_ms));
     EndWait();
-    if (!expired) g_source_remove(timer);
-    return *done;
+    return ok;
 }
 
 std::string JsValueText(JSCValue* v) {
@@ -69,7 +61,6 @@ std::vector<std::string> StringList(const Json::Value& arr, bool* ok) {
 // ---------------------------------------------------------------------------
 
 struct HostWindow::Impl {
-    HostWindow* self = nullptr;
     Slot* slot = nullptr;
     WindowId parent_id = 0;
     int width = 800, height = 600;
@@ -284,7 +275,7 @@ struct HostWindow::Impl {
         HostWindow* w = slot->owner;
         if (!w) return TRUE;  // pooled: never destroyed by the user
         if (w->close_veto_ && w->close_veto_()) return TRUE;
-        if (slot->dialog) {
+        if (w->kind_ == WindowKind::Dialog) {
             w->EndDialog(0);
             return TRUE;
         }
@@ -342,7 +333,6 @@ namespace detail {
 
 Slot* CreateSlot(bool dialog) {
     auto* slot = new Slot;
-    slot->dialog = dialog;
     slot->ucm = webkit_user_content_manager_new();
     webkit_user_content_manager_register_script_message_handler(slot->ucm, "vorta");
     std::string source = PageRuntimeScript();
@@ -403,7 +393,6 @@ void DestroySlot(Slot* slot) {
 void PrewarmDialogSlot() {
     if (g_anchor) return;
     g_anchor = CreateSlot(true);
-    g_anchor->permanent = true;
     // Starts the shared web process now, and lets its first page finish
     // before any other view joins the process: a related view's first load
     // racing this one could stall both.
@@ -439,7 +428,7 @@ void ReleaseDialogSlot(Slot* slot) {
     gtk_window_set_transient_for(GTK_WINDOW(slot->window), nullptr);
     // Drops the old page (its timers and scripts) at once.
     webkit_web_view_load_html(slot->view, "<!DOCTYPE html><html><body></body></html>", "app://local/");
-    if (slot->permanent || g_pool.size() < kSparePooledSlots) g_pool.push_back(slot);
+    if (slot == g_anchor || g_pool.size() < kSparePooledSlots) g_pool.push_back(slot);
     else DestroySlot(slot);
 }
 
@@ -459,7 +448,6 @@ void HostWindowAccess::DeliverExternal(HostWindow& w, const ExternalCall& call) 
 
 HostWindow::HostWindow(const WindowOptions& options) : kind_(options.kind), impl_(new Impl) {
     id_ = NextWindowId();
-    impl_->self = this;
     impl_->parent_id = options.parent ? options.parent->id() : 0;
     impl_->width = options.width > 0 ? options.width : 1;
     impl_->height = options.height > 0 ? options.height : 1;
