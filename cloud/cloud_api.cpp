@@ -72,14 +72,6 @@ std::string UrlDeviceCommand(const std::string& command, const std::string& mode
     return Format(fmt, PathSegment(command).c_str(), url_encode(model).c_str(), length, firmware_version);
 }
 
-namespace {
-// A bare IPv6 address needs brackets inside a URL (HttpPost::connect adds
-// them the same way).
-std::string UrlHost(const std::string& host) {
-    return host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
-}
-}  // namespace
-
 std::string UrlFirmwareManifest(const std::string& host) {
     return Format("%s://%s:%d/api/v1/devices/firmwareUpdate?model=K7", "https", UrlHost(host).c_str(), kCloudPort);
 }

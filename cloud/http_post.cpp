@@ -149,9 +149,7 @@ bool HttpPost::connect(const std::string& host, int port) {
         curl_ = curl_easy_init();
         if (!curl_) return false;
     }
-    // A bare IPv6 address needs brackets inside a URL.
-    const bool ipv6 = host.find(':') != std::string::npos && host.front() != '[';
-    base_url_ = "https://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port) + "/";
+    base_url_ = "https://" + UrlHost(host) + ":" + std::to_string(port) + "/";
     return true;
 }
 
@@ -214,6 +212,10 @@ std::string make_bearer_header() {
         if (c < 0x20 || c == 0x7F) return "Authorization: Bearer \r\n\r\n";
     }
     return "Authorization: Bearer " + token + "\r\n\r\n";
+}
+
+std::string UrlHost(const std::string& host) {
+    return host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
 }
 
 std::string url_encode(const std::string& text) {

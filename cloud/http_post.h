@@ -84,10 +84,13 @@ std::string make_bearer_header();
 // ("%20" for a space, "%E3" for the byte 0xE3).
 std::string url_encode(const std::string& text);
 
+// `host` as it is written inside a URL: a bare IPv6 address gets brackets.
+std::string UrlHost(const std::string& host);
+
 // Fetches an absolute http(s) URL into a file, binary-safe, without any
 // authorization header. The body goes to a temporary file beside `path`
 // that replaces `path` only when the whole transfer succeeded, so a failed
 // download leaves an existing file as it was. Returns false on any
-// transport or file failure; the HTTP status is not examined.
+// transport or file failure and on an error status (400 and above).
 bool download_to_file(const std::string& url, const std::string& path);
 bool download_to_file(const std::string& url, const std::string& path, const HttpOptions& options);
