@@ -15,36 +15,16 @@
 
 namespace {
 
-std::string Base64Decode(const std::string& in) {
-    static const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned value = 0;
-    int bits = -8;
-    for (char c : in) {
-        const size_t d = chars.find(c);
-        if (d == std::string::npos) break;
-        value = (value << 6) | static_cast<unsigned>(d);
-        bits += 6;
-        if (bits >= 0) {
-            out.push_back(static_cast<char>((value >> bits) & 0xFF));
-            bits -= 8;
-        }
-    }
-    return out;
-}
-
 std::string DeviceBytes(size_t n) {
     std::string bytes(n, '\0');
     for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i * 13);
     return bytes;
 }
 
-std::string HeaderOf(const Json::Value& entry, const char* name) {
-    const Json::Value& headers = json_safe::Member(entry, "headers");
-    if (!headers.isObject()) return "<none>";
-    for (const auto& key : headers.getMemberNames()) {
-        if (strcasecmp(key.c_str(), name) == 0) return json_safe::String(headers, key.c_str());
-    }
+// A header of a logged request, or "<none>" when it was not sent.
+std::string HeaderOf(const vorta_test::CloudRequest& request, const char* name) {
+    for (const auto& header : request.headers)
+        if (strcasecmp(header.first.c_str(), name) == 0) return header.second;
     return "<none>";
 }
 
@@ -58,14 +38,6 @@ protected:
         options_.stall_seconds = 1;
     }
     void TearDown() override { AppState.token.clear(); }
-
-    Json::Value Control(const std::string& verb, const std::string& path, const std::string& body = "") {
-        HttpPost control(options_);
-        control.connect(host_, kCloudPort);
-        Json::Value out;
-        json_safe::Parse(control.request(body.data(), static_cast<uint32_t>(body.size()), 1, verb, path, ""), out);
-        return out;
-    }
 
     std::string SignIn(HttpPost& http) {
         const std::string form = "email=" + url_encode("demo@vorta.example") + "&password=" + url_encode("vorta-demo");
@@ -98,22 +70,22 @@ TEST_F(CloudEmulator, SignInThenAuthenticatedRequestsOnOneConnection) {
     http.request(device.data(), static_cast<uint32_t>(device.size()), 0, "POST",
                  UrlDeviceCommand("addHeaders", "K7", static_cast<int>(device.size()), 1025), make_bearer_header());
 
-    EXPECT_EQ(json_safe::Int(Control("GET", "_testbed/stats"), "handshakes"), 1);
-    const Json::Value log = Control("GET", "_testbed/log");
-    ASSERT_EQ(json_safe::Size(log), 4u);
-    const Json::Value& login = json_safe::Element(log, 0);
-    EXPECT_EQ(json_safe::String(login, "path"), "/api/v1/users/login");
+    EXPECT_EQ(emu_.Stats().handshakes, 1);
+    const auto log = emu_.Log();
+    ASSERT_EQ(log.size(), 4u);
+    const auto& login = log[0];
+    EXPECT_EQ(login.path, "/api/v1/users/login");
     EXPECT_EQ(HeaderOf(login, "Authorization"), "<none>");
     EXPECT_EQ(HeaderOf(login, "Content-Type"), "application/x-www-form-urlencoded");
     EXPECT_EQ(HeaderOf(login, "User-Agent"), "InetURL/1.0");
     EXPECT_EQ(HeaderOf(login, "Accept"), "application/json");
-    const Json::Value& month = json_safe::Element(log, 1);
-    EXPECT_EQ(json_safe::String(month, "verb"), "GET");
-    EXPECT_EQ(json_safe::String(month, "path"), "/api/v1/divelogs/calendar/month?year_month=202403");
+    const auto& month = log[1];
+    EXPECT_EQ(month.verb, "GET");
+    EXPECT_EQ(month.path, "/api/v1/divelogs/calendar/month?year_month=202403");
     EXPECT_EQ(HeaderOf(month, "Authorization"), "Bearer " + AppState.token);
-    const Json::Value& post = json_safe::Element(log, 3);
-    EXPECT_EQ(json_safe::String(post, "path"), "/api/v1/devices/addHeaders?model=K7&length=4096&firmware_version=1025");
-    EXPECT_TRUE(Base64Decode(json_safe::String(post, "body_base64")) == device);
+    const auto& post = log[3];
+    EXPECT_EQ(post.path, "/api/v1/devices/addHeaders?model=K7&length=4096&firmware_version=1025");
+    EXPECT_TRUE(post.body == device);
 }
 
 TEST_F(CloudEmulator, DevicePostsOfSeveralBlocksAreAnswered) {
@@ -127,9 +99,8 @@ TEST_F(CloudEmulator, DevicePostsOfSeveralBlocksAreAnswered) {
         http.request(device.data(), static_cast<uint32_t>(device.size()), 0, "POST",
                      UrlDeviceCommand("addHeaders", "K7", static_cast<int>(device.size()), 1025), make_bearer_header());
     EXPECT_NE(check_envelope(answer), EnvelopeResult::NotConnected) << "no envelope for a 12288-byte device post";
-    const Json::Value log = Control("GET", "_testbed/log");
-    const Json::Value& post = json_safe::Element(log, json_safe::Size(log) - 1);
-    EXPECT_TRUE(Base64Decode(json_safe::String(post, "body_base64")) == device);
+    const auto log = emu_.Log();
+    EXPECT_TRUE(!log.empty() && log.back().body == device);
 }
 
 TEST_F(CloudEmulator, FaultsEndInTheirEnvelopeClasses) {
@@ -138,18 +109,22 @@ TEST_F(CloudEmulator, FaultsEndInTheirEnvelopeClasses) {
     AppState.token = SignIn(http);
     const std::string path = UrlCalendarMonth(2024, 3);
     auto get = [&] { return http.request(nullptr, 0, 0, "GET", path, make_bearer_header()); };
-    auto fault = [&](const std::string& kind, const std::string& extra = "") {
-        Control("POST", "_testbed/fault", "{\"kind\":\"" + kind + "\",\"path\":\"/api/v1/divelogs\",\"count\":1" + extra + "}");
+    auto fault = [&](const std::string& kind, int delay_ms = 0) {
+        vorta_test::CloudFault f;
+        f.kind = kind;
+        f.path = "/api/v1/divelogs";
+        f.delay_ms = delay_ms;  // the code of a "code" fault is "0000001"
+        emu_.SetFault(f);
     };
     fault("not_json");
     EXPECT_EQ(check_envelope(get()), EnvelopeResult::NotConnected);
     fault("no_code");
     EXPECT_EQ(check_envelope(get()), EnvelopeResult::HostError);
-    fault("code", ",\"code\":\"0000001\"");
+    fault("code");
     EXPECT_EQ(check_envelope(get()), EnvelopeResult::DataError);
     fault("drop");
     EXPECT_EQ(get(), "");
-    fault("slow", ",\"delay_ms\":2500");
+    fault("slow", 2500);
     EXPECT_EQ(get(), "") << "a stalled answer is abandoned";
     EXPECT_EQ(check_envelope(get()), EnvelopeResult::Success);
 }
