@@ -27,6 +27,12 @@ struct SyncRun : ::testing::Test {
         SyncEngine engine(device, cloud, sink, id, SyncTiming{0, 0});
         return engine.Run();
     }
+    // Fresh fakes for the next case of a table.
+    void Reset() {
+        device = FakeDevice();
+        cloud = FakeCloud();
+        sink = FakeSink();
+    }
     std::vector<std::string> Messages() const { return sink.With("message:"); }
     // The dialog is closed exactly once, at the end, and the link ended once.
     void ExpectClosedAndUnlinked() const {
@@ -130,16 +136,12 @@ TEST_F(SyncRun, ResultCodes) {
 
     for (const char* code : {"0000001", "-1", " 12abc"}) {
         SCOPED_TRACE(code);
-        sink = FakeSink();
-        device = FakeDevice();
-        cloud = FakeCloud();
+        Reset();
         EXPECT_EQ(Run({std::string(R"({"code":")") + code + R"(","response":{"tknum":0}})"}), SyncResult::kFailed);
         EXPECT_EQ(Messages(), std::vector<std::string>{"NOT_SUPPOR_DEVICE"});
         ExpectClosedAndUnlinked();
     }
-    sink = FakeSink();
-    device = FakeDevice();
-    cloud = FakeCloud();
+    Reset();
     EXPECT_EQ(Run({R"({"code":"0000000","response":{"tknum":0}})"}), SyncResult::kComplete);
     EXPECT_TRUE(Messages().empty());
 }
@@ -168,10 +170,8 @@ TEST_F(SyncRun, EachFailureIsShownOnceAndEndsTheLink) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        device = FakeDevice();
+        Reset();
         device.fail_read_at = c.fail_read_at;
-        cloud = FakeCloud();
-        sink = FakeSink();
         EXPECT_EQ(Run(c.answers), SyncResult::kFailed);
         EXPECT_EQ(Messages(), std::vector<std::string>{c.key});
         EXPECT_EQ(device.reads.size(), c.reads);
@@ -190,9 +190,7 @@ TEST_F(SyncRun, RangesThatDoNotFitFailTheItemWithoutReading) {
         {"command":"c","cb_send":10,"flash":[{"addr":0,"size":-1}]}]}})";
     for (const char* answer : {too_big, overflow, negative}) {
         SCOPED_TRACE(answer);
-        device = FakeDevice();
-        cloud = FakeCloud();
-        sink = FakeSink();
+        Reset();
         EXPECT_EQ(Run({answer}), SyncResult::kFailed);
         EXPECT_EQ(Messages(), std::vector<std::string>{"USB_ERROR"});
         for (const auto& r : device.reads) EXPECT_LE(r.len, 4096u);
@@ -221,9 +219,7 @@ TEST_F(SyncRun, WrongTypesRefuseTheListBeforeAnyRead) {
     };
     for (const char* answer : answers) {
         SCOPED_TRACE(answer);
-        device = FakeDevice();
-        cloud = FakeCloud();
-        sink = FakeSink();
+        Reset();
         EXPECT_EQ(Run({answer}), SyncResult::kFailed);
         EXPECT_EQ(Messages(), std::vector<std::string>{"HOST_ERROR"});
         EXPECT_TRUE(device.reads.empty());
