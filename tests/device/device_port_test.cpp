@@ -54,29 +54,26 @@ public:
             Write(iface + "/idVendor", iface_vendor);
             Write(iface + "/idProduct", iface_product);
         }
-        const std::string parent = usb_serial ? iface + "/" + tty : iface;
-        const std::string ttydir = parent + "/tty/" + tty;
-        fs::create_directories(ttydir);
-        fs::create_symlink(fs::relative(parent, ttydir), ttydir + "/device");
-        fs::create_directory_symlink(fs::relative(ttydir, sys() + "/class/tty"), sys() + "/class/tty/" + tty);
-        Write(node(tty), "");
+        AddTty(tty, usb_serial ? iface + "/" + tty : iface);
     }
 
     // A tty that is not on USB (a built-in serial port).
-    void AddPlatformTty(const std::string& tty) {
-        const std::string parent = sys() + "/devices/platform/serial8250";
-        const std::string ttydir = parent + "/tty/" + tty;
-        fs::create_directories(ttydir);
-        fs::create_symlink(fs::relative(parent, ttydir), ttydir + "/device");
-        fs::create_directory_symlink(fs::relative(ttydir, sys() + "/class/tty"), sys() + "/class/tty/" + tty);
-        Write(node(tty), "");
-    }
+    void AddPlatformTty(const std::string& tty) { AddTty(tty, sys() + "/devices/platform/serial8250"); }
 
     DevicePortResult Search(const std::string& override_port = "") const {
         return SearchDevicePort(override_port, sys(), dev());
     }
 
 private:
+    // The tty below `parent` (its "device" link points there), its class/tty
+    // entry and its /dev node.
+    void AddTty(const std::string& tty, const std::string& parent) {
+        const std::string ttydir = parent + "/tty/" + tty;
+        fs::create_directories(ttydir);
+        fs::create_symlink(fs::relative(parent, ttydir), ttydir + "/device");
+        fs::create_directory_symlink(fs::relative(ttydir, sys() + "/class/tty"), sys() + "/class/tty/" + tty);
+        Write(node(tty), "");
+    }
     static void Write(const std::string& path, const std::string& text) {
         std::ofstream(path) << text << (text.empty() ? "" : "\n");
     }
