@@ -10,7 +10,7 @@ namespace ui {
 using namespace detail;
 
 Element ElementAccess::Make(WindowId w, const std::vector<std::string>& frames, const std::string& id) {
-    Element e = id.empty() ? Element::Root(w) : Element::ById(w, id);
+    Element e = Element::ById(w, id);
     if (e.IsNull()) return e;
     for (const auto& f : frames)
         if (f.empty()) return Element();

@@ -197,13 +197,15 @@ void RegistryRemove(HostWindow* w) {
     }
 }
 
-void RegistryUpdate(const HostWindow* w, const std::string& page_path, bool modal, bool visible) {
+void RegistryUpdate(const HostWindow* w) {
+    std::string page_file = w->page_file();
+    bool modal = w->IsModalRunning();
+    bool visible = w->IsVisible();
     std::lock_guard<std::mutex> lock(g_reg_mu);
     for (auto& e : g_reg) {
         if (e.window != w) continue;
-        e.info.page_path = page_path;
-        size_t slash = page_path.rfind('/');
-        e.info.page_file = slash == std::string::npos ? page_path : page_path.substr(slash + 1);
+        e.info.page_path = w->page_path();
+        e.info.page_file = page_file;
         e.info.modal = modal;
         e.info.visible = visible;
     }
@@ -364,7 +366,6 @@ bool InitEngine(const std::string& program_dir) {
 }
 
 bool EngineReady() { return g_ready; }
-const std::string& ServedDir() { return g_served_dir; }
 
 std::string PageUrl(const std::string& full_path) {
     if (!g_served_dir.empty()) {

@@ -42,7 +42,8 @@ void EndWait();
 // Registry upkeep (UI thread).
 void RegistryAdd(HostWindow* w);
 void RegistryRemove(HostWindow* w);
-void RegistryUpdate(const HostWindow* w, const std::string& page_path, bool modal, bool visible);
+// Takes the window's page, modal state and visibility into its entry.
+void RegistryUpdate(const HostWindow* w);
 void NoteShown(const HostWindow* w);
 void ModalPush(HostWindow* w, WindowId epoch);
 void ModalPop(HostWindow* w);
@@ -82,8 +83,8 @@ struct HostWindowAccess {
 };
 
 struct ElementAccess {
-    // A handle from a frame path and an id (empty id: the document's root).
-    // Null when the path could not be determined.
+    // A handle from a frame path and an id; null when the id or a frame id
+    // on the path is empty.
     static Element Make(WindowId w, const std::vector<std::string>& frames, const std::string& id);
     static bool IsRoot(const Element& e) { return e.kind_ == Element::Kind::Root; }
 };

@@ -218,9 +218,7 @@ struct HostWindow::Impl {
             ev.target_id = json_safe::String(msg, "i");
             ev.value = json_safe::String(msg, "v");
             ev.reason = json_safe::Int(msg, "r") == 1 ? 1u : 0u;
-            bool frames_named = path_ok;
-            for (const auto& f : frames) frames_named = frames_named && !f.empty();
-            if (frames_named && !ev.target_id.empty()) ev.target = ElementAccess::Make(id, frames, ev.target_id);
+            if (path_ok) ev.target = ElementAccess::Make(id, frames, ev.target_id);
             Enqueue([id, ev] {
                 HostWindow* w = FindWindow(id);
                 if (!w || w->IsClosed() || !AcceptsUserEvents(w)) return;
@@ -297,11 +295,11 @@ struct HostWindow::Impl {
         if (handler) handler();
     }
 
-    static void OnVisibility(GtkWidget* widget, gpointer data) {
+    static void OnVisibility(GtkWidget*, gpointer data) {
         auto* slot = static_cast<Slot*>(data);
         HostWindow* w = slot->owner;
         if (!w) return;
-        RegistryUpdate(w, w->page_path_, w->modal_running_, gtk_widget_get_visible(widget));
+        RegistryUpdate(w);
     }
 
     // The shared web process went away: every page is gone. Each window
@@ -484,7 +482,7 @@ HostWindow::~HostWindow() {
 bool HostWindow::LoadPage(const std::string& full_path) {
     if (closed_ || !impl_->slot) return false;
     page_path_ = full_path;
-    RegistryUpdate(this, page_path_, modal_running_, IsVisible());
+    RegistryUpdate(this);
     bool exists = g_file_test(full_path.c_str(), G_FILE_TEST_IS_REGULAR);
     bool loaded = impl_->LoadAndWait(PageUrl(full_path), true);
     return exists && loaded;
@@ -493,7 +491,7 @@ bool HostWindow::LoadPage(const std::string& full_path) {
 bool HostWindow::LoadUri(const std::string& uri) {
     if (closed_ || !impl_->slot) return false;
     page_path_.clear();
-    RegistryUpdate(this, page_path_, modal_running_, IsVisible());
+    RegistryUpdate(this);
     return impl_->LoadAndWait(uri, false);
 }
 
@@ -508,7 +506,7 @@ void HostWindow::Show() {
     gtk_widget_show(impl_->slot->window);
     gtk_window_present(GTK_WINDOW(impl_->slot->window));
     NoteShown(this);
-    RegistryUpdate(this, page_path_, modal_running_, true);
+    RegistryUpdate(this);
 }
 
 void HostWindow::Hide() {
@@ -601,7 +599,7 @@ int HostWindow::RunModal() {
         gtk_widget_hide(impl_->slot->window);
         gtk_window_set_modal(win, FALSE);
     }
-    RegistryUpdate(this, page_path_, false, IsVisible());
+    RegistryUpdate(this);
     return state->result;
 }
 

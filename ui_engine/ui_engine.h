@@ -38,9 +38,6 @@ bool InitEngine(const std::string& program_dir);
 // True once InitEngine succeeded.
 bool EngineReady();
 
-// The folder served under app://local/ (as given to InitEngine).
-const std::string& ServedDir();
-
 // The app:// URL of a file under the served folder, given its full path
 // ("/opt/x/ENG/main.htm" -> "app://local/ENG/main.htm"; path segments are
 // percent-encoded). A path outside the served folder gives a file:// URL,
