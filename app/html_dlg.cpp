@@ -5,6 +5,15 @@
 #include "app/app_state.h"
 #include "app/settings/paths.h"
 
+DialogWnd::DialogWnd(std::string page_file, int logical_width, int logical_height, int logical_drag_band)
+    : page_file_(std::move(page_file)),
+      logical_width_(logical_width),
+      logical_height_(logical_height),
+      drag_band_(ScaleY(logical_drag_band)) {}
+
+int DialogWnd::width() const { return ScaleX(logical_width_); }
+int DialogWnd::height() const { return ScaleY(logical_height_); }
+
 bool DialogWnd::create(WindowHandle parent) {
     ui::WindowOptions options;
     options.kind = ui::WindowKind::Dialog;
@@ -58,10 +67,8 @@ void EndPageDialog(WindowHandle page_window, int result) {
 
 // --- MsgDlg -----------------------------------------------------------------
 
-MsgDlg::MsgDlg(std::string text1, std::string text2) : text1_(std::move(text1)), text2_(std::move(text2)) {}
-
-int MsgDlg::width() const { return ScaleX(280); }
-int MsgDlg::height() const { return ScaleY(160); }
+MsgDlg::MsgDlg(std::string text1, std::string text2)
+    : DialogWnd("msg.htm", 280, 160), text1_(std::move(text1)), text2_(std::move(text2)) {}
 
 void MsgDlg::on_document_loaded(const ElementHandle&) {
     ui::Element text1 = ui::FindById(id(), "MsgText1");
@@ -76,10 +83,7 @@ void MsgDlg::on_click(const ElementHandle&, const EventParams& params) {
 
 // --- YesNoDlg ---------------------------------------------------------------
 
-YesNoDlg::YesNoDlg(std::string text) : text_(std::move(text)) {}
-
-int YesNoDlg::width() const { return ScaleX(280); }
-int YesNoDlg::height() const { return ScaleY(140); }
+YesNoDlg::YesNoDlg(std::string text) : DialogWnd("yes_no.htm", 280, 140), text_(std::move(text)) {}
 
 void YesNoDlg::on_document_loaded(const ElementHandle&) { ui::FindById(id(), "MsgText").SetText(text_); }
 
@@ -90,10 +94,7 @@ void YesNoDlg::on_click(const ElementHandle&, const EventParams& params) {
 
 // --- AboutDlg ---------------------------------------------------------------
 
-AboutDlg::AboutDlg() { drag_band_ = ScaleY(30); }
-
-int AboutDlg::width() const { return ScaleX(320); }
-int AboutDlg::height() const { return ScaleY(180); }
+AboutDlg::AboutDlg() : DialogWnd("about.htm", 320, 180, 30) {}
 
 void AboutDlg::on_click(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, "ok")) end_dialog(1);

@@ -1,10 +1,10 @@
 // Page dialogs: modal dialogs whose content is an HTML page of the current
 // language's folder.
 //
-// A DialogWnd subclass names its page, its size in logical pixels and its
-// drag band, fills the page once it has loaded and reacts to the page's
-// clicks in on_click. HtmlDlg shows it modally and returns the result the
-// page's action ended it with:
+// A DialogWnd subclass passes its page, its size in logical pixels and its
+// drag band to the constructor, fills the page once it has loaded and reacts
+// to the page's clicks in on_click. HtmlDlg shows it modally and returns the
+// result the page's action ended it with:
 //
 //   HtmlDlg dlg(std::make_unique<YesNoDlg>(GetLangText("SURE_SEND_DS")));
 //   if (dlg.DoModal(window()) == 1) { ... }
@@ -25,11 +25,15 @@
 
 class DialogWnd : public app::frame {
 public:
+    // `page_file`: the page in the language folder, e.g. "msg.htm". Sizes are
+    // logical pixels; the drag band (the top band that moves the dialog, 0 for
+    // none) is scaled here, the size when asked.
+    DialogWnd(std::string page_file, int logical_width, int logical_height, int logical_drag_band = 0);
+
     // Size in device pixels: logical size times the DPI scale, truncated.
-    virtual int width() const = 0;
-    virtual int height() const = 0;
-    // Page file name in the language folder, e.g. "msg.htm".
-    virtual std::string page_file() const = 0;
+    int width() const;
+    int height() const;
+    const std::string& page_file() const { return page_file_; }
     // Height in pixels of the top band that moves the dialog; 0 for none.
     int drag_band() const { return drag_band_; }
 
@@ -53,12 +57,13 @@ public:
     void end_dialog(int result);
 
 protected:
-    int drag_band_ = 0;
-
     bool handle_message(uint32_t msg, intptr_t wparam, intptr_t lparam) override;
     void OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent& event) override;
 
 private:
+    std::string page_file_;
+    int logical_width_, logical_height_;
+    int drag_band_;
     bool page_loaded_ = false;
 };
 
@@ -90,9 +95,6 @@ void EndPageDialog(WindowHandle page_window, int result);
 class MsgDlg : public DialogWnd {
 public:
     MsgDlg(std::string text1, std::string text2);
-    int width() const override;
-    int height() const override;
-    std::string page_file() const override { return "msg.htm"; }
     void on_document_loaded(const ElementHandle& root) override;
     void on_click(const ElementHandle& element, const EventParams& params) override;
 
@@ -105,9 +107,6 @@ private:
 class YesNoDlg : public DialogWnd {
 public:
     explicit YesNoDlg(std::string text);
-    int width() const override;
-    int height() const override;
-    std::string page_file() const override { return "yes_no.htm"; }
     void on_document_loaded(const ElementHandle& root) override;
     void on_click(const ElementHandle& element, const EventParams& params) override;
 
@@ -119,9 +118,6 @@ private:
 class AboutDlg : public DialogWnd {
 public:
     AboutDlg();
-    int width() const override;
-    int height() const override;
-    std::string page_file() const override { return "about.htm"; }
     void on_click(const ElementHandle& element, const EventParams& params) override;
 };
 

@@ -1,8 +1,6 @@
 #include "app/login_dlg.h"
 
-#include "app/app_state.h"
-
-LoginDlg::LoginDlg() { drag_band_ = ScaleY(30); }
+LoginDlg::LoginDlg() : DialogWnd("login.htm", 520, 260, 30) {}
 
 LoginDlg::~LoginDlg() {
     if (initialised_) {
@@ -10,9 +8,6 @@ LoginDlg::~LoginDlg() {
         update_.on_release();
     }
 }
-
-int LoginDlg::width() const { return ScaleX(520); }
-int LoginDlg::height() const { return ScaleY(260); }
 
 void LoginDlg::on_document_loaded(const ElementHandle&) {
     login_.on_init(id());

@@ -15,9 +15,6 @@ class LoginDlg : public DialogWnd {
 public:
     LoginDlg();
     ~LoginDlg() override;
-    int width() const override;
-    int height() const override;
-    std::string page_file() const override { return "login.htm"; }
     void on_document_loaded(const ElementHandle& root) override;
     void on_click(const ElementHandle& element, const EventParams& params) override;
     void on_message(uint32_t msg, intptr_t wparam, intptr_t lparam) override;

@@ -21,10 +21,7 @@ void SettingFunc::on_event(const ElementHandle&, const EventParams& params) {
     }
 }
 
-SettingDlg::SettingDlg() { drag_band_ = ScaleY(30); }
-
-int SettingDlg::width() const { return ScaleX(340); }
-int SettingDlg::height() const { return ScaleY(210); }
+SettingDlg::SettingDlg() : DialogWnd("setting.htm", 340, 210, 30) {}
 
 void SettingDlg::on_document_loaded(const ElementHandle&) { setting_.on_init(id()); }
 

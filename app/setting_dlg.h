@@ -19,9 +19,6 @@ public:
 class SettingDlg : public DialogWnd {
 public:
     SettingDlg();
-    int width() const override;
-    int height() const override;
-    std::string page_file() const override { return "setting.htm"; }
     void on_document_loaded(const ElementHandle& root) override;
     void on_click(const ElementHandle& element, const EventParams& params) override;
 
