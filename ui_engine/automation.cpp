@@ -220,16 +220,15 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         return;
     }
 
+    bool acts = cmd == "click" || cmd == "set_value";
+    bool reads = cmd == "get_text" || cmd == "get_value" || cmd == "get_attr";
+    if (!acts && !reads) return Reply(c, req, Fail("unknown command"));
     Element e = PickElement(*w, req);
-    if (cmd == "click" || cmd == "set_value" || cmd == "get_text" || cmd == "get_value" || cmd == "get_attr") {
-        if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
-    }
-    if ((cmd == "click" || cmd == "set_value") && !detail::AcceptsUserEvents(w)) {
+    if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
+    if (acts) {
         // The user could not reach this window either; say so rather than
         // report a click that raises nothing.
-        return Reply(c, req, Fail("blocked by a modal dialog"));
-    }
-    if (cmd == "click" || cmd == "set_value") {
+        if (!detail::AcceptsUserEvents(w)) return Reply(c, req, Fail("blocked by a modal dialog"));
         // The page takes the click (or the value) within the read that
         // follows, and the event it raises is queued before the answer goes
         // out; so the event is handled before any later request of this
@@ -240,14 +239,11 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         e.Exists();
         return Reply(c, req, Ok());
     }
-    if (cmd == "get_text" || cmd == "get_value" || cmd == "get_attr") {
-        Json::Value a = Ok();
-        if (cmd == "get_text") a["value"] = e.GetText();
-        else if (cmd == "get_value") a["value"] = e.GetValue();
-        else a["value"] = e.GetAttribute(json_safe::String(req, "name"));
-        return Reply(c, req, a);
-    }
-    Reply(c, req, Fail("unknown command"));
+    Json::Value a = Ok();
+    if (cmd == "get_text") a["value"] = e.GetText();
+    else if (cmd == "get_value") a["value"] = e.GetValue();
+    else a["value"] = e.GetAttribute(json_safe::String(req, "name"));
+    Reply(c, req, a);
 }
 
 void ScheduleNext(const std::shared_ptr<Client>& c) {
