@@ -45,14 +45,17 @@ std::string JsValueText(JSCValue* v) {
     return out;
 }
 
-std::vector<std::string> StringList(const Json::Value& arr, bool* ok) {
+// The strings of a JSON array; *ok (when given) says whether it was an array
+// of strings only.
+std::vector<std::string> StringList(const Json::Value& arr, bool* ok = nullptr) {
     std::vector<std::string> out;
-    *ok = arr.isArray();
+    bool all_strings = arr.isArray();
     for (Json::ArrayIndex k = 0; k < json_safe::Size(arr); ++k) {
         const Json::Value& v = json_safe::Element(arr, k);
-        if (!v.isString()) *ok = false;
+        if (!v.isString()) all_strings = false;
         out.push_back(json_safe::AsString(v));
     }
+    if (ok) *ok = all_strings;
     return out;
 }
 
@@ -228,8 +231,7 @@ struct HostWindow::Impl {
             ExternalCall call;
             call.frame_path = frames;
             call.name = json_safe::String(msg, "n");
-            bool args_ok = false;
-            call.args = StringList(json_safe::Member(msg, "a"), &args_ok);
+            call.args = StringList(json_safe::Member(msg, "a"));
             if (call.name.empty()) return;
             Enqueue([id, call] {
                 HostWindow* w = FindWindow(id);
