@@ -316,7 +316,7 @@ TEST_F(PageTest, MissingPageLoadsBlankAndTheWindowStays) {
 TEST_F(PageTest, WindowClosedDuringALoadEndsTheWaitAtOnce) {
     // At high priority, so that the window goes before the engine's own
     // messages can finish the load on a busy machine.
-    auto destroy_soon = [](GtkWidget* w) {
+    static void (*const destroy_soon)(GtkWidget*) = [](GtkWidget* w) {
         g_idle_add_full(G_PRIORITY_HIGH, +[](gpointer p) -> gboolean {
             gtk_widget_destroy(static_cast<GtkWidget*>(p));
             return G_SOURCE_REMOVE;
@@ -331,11 +331,7 @@ TEST_F(PageTest, WindowClosedDuringALoadEndsTheWaitAtOnce) {
         GtkWidget* gw = w->gtk_window();
         if (after_start) {
             g_signal_connect(w->web_view(), "load-changed", G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent ev, gpointer) {
-                if (ev == WEBKIT_LOAD_STARTED)
-                    g_idle_add_full(G_PRIORITY_HIGH, +[](gpointer p) -> gboolean {
-                        gtk_widget_destroy(static_cast<GtkWidget*>(p));
-                        return G_SOURCE_REMOVE;
-                    }, gtk_widget_get_toplevel(GTK_WIDGET(v)), nullptr);
+                if (ev == WEBKIT_LOAD_STARTED) destroy_soon(gtk_widget_get_toplevel(GTK_WIDGET(v)));
             }), nullptr);
         } else {
             destroy_soon(gw);
