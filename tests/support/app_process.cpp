@@ -1,6 +1,5 @@
 #include "tests/support/app_process.h"
 
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +8,8 @@
 #include <filesystem>
 #include <thread>
 #include <vector>
+
+#include "tests/support/child_process.h"
 
 namespace fs = std::filesystem;
 
@@ -76,10 +77,6 @@ int AppProcess::WaitExit(int timeout_ms) {
 }
 
 void AppProcess::Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    if (WaitExit(5000) != -1000 || pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    vorta_test::StopChild(pid_, std::chrono::seconds(5));
     pid_ = -1;
 }

@@ -26,6 +26,21 @@ Json::Value IoError() {
     return a;
 }
 
+bool Flag(const Json::Value& obj, const char* key) {
+    const Json::Value& v = json_safe::Member(obj, key);
+    return v.isBool() && v.asBool();
+}
+
+AutomationWindow ReadWindow(const Json::Value& w) {
+    AutomationWindow aw;
+    aw.id = static_cast<uint64_t>(json_safe::Double(w, "id"));
+    aw.page = json_safe::String(w, "page");
+    aw.path = json_safe::String(w, "path");
+    aw.modal = Flag(w, "modal");
+    aw.visible = Flag(w, "visible");
+    return aw;
+}
+
 }  // namespace
 
 AutomationClient::~AutomationClient() { Close(); }
@@ -112,8 +127,15 @@ Json::Value AutomationClient::Base(const char* cmd) const {
     return r;
 }
 
+Json::Value AutomationClient::ElementRequest(const char* cmd, const std::string& id, const std::string& frame) const {
+    Json::Value r = Base(cmd);
+    r["element"] = id;
+    if (!frame.empty()) r["frame"] = frame;
+    return r;
+}
+
 bool AutomationClient::Ok(const Json::Value& answer) {
-    bool ok = json_safe::Member(answer, "ok").isBool() && json_safe::Member(answer, "ok").asBool();
+    bool ok = Flag(answer, "ok");
     last_error_ = ok ? "" : json_safe::String(answer, "error");
     if (!ok && last_error_.empty()) last_error_ = "failed";
     return ok;
@@ -125,40 +147,27 @@ std::optional<std::string> AutomationClient::ValueOf(const Json::Value& answer) 
 }
 
 bool AutomationClient::Click(const std::string& id, const std::string& frame) {
-    Json::Value r = Base("click");
-    r["element"] = id;
-    if (!frame.empty()) r["frame"] = frame;
-    return Ok(Request(r));
+    return Ok(Request(ElementRequest("click", id, frame)));
 }
 
 bool AutomationClient::SetValue(const std::string& id, const std::string& value, const std::string& frame) {
-    Json::Value r = Base("set_value");
-    r["element"] = id;
+    Json::Value r = ElementRequest("set_value", id, frame);
     r["value"] = value;
-    if (!frame.empty()) r["frame"] = frame;
     return Ok(Request(r));
 }
 
 std::optional<std::string> AutomationClient::GetText(const std::string& id, const std::string& frame) {
-    Json::Value r = Base("get_text");
-    r["element"] = id;
-    if (!frame.empty()) r["frame"] = frame;
-    return ValueOf(Request(r));
+    return ValueOf(Request(ElementRequest("get_text", id, frame)));
 }
 
 std::optional<std::string> AutomationClient::GetValue(const std::string& id, const std::string& frame) {
-    Json::Value r = Base("get_value");
-    r["element"] = id;
-    if (!frame.empty()) r["frame"] = frame;
-    return ValueOf(Request(r));
+    return ValueOf(Request(ElementRequest("get_value", id, frame)));
 }
 
 std::optional<std::string> AutomationClient::GetAttr(const std::string& id, const std::string& name,
                                                      const std::string& frame) {
-    Json::Value r = Base("get_attr");
-    r["element"] = id;
+    Json::Value r = ElementRequest("get_attr", id, frame);
     r["name"] = name;
-    if (!frame.empty()) r["frame"] = frame;
     return ValueOf(Request(r));
 }
 
@@ -167,16 +176,7 @@ std::vector<AutomationWindow> AutomationClient::Windows() {
     Json::Value a = Request(Base("windows"));
     if (!Ok(a)) return out;
     const Json::Value& list = json_safe::Member(a, "windows");
-    for (Json::ArrayIndex i = 0; i < json_safe::Size(list); ++i) {
-        const Json::Value& w = json_safe::Element(list, i);
-        AutomationWindow aw;
-        aw.id = static_cast<uint64_t>(json_safe::Double(w, "id"));
-        aw.page = json_safe::String(w, "page");
-        aw.path = json_safe::String(w, "path");
-        aw.modal = json_safe::Member(w, "modal").isBool() && json_safe::Member(w, "modal").asBool();
-        aw.visible = json_safe::Member(w, "visible").isBool() && json_safe::Member(w, "visible").asBool();
-        out.push_back(aw);
-    }
+    for (Json::ArrayIndex i = 0; i < json_safe::Size(list); ++i) out.push_back(ReadWindow(json_safe::Element(list, i)));
     return out;
 }
 
@@ -187,14 +187,7 @@ bool AutomationClient::WaitWindow(const std::string& page, int timeout_ms, Autom
     r["timeout_ms"] = timeout_ms;
     Json::Value a = Request(r, timeout_ms + 10000);
     if (!Ok(a)) return false;
-    if (found) {
-        const Json::Value& w = json_safe::Member(a, "window");
-        found->id = static_cast<uint64_t>(json_safe::Double(w, "id"));
-        found->page = json_safe::String(w, "page");
-        found->path = json_safe::String(w, "path");
-        found->modal = json_safe::Member(w, "modal").isBool() && json_safe::Member(w, "modal").asBool();
-        found->visible = json_safe::Member(w, "visible").isBool() && json_safe::Member(w, "visible").asBool();
-    }
+    if (found) *found = ReadWindow(json_safe::Member(a, "window"));
     return true;
 }
 

@@ -71,6 +71,8 @@ public:
 
 private:
     Json::Value Base(const char* cmd) const;
+    // Base(cmd) naming the element `id`, in `frame` when given.
+    Json::Value ElementRequest(const char* cmd, const std::string& id, const std::string& frame) const;
     bool Ok(const Json::Value& answer);
     std::optional<std::string> ValueOf(const Json::Value& answer);
 

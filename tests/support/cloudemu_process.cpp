@@ -1,23 +1,17 @@
 #include "tests/support/cloudemu_process.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <strings.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <random>
-#include <thread>
 
 #include "app/json_safe.h"
+#include "tests/support/child_process.h"
 
 namespace vorta_test {
 namespace {
@@ -91,47 +85,16 @@ bool CloudEmuProcess::Start() {
 }
 
 bool CloudEmuProcess::StartOn(const std::string& host, std::string& why) {
-  int pipefd[2];
-  if (pipe2(pipefd, O_CLOEXEC) != 0) return false;
   const std::string bin = std::string(VORTA_BIN_DIR) + "/vorta-cloudemu";
   std::vector<std::string> args = {bin, "--data", dir_, "--host", host, "--port", "8443"};
   args.insert(args.end(), extra_args_.begin(), extra_args_.end());
-  // Built before the fork: the child of a threaded test may only make
-  // async-signal-safe calls (an allocation could wait on a lock forever).
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid < 0) {
-    close(pipefd[0]);
-    close(pipefd[1]);
-    return false;
-  }
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a crashed test
-    if (getppid() != parent) _exit(127);
-    dup2(pipefd[1], STDOUT_FILENO);
-    execv(bin.c_str(), argv.data());
-    _exit(127);
-  }
-  close(pipefd[1]);
+  const pid_t pid = SpawnWithOutputPipe(args, out_fd_);
+  if (pid < 0) return false;
   pid_ = pid;
-  out_fd_ = pipefd[0];
   host_ = host;
-  // Wait for "READY host:port".
-  std::string out;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{out_fd_, POLLIN, 0};
-    if (poll(&p, 1, 200) > 0) {
-      char buf[256];
-      const ssize_t n = read(out_fd_, buf, sizeof buf);
-      if (n <= 0) break;  // exited before READY (address taken, bad option)
-      out.append(buf, static_cast<size_t>(n));
-      if (out.find("READY ") != std::string::npos && out.find('\n') != std::string::npos) return true;
-    }
-  }
+  // Its first line is "READY host:port"; it ends instead when the address is taken.
+  const std::string line = ReadFirstLine(out_fd_, std::chrono::seconds(30));
+  if (line.find("READY ") != std::string::npos && line.find('\n') != std::string::npos) return true;
   why = "no READY line from " + bin + " on " + host;
   Stop();
   return false;
@@ -139,17 +102,7 @@ bool CloudEmuProcess::StartOn(const std::string& host, std::string& why) {
 
 void CloudEmuProcess::Stop() {
   if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    StopChild(pid_, std::chrono::seconds(10));
     pid_ = -1;
   }
   if (out_fd_ >= 0) {

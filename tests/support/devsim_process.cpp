@@ -1,19 +1,17 @@
 #include "tests/support/devsim_process.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
+
+#include "tests/support/child_process.h"
 
 #ifndef VORTA_BIN_DIR
 #define VORTA_BIN_DIR "."
@@ -52,50 +50,15 @@ bool DevSimProcess::Start(const std::vector<std::string>& args) {
         argv_s.push_back(trace_path());
     }
     argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        error_ = "pipe failed";
-        return false;
-    }
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
+    const pid_t pid = vorta_test::SpawnWithOutputPipe(argv_s, stdout_fd_);
     if (pid < 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        error_ = "fork failed";
+        error_ = std::string("cannot start the simulator: ") + std::strerror(errno);
         return false;
     }
-    if (pid == 0) {
-        // Child: only async-signal-safe calls until exec.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) ::_exit(127);
-        ::dup2(out[1], STDOUT_FILENO);
-        const int devnull = ::open("/dev/null", O_RDONLY);
-        if (devnull >= 0) ::dup2(devnull, STDIN_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
     pid_ = pid;
-    stdout_fd_ = out[0];
 
-    // Wait for "PTY <path>".
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        struct pollfd p = {stdout_fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        char buf[512];
-        const ssize_t n = ::read(stdout_fd_, buf, sizeof buf);
-        if (n <= 0) break;
-        line.append(buf, static_cast<size_t>(n));
-    }
+    // Its first line is "PTY <path>".
+    const std::string line = vorta_test::ReadFirstLine(stdout_fd_, std::chrono::seconds(10));
     const size_t nl = line.find('\n');
     if (nl == std::string::npos || line.compare(0, 4, "PTY ") != 0) {
         error_ = "simulator did not start: '" + line + "'";
@@ -119,18 +82,7 @@ bool DevSimProcess::Running() {
 
 void DevSimProcess::Stop() {
     if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        bool reaped = false;
-        for (int i = 0; i < 500 && !reaped; ++i) {
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_ || r < 0) reaped = true;
-            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (!reaped) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
+        vorta_test::StopChild(pid_, std::chrono::seconds(5));
         pid_ = -1;
     }
     if (stdout_fd_ >= 0) {
