@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
         double t = ShowOnce(i);
         if (t >= 0) later.push_back(t);
     }
-    std::system((std::string("rm -rf '") + tmpl + "'").c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(tmpl, ec);
     if (later.empty()) return 1;
     std::sort(later.begin(), later.end());
     std::printf("message dialog, first show: %.1f ms\n", first);
