@@ -22,8 +22,6 @@ bool DialogWnd::create(WindowHandle parent) {
     options.parent = parent != 0 ? ui::FindWindow(parent) : nullptr;
     options.drag_band = drag_band_;
     if (!create_window(options)) return false;
-    host()->Resize(width(), height());
-    host()->SetDragBand(drag_band_);
     host()->Center();
     page_loaded_ = load_page(PagePath(page_file()));
     return true;

@@ -7,12 +7,6 @@
 #include "app/app_state.h"
 #include "app/settings/paths.h"
 
-namespace {
-main_frame* g_main_frame = nullptr;
-}
-
-main_frame* MainFrame() { return g_main_frame; }
-
 std::string ProfileImageSource(const std::string& path) {
     if (path.empty() || path[0] != '/') return path;
     // A file on this machine (e.g. a downloaded profile picture): the pages
@@ -38,11 +32,8 @@ std::string ProfileImageSource(const std::string& path) {
     return url;
 }
 
-main_frame::main_frame() { g_main_frame = this; }
-
 main_frame::~main_frame() {
     for (func_base* controller : controllers_) controller->on_release();
-    if (g_main_frame == this) g_main_frame = nullptr;
 }
 
 int main_frame::initial_width() { return ScaleX(980); }
@@ -62,10 +53,7 @@ bool main_frame::create(const std::string& page_path) {
     return true;
 }
 
-void main_frame::on_created() {
-    host()->Resize(initial_width(), initial_height());
-    host()->Center();
-}
+void main_frame::on_created() { host()->Center(); }
 
 void main_frame::on_document_loaded(const ElementHandle&) {
     ++page_loads_;

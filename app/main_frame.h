@@ -32,7 +32,6 @@ constexpr uint32_t kMsgStatisticsReload = 2028;
 
 class main_frame : public app::frame {
 public:
-    main_frame();
     ~main_frame() override;
 
     // Size of the window in device pixels (980 x 700 logical, scaled).
@@ -85,6 +84,3 @@ private:
 // (absolute path) of PNG, JPEG, GIF or WebP up to 2 MiB as a data: URL;
 // any other local file as "" (no picture).
 std::string ProfileImageSource(const std::string& path);
-
-// The main window while it exists, else nullptr. UI thread.
-main_frame* MainFrame();

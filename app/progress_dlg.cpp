@@ -1,7 +1,6 @@
 #include "app/progress_dlg.h"
 
 #include "app/app_state.h"
-#include "app/frame.h"
 #include "app/settings/paths.h"
 
 // State shared with the closures that a worker posts to the UI thread. They
@@ -63,7 +62,6 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     // worker would leave the worker reporting into nothing. The optional
     // "cancel" is the user's way to ask the worker to stop.
     host->SetCloseVeto([] { return true; });
-    host->Resize(width(), height());
     host->Center();
     host->LoadPage(PagePath("progress.htm"));
     if (cancellable_) {
