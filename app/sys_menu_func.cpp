@@ -1,33 +1,36 @@
 #include "app/sys_menu_func.h"
 
 #include <memory>
+#include <string>
 
 #include "app/html_dlg.h"
 #include "app/setting_dlg.h"
 
+namespace {
+
+// A tab button with its frame and function bar: gold and visible, or white
+// and hidden.
+void SetTab(WindowHandle window, const std::string& tab, bool shown) {
+    ui::FindById(window, tab)
+        .SetAttribute("class", shown ? "page_func btnctrl back_gold" : "page_func btnctrl back_white");
+    for (const std::string& id : {"frame" + tab, tab + "_func"}) {
+        if (shown) ui::FindById(window, id).RemoveAttribute("hidden");
+        else ui::FindById(window, id).SetAttribute("hidden", "");
+    }
+}
+
+}  // namespace
+
 void SysMenuFunc::on_event(const ElementHandle&, const EventParams& params) {
-    if (IsEvent(params, kEventClick, "page1")) show_page1();
-    if (IsEvent(params, kEventClick, "page2")) show_page2();
+    if (IsEvent(params, kEventClick, "page1")) show_tab(true);
+    if (IsEvent(params, kEventClick, "page2")) show_tab(false);
     if (IsEvent(params, kEventClick, "setting")) show_settings();
     if (IsEvent(params, kEventClick, "about")) show_about();
 }
 
-void SysMenuFunc::show_page1() {
-    ui::FindById(window_, "page1").SetAttribute("class", "page_func btnctrl back_gold");
-    ui::FindById(window_, "framepage1").RemoveAttribute("hidden");
-    ui::FindById(window_, "page1_func").RemoveAttribute("hidden");
-    ui::FindById(window_, "page2").SetAttribute("class", "page_func btnctrl back_white");
-    ui::FindById(window_, "framepage2").SetAttribute("hidden", "");
-    ui::FindById(window_, "page2_func").SetAttribute("hidden", "");
-}
-
-void SysMenuFunc::show_page2() {
-    ui::FindById(window_, "page1").SetAttribute("class", "page_func btnctrl back_white");
-    ui::FindById(window_, "framepage1").SetAttribute("hidden", "");
-    ui::FindById(window_, "page1_func").SetAttribute("hidden", "");
-    ui::FindById(window_, "page2").SetAttribute("class", "page_func btnctrl back_gold");
-    ui::FindById(window_, "framepage2").RemoveAttribute("hidden");
-    ui::FindById(window_, "page2_func").RemoveAttribute("hidden");
+void SysMenuFunc::show_tab(bool first) {
+    SetTab(window_, "page1", first);
+    SetTab(window_, "page2", !first);
 }
 
 void SysMenuFunc::show_settings() {

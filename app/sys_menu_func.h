@@ -14,8 +14,8 @@ public:
     void on_event(const ElementHandle& element, const EventParams& params) override;
 
 private:
-    void show_page1();
-    void show_page2();
+    // Shows tab "page1" (first) or "page2".
+    void show_tab(bool first);
     void show_settings();
     void show_about();
 };
