@@ -58,22 +58,13 @@ int main() {
     ui::ComputeDpiScale();
     ApplyDpiOverride();
 
-    if (!EnvIsOne("VORTA_SKIP_SIGNIN")) {
-        HtmlDlg login(std::make_unique<LoginDlg>());
-        if (login.DoModal(0) == 0) {
-            ui::StopAutomation();
-            return 0;
-        }
+    // Leaving the sign-in page (result 0) ends the program before any main
+    // window.
+    const bool signed_in = EnvIsOne("VORTA_SKIP_SIGNIN") || HtmlDlg(std::make_unique<LoginDlg>()).DoModal(0) != 0;
+    if (signed_in) {
+        main_frame frame;
+        if (frame.create(PagePath("main.htm"))) ui::RunLoopUntil([&frame] { return frame.closed(); });
     }
-
-    auto frame = std::make_unique<main_frame>();
-    if (!frame->create(PagePath("main.htm"))) {
-        ui::StopAutomation();
-        return 0;
-    }
-    ui::RunLoopUntil([&frame] { return frame->closed(); });
-
-    frame.reset();
     ui::StopAutomation();
     return 0;
 }
