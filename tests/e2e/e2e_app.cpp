@@ -1,11 +1,9 @@
 #include "tests/e2e/e2e_app.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 
 #include "app/settings/lang_table.h"

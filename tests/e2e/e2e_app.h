@@ -3,12 +3,9 @@
 // automation channel.
 #pragma once
 
-#include <sys/types.h>
-
 #include <functional>
 #include <map>
 #include <string>
-#include <vector>
 
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"

@@ -3,9 +3,8 @@
 #include <json/json.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "app/json_safe.h"
+#include "app/settings/paths.h"
 #include "tests/e2e/e2e_app.h"
 #include "tests/support/cloudemu_process.h"
 
@@ -14,11 +13,8 @@ using vorta_test::CloudEmuProcess;
 namespace {
 
 Json::Value ReadJson(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
     Json::Value root;
-    Json::Reader().parse(ss.str(), root);
+    json_safe::Parse(ReadWholeFile(path), root);
     return root;
 }
 
@@ -91,7 +87,7 @@ TEST_F(SignInE2e, SuccessRemembersPrivatelyAndOpensTheMainWindow) {
     auto answer = emu.Call("POST", "/api/v1/users/login", "email=demo%40vorta.example&password=vorta-demo",
                            {"Content-Type: application/x-www-form-urlencoded"});
     Json::Value root;
-    ASSERT_TRUE(Json::Reader().parse(answer.body, root));
+    ASSERT_TRUE(json_safe::Parse(answer.body, root));
     const std::string name = root["response"]["user"]["user_name"].asString();
     EXPECT_FALSE(name.empty());
     EXPECT_TRUE(E2eApp::WaitFor([&] { return app.Text("main.htm", "display", "framepage1") == name; }, 10000))
