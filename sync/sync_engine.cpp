@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <future>
-#include <memory>
 #include <limits>
+#include <memory>
 #include <thread>
 
 #include <boost/asio/post.hpp>
@@ -50,10 +50,7 @@ SyncEngine::SyncEngine(SyncDevice& device, SyncCloud& cloud, ProgressSink& sink,
       timing_(timing),
       firmware_number_(FirmwareVersionNumber(identity_.firmware_version_text)) {}
 
-void SyncEngine::Fail(const std::string& key) {
-    failure_key_ = key;
-    sink_.show_message(key);
-}
+void SyncEngine::Fail(const std::string& key) { sink_.show_message(key); }
 
 bool SyncEngine::Cancelled() { return sink_.cancel_requested(); }
 
@@ -68,7 +65,7 @@ SyncResult SyncEngine::Run() {
             sink_.set_status(status);
             Step step = RunInstructions(in, out);
             if (step != Step::kOk) return step;
-            return CheckAnswer(out, true) ? Step::kOk : Step::kFailed;
+            return CheckAnswer(out) ? Step::kOk : Step::kFailed;
         };
 
         if (Cancelled()) {
@@ -78,7 +75,7 @@ SyncResult SyncEngine::Run() {
             std::string a = cloud_.request("GET", UrlHeaderInfo(identity_.model, firmware_number_), nullptr, 0,
                                            identity_.auth_header);
             std::string b, c;
-            Step step = CheckAnswer(a, true) ? Step::kOk : Step::kFailed;
+            Step step = CheckAnswer(a) ? Step::kOk : Step::kFailed;
             if (step == Step::kOk) step = list_step("ANALYZING_UPLOAD", a, b);
             if (step == Step::kOk) step = list_step("READ_UPLOAD", b, c);
             if (step == Step::kOk) {
@@ -103,11 +100,7 @@ SyncResult SyncEngine::Run() {
     return result;
 }
 
-bool SyncEngine::CheckAnswer(const std::string& text, bool ok) {
-    if (!ok) {
-        Fail("USB_ERROR");
-        return false;
-    }
+bool SyncEngine::CheckAnswer(const std::string& text) {
     if (text.empty()) {
         Fail("HOST_NOT_CONN");
         return false;
@@ -154,18 +147,15 @@ Step SyncEngine::RunInstructions(const std::string& answer, std::string& result)
     // exactly what a strictly alternating sync sends. Reads have no effect
     // on the device; when a post is refused, the one item read ahead is
     // dropped.
-    struct InFlight {
-        std::unique_ptr<new_mem> buffer;  // the posted body, kept until the answer is in
-        std::future<std::string> answer;
-    } in_flight;
-    boost::asio::thread_pool poster(1);  // declared after in_flight: joined before the buffer goes
+    std::unique_ptr<new_mem> posted_body;  // kept until its post is answered
+    std::future<std::string> reply;
+    boost::asio::thread_pool poster(1);  // declared last: joined before the body goes
 
     // Waits for the post in flight, if any, and judges its answer.
     auto settle = [&]() -> bool {
-        if (!in_flight.answer.valid()) return true;
-        result = in_flight.answer.get();
-        in_flight.buffer.reset();
-        return CheckAnswer(result, true);
+        if (!reply.valid()) return true;
+        result = reply.get();
+        return CheckAnswer(result);
     };
 
     for (const SyncItem& item : list.spi) {
@@ -176,15 +166,15 @@ Step SyncEngine::RunInstructions(const std::string& answer, std::string& result)
         Step step = buffer->ok(cb_send) ? ReadFlashList(item.flash, buffer->data(), cb_send) : Step::kFailed;
         if (step == Step::kOk && Cancelled()) step = Step::kCancelled;
         if (step == Step::kCancelled) {
-            if (in_flight.answer.valid()) in_flight.answer.wait();
+            // The post handed over finishes; a stopping pool would drop it unsent.
+            if (reply.valid()) reply.wait();
             return step;
         }
         // The earlier item's answer counts first: a refusal there is what
         // the user hears about, not a read that followed it.
         if (!settle()) return Step::kFailed;
         if (step == Step::kFailed) {
-            result.clear();
-            CheckAnswer(result, false);
+            Fail("USB_ERROR");
             return Step::kFailed;
         }
         sink_.set_status("UPLOAING_LOG");
@@ -193,8 +183,8 @@ Step SyncEngine::RunInstructions(const std::string& answer, std::string& result)
             [this, body, cb_send, path = UrlDeviceCommand(item.command, identity_.model, item.cb_send, firmware_number_)] {
                 return cloud_.request("POST", path, body, static_cast<uint32_t>(cb_send), identity_.auth_header);
             });
-        in_flight.answer = post.get_future();
-        in_flight.buffer = std::move(buffer);
+        reply = post.get_future();
+        posted_body = std::move(buffer);
         boost::asio::post(poster, std::move(post));
     }
     return settle() ? Step::kOk : Step::kFailed;

@@ -43,9 +43,9 @@ public:
     SyncResult Run();
 
     // Judges one answer; on failure shows its message and returns false.
-    // ok false: "USB_ERROR"; empty: "HOST_NOT_CONN"; not JSON or a "code"
-    // that is not text: "HOST_ERROR"; a non-zero code: "NOT_SUPPOR_DEVICE".
-    bool CheckAnswer(const std::string& text, bool ok);
+    // Empty: "HOST_NOT_CONN"; not JSON or a "code" that is not text:
+    // "HOST_ERROR"; a non-zero code: "NOT_SUPPOR_DEVICE".
+    bool CheckAnswer(const std::string& text);
 
     // Works through one list: reads each item's ranges into its buffer and
     // posts it, reading the next item while the previous post is answered.
@@ -61,10 +61,6 @@ public:
 
     void ShowCounters();
 
-    const ProgressCounters& counters() const { return counters_; }
-    // The message key shown for the failure, empty when none.
-    const std::string& failure_key() const { return failure_key_; }
-
     static constexpr uint32_t kBlockSize = 4096;
 
 private:
@@ -78,7 +74,6 @@ private:
     SyncTiming timing_;
     int firmware_number_ = 0;
     ProgressCounters counters_;
-    std::string failure_key_;
 };
 
 }  // namespace vorta_sync

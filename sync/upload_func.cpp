@@ -142,5 +142,4 @@ void UploadFunc::SyncWorker(HttpPost& http, Usb& usb) {
         device, cloud, sink,
         vorta_sync::SyncIdentity{AppState.model, AppState.firmware_version_text, make_bearer_header()});
     engine.Run();
-    counters_ = engine.counters();
 }

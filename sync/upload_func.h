@@ -8,7 +8,6 @@
 
 #include "app/func_base.h"
 #include "app/progress_dlg.h"
-#include "sync/show_counters.h"
 
 class HttpPost;
 class Usb;
@@ -27,12 +26,7 @@ public:
     // Worker thread: the whole exchange with the device and the cloud.
     void SyncWorker(HttpPost& http, Usb& usb);
 
-    ProgressDlg& progress() { return progress_; }
-    // The four counters of the list last worked through.
-    const ProgressCounters& counters() const { return counters_; }
-
 private:
     ProgressDlg progress_;
-    ProgressCounters counters_;
     std::atomic<bool> busy_{false};
 };
