@@ -3,7 +3,8 @@
 LoginDlg::LoginDlg() : DialogWnd("login.htm", 520, 260, 30) {}
 
 LoginDlg::~LoginDlg() {
-    if (initialised_) {
+    // Released only when the page had loaded and the controllers were set up.
+    if (login_.window() != 0) {
         login_.on_release();
         update_.on_release();
     }
@@ -12,7 +13,6 @@ LoginDlg::~LoginDlg() {
 void LoginDlg::on_document_loaded(const ElementHandle&) {
     login_.on_init(id());
     update_.on_init(id());
-    initialised_ = true;
 }
 
 void LoginDlg::on_click(const ElementHandle& element, const EventParams& params) {

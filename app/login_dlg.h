@@ -22,5 +22,4 @@ public:
 private:
     LoginFunc login_;
     UpdateFunc update_;
-    bool initialised_ = false;
 };
