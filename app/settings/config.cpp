@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -17,14 +18,10 @@ std::mutex& ConfigMutex() {
     return m;
 }
 
-Config& Stored() {
-    static Config config;
+// Empty until first read.
+std::optional<Config>& Stored() {
+    static std::optional<Config> config;
     return config;
-}
-
-bool& Loaded() {
-    static bool loaded = false;
-    return loaded;
 }
 
 // The file's value when it is a non-empty string, then the environment's
@@ -57,16 +54,12 @@ Config ReadConfig() {
 
 const Config& GetConfig() {
     std::lock_guard<std::mutex> lock(ConfigMutex());
-    if (!Loaded()) {
-        Stored() = ReadConfig();
-        Loaded() = true;
-    }
-    return Stored();
+    if (!Stored()) Stored() = ReadConfig();
+    return *Stored();
 }
 
 void ReloadConfig() {
     Config fresh = ReadConfig();
     std::lock_guard<std::mutex> lock(ConfigMutex());
     Stored() = fresh;
-    Loaded() = true;
 }
