@@ -1,16 +1,59 @@
 #include "app/frame.h"
 
-namespace app {
+#include <unistd.h>
 
-// The handlers point at this object: they are dropped before the window goes.
-frame::~frame() { frame::destroy(); }
+#include <algorithm>
+#include <list>
+#include <mutex>
+
+namespace app {
+namespace {
+
+std::mutex& ListMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::list<frame*>& FrameList() {
+    static std::list<frame*> frames;
+    return frames;
+}
+
+}  // namespace
+
+frame::frame() {
+    std::lock_guard<std::mutex> lock(ListMutex());
+    FrameList().push_back(this);
+    linked_ = true;
+}
+
+frame::~frame() {
+    unlink();
+    if (host_) {
+        // The handlers point at this object: drop them before the window goes.
+        host_->SetEventHandler(nullptr);
+        host_->SetMessageHandler(nullptr);
+        host_->SetCloseVeto(nullptr);
+        host_->SetDestroyHandler(nullptr);
+        host_.reset();
+    }
+}
+
+void frame::unlink() {
+    std::lock_guard<std::mutex> lock(ListMutex());
+    if (!linked_) return;
+    FrameList().remove(this);
+    linked_ = false;
+}
 
 void frame::destroy() {
     if (!host_) return;
     host_->SetEventHandler(nullptr);
     host_->SetMessageHandler(nullptr);
     host_->SetCloseVeto(nullptr);
+    host_->SetDestroyHandler(nullptr);
     host_.reset();
+    unlink();
 }
 
 void frame::close() {
@@ -29,6 +72,7 @@ bool frame::create_window(const ui::WindowOptions& options) {
         handle_message(msg, wparam, lparam);
     });
     host_->SetCloseVeto([this] { return close_veto(); });
+    host_->SetDestroyHandler([this] { on_window_destroyed(); });
     on_created();
     return true;
 }
@@ -40,6 +84,27 @@ bool frame::load_page(const std::string& full_path) {
     return true;
 }
 
+void frame::on_window_destroyed() {
+    // The window is gone (closed by the user or by the program): leave the
+    // frame list; the host object stays until the frame is destroyed and
+    // answers IsClosed().
+    unlink();
+}
+
 void frame::OnBehaviorEvent(ui::HostWindow&, const ui::BehaviorEvent&) {}
+
+size_t LiveFrameCount() {
+    std::lock_guard<std::mutex> lock(ListMutex());
+    return FrameList().size();
+}
+
+frame* FindFrame(WindowHandle id) {
+    if (id == 0) return nullptr;
+    std::lock_guard<std::mutex> lock(ListMutex());
+    for (frame* f : FrameList()) {
+        if (f->id() == id) return f;
+    }
+    return nullptr;
+}
 
 }  // namespace app

@@ -2,12 +2,17 @@
 // with the window's behaviour events and private messages routed to virtual
 // operations. The main window and every page dialog derive from it.
 //
-// UI thread only.
+// All live frames are kept in one list, guarded by a mutex: a frame joins it
+// when constructed and leaves it when its window is destroyed or when the
+// object is destroyed, whichever comes first.
+//
+// UI thread only, except LiveFrameCount().
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/ui_types.h"
 
@@ -15,7 +20,7 @@ namespace app {
 
 class frame : public ui::EventHandler {
 public:
-    frame() = default;
+    frame();
     ~frame() override;
     frame(const frame&) = delete;
     frame& operator=(const frame&) = delete;
@@ -56,7 +61,16 @@ protected:
     void OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent& event) override;
 
 private:
+    void unlink();
+    void on_window_destroyed();
+
     std::unique_ptr<ui::HostWindow> host_;
+    bool linked_ = false;
 };
+
+// Number of frames in the frame list. Any thread.
+size_t LiveFrameCount();
+// The frame showing window `id`, or nullptr.
+frame* FindFrame(WindowHandle id);
 
 }  // namespace app
