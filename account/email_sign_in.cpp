@@ -1,6 +1,6 @@
 #include "account/email_sign_in.h"
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 #include "cloud/cloud_api.h"
 #include "cloud/http_post.h"
 

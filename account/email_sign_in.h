@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 namespace vorta_account {
 

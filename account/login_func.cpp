@@ -1,7 +1,7 @@
 #include "account/login_func.h"
 
 #include "account/email_sign_in.h"
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "app/html_dlg.h"
 #include "app/settings/lang_table.h"
 #include "app/settings/settings_store.h"

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "app/app_state.h"
-#include "app/settings/paths.h"
+#include "base/app_state.h"
+#include "base/paths.h"
 
 DialogWnd::DialogWnd(std::string page_file, int logical_width, int logical_height, int logical_drag_band)
     : page_file_(std::move(page_file)),

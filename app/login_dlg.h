@@ -6,10 +6,8 @@
 
 #include "account/login_func.h"
 #include "app/html_dlg.h"
+#include "base/window_messages.h"
 #include "update/update_func.h"
-
-// Message from the social sign-in browser to the sign-in dialog.
-constexpr uint32_t kMsgSocialSignIn = 3024;
 
 class LoginDlg : public DialogWnd {
 public:

@@ -13,13 +13,13 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/dpi.h"
+#include "base/app_state.h"
+#include "base/dpi.h"
 #include "app/html_dlg.h"
 #include "app/login_dlg.h"
 #include "app/main_frame.h"
 #include "app/settings/lang_table.h"
-#include "app/settings/paths.h"
+#include "base/paths.h"
 #include "app/settings/settings_store.h"
 #include "cloud/cloud_config.h"
 #include "ui_engine/automation.h"
@@ -55,7 +55,8 @@ int main() {
 
     LoadSettings();
     UpdatePageDir();
-    ui::ComputeDpiScale();
+    const ui::ScreenResolution screen = ui::ScreenDpi();
+    SetDpiScale(screen.dpi_x, screen.dpi_y);
     ApplyDpiOverride();
 
     // Leaving the sign-in page (result 0) ends the program before any main

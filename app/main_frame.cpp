@@ -4,8 +4,8 @@
 
 #include <glib.h>
 
-#include "app/app_state.h"
-#include "app/settings/paths.h"
+#include "base/app_state.h"
+#include "base/paths.h"
 
 std::string ProfileImageSource(const std::string& path) {
     if (path.empty() || path[0] != '/') return path;

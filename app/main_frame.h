@@ -17,6 +17,7 @@
 #include "app/frame.h"
 #include "app/func_base.h"
 #include "app/sys_menu_func.h"
+#include "base/window_messages.h"
 #include "divelog/calendar_func.h"
 #include "divelog/dive_map_func.h"
 #include "divelog/history_func.h"
@@ -24,11 +25,6 @@
 #include "sync/upload_func.h"
 #include "update/update_func.h"
 
-constexpr uint32_t kMsgMapMousePosition = 2025;
-constexpr uint32_t kMsgMapCenter = 2026;
-constexpr uint32_t kMsgMapMarkerDragged = 2027;
-constexpr uint32_t kMsgStatisticsReload = 2028;
-// kMsgSettingsChanged (2029) is in sys_menu_func.h.
 
 class main_frame : public app::frame {
 public:

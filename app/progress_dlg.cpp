@@ -1,7 +1,7 @@
 #include "app/progress_dlg.h"
 
-#include "app/app_state.h"
-#include "app/settings/paths.h"
+#include "base/app_state.h"
+#include "base/paths.h"
 
 // State shared with the closures that a worker posts to the UI thread. They
 // may run after a show has ended, so they hold it by shared pointer and look

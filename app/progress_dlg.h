@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "app/auto_reset_event.h"
+#include "base/auto_reset_event.h"
 #include "app/ui_types.h"
 
 class ProgressDlg {

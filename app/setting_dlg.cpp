@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "app/settings/settings_store.h"
 
 void SettingFunc::on_init(WindowHandle window) {

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "app/func_base.h"
+#include "base/window_messages.h"
 
-// Message posted to the main window after the Settings dialog changed
-// something; wParam is the dialog's result (1 language, 2 unit, 3 both, -1
-// the dialog could not be shown).
-constexpr uint32_t kMsgSettingsChanged = 2029;
+// After the Settings dialog changed something, kMsgSettingsChanged goes to
+// the main window; wParam is the dialog's result (1 language, 2 unit, 3 both,
+// -1 the dialog could not be shown).
 
 class SysMenuFunc : public func_base {
 public:

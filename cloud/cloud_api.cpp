@@ -1,6 +1,6 @@
 #include "cloud/cloud_api.h"
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 #include "cloud/http_post.h"
 
 #include <cstdarg>

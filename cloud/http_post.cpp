@@ -1,6 +1,6 @@
 #include "cloud/http_post.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "cloud/cloud_config.h"
 
 #include <curl/curl.h>

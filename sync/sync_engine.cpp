@@ -9,7 +9,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/thread_pool.hpp>
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 #include "cloud/cloud_api.h"
 
 namespace vorta_sync {

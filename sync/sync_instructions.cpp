@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 
 namespace vorta_sync {
 

@@ -6,9 +6,9 @@
 #include <boost/thread/thread.hpp>
 #include <memory>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "app/html_dlg.h"
-#include "app/settings/config.h"
+#include "base/config.h"
 #include "app/settings/lang_table.h"
 #include "cloud/cloud_config.h"
 #include "cloud/http_post.h"

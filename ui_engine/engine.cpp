@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "ui_engine/engine_internal.h"
 #include "ui_engine/ui_engine.h"
 
@@ -407,7 +407,7 @@ bool RunLoopUntil(const std::function<bool()>& done, int timeout_ms) {
     return done();
 }
 
-void ComputeDpiScale() {
+ScreenResolution ScreenDpi() {
     double dpi_x = 0, dpi_y = 0;
     GdkScreen* screen = gdk_screen_get_default();
     double res = screen ? gdk_screen_get_resolution(screen) : -1.0;
@@ -427,8 +427,7 @@ void ComputeDpiScale() {
     // An explicit font resolution (Xft.dpi) is what the desktop asks for; the
     // monitor's size in millimetres comes next.
     if (res > 0) dpi_x = dpi_y = res;
-    AppState.dpi_scale_x = dpi_x > 0 ? static_cast<float>(dpi_x / 96.0) : 1.0f;
-    AppState.dpi_scale_y = dpi_y > 0 ? static_cast<float>(dpi_y / 96.0) : 1.0f;
+    return ScreenResolution{dpi_x, dpi_y};
 }
 
 std::vector<WindowInfo> ListWindows() {

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 #include "ui_engine/engine_internal.h"
 #include "ui_engine/host_window.h"
 

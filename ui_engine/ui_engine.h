@@ -82,9 +82,14 @@ bool RunLoopUntil(const std::function<bool()>& done, int timeout_ms = -1);
 // ---------------------------------------------------------------------------
 // DPI.
 
-// Sets AppState.dpi_scale_x/_y from the screen's resolution / 96 (single
-// precision). Falls back to the size in millimetres, then to 1.0.
-void ComputeDpiScale();
+// The screen's resolution in dots per inch, horizontally and vertically: the
+// desktop's font resolution when set, else from the primary monitor's size
+// in millimetres; 0 when neither is known. SetDpiScale (base/dpi.h) turns it
+// into the scale factors.
+struct ScreenResolution {
+    double dpi_x = 0, dpi_y = 0;
+};
+ScreenResolution ScreenDpi();
 
 // ---------------------------------------------------------------------------
 // Window registry: every live host window, under a mutex.

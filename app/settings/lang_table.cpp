@@ -1,8 +1,8 @@
 #include "app/settings/lang_table.h"
 
-#include "app/app_state.h"
-#include "app/json_safe.h"
-#include "app/settings/paths.h"
+#include "base/app_state.h"
+#include "base/json_safe.h"
+#include "base/paths.h"
 
 namespace {
 // Written once at start-up on the UI thread, then only read (also by worker

@@ -1,8 +1,8 @@
 #include "app/settings/settings_store.h"
 
-#include "app/app_state.h"
-#include "app/json_safe.h"
-#include "app/settings/paths.h"
+#include "base/app_state.h"
+#include "base/json_safe.h"
+#include "base/paths.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "app/html_dlg.h"
 #include "app/settings/lang_table.h"
-#include "app/settings/paths.h"
+#include "base/paths.h"
 #include "ui_engine/ui_engine.h"
 
 namespace {

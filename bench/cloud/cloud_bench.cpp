@@ -7,7 +7,7 @@
 // transport baseline is a bare OpenSSL client sending the same request on one
 // kept connection; the client's overhead is its median time per request minus
 // the baseline's median.
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 #include "cloud/http_post.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/cloud/tls_test_server.h"

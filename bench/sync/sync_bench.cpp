@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "cloud/cloud_config.h"
 #include "cloud/http_post.h"
 #include "device/device_packet.h"

@@ -9,9 +9,9 @@
 #include <functional>
 #include <string>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "app/settings/lang_table.h"
-#include "app/settings/paths.h"
+#include "base/paths.h"
 #include "app/settings/settings_store.h"
 #include "ui_engine/host_window.h"
 #include "ui_engine/ui_engine.h"

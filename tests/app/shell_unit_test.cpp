@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/auto_reset_event.h"
-#include "app/dpi.h"
+#include "base/app_state.h"
+#include "base/auto_reset_event.h"
+#include "base/dpi.h"
 #include "app/func_base.h"
 #include "app/html_dlg.h"
 #include "app/login_dlg.h"

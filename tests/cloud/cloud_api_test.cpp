@@ -1,6 +1,6 @@
 // Endpoint paths, the answer envelope, form encoding and the bearer header.
-#include "app/app_state.h"
-#include "app/json_safe.h"
+#include "base/app_state.h"
+#include "base/json_safe.h"
 #include "cloud/cloud_api.h"
 #include "cloud/http_post.h"
 

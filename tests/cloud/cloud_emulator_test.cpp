@@ -1,6 +1,6 @@
 // The cloud client against the testbed's cloud emulator over real TLS.
-#include "app/app_state.h"
-#include "app/json_safe.h"
+#include "base/app_state.h"
+#include "base/json_safe.h"
 #include "cloud/cloud_api.h"
 #include "cloud/http_post.h"
 #include "tests/support/cloudemu_process.h"

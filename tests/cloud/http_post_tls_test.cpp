@@ -1,5 +1,6 @@
 // HttpPost and download_to_file over real TLS against an in-test server.
-#include "app/app_state.h"
+#include "base/app_state.h"
+#include "base/config.h"
 #include "cloud/cloud_api.h"
 #include "cloud/http_post.h"
 #include "tests/cloud/tls_test_server.h"
@@ -337,20 +338,10 @@ TEST_F(HttpPostTls, DownloadReplacesAnExistingFileOnlyWhenComplete) {
     EXPECT_EQ(files, 2u);
 }
 
-}  // namespace
-
-#ifdef VORTA_HAVE_SETTINGS
-#include "app/settings/config.h"
-#endif
-
-namespace {
-
 TEST_F(HttpPostTls, DefaultsComeFromTheConfiguration) {
     ::setenv("VORTA_CLOUD_HOST", "127.0.0.1", 1);
     ::setenv("VORTA_CA_FILE", pki_.ca().c_str(), 1);
-#ifdef VORTA_HAVE_SETTINGS
     ReloadConfig();
-#endif
     EXPECT_EQ(UrlFirmwareManifest(), "https://127.0.0.1:8443/api/v1/devices/firmwareUpdate?model=K7");
     HttpPost http;
     ASSERT_TRUE(http.connect(CloudHost(), port_));

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 #include "tests/support/cloudemu_process.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <map>
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 #include "tests/support/cloudemu_process.h"
 
 namespace {

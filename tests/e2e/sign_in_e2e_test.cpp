@@ -3,8 +3,8 @@
 #include <json/json.h>
 #include <sys/stat.h>
 
-#include "app/json_safe.h"
-#include "app/settings/paths.h"
+#include "base/json_safe.h"
+#include "base/paths.h"
 #include "tests/e2e/e2e_app.h"
 #include "tests/support/cloudemu_process.h"
 

@@ -1,7 +1,7 @@
 // The page generator, run on small source trees: it must stop the build on a
 // text missing in one language or an unknown placeholder, and must escape
 // labels and strip list fragments.
-#include "app/settings/paths.h"
+#include "base/paths.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The generated page folders and "string.json" as the program loads them
 // from its run-time folder.
-#include "app/json_safe.h"
-#include "app/settings/paths.h"
+#include "base/json_safe.h"
+#include "base/paths.h"
 
 #include <gtest/gtest.h>
 

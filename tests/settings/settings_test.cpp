@@ -1,10 +1,10 @@
 // Settings file, text table and folders, run against temporary home and
 // config folders so the user's own files are never touched.
-#include "app/app_state.h"
-#include "app/json_safe.h"
-#include "app/settings/config.h"
+#include "base/app_state.h"
+#include "base/json_safe.h"
+#include "base/config.h"
 #include "app/settings/lang_table.h"
-#include "app/settings/paths.h"
+#include "base/paths.h"
 #include "app/settings/settings_store.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <thread>
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 
 namespace {
 

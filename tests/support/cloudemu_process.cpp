@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <random>
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 #include "tests/support/child_process.h"
 
 namespace vorta_test {

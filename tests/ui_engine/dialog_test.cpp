@@ -5,7 +5,8 @@
 
 #include <cstdlib>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
+#include "base/dpi.h"
 #include "tests/ui_engine/gui_fixture.h"
 #include "ui_engine/element.h"
 
@@ -210,7 +211,8 @@ TEST_F(DialogTest, CenteredOnTheParentAndInsideTheScreen) {
 // ctest runs this again with the screen resolution raised through
 // GDK_DPI_SCALE (as a desktop's text scaling does) and UI_TEST_EXPECT_DPI set.
 TEST_F(DialogTest, DpiScaleComesFromTheScreen) {
-    ui::ComputeDpiScale();
+    const ui::ScreenResolution screen = ui::ScreenDpi();
+    SetDpiScale(screen.dpi_x, screen.dpi_y);
     const char* expect = std::getenv("UI_TEST_EXPECT_DPI");
     if (!expect) {
         EXPECT_GT(AppState.dpi_scale_x, 0.5f);

@@ -14,7 +14,7 @@
 #include <regex>
 #include <thread>
 
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 #include "demo_data.h"
 
 namespace cloudemu {

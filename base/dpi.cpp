@@ -1,6 +1,6 @@
-#include "app/dpi.h"
+#include "base/dpi.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 float DpiScaleFrom(double dpi) {
     if (!(dpi > 0.0)) dpi = 96.0;

@@ -1,7 +1,7 @@
-#include "app/settings/config.h"
+#include "base/config.h"
 
-#include "app/json_safe.h"
-#include "app/settings/paths.h"
+#include "base/json_safe.h"
+#include "base/paths.h"
 
 #include <cstdlib>
 #include <mutex>

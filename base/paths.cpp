@@ -1,6 +1,6 @@
-#include "app/settings/paths.h"
+#include "base/paths.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 #include <glib.h>
 

@@ -1,4 +1,4 @@
-#include "app/json_safe.h"
+#include "base/json_safe.h"
 
 #include <cmath>
 #include <limits>

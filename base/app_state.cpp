@@ -1,0 +1,3 @@
+#include "base/app_state.h"
+
+AppStateRecord AppState;
