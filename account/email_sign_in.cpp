@@ -2,6 +2,7 @@
 
 #include "base/json_safe.h"
 #include "cloud/cloud_api.h"
+#include "cloud/cloud_config.h"
 #include "cloud/http_post.h"
 
 namespace vorta_account {
@@ -30,7 +31,7 @@ std::string ClassifySignInAnswer(const std::string& body, SessionFields& out) {
     return "";
 }
 
-SignInResult EmailSignIn(const std::string& email, const std::string& password, SignInCloud& cloud,
+SignInResult EmailSignIn(const std::string& email, const std::string& password, HttpPost& cloud,
                          AppStateRecord& state, const std::function<bool()>& remember) {
     SignInResult result;
     state.email = email;
@@ -43,12 +44,15 @@ SignInResult EmailSignIn(const std::string& email, const std::string& password, 
         result.message_key = "ENTER_PASSWORD";
         return result;
     }
-    if (!cloud.connect()) {
+    if (!cloud.connect(CloudHost(), kCloudPort)) {
         result.message_key = "NO_INTERNET";
         return result;
     }
     SessionFields session;
-    result.message_key = ClassifySignInAnswer(cloud.post_login(SignInBody(email, password)), session);
+    const std::string body = SignInBody(email, password);
+    const std::string answer =
+        cloud.request(body.data(), static_cast<uint32_t>(body.size()), 0, "POST", UrlLogin(), std::string());
+    result.message_key = ClassifySignInAnswer(answer, session);
     if (!result.message_key.empty()) return result;
 
     state.user_id = session.user_id;

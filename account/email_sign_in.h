@@ -7,6 +7,8 @@
 
 #include "base/app_state.h"
 
+class HttpPost;
+
 namespace vorta_account {
 
 // "email=%s&password=%s" with each value percent-encoded as UTF-8; as long
@@ -27,27 +29,19 @@ struct SessionFields {
 // "code"), "EMAIL_PWD_ERROR" (any code but "0000000").
 std::string ClassifySignInAnswer(const std::string& body, SessionFields& out);
 
-// The cloud as the sign-in sees it.
-class SignInCloud {
-public:
-    virtual ~SignInCloud() = default;
-    // Prepares the connection to the cloud host; false when impossible.
-    virtual bool connect() = 0;
-    // POSTs the form body to the sign-in endpoint (no authorization header);
-    // the answer body, or "" when it could not be sent.
-    virtual std::string post_login(const std::string& body) = 0;
-};
-
 struct SignInResult {
     bool signed_in = false;
     std::string message_key;  // shown in the page's "message" when not signed in
 };
 
-// The whole e-mail sign-in. The typed values always go into state.email and
-// state.password; on success the session fields are filled in order and
-// `remember` is called once (it writes "e", "p", "t"). On any failure the
-// other session fields keep their values and `remember` is not called.
-SignInResult EmailSignIn(const std::string& email, const std::string& password, SignInCloud& cloud,
+// The whole e-mail sign-in over `cloud`, a fresh HttpPost for this attempt:
+// it is connected to the cloud host and the form is POSTed to the sign-in
+// endpoint without an authorization header. The typed values always go into
+// state.email and state.password; on success the session fields are filled
+// in order and `remember` is called once (it writes "e", "p", "t"). On any
+// failure the other session fields keep their values and `remember` is not
+// called.
+SignInResult EmailSignIn(const std::string& email, const std::string& password, HttpPost& cloud,
                          AppStateRecord& state, const std::function<bool()>& remember);
 
 }  // namespace vorta_account

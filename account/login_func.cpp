@@ -10,23 +10,6 @@
 #include "cloud/http_post.h"
 #include "ui_engine/element.h"
 
-namespace {
-
-// The sign-in request over a fresh HttpPost that lives for one attempt.
-class HttpSignInCloud : public vorta_account::SignInCloud {
-public:
-    HttpSignInCloud() : http_(HttpOptions::FromConfig()) {}
-    bool connect() override { return http_.connect(CloudHost(), kCloudPort); }
-    std::string post_login(const std::string& body) override {
-        return http_.request(body.data(), static_cast<uint32_t>(body.size()), 0, "POST", UrlLogin(), std::string());
-    }
-
-private:
-    HttpPost http_;
-};
-
-}  // namespace
-
 void LoginFunc::on_init(WindowHandle window) {
     func_base::on_init(window);
     LoadRememberedSignIn();
@@ -45,9 +28,10 @@ void LoginFunc::on_message(uint32_t, intptr_t, intptr_t) {}
 void LoginFunc::EmailSignIn() {
     const std::string email = ui::FindById(window_, "email").GetValue();
     const std::string password = ui::FindById(window_, "pword").GetValue();
-    HttpSignInCloud cloud;
+    // A fresh connection for this attempt.
+    HttpPost http(HttpOptions::FromConfig());
     vorta_account::SignInResult result =
-        vorta_account::EmailSignIn(email, password, cloud, AppState, [] { return SaveRememberedSignIn(); });
+        vorta_account::EmailSignIn(email, password, http, AppState, [] { return SaveRememberedSignIn(); });
     if (!result.signed_in) {
         ShowMessage(result.message_key);
         return;

@@ -1,25 +1,53 @@
 #include "app/progress_dlg.h"
 
+#include "app/html_dlg.h"
 #include "base/app_state.h"
-#include "base/paths.h"
 
 // State shared with the closures that a worker posts to the UI thread. They
 // may run after a show has ended, so they hold it by shared pointer and look
 // the window up by id when they run.
-struct ProgressDlg::Shared : public ui::EventHandler {
+struct ProgressDlg::Shared {
     std::atomic<WindowHandle> window{0};
     std::atomic<bool> cancel{false};
     // UI thread only.
     bool modal_running = false;
     bool ended = false;  // end() arrived while no modal loop ran
     int end_result = 0;
-
-    void OnBehaviorEvent(ui::HostWindow&, const ui::BehaviorEvent& event) override {
-        if (event.cmd == ui::BUTTON_CLICK && event.target_id == "cancel") cancel = true;
-    }
 };
 
 namespace {
+
+constexpr int kLogicalWidth = 420;
+constexpr int kLogicalHeight = 200;
+
+// The dialog's page: "cancel" shown on request, its click passed to the
+// worker as a flag.
+class ProgressWnd : public DialogWnd {
+public:
+    ProgressWnd(std::shared_ptr<ProgressDlg::Shared> shared, bool cancellable)
+        : DialogWnd("progress.htm", kLogicalWidth, kLogicalHeight), shared_(std::move(shared)),
+          cancellable_(cancellable) {}
+
+    void on_document_loaded(const ElementHandle&) override {
+        ui::Element cancel = ui::FindById(id(), "cancel");
+        if (cancellable_) {
+            cancel.RemoveAttribute("hidden");
+        } else {
+            cancel.SetAttribute("hidden", "");
+        }
+    }
+    void on_click(const ElementHandle&, const EventParams& params) override {
+        if (IsEvent(params, kEventClick, "cancel")) shared_->cancel = true;
+    }
+    // Only the worker ends this dialog (end()); closing it under a running
+    // worker would leave the worker reporting into nothing. The optional
+    // "cancel" is the user's way to ask the worker to stop.
+    bool close_veto() override { return true; }
+
+private:
+    std::shared_ptr<ProgressDlg::Shared> shared_;
+    bool cancellable_;
+};
 
 // Runs `fn` with the shown window's id on the UI thread, after every call
 // posted before it.
@@ -37,8 +65,8 @@ ProgressDlg::ProgressDlg() : shared_(std::make_shared<Shared>()) {}
 
 ProgressDlg::~ProgressDlg() = default;
 
-int ProgressDlg::width() { return ScaleX(420); }
-int ProgressDlg::height() { return ScaleY(200); }
+int ProgressDlg::width() { return ScaleX(kLogicalWidth); }
+int ProgressDlg::height() { return ScaleY(kLogicalHeight); }
 
 int ProgressDlg::DoModal(WindowHandle parent) {
     if (!ui::EngineReady() || !ui::IsUiThread()) return -1;
@@ -50,26 +78,10 @@ int ProgressDlg::DoModal(WindowHandle parent) {
         return s.end_result;
     }
 
-    ui::WindowOptions options;
-    options.kind = ui::WindowKind::Dialog;
-    options.width = width();
-    options.height = height();
-    options.parent = parent != 0 ? ui::FindWindow(parent) : nullptr;
-    auto host = std::make_unique<ui::HostWindow>(options);
-    if (host->id() == 0 || host->IsClosed()) return -1;
-    host->SetEventHandler(shared_.get());
-    // Only the worker ends this dialog (end()); closing it under a running
-    // worker would leave the worker reporting into nothing. The optional
-    // "cancel" is the user's way to ask the worker to stop.
-    host->SetCloseVeto([] { return true; });
-    host->Center();
-    host->LoadPage(PagePath("progress.htm"));
-    if (cancellable_) {
-        ui::FindById(host->id(), "cancel").RemoveAttribute("hidden");
-    } else {
-        ui::FindById(host->id(), "cancel").SetAttribute("hidden", "");
-    }
-    s.window = host->id();
+    auto wnd = std::make_unique<ProgressWnd>(shared_, cancellable_);
+    // A missing page still shows the dialog: the worker, not the page, ends it.
+    if (!wnd->create(parent)) return -1;
+    s.window = wnd->id();
     ready_event.Set();
 
     int result = 0;
@@ -79,13 +91,12 @@ int ProgressDlg::DoModal(WindowHandle parent) {
         result = s.end_result;
     } else {
         s.modal_running = true;
-        result = host->RunModal();
+        result = wnd->host()->RunModal();
         s.modal_running = false;
     }
     s.window = 0;
-    host->SetEventHandler(nullptr);
-    host->SetCloseVeto(nullptr);
-    host.reset();
+    // The window goes back to the engine's pool for the next dialog.
+    wnd->destroy();
     // A stale signal must not satisfy the next show's wait.
     ready_event.Reset();
     return result;
@@ -118,6 +129,8 @@ void ProgressDlg::end(int result) {
         shared->end_result = result;
     });
 }
+
+void ProgressDlg::drop_pending_end() { shared_->ended = false; }
 
 bool ProgressDlg::cancel_requested() const { return shared_->cancel.load(); }
 

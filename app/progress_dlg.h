@@ -1,7 +1,8 @@
 // The progress dialog of the long device operations (sync, firmware update,
-// dive-site database update): "progress.htm", 420 x 200, no drag band.
-//
-// Protocol between a controller (UI thread) and its worker thread:
+// dive-site database update): "progress.htm", 420 x 200, no drag band, a
+// page dialog like the others (html_dlg.h). RunUnderProgress
+// (progress_worker.h) runs a worker under it and keeps this protocol between
+// the controller (UI thread) and its worker thread:
 //   1. the controller starts the worker, then calls DoModal();
 //   2. the worker waits for the page: ready_event.Wait(1000) (or
 //      wait_ready()), and goes on either way;
@@ -55,7 +56,11 @@ public:
     // next DoModal then returns at once with that result.
     void end(int result);
 
-    // Cancel support (see above).
+    // UI thread: forgets an end() that no show took (its show could not come
+    // up), so that the next DoModal waits for its own worker.
+    void drop_pending_end();
+
+    // Cancel support (see above); applies from the next DoModal.
     void set_cancellable(bool on) { cancellable_ = on; }
     bool cancel_requested() const;
 

@@ -36,6 +36,9 @@ struct HttpOptions {
 
 // Extra header lines and content type go with every request; the HTTP status
 // is not examined: the caller judges the body (see cloud_api.h).
+//
+// connect and request are virtual: the display-free cores take an HttpPost&,
+// and tests hand them a recording stand-in (tests/support/fake_peers.h).
 class HttpPost {
 public:
     HttpPost();
@@ -49,7 +52,7 @@ public:
     // transfer handle can be made or the host or port is unusable. No
     // network traffic happens here: an unreachable host shows as empty
     // answers from request().
-    bool connect(const std::string& host, int port);
+    virtual bool connect(const std::string& host, int port);
 
     // Sends one request and returns the response body, or an empty string
     // when the request could not be sent (not connected, unreachable host,
@@ -62,8 +65,8 @@ public:
     // The body is gathered in 1024-byte reads; a zero byte ends what a read
     // contributes (the answer is text), later reads still count. When the
     // connection fails mid-body, the text read so far is returned.
-    std::string request(const void* body, uint32_t len, int is_json, const std::string& verb,
-                        const std::string& path, const std::string& headers);
+    virtual std::string request(const void* body, uint32_t len, int is_json, const std::string& verb,
+                                const std::string& path, const std::string& headers);
 
     bool connected() const { return curl_ != nullptr; }
     const HttpOptions& options() const { return options_; }

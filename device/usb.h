@@ -6,6 +6,7 @@
 // connection; answers the device may still be sending are not read.
 #pragma once
 
+#include "device/device_link.h"
 #include "device/device_packet.h"
 #include "device/packet_transport.h"
 
@@ -16,7 +17,7 @@
 #include <memory>
 #include <string>
 
-class Usb {
+class Usb : public DeviceLink {
 public:
     // Opens `port_name` on `port` (made on an io_context that outlives this
     // object) with the link's line settings and holds it exclusively.
@@ -24,7 +25,7 @@ public:
     Usb(boost::asio::serial_port& port, const std::string& port_name);
     // Runs the commands over any transport (tests, other byte pipes).
     explicit Usb(std::unique_ptr<PacketTransport> transport);
-    ~Usb();  // closes the port without raising
+    ~Usb() override;  // closes the port without raising
 
     Usb(const Usb&) = delete;
     Usb& operator=(const Usb&) = delete;
@@ -32,19 +33,19 @@ public:
     // Identifies the device. On success the info value is always taken; the
     // firmware text and the model only when the answer carries a non-empty
     // one. On failure nothing is changed.
-    bool GetInfo(std::string& firmware_version_text, uint32_t& info_value, std::string& model);
+    bool GetInfo(std::string& firmware_version_text, uint32_t& info_value, std::string& model) override;
     // Reads the 4096-byte block at `address` and hands back its first
     // `length` bytes (at most 4096; more fails without traffic). When all 128
     // chunks and the end packet arrived, `out` is filled even if the byte sum
     // disagrees; the result is true only if it agrees.
-    bool ReadBlock(uint32_t address, uint8_t* out, uint32_t length);
+    bool ReadBlock(uint32_t address, uint8_t* out, uint32_t length) override;
     // Writes 4096 bytes at `address`; true when the device reports them
     // written.
-    bool WriteBlock(uint32_t address, const uint8_t* data);
+    bool WriteBlock(uint32_t address, const uint8_t* data) override;
     // Tells the device the connection ends. Returns 40, or 0 on failure.
-    size_t EndLink();
+    size_t EndLink() override;
     // Tells the device the last firmware block has been written.
-    void FinishFirmwareUpdate();
+    void FinishFirmwareUpdate() override;
 
     // Closes the port; raises system_error "close" on failure.
     void Close();

@@ -19,7 +19,7 @@ namespace {
 // Ends the device link when the worker leaves, whichever way it leaves.
 class EndLinkOnExit {
 public:
-    explicit EndLinkOnExit(SyncDevice& device) : device_(device) {}
+    explicit EndLinkOnExit(DeviceLink& device) : device_(device) {}
     ~EndLinkOnExit() {
         try {
             device_.EndLink();
@@ -30,7 +30,7 @@ public:
     EndLinkOnExit& operator=(const EndLinkOnExit&) = delete;
 
 private:
-    SyncDevice& device_;
+    DeviceLink& device_;
 };
 
 int32_t SaturatingAdd(int32_t a, int64_t b) {
@@ -41,7 +41,7 @@ int32_t SaturatingAdd(int32_t a, int64_t b) {
 
 }  // namespace
 
-SyncEngine::SyncEngine(SyncDevice& device, SyncCloud& cloud, ProgressSink& sink, SyncIdentity identity,
+SyncEngine::SyncEngine(DeviceLink& device, HttpPost& cloud, ProgressSink& sink, SyncIdentity identity,
                        SyncTiming timing)
     : device_(device),
       cloud_(cloud),
@@ -50,93 +50,82 @@ SyncEngine::SyncEngine(SyncDevice& device, SyncCloud& cloud, ProgressSink& sink,
       timing_(timing),
       firmware_number_(FirmwareVersionNumber(identity_.firmware_version_text)) {}
 
-void SyncEngine::Fail(const std::string& key) { sink_.show_message(key); }
-
 bool SyncEngine::Cancelled() { return sink_.cancel_requested(); }
 
-SyncResult SyncEngine::Run() {
+Outcome SyncEngine::Run() {
     EndLinkOnExit end_link(device_);
-    SyncResult result = SyncResult::kFailed;
+    Outcome outcome = Outcome::Failed(std::string());
     try {
-        sink_.wait_ready(timing_.ready_wait_ms);
-
-        auto list_step = [&](const char* status, const std::string& in, std::string& out) -> Step {
-            if (Cancelled()) return Step::kCancelled;
-            sink_.set_status(status);
-            Step step = RunInstructions(in, out);
-            if (step != Step::kOk) return step;
-            return CheckAnswer(out) ? Step::kOk : Step::kFailed;
-        };
-
-        if (Cancelled()) {
-            result = SyncResult::kCancelled;
-        } else {
-            sink_.set_status("PREPARING_UPLOAD");
-            std::string a = cloud_.request("GET", UrlHeaderInfo(identity_.model, firmware_number_), nullptr, 0,
-                                           identity_.auth_header);
-            std::string b, c;
-            Step step = CheckAnswer(a) ? Step::kOk : Step::kFailed;
-            if (step == Step::kOk) step = list_step("ANALYZING_UPLOAD", a, b);
-            if (step == Step::kOk) step = list_step("READ_UPLOAD", b, c);
-            if (step == Step::kOk) {
-                sink_.set_status("COMPLETE_UPLOAD");
-                // The completion line stays up for a while; a Cancel only
-                // shortens the pause.
-                auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.complete_pause_ms);
-                while (std::chrono::steady_clock::now() < until && !Cancelled())
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                result = SyncResult::kComplete;
-            } else {
-                result = step == Step::kCancelled ? SyncResult::kCancelled : SyncResult::kFailed;
-            }
-        }
+        outcome = Work();
+        if (outcome.failed() && !outcome.key.empty()) sink_.show_message(outcome.key);
     } catch (...) {
-        result = SyncResult::kFailed;
+        outcome = Outcome::Failed(std::string());
     }
+    // The dialog goes before the link is ended, so that the user is not kept
+    // waiting on a device that is slow to take it.
     try {
         sink_.end(0);
     } catch (...) {
     }
-    return result;
+    return outcome;
 }
 
-bool SyncEngine::CheckAnswer(const std::string& text) {
-    if (text.empty()) {
-        Fail("HOST_NOT_CONN");
-        return false;
-    }
+Outcome SyncEngine::Work() {
+    auto list_step = [&](const char* status, const std::string& in, std::string& out) -> Outcome {
+        if (Cancelled()) return Outcome::Cancelled();
+        sink_.set_status(status);
+        Outcome step = RunInstructions(in, out);
+        if (!step.ok()) return step;
+        return CheckAnswer(out);
+    };
+
+    if (Cancelled()) return Outcome::Cancelled();
+    sink_.set_status("PREPARING_UPLOAD");
+    const std::string path = UrlHeaderInfo(identity_.model, firmware_number_);
+    std::string a = cloud_.request(nullptr, 0, 0, "GET", path, identity_.auth_header);
+    std::string b, c;
+    Outcome step = CheckAnswer(a);
+    if (step.ok()) step = list_step("ANALYZING_UPLOAD", a, b);
+    if (step.ok()) step = list_step("READ_UPLOAD", b, c);
+    if (!step.ok()) return step;
+
+    sink_.set_status("COMPLETE_UPLOAD");
+    // The completion line stays up for a while; a Cancel only shortens the
+    // pause.
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.complete_pause_ms);
+    while (std::chrono::steady_clock::now() < until && !Cancelled())
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return Outcome::Ok();
+}
+
+Outcome SyncEngine::CheckAnswer(const std::string& text) {
+    if (text.empty()) return Outcome::Failed("HOST_NOT_CONN");
     Json::Value root;
-    if (!json_safe::Parse(text, root)) {
-        Fail("HOST_ERROR");
-        return false;
-    }
+    if (!json_safe::Parse(text, root)) return Outcome::Failed("HOST_ERROR");
     switch (CheckCode(root)) {
     case CodeCheck::kZero:
-        return true;
+        return Outcome::Ok();
     case CodeCheck::kNonZero:
-        Fail("NOT_SUPPOR_DEVICE");
-        return false;
+        return Outcome::Failed("NOT_SUPPOR_DEVICE");
     case CodeCheck::kWrongType:
         break;
     }
-    Fail("HOST_ERROR");
-    return false;
+    return Outcome::Failed("HOST_ERROR");
 }
 
-Step SyncEngine::RunInstructions(const std::string& answer, std::string& result) {
+Outcome SyncEngine::RunInstructions(const std::string& answer, std::string& result) {
     InstructionList list;
     if (!ParseInstructions(answer, list)) {
         // Values of the wrong type: the whole list is refused before any
         // device memory is read.
-        Fail("HOST_ERROR");
-        return Step::kFailed;
+        return Outcome::Failed("HOST_ERROR");
     }
     counters_ = ProgressCounters();
     counters_.item_total = list.tknum;
     counters_.byte_total = list.total;
     if (list.tknum == 0) {
         result = answer;
-        return Step::kOk;
+        return Outcome::Ok();
     }
     result.clear();
 
@@ -152,8 +141,8 @@ Step SyncEngine::RunInstructions(const std::string& answer, std::string& result)
     boost::asio::thread_pool poster(1);  // declared last: joined before the body goes
 
     // Waits for the post in flight, if any, and judges its answer.
-    auto settle = [&]() -> bool {
-        if (!reply.valid()) return true;
+    auto settle = [&]() -> Outcome {
+        if (!reply.valid()) return Outcome::Ok();
         result = reply.get();
         return CheckAnswer(result);
     };
@@ -163,50 +152,49 @@ Step SyncEngine::RunInstructions(const std::string& answer, std::string& result)
         ShowCounters();
         const size_t cb_send = static_cast<size_t>(item.cb_send);
         auto buffer = std::make_unique<new_mem>(cb_send);
-        Step step = buffer->ok(cb_send) ? ReadFlashList(item.flash, buffer->data(), cb_send) : Step::kFailed;
-        if (step == Step::kOk && Cancelled()) step = Step::kCancelled;
-        if (step == Step::kCancelled) {
+        Outcome step = buffer->ok(cb_send) ? ReadFlashList(item.flash, buffer->data(), cb_send)
+                                           : Outcome::Failed("USB_ERROR");
+        if (step.ok() && Cancelled()) step = Outcome::Cancelled();
+        if (step.cancelled()) {
             // The post handed over finishes; a stopping pool would drop it unsent.
             if (reply.valid()) reply.wait();
             return step;
         }
         // The earlier item's answer counts first: a refusal there is what
         // the user hears about, not a read that followed it.
-        if (!settle()) return Step::kFailed;
-        if (step == Step::kFailed) {
-            Fail("USB_ERROR");
-            return Step::kFailed;
-        }
+        Outcome earlier = settle();
+        if (!earlier.ok()) return earlier;
+        if (!step.ok()) return step;
         sink_.set_status("UPLOAING_LOG");
         const uint8_t* body = buffer->data();
         std::packaged_task<std::string()> post(
             [this, body, cb_send, path = UrlDeviceCommand(item.command, identity_.model, item.cb_send, firmware_number_)] {
-                return cloud_.request("POST", path, body, static_cast<uint32_t>(cb_send), identity_.auth_header);
+                return cloud_.request(body, static_cast<uint32_t>(cb_send), 0, "POST", path, identity_.auth_header);
             });
         reply = post.get_future();
         posted_body = std::move(buffer);
         boost::asio::post(poster, std::move(post));
     }
-    return settle() ? Step::kOk : Step::kFailed;
+    return settle();
 }
 
-Step SyncEngine::ReadFlashList(const std::vector<FlashRange>& ranges, uint8_t* buffer, size_t capacity) {
+Outcome SyncEngine::ReadFlashList(const std::vector<FlashRange>& ranges, uint8_t* buffer, size_t capacity) {
     sink_.set_status("READING_LOG");
     size_t offset = 0;
     for (const FlashRange& r : ranges) {
-        if (Cancelled()) return Step::kCancelled;
+        if (Cancelled()) return Outcome::Cancelled();
         // The device always sends whole blocks; only the kept bytes go into
         // the buffer, and never past its end.
         if (r.size < 0 || r.size > static_cast<int64_t>(kBlockSize) ||
             static_cast<size_t>(r.size) > capacity - offset)
-            return Step::kFailed;
+            return Outcome::Failed("USB_ERROR");
         const uint32_t size = static_cast<uint32_t>(r.size);
         counters_.bytes_done = SaturatingAdd(counters_.bytes_done, size);
         ShowCounters();
-        if (!device_.ReadBlock(r.addr, buffer + offset, size)) return Step::kFailed;
+        if (!device_.ReadBlock(r.addr, buffer + offset, size)) return Outcome::Failed("USB_ERROR");
         offset += size;
     }
-    return Step::kOk;
+    return Outcome::Ok();
 }
 
 void SyncEngine::ShowCounters() { ::ShowCounters(sink_, counters_); }

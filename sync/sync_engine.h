@@ -11,10 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "app/progress_sink.h"
+#include "app/show_counters.h"
+#include "base/outcome.h"
+#include "cloud/http_post.h"
+#include "device/device_link.h"
 #include "sync/new_mem.h"
-#include "sync/show_counters.h"
 #include "sync/sync_instructions.h"
-#include "sync/sync_ports.h"
 
 namespace vorta_sync {
 
@@ -26,49 +29,48 @@ struct SyncIdentity {
 };
 
 struct SyncTiming {
-    int ready_wait_ms = 1000;      // wait for the progress page to load
     int complete_pause_ms = 2000;  // "COMPLETE_UPLOAD" stays this long
 };
 
-enum class SyncResult { kComplete, kFailed, kCancelled };
-enum class Step { kOk, kFailed, kCancelled };
-
 class SyncEngine {
 public:
-    SyncEngine(SyncDevice& device, SyncCloud& cloud, ProgressSink& sink, SyncIdentity identity,
+    // `device` is identified and `cloud` connected. Every request goes with
+    // the form content type.
+    SyncEngine(DeviceLink& device, HttpPost& cloud, ProgressSink& sink, SyncIdentity identity,
                SyncTiming timing = SyncTiming());
 
-    // The whole worker: both lists, the closing of the progress dialog and
-    // the final EndLink, also when something throws.
-    SyncResult Run();
+    // The whole work of the worker once the progress page is up: both lists,
+    // the failure's message, the closing of the progress dialog and then the
+    // final EndLink, also when something throws. Ok when complete.
+    Outcome Run();
 
-    // Judges one answer; on failure shows its message and returns false.
-    // Empty: "HOST_NOT_CONN"; not JSON or a "code" that is not text:
-    // "HOST_ERROR"; a non-zero code: "NOT_SUPPOR_DEVICE".
-    bool CheckAnswer(const std::string& text);
+    // Judges one answer: empty is "HOST_NOT_CONN"; not JSON or a "code" that
+    // is not text is "HOST_ERROR"; a non-zero code is "NOT_SUPPOR_DEVICE".
+    static Outcome CheckAnswer(const std::string& text);
 
     // Works through one list: reads each item's ranges into its buffer and
     // posts it, reading the next item while the previous post is answered.
-    // kOk hands back the answer to its last post (or the input itself when
-    // "tknum" is 0) for the caller to judge; kFailed means the failure has
-    // been shown already. A range that cannot be read or does not fit fails
-    // its item with "USB_ERROR" before anything of it is posted.
-    Step RunInstructions(const std::string& answer, std::string& result);
+    // Ok hands back the answer to its last post (or the input itself when
+    // "tknum" is 0) for the caller to judge. A range that cannot be read or
+    // does not fit fails its item with "USB_ERROR" before anything of it is
+    // posted.
+    Outcome RunInstructions(const std::string& answer, std::string& result);
 
     // Reads `ranges` one after another into `buffer`, which holds `capacity`
-    // bytes. A range above 4096 bytes or past the buffer's end fails.
-    Step ReadFlashList(const std::vector<FlashRange>& ranges, uint8_t* buffer, size_t capacity);
+    // bytes. A range above 4096 bytes or past the buffer's end, or a failed
+    // read, is "USB_ERROR".
+    Outcome ReadFlashList(const std::vector<FlashRange>& ranges, uint8_t* buffer, size_t capacity);
 
     void ShowCounters();
 
     static constexpr uint32_t kBlockSize = 4096;
 
 private:
-    void Fail(const std::string& key);
+    Outcome Work();
     bool Cancelled();
 
-    SyncDevice& device_;
-    SyncCloud& cloud_;
+    DeviceLink& device_;
+    HttpPost& cloud_;
     ProgressSink& sink_;
     SyncIdentity identity_;
     SyncTiming timing_;

@@ -9,8 +9,9 @@
 #include "app/func_base.h"
 #include "app/progress_dlg.h"
 
+class DeviceLink;
 class HttpPost;
-class Usb;
+class ProgressSink;
 
 class UploadFunc : public func_base {
 public:
@@ -18,13 +19,13 @@ public:
     void on_release() override;
     void on_event(const ElementHandle& element, const EventParams& params) override;
 
-    // UI thread: find, open and identify the device, connect to the cloud,
-    // run SyncWorker under the modal progress dialog, then ask the calendar
-    // to reload, join the worker and close the port.
+    // UI thread: open a device session, connect to the cloud, run SyncWorker
+    // under the modal progress dialog, then ask the calendar to reload; the
+    // session closes the port when this returns.
     void StartSync();
 
     // Worker thread: the whole exchange with the device and the cloud.
-    void SyncWorker(HttpPost& http, Usb& usb);
+    void SyncWorker(HttpPost& http, DeviceLink& device, ProgressSink& sink);
 
 private:
     ProgressDlg progress_;

@@ -1,6 +1,7 @@
 // Sync of 1 MiB of log memory (256 blocks in two lists) through the device
-// simulator and the cloud emulator, with the real Usb and HttpPost and a
-// progress sink that shows nothing. Compared with two floors measured in the
+// simulator and the cloud emulator, with the real device session and HttpPost
+// (behind the recording fakes, which also time them) and a progress sink that
+// shows nothing. Compared with two floors measured in the
 // same run:
 //   device floor: the same read requests over a pty, answers read raw, no logic;
 //   cloud floor:  the same requests (verbs, paths, headers, bodies) sent by a
@@ -15,8 +16,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/serial_port.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,14 +28,16 @@
 #include "cloud/cloud_config.h"
 #include "cloud/http_post.h"
 #include "device/device_packet.h"
-#include "device/usb.h"
-#include "sync/sync_adapters.h"
+#include "device/device_session.h"
 #include "sync/sync_engine.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/devsim_process.h"
+#include "tests/support/fake_peers.h"
 
 using Clock = std::chrono::steady_clock;
 using vorta_test::CloudEmuProcess;
+using vorta_test::FakeCloud;
+using vorta_test::FakeDevice;
 
 namespace {
 
@@ -47,60 +48,35 @@ double Median(std::vector<double> v) {
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-// Records what the sync sends, to replay it in the floors.
-struct RecordingCloud : vorta_sync::SyncCloud {
-    explicit RecordingCloud(vorta_sync::SyncCloud& inner) : inner(inner) {}
-    struct Req {
-        std::string verb, path, body, headers, answer;
-    };
-    std::vector<Req> sent;
-    vorta_sync::SyncCloud& inner;
-    std::string request(const std::string& verb, const std::string& path, const uint8_t* body, uint32_t len,
-                        const std::string& headers) override {
-        sent.push_back({verb, path, std::string(reinterpret_cast<const char*>(body), len), headers, ""});
-        sent.back().answer = inner.request(verb, path, body, len, headers);
-        return sent.back().answer;
-    }
+// What a recorded request looked like, and its answer.
+struct Req {
+    std::string verb, path, body, headers, answer;
 };
 
-struct RecordingDevice : vorta_sync::SyncDevice {
-    explicit RecordingDevice(vorta_sync::SyncDevice& inner) : inner(inner) {}
-    vorta_sync::SyncDevice& inner;
-    std::vector<std::pair<uint32_t, uint32_t>> reads;
-    bool ReadBlock(uint32_t addr, uint8_t* out, uint32_t len) override {
-        reads.push_back({addr, len});
-        return inner.ReadBlock(addr, out, len);
-    }
-    int EndLink() override { return inner.EndLink(); }
-};
-
-// Adds up the time spent in the device and in the cloud during a sync.
-struct TimedDevice : vorta_sync::SyncDevice {
-    explicit TimedDevice(vorta_sync::SyncDevice& inner) : inner(inner) {}
-    vorta_sync::SyncDevice& inner;
+// Adds up the time spent in the device and in the cloud during a sync; the
+// recording fakes sit in front of the real peers.
+struct TimedDevice : FakeDevice {
     Clock::duration spent{};
     bool ReadBlock(uint32_t addr, uint8_t* out, uint32_t len) override {
         auto t0 = Clock::now();
-        bool ok = inner.ReadBlock(addr, out, len);
+        bool ok = FakeDevice::ReadBlock(addr, out, len);
         spent += Clock::now() - t0;
         return ok;
     }
-    int EndLink() override {
+    size_t EndLink() override {
         auto t0 = Clock::now();
-        int n = inner.EndLink();
+        size_t n = FakeDevice::EndLink();
         spent += Clock::now() - t0;
         return n;
     }
 };
 
-struct TimedCloud : vorta_sync::SyncCloud {
-    explicit TimedCloud(vorta_sync::SyncCloud& inner) : inner(inner) {}
-    vorta_sync::SyncCloud& inner;
+struct TimedCloud : FakeCloud {
     Clock::duration spent{};
-    std::string request(const std::string& verb, const std::string& path, const uint8_t* body, uint32_t len,
-                        const std::string& headers) override {
+    std::string request(const void* body, uint32_t len, int is_json, const std::string& verb,
+                        const std::string& path, const std::string& headers) override {
         auto t0 = Clock::now();
-        std::string a = inner.request(verb, path, body, len, headers);
+        std::string a = FakeCloud::request(body, len, is_json, verb, path, headers);
         spent += Clock::now() - t0;
         return a;
     }
@@ -110,7 +86,7 @@ struct SyncRun {
     double device_ms = 0, cloud_ms = 0;
     bool ok = false;
     double ms = 0;
-    std::vector<RecordingCloud::Req> requests;
+    std::vector<Req> requests;
     std::vector<std::pair<uint32_t, uint32_t>> reads;
 };
 
@@ -119,46 +95,39 @@ struct SyncRun {
 SyncRun RunSync(DevSimProcess& sim, CloudEmuProcess& emu, const std::string& token, bool record) {
     SyncRun run;
     AppState.token = token;
-    boost::asio::io_context io;
-    boost::asio::serial_port port(io);
-    Usb usb(port, sim.pty_path());
-    AppState.firmware_version_text = "0.000";
-    AppState.info_value = 0;
-    AppState.model = "K7";
-    if (!usb.GetInfo(AppState.firmware_version_text, AppState.info_value, AppState.model)) return run;
+    DeviceSession session;
+    if (!session.Open(sim.pty_path())) return run;
+    AppState.firmware_version_text = session.identity().firmware_version_text;
+    AppState.info_value = session.identity().info_value;
+    AppState.model = session.identity().model;
     HttpOptions options;
     options.ca_file = emu.ca_file();
     HttpPost http(options);
     if (!http.connect(emu.host(), kCloudPort)) return run;
 
-    vorta_sync::UsbSyncDevice device(usb);
-    vorta_sync::HttpSyncCloud cloud(http);
-    RecordingDevice rec_device(device);
-    RecordingCloud rec_cloud(cloud);
-    vorta_sync::NullProgressSink sink;
+    // Only the recorded run keeps the posted bodies; the timed runs only
+    // count the time spent.
+    TimedDevice device;
+    device.through = &session.link();
+    TimedCloud cloud;
+    cloud.through = &http;
+    cloud.keep_bodies = record;
+    NullProgressSink sink;
     vorta_sync::SyncIdentity id{AppState.model, AppState.firmware_version_text, make_bearer_header()};
-    vorta_sync::SyncTiming timing{0, 0};
+    vorta_sync::SyncEngine engine(device, cloud, sink, id, vorta_sync::SyncTiming{0});
     auto t0 = Clock::now();
-    vorta_sync::SyncResult result;
-    if (record) {
-        vorta_sync::SyncEngine engine(rec_device, rec_cloud, sink, id, timing);
-        result = engine.Run();
-    } else {
-        TimedDevice timed_device(device);
-        TimedCloud timed_cloud(cloud);
-        vorta_sync::SyncEngine engine(timed_device, timed_cloud, sink, id, timing);
-        result = engine.Run();
-        run.device_ms = Ms(timed_device.spent);
-        run.cloud_ms = Ms(timed_cloud.spent);
-    }
+    Outcome result = engine.Run();
     run.ms = Ms(Clock::now() - t0);
-    run.ok = result == vorta_sync::SyncResult::kComplete;
-    if (!run.ok) std::fprintf(stderr, "sync failed: %s\n", sink.last_message.c_str());
-    run.requests = std::move(rec_cloud.sent);
-    run.reads = std::move(rec_device.reads);
-    try {
-        usb.Close();
-    } catch (...) {
+    run.device_ms = Ms(device.spent);
+    run.cloud_ms = Ms(cloud.spent);
+    run.ok = result.ok();
+    if (!run.ok) std::fprintf(stderr, "sync failed: %s\n", result.key.c_str());
+    if (record) {
+        for (size_t i = 0; i < cloud.requests.size(); ++i) {
+            const FakeCloud::Request& r = cloud.requests[i];
+            run.requests.push_back({r.verb, r.path, r.body, r.headers, cloud.answered[i]});
+        }
+        for (const auto& r : device.reads) run.reads.push_back({r.addr, r.len});
     }
     return run;
 }
@@ -212,7 +181,7 @@ size_t Sink(char* p, size_t size, size_t n, void* out) {
 }
 
 // The cloud floor: the same requests on one libcurl handle.
-double CloudFloor(CloudEmuProcess& emu, const std::vector<RecordingCloud::Req>& requests) {
+double CloudFloor(CloudEmuProcess& emu, const std::vector<Req>& requests) {
     CURL* c = curl_easy_init();
     if (!c) return -1;
     curl_easy_setopt(c, CURLOPT_CAINFO, emu.ca_file().c_str());
@@ -249,28 +218,16 @@ double CloudFloor(CloudEmuProcess& emu, const std::vector<RecordingCloud::Req>& 
 
 // The sync's own work: the recorded answers replayed and a device that
 // answers at once, so that only the logic is timed.
-double LogicAlone(const std::vector<RecordingCloud::Req>& recorded) {
-    struct ReplayCloud : vorta_sync::SyncCloud {
-        const std::vector<RecordingCloud::Req>* answers;
-        size_t next = 0;
-        std::string request(const std::string&, const std::string&, const uint8_t*, uint32_t,
-                            const std::string&) override {
-            return next < answers->size() ? (*answers)[next++].answer : std::string();
-        }
-    } cloud;
-    cloud.answers = &recorded;
-    struct InstantDevice : vorta_sync::SyncDevice {
-        bool ReadBlock(uint32_t, uint8_t* out, uint32_t len) override {
-            std::memset(out, 0xA5, len);
-            return true;
-        }
-        int EndLink() override { return 40; }
-    } device;
-    vorta_sync::NullProgressSink sink;
+double LogicAlone(const std::vector<Req>& recorded) {
+    FakeCloud cloud;
+    cloud.keep_bodies = false;
+    for (const auto& r : recorded) cloud.answers.push_back(r.answer);
+    FakeDevice device;
+    NullProgressSink sink;
     vorta_sync::SyncEngine engine(device, cloud, sink, vorta_sync::SyncIdentity{"K7", "1.025", "x"},
-                                  vorta_sync::SyncTiming{0, 0});
+                                  vorta_sync::SyncTiming{0});
     auto t0 = Clock::now();
-    bool ok = engine.Run() == vorta_sync::SyncResult::kComplete;
+    bool ok = engine.Run().ok();
     return ok ? Ms(Clock::now() - t0) : -1;
 }
 
@@ -344,7 +301,7 @@ int main(int argc, char** argv) {
             dev_ms.push_back(DeviceFloor(sim.pty_path(), recorded.reads));
         }
         if (!fresh_emulator(emu, token)) return 1;
-        std::vector<RecordingCloud::Req> replay = recorded.requests;
+        std::vector<Req> replay = recorded.requests;
         for (auto& r : replay)
             if (!r.headers.empty()) r.headers = "Authorization: Bearer " + token + "\r\n\r\n";
         cloud_ms.push_back(CloudFloor(*emu, replay));

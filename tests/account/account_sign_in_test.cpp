@@ -3,28 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "account/email_sign_in.h"
+#include "cloud/cloud_config.h"
+#include "tests/support/fake_peers.h"
 
 using namespace vorta_account;
+using vorta_test::FakeCloud;
 
 namespace {
 
-struct ScriptedCloud : SignInCloud {
-    bool can_connect = true;
-    std::string answer;
-    int connects = 0;
-    std::vector<std::string> bodies;
-    bool connect() override {
-        ++connects;
-        return can_connect;
-    }
-    std::string post_login(const std::string& body) override {
-        bodies.push_back(body);
-        return answer;
-    }
-};
-
 struct SignIn : ::testing::Test {
-    ScriptedCloud cloud;
+    FakeCloud cloud;
     AppStateRecord state;
     int remembered = 0;
 
@@ -54,7 +42,7 @@ TEST_F(SignIn, EmptyFieldsAreAskedForBeforeAnyTraffic) {
     EXPECT_FALSE(r.signed_in);
     EXPECT_EQ(r.message_key, "ENTER_EMAIL");
     EXPECT_EQ(Run("a@b", "").message_key, "ENTER_PASSWORD");
-    EXPECT_EQ(cloud.connects, 0);
+    EXPECT_TRUE(cloud.connects.empty());
     EXPECT_EQ(state.email, "a@b");  // what was typed is kept
     ExpectSessionUntouched();
 }
@@ -73,8 +61,8 @@ TEST_F(SignIn, RefusalsLeaveTheSessionAndTheStoreAlone) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
-        cloud.can_connect = c.connect;
-        cloud.answer = c.answer;
+        cloud.connect_result = c.connect;
+        cloud.default_answer = c.answer;
         SignInResult r = Run("diver@vorta.example", "wrong");
         EXPECT_FALSE(r.signed_in);
         EXPECT_EQ(r.message_key, c.key);
@@ -84,18 +72,27 @@ TEST_F(SignIn, RefusalsLeaveTheSessionAndTheStoreAlone) {
 }
 
 TEST_F(SignIn, ValuesArePercentEncodedWhole) {
-    cloud.answer = R"({"code":"0000001"})";
+    cloud.default_answer = R"({"code":"0000001"})";
     Run("  ", "a&b=c d");
     // Non-ASCII goes as UTF-8 bytes; a long value is not cut.
     const std::string long_pw(5000, 'x');
     Run("\xE6\xBD\x9B@x.tw", long_pw);
-    ASSERT_EQ(cloud.bodies.size(), 2u);
-    EXPECT_EQ(cloud.bodies[0], "email=%20%20&password=a%26b%3Dc%20d");
-    EXPECT_EQ(cloud.bodies[1], "email=%E6%BD%9B%40x.tw&password=" + long_pw);
+    ASSERT_EQ(cloud.requests.size(), 2u);
+    EXPECT_EQ(cloud.requests[0].body, "email=%20%20&password=a%26b%3Dc%20d");
+    EXPECT_EQ(cloud.requests[1].body, "email=%E6%BD%9B%40x.tw&password=" + long_pw);
+    // A form POST to the sign-in endpoint, without authorization, on the
+    // cloud host's port.
+    for (const auto& r : cloud.requests) {
+        EXPECT_EQ(r.verb, "POST");
+        EXPECT_EQ(r.path, "api/v1/users/login");
+        EXPECT_EQ(r.is_json, 0);
+        EXPECT_EQ(r.headers, "");
+    }
+    EXPECT_EQ(cloud.connects.at(0), CloudHost() + ":" + std::to_string(kCloudPort));
 }
 
 TEST_F(SignIn, SuccessFillsTheSessionAndRemembersOnce) {
-    cloud.answer = R"({"code":"0000000","response":{"token":"T1",
+    cloud.default_answer = R"({"code":"0000000","response":{"token":"T1",
         "user":{"user_id":"42","user_name":"Ann","profile_image_path":"https://x/p.png"}}})";
     SignInResult r = Run("ann@x", "pw");
     EXPECT_TRUE(r.signed_in);
@@ -108,7 +105,7 @@ TEST_F(SignIn, SuccessFillsTheSessionAndRemembersOnce) {
 }
 
 TEST_F(SignIn, MissingOrMistypedSessionValuesReadAsEmpty) {
-    cloud.answer = R"({"code":"0000000","response":{"token":7,"user":{"user_id":["1"],"profile_image_path":null}}})";
+    cloud.default_answer = R"({"code":"0000000","response":{"token":7,"user":{"user_id":["1"],"profile_image_path":null}}})";
     SignInResult r = Run("ann@x", "pw");
     EXPECT_TRUE(r.signed_in);
     EXPECT_EQ(state.token, "");
@@ -116,6 +113,6 @@ TEST_F(SignIn, MissingOrMistypedSessionValuesReadAsEmpty) {
     EXPECT_EQ(state.user_name, "");
     EXPECT_EQ(state.profile_image_path, "");
 
-    cloud.answer = R"({"code":"0000000","response":"nope"})";
+    cloud.default_answer = R"({"code":"0000000","response":"nope"})";
     EXPECT_TRUE(Run("ann@x", "pw").signed_in);
 }

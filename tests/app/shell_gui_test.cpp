@@ -4,7 +4,10 @@
 #include <gtk/gtk.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "app/html_dlg.h"
 #include "app/main_frame.h"
 #include "app/progress_dlg.h"
+#include "app/progress_worker.h"
 #include "app/sys_menu_func.h"
 #include "shell_gui_fixture.h"
 
@@ -354,6 +358,42 @@ TEST_F(ShellDialogTest, ProgressEndedBeforeItComesUpReturnsAtOnce) {
     });
     EXPECT_EQ(dlg.DoModal(), 0);
     worker.join();
+}
+
+TEST_F(ShellDialogTest, ProgressWorkerRunsEachWorkUnderItsOwnShowAndJoinsIt) {
+    // Each work finds its page up (the runner waited for it), and is over
+    // when the runner returns, however it ended: closing the dialog itself
+    // and going on, throwing, or leaving the end to the runner. A stray end
+    // would make a later show return at once, and its work find no page.
+    ProgressDlg dlg;
+    std::atomic<bool> page_up{false}, finished{false};
+    const std::function<void(ProgressSink&)> works[] = {
+        [&](ProgressSink& sink) {
+            page_up = dlg.window() != 0;
+            sink.set_status("PREPARING_UPLOAD");
+            sink.end(0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            finished = true;
+        },
+        [&](ProgressSink&) {
+            page_up = dlg.window() != 0;
+            finished = true;
+            throw std::runtime_error("work failed");
+        },
+        [&](ProgressSink& sink) {
+            page_up = dlg.window() != 0;
+            sink.set_progress("50");
+            finished = true;
+        },
+    };
+    for (const auto& work : works) {
+        page_up = finished = false;
+        EXPECT_TRUE(RunUnderProgress(dlg, 0, work).ok());
+        EXPECT_TRUE(page_up);
+        EXPECT_TRUE(finished);
+        EXPECT_FALSE(AnyModal());
+        EXPECT_EQ(dlg.window(), 0u);
+    }
 }
 
 TEST_F(ShellDialogTest, MissingPageGivesZeroInsteadOfADialogThatCannotClose) {

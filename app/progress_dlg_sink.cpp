@@ -1,10 +1,8 @@
-#include "sync/progress_dlg_sink.h"
+#include "app/progress_dlg_sink.h"
 
 #include "app/html_dlg.h"
 #include "app/progress_dlg.h"
 #include "app/settings/lang_table.h"
-
-namespace vorta_sync {
 
 bool ProgressDlgSink::wait_ready(int timeout_ms) { return dlg_.wait_ready(timeout_ms); }
 
@@ -27,8 +25,10 @@ void ProgressDlgSink::show_message(const std::string& key) {
     ShowMsgDlg(GetLangText(key), std::string(), dlg_.window());
 }
 
-void ProgressDlgSink::end(int result) { dlg_.end(result); }
+void ProgressDlgSink::end(int result) {
+    if (ended_) return;
+    ended_ = true;
+    dlg_.end(result);
+}
 
 bool ProgressDlgSink::cancel_requested() { return dlg_.cancel_requested(); }
-
-}  // namespace vorta_sync

@@ -1,17 +1,16 @@
-// The progress dialog seen through the sync's progress sink.
+// The progress dialog seen through the workers' progress sink.
 #pragma once
 
 #include <string>
 
-#include "sync/sync_ports.h"
+#include "app/progress_sink.h"
 
 class ProgressDlg;
 
-namespace vorta_sync {
-
 // Stage keys and messages are shown in the current language. Counter and
-// percentage updates that would not change what the page shows are not
-// sent again.
+// percentage updates that would not change what the page shows are not sent
+// again. Only the first end() reaches the dialog: one sink serves one show,
+// and a second end would close the next one.
 class ProgressDlgSink : public ProgressSink {
 public:
     explicit ProgressDlgSink(ProgressDlg& dlg) : dlg_(dlg) {}
@@ -23,9 +22,10 @@ public:
     void end(int result) override;
     bool cancel_requested() override;
 
+    bool ended() const { return ended_; }
+
 private:
     ProgressDlg& dlg_;
     std::string last_counters_, last_progress_;
+    bool ended_ = false;
 };
-
-}  // namespace vorta_sync

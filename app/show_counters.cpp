@@ -1,4 +1,4 @@
-#include "sync/show_counters.h"
+#include "app/show_counters.h"
 
 #include <cstdio>
 
@@ -15,7 +15,7 @@ int CounterPercent(const ProgressCounters& c) {
     return pct > 100 ? 100 : static_cast<int>(pct);
 }
 
-void ShowCounters(vorta_sync::ProgressSink& sink, const ProgressCounters& c) {
+void ShowCounters(ProgressSink& sink, const ProgressCounters& c) {
     sink.set_counters(CounterLine(c));
     sink.set_progress(std::to_string(CounterPercent(c)));
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sync/sync_ports.h"
+#include "app/progress_sink.h"
 
 struct ProgressCounters {
     int32_t item_total = 0;  // items in the list being worked through
@@ -23,4 +23,4 @@ std::string CounterLine(const ProgressCounters& c);
 int CounterPercent(const ProgressCounters& c);
 
 // Writes the counter line and the percentage into the progress sink.
-void ShowCounters(vorta_sync::ProgressSink& sink, const ProgressCounters& c);
+void ShowCounters(ProgressSink& sink, const ProgressCounters& c);
