@@ -1,0 +1,3 @@
+#include "browser/map_event_state.h"
+
+MapEventStateRecord MapEventState;

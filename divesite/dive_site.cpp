@@ -1,0 +1,166 @@
+#include "divesite/dive_site.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace vorta_divesite {
+
+namespace {
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+void PutLe32(uint8_t* out, int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(u >> (8 * i));
+}
+
+int32_t GetLe32(const uint8_t* in) {
+    uint32_t u = 0;
+    for (int i = 0; i < 4; ++i) u |= static_cast<uint32_t>(in[i]) << (8 * i);
+    return static_cast<int32_t>(u);
+}
+
+constexpr size_t kNameOffset = 1;
+constexpr size_t kLatOffset = 56;
+constexpr size_t kLngOffset = 60;
+constexpr uint8_t kEmptySlot = 0xFF;
+}  // namespace
+
+std::string CutUtf8(const std::string& s, size_t max_bytes) {
+    if (s.size() <= max_bytes) return s;
+    size_t cut = max_bytes;
+    // s[cut] is the first byte left out. When it continues a character, find
+    // that character's lead byte (at most three bytes back) and, if the
+    // character reaches past the cut, leave it out whole. Bytes that are not
+    // UTF-8 are cut where they fall.
+    size_t lead = cut;
+    while (lead > 0 && cut - lead < 3 && IsContinuation(static_cast<unsigned char>(s[lead]))) --lead;
+    unsigned char c = static_cast<unsigned char>(s[lead]);
+    size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (lead < cut && c >= 0xC0 && lead + len > cut) cut = lead;
+    return s.substr(0, cut);
+}
+
+int32_t DegreesToE6(double degrees) {
+    double v = degrees * 1000000.0;
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);  // truncates toward zero
+}
+
+DiveSite MakeDiveSite(uint8_t type, const std::string& name, double lat, double lng) {
+    DiveSite site;
+    site.type = type;
+    site.SetName(name);
+    site.lat_e6 = DegreesToE6(lat);
+    site.lng_e6 = DegreesToE6(lng);
+    return site;
+}
+
+std::array<uint8_t, DiveSite::kSize> EncodeDiveSite(const DiveSite& site) {
+    std::array<uint8_t, DiveSite::kSize> out{};
+    out[0] = site.type;
+    std::copy(site.name.begin(), site.name.end(), out.begin() + kNameOffset);
+    PutLe32(out.data() + kLatOffset, site.lat_e6);
+    PutLe32(out.data() + kLngOffset, site.lng_e6);
+    return out;
+}
+
+DiveSite DecodeDiveSite(const uint8_t* bytes) {
+    DiveSite site;
+    site.type = bytes[0];
+    std::copy(bytes + kNameOffset, bytes + kNameOffset + DiveSite::kNameField, site.name.begin());
+    site.lat_e6 = GetLe32(bytes + kLatOffset);
+    site.lng_e6 = GetLe32(bytes + kLngOffset);
+    return site;
+}
+
+int ListIndexOfType(int type) {
+    switch (type) {
+        case kTypeFreedive: return 1;
+        case kTypeGauge: return 2;
+        default: return 0;
+    }
+}
+
+uint8_t TypeOfList(int list_index) {
+    switch (list_index) {
+        case 1: return kTypeFreedive;
+        case 2: return kTypeGauge;
+        default: return kTypeScuba;
+    }
+}
+
+std::vector<uint8_t> EncodeSiteBlock(const std::vector<DiveSite>& sites, uint8_t type) {
+    std::vector<uint8_t> block(kBlockSize, kEmptySlot);
+    size_t n = std::min(sites.size(), kMaxSites);
+    for (size_t i = 0; i < n; ++i) {
+        DiveSite site = sites[i];
+        site.type = type;
+        auto bytes = EncodeDiveSite(site);
+        std::copy(bytes.begin(), bytes.end(), block.begin() + static_cast<std::ptrdiff_t>(i * DiveSite::kSize));
+    }
+    return block;
+}
+
+std::vector<DiveSite> DecodeSiteBlock(const uint8_t* block, size_t len, uint8_t type) {
+    std::vector<DiveSite> sites;
+    if (block == nullptr) return sites;
+    size_t slots = std::min(len / DiveSite::kSize, kMaxSites);
+    for (size_t i = 0; i < slots; ++i) {
+        const uint8_t* slot = block + i * DiveSite::kSize;
+        if (slot[0] == kEmptySlot) continue;
+        DiveSite site = DecodeDiveSite(slot);
+        site.type = type;
+        sites.push_back(site);
+    }
+    return sites;
+}
+
+const std::vector<DiveSite>& DiveSiteLists::list(int index) const {
+    static const std::vector<DiveSite> kNone;
+    if (index < 0 || index > 2) return kNone;
+    return lists_[static_cast<size_t>(index)];
+}
+
+bool DiveSiteLists::Append(int index, const DiveSite& site) {
+    if (index < 0 || index > 2) return false;
+    auto& l = lists_[static_cast<size_t>(index)];
+    if (l.size() >= kMaxSites) return false;
+    l.push_back(site);
+    return true;
+}
+
+bool DiveSiteLists::Erase(int index, size_t pos) {
+    if (index < 0 || index > 2) return false;
+    auto& l = lists_[static_cast<size_t>(index)];
+    if (pos >= l.size()) return false;
+    l.erase(l.begin() + static_cast<std::ptrdiff_t>(pos));
+    return true;
+}
+
+void DiveSiteLists::Clear() {
+    for (auto& l : lists_) l.clear();
+}
+
+bool DiveSiteLists::AllEmpty() const {
+    return std::all_of(lists_.begin(), lists_.end(), [](const auto& l) { return l.empty(); });
+}
+
+}  // namespace vorta_divesite
+
+std::string DiveSite::Name() const {
+    size_t len = 0;
+    while (len < kNameField && name[len] != 0) ++len;
+    std::string raw(reinterpret_cast<const char*>(name.data()), len);
+    return vorta_divesite::CutUtf8(raw, kNameMax);
+}
+
+void DiveSite::SetName(const std::string& utf8) {
+    std::string text = utf8.substr(0, utf8.find('\0'));
+    text = vorta_divesite::CutUtf8(text, kNameMax);
+    name.fill(0);
+    std::memcpy(name.data(), text.data(), text.size());
+}

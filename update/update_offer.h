@@ -1,0 +1,68 @@
+// The cloud's update offers read without trusting them: the firmware offer
+// ("features.json") and the dive-site database offer ("divesite.json"), the
+// local names of their files, and the display form of the offered version.
+//
+// Offer documents: "response" -> "firmware_version" (firmware only) and
+// "response" -> "firmware_files" / "divesite_files", an array of
+// {"sequence", "file_path", "address", "size"} written in array order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorta_update {
+
+enum class OfferKind { kFirmware, kDiveSite };
+
+constexpr uint32_t kUpdateBlockSize = 4096;
+// A firmware offer of this many bytes or fewer carries no update.
+constexpr size_t kMinFirmwareOfferBytes = 256;
+
+// "<folder>/features.json" or "<folder>/divesite.json".
+std::string OfferPath(const std::string& folder, OfferKind kind);
+// "<folder>/data<sequence>.bin" or "<folder>/ds<sequence>.bin".
+std::string UpdateFilePath(const std::string& folder, OfferKind kind, int32_t sequence);
+
+// The offered version for display: "." after the first character of the
+// digits ("1025" -> "1.025"; a single character gets a trailing point).
+// The first character is a whole UTF-8 character.
+std::string VersionDisplayText(const std::string& digits);
+
+// Whether the downloaded offer text is worth presenting. Firmware: longer than
+// kMinFirmwareOfferBytes and carrying an offered version (see
+// OfferedFirmwareVersion). Dive-site database: not empty.
+bool OfferUsable(const std::string& text, OfferKind kind);
+
+// "response" -> "firmware_version" in display form. The version is text of
+// digits, or a non-negative integer number (taken as its decimal digits).
+// Nothing when the text is not JSON or the version is missing, empty or of
+// another kind.
+std::optional<std::string> OfferedFirmwareVersion(const std::string& text);
+
+// One file of an offer. A file whose entry cannot be used (not an object,
+// "file_path" not non-empty text, "sequence"/"address"/"size" missing or not
+// an integer in range, or address + size past the 32-bit address space)
+// has usable == false and the fields it could read; the update stops at it
+// as at a file that cannot be downloaded.
+struct UpdateFile {
+    bool usable = false;
+    int32_t sequence = 0;
+    std::string url;
+    uint32_t address = 0;
+    uint32_t size = 0;
+
+    // Whole 4096-byte blocks of a file of `length` bytes; bytes past the
+    // last whole block are not written.
+    static uint32_t BlockCount(uint64_t length) { return static_cast<uint32_t>(length / kUpdateBlockSize); }
+};
+
+// The files of an offer in array order. A text that is not JSON, or has no
+// such array, gives no files (the update then writes nothing).
+std::vector<UpdateFile> OfferFiles(const std::string& text, OfferKind kind);
+
+// Sum of the files' sizes for the progress counters, capped at INT32_MAX.
+int32_t OfferByteTotal(const std::vector<UpdateFile>& files);
+
+}  // namespace vorta_update
