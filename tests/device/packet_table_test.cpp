@@ -64,7 +64,9 @@ void Put32(Bytes& p, size_t offset, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[offset + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-void Append(Bytes& stream, const Bytes& packet) { stream.insert(stream.end(), packet.begin(), packet.end()); }
+void Append(Bytes& stream, const Bytes& packet) {
+    stream.insert(stream.end(), packet.begin(), packet.end());
+}
 
 // A block whose every byte differs from its neighbours, so that a chunk put in
 // the wrong place or a shifted copy shows, and the sum of its bytes.
@@ -131,10 +133,10 @@ TEST(PacketTable, CommandsAndAnswersOnTheWire) {
 
     // Identity answer: code 0xAAAA; firmware "1.025" in UTF-16LE at 8,
     // info value at 20, model "K7" at 24; 36..39 not examined.
-    Bytes identity = Packet({0xEE, 0xEE, 0xAA, 0xAA, 0xEE, 0xEE, 0xEE, 0xEE,  //
-                             '1', 0, '.', 0, '0', 0, '2', 0, '5', 0, 0, 0,       // firmware
-                             0x01, 0x02, 0x03, 0x04,                             // info value
-                             'K', '7', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},            // model
+    Bytes identity = Packet({0xEE, 0xEE, 0xAA, 0xAA, 0xEE, 0xEE, 0xEE, 0xEE,                 //
+                             '1',  0,    '.',  0,    '0',  0,    '2',  0,    '5', 0, 0, 0,   // firmware
+                             0x01, 0x02, 0x03, 0x04,                                         // info value
+                             'K',  '7',  0,    0,    0,    0,    0,    0,    0,   0, 0, 0},  // model
                             0xEE);
 
     // Write result: code 4, result at 8 (1 = written, 0 = refused); the other
@@ -169,8 +171,15 @@ TEST(PacketTable, CommandsAndAnswersOnTheWire) {
         {"write block refused", refused, [&](Usb& usb) { return usb.WriteBlock(0x00109000, block.data()); }, false,
          WriteRequest(block), 1},
         {"end link", {}, [](Usb& usb) { return usb.EndLink() == 40; }, true, Packet({0x00, 0x00, 0x97, 0x99}), 0},
-        {"firmware done", {}, [](Usb& usb) { usb.FinishFirmwareUpdate(); return true; }, true,
-         Packet({0x00, 0x00, 0x99, 0x99}), 0},
+        {"firmware done",
+         {},
+         [](Usb& usb) {
+             usb.FinishFirmwareUpdate();
+             return true;
+         },
+         true,
+         Packet({0x00, 0x00, 0x99, 0x99}),
+         0},
     };
 
     for (const Case& c : cases) {

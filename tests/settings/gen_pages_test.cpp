@@ -33,8 +33,8 @@ protected:
         std::ofstream(dir_ + "/" + rel, std::ios::binary) << text;
     }
     int Run() {
-        std::string cmd = std::string("'") + PYTHON3 + "' '" + GEN_PAGES + "' --src '" + dir_ + "' --out '" +
-                          dir_ + "/out' --version 9.8.7 --manifest '" + dir_ + "/out/manifest.h' 2>/dev/null";
+        std::string cmd = std::string("'") + PYTHON3 + "' '" + GEN_PAGES + "' --src '" + dir_ + "' --out '" + dir_ +
+                          "/out' --version 9.8.7 --manifest '" + dir_ + "/out/manifest.h' 2>/dev/null";
         return std::system(cmd.c_str());
     }
     std::string Out(const std::string& rel) { return ReadWholeFile(dir_ + "/out/" + rel); }
@@ -57,8 +57,9 @@ TEST_F(GenPagesTest, WritesBothLanguagesEscapedAndStripsFragments) {
 }
 
 TEST_F(GenPagesTest, ListsPagesInTheManifestAndRemovesOutputsOfRemovedSources) {
-    Write("templates/dlg.htm", "<body class=\"dlg\" data-w=\"300\" data-h=\"120\" data-drag=\"30\">"
-                               "<p id=\"MsgText\"></p><button id=\"ok\">{{ok}}</button></body>");
+    Write("templates/dlg.htm",
+          "<body class=\"dlg\" data-w=\"300\" data-h=\"120\" data-drag=\"30\">"
+          "<p id=\"MsgText\"></p><button id=\"ok\">{{ok}}</button></body>");
     Write("templates/sub/old.htm", "<div id=\"row\"></div>");
     Write("common/old.css", "p {}");
     ASSERT_EQ(Run(), 0);

@@ -91,7 +91,8 @@ TEST(Pages, EveryPageHoldsItsManifestIdsOnceInBothLanguages) {
             for (std::sregex_iterator it(html.begin(), html.end(), id_re), end; it != end; ++it)
                 ++count[(*it)[1].str()];
             size_t listed = 0;
-            for (const char* const* id = page.ids; *id; ++id, ++listed) EXPECT_EQ(count[*id], 1) << where << " id " << *id;
+            for (const char* const* id = page.ids; *id; ++id, ++listed)
+                EXPECT_EQ(count[*id], 1) << where << " id " << *id;
             EXPECT_EQ(count.size(), listed) << where << ": ids the manifest does not list";
         }
     }
@@ -110,8 +111,8 @@ TEST(Pages, DialogsTakeTheirPageAndSizeFromTheManifest) {
         return nullptr;
     };
     Case cases[] = {
-        {std::make_unique<MsgDlg>("a", "b"), find("msg.htm")},  {std::make_unique<YesNoDlg>("q"), find("yes_no.htm")},
-        {std::make_unique<AboutDlg>(), find("about.htm")},      {std::make_unique<SettingDlg>(), find("setting.htm")},
+        {std::make_unique<MsgDlg>("a", "b"), find("msg.htm")}, {std::make_unique<YesNoDlg>("q"), find("yes_no.htm")},
+        {std::make_unique<AboutDlg>(), find("about.htm")},     {std::make_unique<SettingDlg>(), find("setting.htm")},
         {std::make_unique<LoginDlg>(), find("login.htm")},
     };
     for (const Case& c : cases) {

@@ -21,9 +21,9 @@ inline bool TestsStrict() {
 
 // Skips the current test with `reason`, or fails it under VORTA_TESTS_STRICT=1.
 // Returns from the calling function like GTEST_SKIP and FAIL.
-#define VORTA_SKIP_OR_FAIL(reason)                                                \
-    do {                                                                          \
-        const std::string vorta_skip_reason_ = (reason);                          \
+#define VORTA_SKIP_OR_FAIL(reason)                                                       \
+    do {                                                                                 \
+        const std::string vorta_skip_reason_ = (reason);                                 \
         if (::vorta_test::TestsStrict()) FAIL() << "cannot run: " << vorta_skip_reason_; \
-        GTEST_SKIP() << vorta_skip_reason_;                                       \
+        GTEST_SKIP() << vorta_skip_reason_;                                              \
     } while (0)
