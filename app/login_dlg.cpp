@@ -1,6 +1,9 @@
 #include "app/login_dlg.h"
 
-LoginDlg::LoginDlg() : DialogWnd("login.htm", 520, 260, 30) {}
+#include "pages/page_manifest.h"
+
+LoginDlg::LoginDlg()
+    : DialogWnd(pages::login::kFile, pages::login::kWidth, pages::login::kHeight, pages::login::kDragBand) {}
 
 LoginDlg::~LoginDlg() {
     // Released only when the page had loaded and the controllers were set up.

@@ -22,6 +22,7 @@
 #include "base/paths.h"
 #include "app/settings/settings_store.h"
 #include "cloud/cloud_config.h"
+#include "pages/page_manifest.h"
 #include "ui_engine/automation.h"
 #include "ui_engine/tls_trust.h"
 #include "ui_engine/ui_engine.h"
@@ -64,7 +65,7 @@ int main() {
     const bool signed_in = EnvIsOne("VORTA_SKIP_SIGNIN") || HtmlDlg(std::make_unique<LoginDlg>()).DoModal(0) != 0;
     if (signed_in) {
         main_frame frame;
-        if (frame.create(PagePath("main.htm"))) ui::RunLoopUntil([&frame] { return frame.closed(); });
+        if (frame.create(PagePath(pages::main::kFile))) ui::RunLoopUntil([&frame] { return frame.closed(); });
     }
     ui::StopAutomation();
     return 0;

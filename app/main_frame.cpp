@@ -6,6 +6,7 @@
 
 #include "base/app_state.h"
 #include "base/paths.h"
+#include "pages/page_manifest.h"
 
 std::string ProfileImageSource(const std::string& path) {
     if (path.empty() || path[0] != '/') return path;
@@ -65,9 +66,11 @@ void main_frame::on_document_loaded(const ElementHandle&) {
 }
 
 void main_frame::fill_user_panel() {
-    ui::FindInFrame(id(), "framepage1", "thumbnails").SetAttribute("src", ProfileImageSource(AppState.profile_image_path));
-    ui::FindInFrame(id(), "framepage1", "display").SetText(AppState.user_name);
-    ui::FindInFrame(id(), "framepage1", "email").SetText(AppState.email);
+    namespace logs = pages::dive_log_page;
+    const char* const frame = pages::main::framepage1;
+    ui::FindInFrame(id(), frame, logs::thumbnails).SetAttribute("src", ProfileImageSource(AppState.profile_image_path));
+    ui::FindInFrame(id(), frame, logs::display).SetText(AppState.user_name);
+    ui::FindInFrame(id(), frame, logs::email).SetText(AppState.email);
 }
 
 void main_frame::OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent& event) {
@@ -102,12 +105,12 @@ void main_frame::settings_changed(intptr_t result) {
     if (result == 2) {
         // Only the unit changed: refresh what shows measured values.
         history_.reload();
-        ui::FindInFrame(id(), "framepage1", "cell_tbody").SetHtml("");
+        ui::FindInFrame(id(), pages::main::framepage1, pages::dive_log_page::cell_tbody).SetHtml("");
         dive_map_.reload_chart();
         return;
     }
     UpdatePageDir();
-    if (!host() || !host()->LoadPage(PagePath("main.htm"))) return;
+    if (!host() || !host()->LoadPage(PagePath(pages::main::kFile))) return;
     ++page_loads_;
     dive_map_.rebuild_browser();
     dive_site_.rebuild_browser();

@@ -9,6 +9,7 @@
 
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
+#include "tests/support/skip_or_fail.h"
 
 class E2eApp {
 public:

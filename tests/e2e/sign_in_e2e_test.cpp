@@ -29,7 +29,7 @@ class SignInE2e : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string why = E2eMissing();
-        if (!why.empty()) GTEST_SKIP() << why;
+        if (!why.empty()) VORTA_SKIP_OR_FAIL(why);
         ASSERT_TRUE(emu.Start());
         emu.Reset();  // the launcher's own sign-in is not part of the log
         app.env["VORTA_CLOUD_HOST"] = emu.host();

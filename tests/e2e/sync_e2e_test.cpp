@@ -73,7 +73,7 @@ class SyncE2e : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string why = E2eMissing();
-        if (!why.empty()) GTEST_SKIP() << why;
+        if (!why.empty()) VORTA_SKIP_OR_FAIL(why);
         ASSERT_TRUE(emu.Start());
     }
 
@@ -294,7 +294,8 @@ TEST_F(SyncE2e, PortIsReleasedWhenTheWorkerFinishesAfterTheWindowWentIdle) {
         }
     } line;
     line.fd = ::open(sim.pty_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (line.fd < 0) GTEST_SKIP() << "cannot open the held port beside the program: " << std::strerror(errno);
+    if (line.fd < 0)
+        VORTA_SKIP_OR_FAIL(std::string("cannot open the held port beside the program: ") + std::strerror(errno));
     ASSERT_EQ(::tcflow(line.fd, TCOOFF), 0);
     EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("HOST_NOT_CONN"));
     // From here on the program is left alone: nothing but the worker's end

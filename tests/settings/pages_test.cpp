@@ -1,11 +1,20 @@
 // The generated page folders and "string.json" as the program loads them
-// from its run-time folder.
+// from its run-time folder, and the program's use of them.
+#include "app/html_dlg.h"
+#include "app/login_dlg.h"
+#include "app/progress_dlg.h"
+#include "app/setting_dlg.h"
+#include "base/dpi.h"
 #include "base/json_safe.h"
 #include "base/paths.h"
+#include "pages/page_manifest.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -67,48 +76,13 @@ TEST(StringTable, EveryKeyHasBothLanguages) {
     }
 }
 
-struct PageIds {
-    const char* file;
-    std::vector<std::string> ids;
-};
-
-const std::vector<PageIds>& Pages() {
-    static const std::vector<PageIds> pages = {
-        {"main.htm", {"page1", "page2", "page1_func", "page2_func", "setting", "about", "framepage1",
-                      "framepage2", "upload", "update_fw", "update_ds", "dive_site_send", "dive_site_read",
-                      "dive_site_import", "dive_site_export", "message"}},
-        {"dive_log_page.htm", {"calendar", "calendardate", "lastmon", "nextmon", "synclog", "cell_tbody",
-                               "message", "ie", "thumbnails", "display", "email", "odo_type",
-                               "scuba_total_dive", "scuba_total_time", "scuba_max_depth",
-                               "scuba_max_depth_unit", "free_total_dive", "free_total_time",
-                               "free_max_depth", "free_max_depth_unit", "date_cell_00", "date_cell_41"}},
-        {"dive_site_page.htm", {"ie", "cell_tbody", "dive_site_type", "dive_site_edit_name",
-                                "dive_site_edit_lat", "dive_site_edit_lng", "dive_site_set", "dive_site_save",
-                                "dive_site_del", "dive_site_new", "mouse_move_lat", "mouse_move_lng",
-                                "dive_site_find_name", "dive_site_find", "poi_cell_tbody", "pop_table",
-                                "right_wnd"}},
-        {"dive_log_cell.htm", {"edit", "view", "date_title", "dive_type", "image", "depth", "depth_unit",
-                               "time", "cell_depth_text"}},
-        {"dive_site_cell.htm", {"dive_site_name", "dive_site_lat", "dive_site_lng", "dive_site_cell"}},
-        {"dive_site_list.htm", {"dive_site_poi", "poi_name", "poi_region"}},
-        {"login.htm", {"email", "pword", "login", "facebook", "exit", "message", "update_fw", "update_ds"}},
-        {"msg.htm", {"MsgText1", "MsgText2", "ok"}},
-        {"yes_no.htm", {"MsgText", "ok", "cancel"}},
-        {"about.htm", {"ok"}},
-        {"setting.htm", {"langauge", "unit_m", "unit_i", "save", "exit"}},
-        {"progress.htm", {"MsgText1", "MsgText2", "progress", "cancel"}},
-        {"log_edit.htm", {"ie", "ds", "scuba_option_title", "scuba_option_value", "s_bar", "e_bar",
-                          "s_bar_unit", "e_bar_unit", "volume", "volume_unit", "weather", "wave", "current",
-                          "visibility", "suit_thickness", "weight", "weight_unit", "edit_ds", "rtn_map",
-                          "ds_name", "search", "cell_tbody", "message", "save", "exit"}},
-    };
-    return pages;
-}
-
-TEST(Pages, EveryPageHoldsItsIdsOnceInBothLanguages) {
+// The pages, their ids and the dialog sizes come from the generated manifest
+// (pages/page_manifest.h), the one list the program names them by.
+TEST(Pages, EveryPageHoldsItsManifestIdsOnceInBothLanguages) {
     const std::regex id_re("\\sid=\"([^\"]*)\"");
+    ASSERT_GE(std::size(pages::kPages), 13u);
     for (const char* lang : kLanguages) {
-        for (const PageIds& page : Pages()) {
+        for (const pages::PageInfo& page : pages::kPages) {
             std::string where = std::string(lang) + "/" + page.file;
             std::string html = ReadWholeFile(kBin + "/" + where);
             ASSERT_FALSE(html.empty()) << where;
@@ -116,10 +90,76 @@ TEST(Pages, EveryPageHoldsItsIdsOnceInBothLanguages) {
             std::map<std::string, int> count;
             for (std::sregex_iterator it(html.begin(), html.end(), id_re), end; it != end; ++it)
                 ++count[(*it)[1].str()];
-            for (const std::string& id : page.ids) EXPECT_EQ(count[id], 1) << where << " id " << id;
-            for (const auto& [id, n] : count) EXPECT_EQ(n, 1) << where << ": id " << id << " repeated";
+            size_t listed = 0;
+            for (const char* const* id = page.ids; *id; ++id, ++listed)
+                EXPECT_EQ(count[*id], 1) << where << " id " << *id;
+            EXPECT_EQ(count.size(), listed) << where << ": ids the manifest does not list";
         }
     }
+}
+
+// Each dialog opens its page at the page's own size and drag band.
+TEST(Pages, DialogsTakeTheirPageAndSizeFromTheManifest) {
+    SetDpiScale(96, 96);
+    struct Case {
+        std::unique_ptr<DialogWnd> dlg;
+        const pages::PageInfo* page;
+    };
+    auto find = [](const char* file) -> const pages::PageInfo* {
+        for (const pages::PageInfo& p : pages::kPages)
+            if (std::string(p.file) == file) return &p;
+        return nullptr;
+    };
+    Case cases[] = {
+        {std::make_unique<MsgDlg>("a", "b"), find("msg.htm")}, {std::make_unique<YesNoDlg>("q"), find("yes_no.htm")},
+        {std::make_unique<AboutDlg>(), find("about.htm")},     {std::make_unique<SettingDlg>(), find("setting.htm")},
+        {std::make_unique<LoginDlg>(), find("login.htm")},
+    };
+    for (const Case& c : cases) {
+        ASSERT_NE(c.page, nullptr);
+        EXPECT_EQ(c.dlg->page_file(), c.page->file);
+        EXPECT_EQ(c.dlg->width(), c.page->width) << c.page->file;
+        EXPECT_EQ(c.dlg->height(), c.page->height) << c.page->file;
+        EXPECT_EQ(c.dlg->drag_band(), c.page->drag_band) << c.page->file;
+    }
+    EXPECT_EQ(ProgressDlg::width(), pages::progress::kWidth);
+    EXPECT_EQ(ProgressDlg::height(), pages::progress::kHeight);
+}
+
+// Every element id the program's code names as a literal exists in a page.
+// (Code that names them through the manifest is checked by the compiler.)
+TEST(Pages, LiteralIdsInTheCodeExistInAPage) {
+    std::set<std::string> known;
+    for (const pages::PageInfo& page : pages::kPages)
+        for (const char* const* id = page.ids; *id; ++id) known.insert(*id);
+    const std::regex call_re("\\b(FindById|FindInFrame|IsEvent)\\s*\\(|\\btarget_id\\s*==\\s*(\"[^\"]*\")");
+    const std::regex literal_re("\"([^\"\\\\]*)\"");
+    size_t seen = 0;
+    for (const char* area : {"account", "app", "browser", "divelog", "divesite", "sync", "update"}) {
+        const std::filesystem::path dir = std::filesystem::path(VORTA_SOURCE_DIR) / area;
+        if (!std::filesystem::is_directory(dir)) continue;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+            if (entry.path().extension() != ".cpp") continue;
+            const std::string code = ReadWholeFile(entry.path().string());
+            for (std::sregex_iterator it(code.begin(), code.end(), call_re), end; it != end; ++it) {
+                // The call's arguments, up to its closing parenthesis.
+                std::string args = (*it)[2].str();
+                if (args.empty()) {
+                    size_t i = it->position() + it->length();
+                    for (int depth = 1; i < code.size() && depth > 0; ++i) {
+                        if (code[i] == '"') i = code.find('"', i + 1);
+                        else if (code[i] == '(') ++depth;
+                        else if (code[i] == ')') --depth;
+                        if (i == std::string::npos) break;
+                    }
+                    args = code.substr(it->position(), i - it->position());
+                }
+                for (std::sregex_iterator l(args.begin(), args.end(), literal_re), lend; l != lend; ++l, ++seen)
+                    EXPECT_TRUE(known.count((*l)[1].str())) << entry.path() << ": no page has id \"" << (*l)[1] << "\"";
+            }
+        }
+    }
+    EXPECT_GT(seen, 0u) << "found no literal id at all: is the pattern still right?";
 }
 
 TEST(Pages, FragmentsAreOneElementAndPagesCarryTheirLanguage) {
@@ -134,6 +174,9 @@ TEST(Pages, FragmentsAreOneElementAndPagesCarryTheirLanguage) {
     }
     EXPECT_NE(ReadWholeFile(kBin + "/ENG/main.htm").find("<html lang=\"en\">"), std::string::npos);
     EXPECT_NE(ReadWholeFile(kBin + "/CHT/main.htm").find("<html lang=\"zh-Hant\">"), std::string::npos);
+    // The About page shows the version the project is built as.
+    for (const char* lang : kLanguages)
+        EXPECT_NE(ReadWholeFile(kBin + "/" + lang + "/about.htm").find(" " VORTA_VERSION "</div>"), std::string::npos);
     // The tab that starts hidden, and the controls the tab switch rewrites.
     std::string main = ReadWholeFile(kBin + "/ENG/main.htm");
     EXPECT_NE(main.find("id=\"page1\" class=\"page_func btnctrl back_gold\""), std::string::npos);

@@ -1,6 +1,7 @@
 // Real pointer input through the X server (XTest), as a user's mouse gives it:
 // the page runtime sees the click, and a dialog's drag band takes the press.
 // gtest goes first: the X11 headers define macros (None, Bool) that clash with it.
+#include "tests/support/skip_or_fail.h"
 #include "tests/ui_engine/gui_fixture.h"
 #include "ui_engine/element.h"
 
@@ -46,7 +47,7 @@ protected:
 };
 
 TEST_F(RealInputTest, MouseClicksBecomeBehaviourEvents) {
-    if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) GTEST_SKIP() << "needs an X server";
+    if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) VORTA_SKIP_OR_FAIL("needs an X server");
     ui::WindowOptions o;
     o.width = 640;
     o.height = 480;
@@ -71,7 +72,7 @@ TEST_F(RealInputTest, MouseClicksBecomeBehaviourEvents) {
 }
 
 TEST_F(RealInputTest, PressInTheDragBandMovesTheDialogNotThePage) {
-    if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) GTEST_SKIP() << "needs an X server";
+    if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) VORTA_SKIP_OR_FAIL("needs an X server");
     ui::WindowOptions o;
     o.kind = ui::WindowKind::Dialog;
     o.width = 300;

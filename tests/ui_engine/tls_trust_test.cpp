@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "tests/support/cloudemu_process.h"
+#include "tests/support/skip_or_fail.h"
 #include "tests/ui_engine/gui_fixture.h"
 #include "ui_engine/tls_trust.h"
 
@@ -17,7 +18,7 @@ protected:
     void SetUp() override {
         GuiTest::SetUp();
         if (HasFatalFailure()) return;
-        if (!cloud.Start()) GTEST_SKIP() << "cloud emulator not available";
+        if (!cloud.Start()) VORTA_SKIP_OR_FAIL("cloud emulator not available");
         ui::WindowOptions o;
         o.title = "trust";
         o.width = 320;

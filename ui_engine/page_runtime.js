@@ -1,0 +1,222 @@
+// The page runtime: injected at document start into every frame that shows
+// one of the program's own pages (app://local/...). It is compiled into the
+// program (ui_engine/CMakeLists.txt embeds this file as a string).
+//
+// It reports behaviour events (button clicks, select changes) and
+// window.external calls to the host as JSON text, and offers the element
+// operations the host queues (window.__vorta.*). Every operation takes its
+// arguments as data: a frame path (ids of frame elements, outermost first), an
+// element id (null for the document's root) and string values.
+//
+// The host puts this process's message token in place of TOKEN's
+// placeholder below (its first occurrence in this file: keep it the only one).
+(function () {
+'use strict';
+if (window.__vorta) return;
+var handler = null;
+try { handler = window.webkit.messageHandlers.vorta; } catch (e) {}
+// The host drops messages without this token: the message handler is visible
+// to every frame, but only the program's own pages get this script.
+var TOKEN = '@TOKEN@';
+function post(m) { m.t = TOKEN; try { if (handler) handler.postMessage(JSON.stringify(m)); } catch (e) {} }
+
+// Ids of the frame elements from the top document down to this one; null
+// when a frame on the way is not reachable.
+function framePath() {
+  var p = [], w = window;
+  try {
+    while (w !== w.top) {
+      var fe = w.frameElement;
+      if (!fe) return null;
+      p.unshift(fe.id || '');
+      w = w.parent;
+    }
+  } catch (e) { return null; }
+  return p;
+}
+
+function sel(id) { return "[id='" + CSS.escape(id) + "']"; }
+function docOf(path) {
+  var d = document;
+  for (var k = 0; k < path.length; k++) {
+    if (!d) return null;
+    var fe = d.querySelector(sel(path[k]));
+    if (!fe) return null;
+    try { d = fe.contentDocument; } catch (e) { return null; }
+  }
+  return d;
+}
+function el(path, id) {
+  var d = docOf(path);
+  if (!d) return null;
+  if (id === null) return d.documentElement;
+  return d.querySelector(sel(id));
+}
+
+var BUTTONS = 'button,input[type=button],input[type=submit],input[type=reset],input[type=image],.btnctrl';
+var posting = false;  // set while a host-posted click is dispatched
+
+window.addEventListener('click', function (ev) {
+  var t = ev.target;
+  if (t && t.nodeType !== 1) t = t.parentElement;
+  if (!t || !t.closest) return;
+  var b = t.closest(BUTTONS);
+  var a = t.closest('a');
+  // Buttons and links inside forms never submit or navigate.
+  if ((b && (b.form || b.closest('form'))) || (a && a.closest('form'))) ev.preventDefault();
+  if (!b || b.disabled) return;
+  post({ k: 'ev', c: 0, p: framePath(), i: b.id || '', r: posting ? 1 : 0 });
+}, true);
+
+window.addEventListener('change', function (ev) {
+  var t = ev.target;
+  if (!t || t.tagName !== 'SELECT') return;
+  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', v: String(t.value), r: posting ? 1 : 0 });
+}, true);
+
+window.addEventListener('submit', function (ev) { ev.preventDefault(); }, true);
+
+// Keyboard: Enter and Escape press the button of the page marked for them
+// (data-key="enter" / data-key="escape"), through the same click path as the
+// mouse. Enter is left alone where it already means something: in a text
+// area, or on a focused button, link or list.
+window.addEventListener('keydown', function (ev) {
+  if (ev.defaultPrevented || ev.isComposing || ev.altKey || ev.ctrlKey || ev.metaKey || ev.shiftKey) return;
+  var key = ev.key === 'Enter' ? 'enter' : ev.key === 'Escape' ? 'escape' : '';
+  if (!key) return;
+  var t = ev.target;
+  if (key === 'enter' && t && t.nodeType === 1 &&
+      (t.tagName === 'TEXTAREA' || t.tagName === 'SELECT' || t.isContentEditable || t.closest(BUTTONS + ',a'))) return;
+  var b = document.querySelector('[data-key~="' + key + '"]');
+  if (!b || b.disabled || b.hidden || b.getClientRects().length === 0) return;
+  ev.preventDefault();
+  b.click();
+}, true);
+
+// window.external: any method name posts its name and arguments as text.
+var external = new Proxy({}, {
+  get: function (target, name) {
+    if (typeof name !== 'string' || name === 'then' || name === 'toJSON') return undefined;
+    return function () {
+      var args = [];
+      for (var k = 0; k < arguments.length; k++) {
+        var x = arguments[k];
+        args.push(x === null || x === undefined ? '' : String(x));
+      }
+      post({ k: 'ext', p: framePath(), n: name, a: args });
+    };
+  }
+});
+try { Object.defineProperty(window, 'external', { value: external, configurable: true, writable: true }); }
+catch (e) { try { window.external = external; } catch (e2) {} }
+
+function isField(e) {
+  var n = e.tagName;
+  return n === 'INPUT' || n === 'TEXTAREA' || n === 'SELECT' || n === 'PROGRESS' || n === 'METER' ||
+         n === 'OPTION' || n === 'BUTTON' || n === 'OUTPUT';
+}
+function getValue(e) {
+  if (e.tagName === 'PROGRESS' || e.tagName === 'METER') return e.hasAttribute('value') ? String(e.value) : '';
+  if (isField(e)) return String(e.value);
+  return e.textContent;
+}
+function setValue(e, v) {
+  if (e.tagName === 'PROGRESS' || e.tagName === 'METER') {
+    var n = parseFloat(v);
+    if (isNaN(n)) e.removeAttribute('value'); else e.value = n;
+  } else if (isField(e)) {
+    e.value = v;
+  } else {
+    e.textContent = v;
+  }
+}
+
+// Consecutive appends to one element are joined and parsed once: a list
+// refresh appends dozens of rows, and one parse of them all costs a fraction
+// of dozens of parses. The program appends whole fragments (rows, cells), for
+// which the joined text builds the same nodes. Any other operation, and the
+// end of a batch, first puts the pending appends in place.
+var pendingAppend = null;
+function flushAppends() {
+  var a = pendingAppend;
+  pendingAppend = null;
+  if (a) { try { a.e.insertAdjacentHTML('beforeend', a.h); } catch (e) {} }
+}
+// Each operation is guarded so that one failing write never stops the batch.
+function guard(f, fallback) {
+  return function () { flushAppends(); try { return f.apply(null, arguments); } catch (e) { return fallback; } };
+}
+var R = {
+  ex: guard(function (p, i) { return el(p, i) ? '1' : '0'; }, '0'),
+  ga: guard(function (p, i, n) { var e = el(p, i); var v = e ? e.getAttribute(n) : null; return v === null ? '' : v; }, ''),
+  gt: guard(function (p, i) { var e = el(p, i); return e ? e.textContent : ''; }, ''),
+  gv: guard(function (p, i) { var e = el(p, i); return e ? getValue(e) : ''; }, ''),
+  gh: guard(function (p, i) { var e = el(p, i); return e ? e.innerHTML : ''; }, ''),
+  sa: guard(function (p, i, n, v) { var e = el(p, i); if (!e) return; if (v === null) e.removeAttribute(n); else e.setAttribute(n, v); }),
+  st: guard(function (p, i, t) { var e = el(p, i); if (e) e.textContent = t; }),
+  ah: function (p, i, h) {
+    try {
+      var e = el(p, i); if (!e) return;
+      if (pendingAppend && pendingAppend.e === e) { pendingAppend.h += h; return; }
+      flushAppends();
+      pendingAppend = { e: e, h: String(h) };
+    } catch (x) {}
+  },
+  fa: flushAppends,
+  sh: guard(function (p, i, h) { var e = el(p, i); if (e) e.innerHTML = h; }),
+  sv: guard(function (p, i, v) { var e = el(p, i); if (e) setValue(e, v); }),
+  // Value set as by the user: input and change events follow.
+  su: guard(function (p, i, v) {
+    var e = el(p, i); if (!e) return;
+    setValue(e, v);
+    var w = e.ownerDocument.defaultView;
+    var rt = w && w.__vorta;
+    if (rt) rt._posting(true);
+    try {
+      e.dispatchEvent(new Event('input', { bubbles: true }));
+      e.dispatchEvent(new Event('change', { bubbles: true }));
+    } finally { if (rt) rt._posting(false); }
+  }),
+  ss: guard(function (p, i, n, v) { var e = el(p, i); if (!e) return; if (v === '') e.style.removeProperty(n); else e.style.setProperty(n, v); }),
+  sp: guard(function (p, i, ap, ai) {
+    var e = el(p, i), a = el(ap, ai); if (!e) return;
+    var x = 0, y = 0;
+    if (a) { var r = a.getBoundingClientRect(); x = r.left; y = r.bottom; }
+    e.removeAttribute('hidden');
+    e.style.setProperty('position', 'fixed');
+    e.style.setProperty('left', x + 'px');
+    e.style.setProperty('top', y + 'px');
+    e.style.setProperty('z-index', '10000');
+    e.style.setProperty('display', 'block');
+  }),
+  hp: guard(function (p, i) { var e = el(p, i); if (e) e.style.setProperty('display', 'none'); }),
+  ck: guard(function (p, i) {
+    var e = el(p, i); if (!e) return;
+    var w = e.ownerDocument.defaultView;
+    var rt = w && w.__vorta;
+    if (rt) rt._posting(true);
+    try { e.dispatchEvent(new MouseEvent('click', { bubbles: true, cancelable: true, view: w })); }
+    finally { if (rt) rt._posting(false); }
+  }),
+  asp: guard(function (p, i, url) {
+    var e = el(p, i); if (!e || !i) return;
+    if (/^\s*javascript:/i.test(url)) return;
+    var f = e.ownerDocument.createElement('iframe');
+    f.id = i + '_page';
+    f.setAttribute('frameborder', '0');
+    f.style.cssText = 'border:0;margin:0;padding:0;width:100%;height:100%;display:block';
+    e.textContent = '';
+    e.appendChild(f);
+    f.src = url;
+  }),
+  cs: guard(function (p, i, fn, args) {
+    var e = el(p, i); if (!e) return;
+    var f = (e.tagName === 'IFRAME' || e.tagName === 'FRAME') ? e : e.querySelector('iframe,frame');
+    if (!f || !f.contentWindow) return;
+    var w = f.contentWindow, g = w[fn];
+    if (typeof g === 'function') g.apply(w, args);
+  }),
+  _posting: function (on) { posting = on; }
+};
+Object.defineProperty(window, '__vorta', { value: Object.freeze(R), configurable: false, writable: false });
+})();
