@@ -9,6 +9,7 @@
 #include "cloud/cloud_config.h"
 #include "cloud/http_post.h"
 #include "ui_engine/element.h"
+#include "ui_engine/ui_engine.h"
 
 namespace {
 
@@ -46,8 +47,10 @@ void LoginFunc::EmailSignIn() {
     const std::string email = ui::FindById(window_, "email").GetValue();
     const std::string password = ui::FindById(window_, "pword").GetValue();
     HttpSignInCloud cloud;
-    vorta_account::SignInResult result =
-        vorta_account::EmailSignIn(email, password, cloud, AppState, [] { return SaveRememberedSignIn(); });
+    // The request may take long: the dialog keeps drawing meanwhile.
+    vorta_account::SignInResult result = ui::WaitOffUi([&] {
+        return vorta_account::EmailSignIn(email, password, cloud, AppState, [] { return SaveRememberedSignIn(); });
+    });
     if (!result.signed_in) {
         ShowMessage(result.message_key);
         return;
