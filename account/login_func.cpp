@@ -3,6 +3,7 @@
 #include "account/email_sign_in.h"
 #include "base/app_state.h"
 #include "app/html_dlg.h"
+#include "app/ui_http_post.h"
 #include "app/settings/lang_table.h"
 #include "app/settings/settings_store.h"
 #include "cloud/cloud_api.h"
@@ -28,8 +29,9 @@ void LoginFunc::on_message(uint32_t, intptr_t, intptr_t) {}
 void LoginFunc::EmailSignIn() {
     const std::string email = ui::FindById(window_, "email").GetValue();
     const std::string password = ui::FindById(window_, "pword").GetValue();
-    // A fresh connection for this attempt.
-    HttpPost http(HttpOptions::FromConfig());
+    // A fresh connection for this attempt; the dialog keeps drawing while
+    // the cloud answers.
+    UiHttpPost http(HttpOptions::FromConfig());
     vorta_account::SignInResult result =
         vorta_account::EmailSignIn(email, password, http, AppState, [] { return SaveRememberedSignIn(); });
     if (!result.signed_in) {

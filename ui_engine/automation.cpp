@@ -39,6 +39,9 @@ struct Client {
     bool busy = false;
     bool gone = false;
     bool eof = false;  // the client has sent all it will; close once answered
+    // A click or value of this client raised an event that is not handled
+    // yet; its next request waits behind it, even during WaitOffUi.
+    bool events_pending = false;
 };
 
 int g_listen_fd = -1;
@@ -237,6 +240,8 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         if (cmd == "click") e.PostClick();
         else detail::SetValueAsUser(e, json_safe::String(req, "value"));
         e.Exists();
+        c->events_pending = true;
+        detail::Enqueue([c] { c->events_pending = false; });
         return Reply(c, req, Ok());
     }
     Json::Value a = Ok();
@@ -255,7 +260,10 @@ void ScheduleNext(const std::shared_ptr<Client>& c) {
     c->busy = true;
     std::string line = std::move(c->lines.front());
     c->lines.pop_front();
-    detail::Enqueue([c, line] { Handle(c, line); });
+    // While the program waits for a blocking call (WaitOffUi), requests are
+    // served as a user's looks and clicks are taken: ahead of the held-back
+    // events, unless this client's own event is among them.
+    detail::Enqueue([c, line] { Handle(c, line); }, !c->events_pending);
 }
 
 gboolean OnClientIo(gint fd, GIOCondition cond, gpointer data) {

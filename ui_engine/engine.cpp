@@ -1,14 +1,17 @@
 // Process set-up, the "app" URI scheme, the UI dispatch queue, the window
-// registry and DPI.
+// registry, DPI and the waits that run a blocking call off the UI thread.
 #include <gtk/gtk.h>
 #include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <iterator>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "base/app_state.h"
@@ -108,26 +111,32 @@ void ServeApp(WebKitURISchemeRequest* request, gpointer) {
 
 // ---------------------------------------------------------------- dispatch
 
+struct Work {
+    std::function<void()> fn;
+    bool during_off_ui_wait;
+};
 std::mutex g_queue_mu;
-std::deque<std::function<void()>> g_queue;
+std::deque<Work> g_queue;
 bool g_drain_scheduled = false;  // guarded by g_queue_mu
-int g_wait_depth = 0;            // UI thread only
+int g_wait_depth = 0;            // UI thread only: synchronous reads in progress
+int g_off_ui_depth = 0;          // UI thread only: WaitOffUi calls in progress
 
 gboolean DrainOne(gpointer) {
-    if (g_wait_depth > 0) {
-        std::lock_guard<std::mutex> lock(g_queue_mu);
-        g_drain_scheduled = false;  // EndWait schedules again
-        return G_SOURCE_REMOVE;
-    }
     std::function<void()> fn;
     {
         std::lock_guard<std::mutex> lock(g_queue_mu);
-        if (g_queue.empty()) {
+        auto it = g_queue.begin();
+        if (g_wait_depth > 0) {
+            it = g_queue.end();  // EndWait schedules again
+        } else if (g_off_ui_depth > 0) {
+            while (it != g_queue.end() && !it->during_off_ui_wait) ++it;
+        }
+        if (it == g_queue.end()) {
             g_drain_scheduled = false;
             return G_SOURCE_REMOVE;
         }
-        fn = std::move(g_queue.front());
-        g_queue.pop_front();
+        fn = std::move(it->fn);
+        g_queue.erase(it);
     }
     // The source may be dispatched again from a nested loop inside fn (a modal
     // dialog), so later items still run while this one waits.
@@ -164,9 +173,9 @@ std::vector<std::pair<HostWindow*, WindowId>> g_modal;  // UI thread only
 
 WebKitWebContext* Context() { return g_context; }
 
-void Enqueue(std::function<void()> fn) {
+void Enqueue(std::function<void()> fn, bool during_off_ui_wait) {
     std::lock_guard<std::mutex> lock(g_queue_mu);
-    g_queue.push_back(std::move(fn));
+    g_queue.push_back(Work{std::move(fn), during_off_ui_wait});
     ScheduleDrainLocked();
 }
 
@@ -176,6 +185,122 @@ void EndWait() {
     std::lock_guard<std::mutex> lock(g_queue_mu);
     if (!g_queue.empty()) ScheduleDrainLocked();
 }
+
+// ---------------------------------------------------------------- waits off the UI thread
+
+namespace {
+
+std::deque<std::function<void()>> g_after_off_ui_wait;  // UI thread only
+
+// The busy cursor on every window of the program while a wait lasts. The web
+// view sets the page's cursor on its own GDK window whenever the pointer moves
+// over the page; that is put back to busy at once.
+struct BusyCursor {
+    GdkCursor* cursor = nullptr;
+    struct Saved {
+        GdkWindow* window;     // referenced
+        GdkCursor* previous;   // referenced or nullptr
+    };
+    std::vector<Saved> saved;
+
+    static void OnCursorChanged(GObject* object, GParamSpec*, gpointer data) {
+        auto* cursor = static_cast<GdkCursor*>(data);
+        GdkWindow* window = GDK_WINDOW(object);
+        if (gdk_window_get_cursor(window) != cursor) gdk_window_set_cursor(window, cursor);
+    }
+
+    void Cover(GdkWindow* window) {
+        if (!window || gdk_window_is_destroyed(window)) return;
+        for (const Saved& s : saved)
+            if (s.window == window) return;
+        GdkCursor* previous = gdk_window_get_cursor(window);
+        saved.push_back(Saved{GDK_WINDOW(g_object_ref(window)), previous ? GDK_CURSOR(g_object_ref(previous)) : nullptr});
+        gdk_window_set_cursor(window, cursor);
+        g_signal_connect(window, "notify::cursor", G_CALLBACK(OnCursorChanged), cursor);
+    }
+
+    void Show(const std::vector<HostWindow*>& windows) {
+        GdkDisplay* display = gdk_display_get_default();
+        if (!display) return;
+        cursor = gdk_cursor_new_for_display(display, GDK_WATCH);
+        for (HostWindow* w : windows) {
+            if (GtkWidget* top = w->gtk_window()) Cover(gtk_widget_get_window(top));
+            if (WebKitWebView* view = w->web_view()) Cover(gtk_widget_get_window(GTK_WIDGET(view)));
+        }
+    }
+
+    void Restore() {
+        for (const Saved& s : saved) {
+            g_signal_handlers_disconnect_by_func(s.window, reinterpret_cast<gpointer>(OnCursorChanged), cursor);
+            if (!gdk_window_is_destroyed(s.window)) gdk_window_set_cursor(s.window, s.previous);
+            if (s.previous) g_object_unref(s.previous);
+            g_object_unref(s.window);
+        }
+        saved.clear();
+        if (cursor) g_object_unref(cursor);
+        cursor = nullptr;
+    }
+};
+BusyCursor g_busy;
+
+std::vector<HostWindow*> LiveWindows();
+
+}  // namespace
+
+bool InOffUiWait() { return g_off_ui_depth > 0; }
+
+void RunAfterOffUiWait(std::function<void()> fn) { g_after_off_ui_wait.push_back(std::move(fn)); }
+
+void RunOffUi(const std::function<void()>& work) {
+    struct Shared {
+        std::atomic<bool> done{false};
+        std::exception_ptr error;
+    };
+    auto shared = std::make_shared<Shared>();
+    auto run = [&work, shared] {
+        try {
+            work();
+        } catch (...) {
+            shared->error = std::current_exception();
+        }
+    };
+    std::thread worker;
+    try {
+        worker = std::thread([run, shared] {
+            run();
+            shared->done = true;
+            g_main_context_wakeup(nullptr);
+        });
+    } catch (const std::system_error&) {
+        run();  // no thread to be had: the call blocks here, as it would have
+        if (shared->error) std::rethrow_exception(shared->error);
+        return;
+    }
+    if (g_off_ui_depth++ == 0) g_busy.Show(LiveWindows());
+    while (!shared->done) g_main_context_iteration(nullptr, TRUE);
+    worker.join();
+    if (--g_off_ui_depth == 0) {
+        g_busy.Restore();
+        // Closes asked for meanwhile; each may wait again and add more.
+        while (g_off_ui_depth == 0 && !g_after_off_ui_wait.empty()) {
+            std::function<void()> fn = std::move(g_after_off_ui_wait.front());
+            g_after_off_ui_wait.pop_front();
+            fn();
+        }
+        std::lock_guard<std::mutex> lock(g_queue_mu);
+        if (!g_queue.empty()) ScheduleDrainLocked();
+    }
+    if (shared->error) std::rethrow_exception(shared->error);
+}
+
+namespace {
+std::vector<HostWindow*> LiveWindows() {
+    std::lock_guard<std::mutex> lock(g_reg_mu);
+    std::vector<HostWindow*> out;
+    for (const auto& e : g_reg) out.push_back(e.window);
+    return out;
+}
+}  // namespace
 
 WindowId NextWindowId() { return g_next_id++; }
 WindowId PeekNextWindowId() { return g_next_id; }

@@ -32,12 +32,19 @@ void ReleaseDialogSlot(Slot* slot);
 // The web context shared by every view.
 WebKitWebContext* Context();
 
-// Puts `fn` on the UI dispatch queue (any thread).
-void Enqueue(std::function<void()> fn);
+// Puts `fn` on the UI dispatch queue (any thread). With `during_off_ui_wait`,
+// it may run ahead of held-back work while the UI thread waits in WaitOffUi
+// (not while it waits for a read); the automation channel's requests.
+void Enqueue(std::function<void()> fn, bool during_off_ui_wait = false);
 
 // Synchronous waits (reads, loads, snapshots) hold back the dispatch queue.
 void BeginWait();
 void EndWait();
+
+// True while the UI thread waits in WaitOffUi (at any depth).
+bool InOffUiWait();
+// Runs `fn` once the outermost WaitOffUi has ended, before it returns.
+void RunAfterOffUiWait(std::function<void()> fn);
 
 // Registry upkeep (UI thread).
 void RegistryAdd(HostWindow* w);

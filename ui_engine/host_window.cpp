@@ -76,8 +76,11 @@ struct HostWindow::Impl {
     bool load_done = false;
     bool load_failed = false;
 
+    bool close_deferred = false;  // a close waits for the end of WaitOffUi
+
     struct ModalState {
         bool alive = true;
+        bool ended = false;  // EndDialog was called: the result is set
         int result = 0;
         GMainLoop* loop = nullptr;
     };
@@ -274,12 +277,44 @@ struct HostWindow::Impl {
         auto* slot = static_cast<Slot*>(data);
         HostWindow* w = slot->owner;
         if (!w) return TRUE;  // pooled: never destroyed by the user
+        if (InOffUiWait()) {
+            DeferClose(*w);
+            return TRUE;
+        }
         if (w->close_veto_ && w->close_veto_()) return TRUE;
         if (w->kind_ == WindowKind::Dialog) {
             w->EndDialog(0);
             return TRUE;
         }
         return FALSE;
+    }
+
+    // The close as the user asks for it: the veto, then a dialog ends with 0
+    // and a top-level window is destroyed. False when vetoed.
+    static bool CloseNow(HostWindow& w) {
+        if (w.close_veto_ && w.close_veto_()) return false;
+        if (w.closed_ || !w.impl_->slot || !w.impl_->slot->window) return true;  // gone meanwhile
+        if (w.kind_ == WindowKind::Dialog) w.EndDialog(0);
+        else gtk_widget_destroy(w.impl_->slot->window);
+        return true;
+    }
+
+    // A close while the UI thread waits in WaitOffUi: the controllers of the
+    // window may be waiting on the stack, and the veto is program code, which
+    // does not run during the wait. The window hides now; the close runs
+    // once the outermost wait has ended.
+    static void DeferClose(HostWindow& w) {
+        if (w.impl_->close_deferred) return;
+        w.impl_->close_deferred = true;
+        const bool was_visible = w.IsVisible();
+        w.Hide();
+        WindowId id = w.id();
+        RunAfterOffUiWait([id, was_visible] {
+            HostWindow* again = FindWindow(id);
+            if (!again || again->IsClosed()) return;
+            again->impl_->close_deferred = false;
+            if (!CloseNow(*again) && was_visible) again->Show();
+        });
     }
 
     static void OnDestroy(GtkWidget*, gpointer data) {
@@ -606,7 +641,8 @@ int HostWindow::RunModal() {
 }
 
 void HostWindow::EndDialog(int result) {
-    if (impl_->modal) {
+    if (impl_->modal && !impl_->modal->ended) {
+        impl_->modal->ended = true;
         impl_->modal->result = result;
         if (impl_->modal->loop) g_main_loop_quit(impl_->modal->loop);
     }
@@ -617,9 +653,8 @@ void HostWindow::SetDragBand(int pixels) { drag_band_ = pixels > 0 ? pixels : 0;
 
 void HostWindow::Close() {
     if (closed_ || !impl_->slot || !impl_->slot->window) return;
-    if (close_veto_ && close_veto_()) return;
-    if (kind_ == WindowKind::Dialog) EndDialog(0);
-    else gtk_widget_destroy(impl_->slot->window);
+    if (InOffUiWait()) Impl::DeferClose(*this);
+    else Impl::CloseNow(*this);
 }
 
 void HostWindow::PostMessage(uint32_t msg, intptr_t wparam, intptr_t lparam) {

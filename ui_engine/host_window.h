@@ -124,7 +124,10 @@ public:
     // delivered inside the loop. -1 if the window is not a dialog, already
     // closed or already running.
     int RunModal();
-    // Ends RunModal with `result` and hides the dialog. Any time on the UI thread.
+    // Ends RunModal with `result` and hides the dialog. Any time on the UI
+    // thread. The first call of a run sets its result; later calls of the same
+    // run only hide (a user's close during WaitOffUi stays the answer even when
+    // the waiting controller ends the dialog right after).
     void EndDialog(int result);
     bool IsModalRunning() const { return modal_running_; }
 
@@ -136,7 +139,9 @@ public:
     int drag_moves_started() const { return drag_moves_started_; }
 
     // Closes as a user would: the close handler may veto. A dialog closed this
-    // way ends with result 0; a top-level window is destroyed.
+    // way ends with result 0; a top-level window is destroyed. While the UI
+    // thread waits in WaitOffUi, the window only hides and the close runs
+    // after the wait (see WaitOffUi); so does a close by the window manager.
     void Close();
 
     // --- handlers (all called on the UI thread) ---

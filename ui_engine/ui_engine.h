@@ -1,4 +1,5 @@
-// The HTML UI engine: process set-up, UI-thread dispatch, DPI and the window
+// The HTML UI engine: process set-up, UI-thread dispatch (and waits for
+// blocking calls run off the UI thread), DPI and the window
 // registry. Windows live in host_window.h, element handles in element.h, the
 // automation channel in automation.h.
 //
@@ -66,6 +67,45 @@ auto RunOnUiAndWait(F&& fn) -> decltype(fn()) {
     auto task = std::make_shared<std::packaged_task<R()>>(std::forward<F>(fn));
     std::future<R> result = task->get_future();
     PostToUi([task] { (*task)(); });
+    return result.get();
+}
+
+namespace detail {
+// The plumbing of WaitOffUi: runs `work` on a worker thread while the UI
+// thread waits in a nested main loop. `work` must not throw.
+void RunOffUi(const std::function<void()>& work);
+}  // namespace detail
+
+// Runs `fn` on a worker thread and returns its result (or rethrows its
+// exception) on the calling thread; for blocking calls the UI thread has to
+// wait for, such as a cloud request whose answer the controller's next step
+// needs. The caller waits as before, but the window does not freeze: the UI
+// thread runs a nested main loop meanwhile, so windows draw, timers run, a
+// busy cursor ("wait") shows on every window of the program, and windows can
+// be closed. The program's own code does not run meanwhile: page events,
+// posted work and window messages are held back, as during a synchronous read
+// (see Element), and delivered in order after the outermost wait returns (a
+// click during the wait is handled after it, never inside it). Automation
+// requests are served meanwhile (ui_engine/AUTOMATION.md).
+//
+// A window closed during the wait (by the user, HostWindow::Close or the
+// automation channel) hides at once; the close itself (its veto, then the
+// dialog's end with 0 or the window's destruction) runs when the outermost
+// wait has ended, before WaitOffUi returns. The window objects, and so the
+// controllers waiting on the stack, stay alive; a vetoed close shows the
+// window again.
+//
+// Waits nest. On a thread other than the UI thread (or before InitEngine) it
+// simply calls `fn`. `fn` runs on another thread: it must not touch windows
+// or elements, nor wait for the UI thread (RunOnUiAndWait, DoModal from a
+// worker), which is held back until `fn` has returned.
+template <class F>
+auto WaitOffUi(F&& fn) -> decltype(fn()) {
+    using R = decltype(fn());
+    if (!IsUiThread()) return fn();
+    std::packaged_task<R()> task([&fn]() -> R { return fn(); });
+    std::future<R> result = task.get_future();
+    detail::RunOffUi([&task] { task(); });
     return result.get();
 }
 

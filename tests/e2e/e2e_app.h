@@ -22,6 +22,11 @@ public:
     void Stop();
 
     AutomationClient& ui() { return client_; }
+    // The automation socket, for a second client.
+    const std::string& socket() const { return process_.socket(); }
+    // Waits for the program to end: its exit code, or -1000 (a signal, or
+    // still running after `timeout_ms`).
+    int WaitExit(int timeout_ms) { return process_.WaitExit(timeout_ms); }
     const std::string& home() const { return process_.home(); }
     std::string SettingsPath() const { return home() + "/config/VORTA PC TOOL/settings.json"; }
 

@@ -3,6 +3,8 @@
 #include <json/json.h>
 #include <sys/stat.h>
 
+#include <thread>
+
 #include "base/json_safe.h"
 #include "base/paths.h"
 #include "tests/e2e/e2e_app.h"
@@ -107,4 +109,38 @@ TEST_F(SignInE2e, SuccessRemembersPrivatelyAndOpensTheMainWindow) {
 TEST_F(SignInE2e, ExitLeavesTheProgram) {
     ASSERT_TRUE(app.ClickOn("login.htm", "exit"));
     EXPECT_TRUE(E2eApp::WaitFor([&] { return !app.ui().Ping(); }, 10000));
+}
+
+// A slow cloud: the dialog answers while the sign-in request waits; the
+// client that pressed "login" sees the outcome with its next request; and a
+// close during the wait ends the program once the request has returned,
+// without a main window even though that sign-in succeeded.
+TEST_F(SignInE2e, SlowCloudLeavesTheDialogResponsiveAndClosable) {
+    vorta_test::CloudFault slow;
+    slow.kind = "slow";
+    slow.path = "/api/v1/users/login";
+    slow.count = 2;
+    slow.delay_ms = 6000;  // far longer than the few requests made meanwhile
+    ASSERT_TRUE(emu.SetFault(slow));
+    AutomationClient other;
+    ASSERT_TRUE(other.Connect(app.socket(), 5000));
+    other.SetTargetPage("login.htm");
+
+    ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, "wrong"));
+    std::string after_click;
+    std::thread same([&] { after_click = app.Text("login.htm", "message"); });
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return LoginRequests(emu).size() == 1; }, 10000));
+    EXPECT_TRUE(other.Ping());
+    EXPECT_TRUE(other.Snapshot(app.home() + "/waiting.png"));
+    EXPECT_EQ(other.GetText("message").value_or("?"), "");  // no answer yet
+    same.join();
+    EXPECT_EQ(after_click, E2eApp::Lang("EMAIL_PWD_ERROR"));
+
+    ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return LoginRequests(emu).size() == 2; }, 10000));
+    ASSERT_TRUE(other.CloseWindow());
+    bool login_visible = false;
+    for (const AutomationWindow& w : other.Windows()) login_visible |= w.page == "login.htm" && w.visible;
+    EXPECT_FALSE(login_visible);  // hidden at once
+    EXPECT_EQ(app.WaitExit(60000), 0);
 }
