@@ -125,6 +125,41 @@ TEST_F(AutomationTest, ClientDrivesWindowsThroughTheSocket) {
     EXPECT_NE(access(sock.c_str(), F_OK), 0);
 }
 
+TEST_F(AutomationTest, KeysGoToTheFocusedFieldAndPressOneButtonEach) {
+    std::string sock = ::testing::TempDir() + "ui_auto_keys_" + std::to_string(getpid()) + ".sock";
+    ASSERT_TRUE(ui::StartAutomation(sock));
+    ui::WindowOptions o;
+    o.width = 640;
+    o.height = 480;
+    ui::HostWindow win(o);
+    EventLog log;
+    win.SetEventHandler(&log);
+    ASSERT_TRUE(win.LoadPage(Page("keys.htm")));
+    win.Show();
+
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        AutomationClient app;
+        ASSERT_TRUE(app.Connect(sock, 5000));
+        ASSERT_TRUE(app.WaitWindow("keys.htm", 10000));
+        EXPECT_TRUE(app.PressKey("Enter", "name"));   // the page's Enter button
+        EXPECT_TRUE(app.PressKey("Enter", "find"));   // the field's own button, only
+        EXPECT_TRUE(app.PressKey("Enter", "notes"));  // a new line, no button
+        EXPECT_TRUE(app.PressKey("Escape"));          // still in "notes"
+        EXPECT_FALSE(app.PressKey("NoSuchKey", "name"));
+        EXPECT_EQ(app.last_error(), "unknown key");
+        done = true;
+    });
+    bool finished = ui::RunLoopUntil([&] { return done.load(); }, 60000);
+    client.join();
+    ASSERT_TRUE(finished);
+    log.WaitCount(3);
+    Settle();
+    EXPECT_EQ(log.entries, (std::vector<std::string>{"0:save", "0:search", "0:exit"}));
+    EXPECT_EQ(ui::FindById(win, "notes").GetValue(), "\n");  // the key reached the field itself
+    ui::StopAutomation();
+}
+
 TEST_F(AutomationTest, RefusesToReplaceAFileThatIsNotASocket) {
     std::string path = ::testing::TempDir() + "ui_auto_plain_" + std::to_string(getpid());
     FILE* f = fopen(path.c_str(), "w");
@@ -249,3 +284,4 @@ TEST_F(AutomationTest, BrokenHugeAndHalfClosedConnectionsLeaveTheChannelServing)
 }
 
 }  // namespace
+
