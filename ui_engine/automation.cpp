@@ -31,6 +31,7 @@ namespace {
 constexpr size_t kMaxLine = 1 << 20;
 constexpr int kDefaultWaitMs = 5000;
 constexpr int kMaxWaitMs = 600000;
+constexpr guint kAcceptRetryMs = 200;
 
 struct Client {
     int fd = -1;
@@ -44,6 +45,7 @@ struct Client {
 
 int g_listen_fd = -1;
 guint g_listen_watch = 0;
+guint g_accept_retry = 0;  // timer that resumes accepting after a failed accept
 std::string g_socket_path;
 std::vector<std::shared_ptr<Client>> g_clients;
 
@@ -371,9 +373,26 @@ gboolean OnClientIo(gint fd, GIOCondition cond, gpointer data) {
 
 void FreeWeak(gpointer data) { delete static_cast<std::weak_ptr<Client>*>(data); }
 
+gboolean OnAccept(gint fd, GIOCondition, gpointer);
+
+gboolean ResumeAccept(gpointer) {
+    g_accept_retry = 0;
+    if (g_listen_fd >= 0 && !g_listen_watch) g_listen_watch = g_unix_fd_add(g_listen_fd, G_IO_IN, OnAccept, nullptr);
+    return G_SOURCE_REMOVE;
+}
+
 gboolean OnAccept(gint fd, GIOCondition, gpointer) {
     int cfd = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (cfd < 0) return G_SOURCE_CONTINUE;
+    if (cfd < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
+            return G_SOURCE_CONTINUE;
+        // Out of descriptors or memory: the connection stays queued and the
+        // socket stays readable, so watching it now would spin. Look again
+        // a little later; the client just waits.
+        g_listen_watch = 0;
+        if (!g_accept_retry) g_accept_retry = g_timeout_add(kAcceptRetryMs, ResumeAccept, nullptr);
+        return G_SOURCE_REMOVE;
+    }
     auto c = std::make_shared<Client>();
     c->fd = cfd;
     c->watch = g_unix_fd_add_full(G_PRIORITY_DEFAULT, cfd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
@@ -425,6 +444,8 @@ void StopAutomation() {
     for (auto& c : clients) Drop(c);
     if (g_listen_watch) g_source_remove(g_listen_watch);
     g_listen_watch = 0;
+    if (g_accept_retry) g_source_remove(g_accept_retry);
+    g_accept_retry = 0;
     if (g_listen_fd >= 0) {
         close(g_listen_fd);
         unlink(g_socket_path.c_str());

@@ -1,6 +1,8 @@
 // The automation channel end to end: a client thread drives windows served by
 // this process's UI thread over the Unix socket.
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -285,3 +287,42 @@ TEST_F(AutomationTest, BrokenHugeAndHalfClosedConnectionsLeaveTheChannelServing)
 
 }  // namespace
 
+TEST_F(AutomationTest, AcceptWithoutFreeDescriptorsWaitsInsteadOfSpinning) {
+    std::string sock = ::testing::TempDir() + "ui_auto_nofd_" + std::to_string(getpid()) + ".sock";
+    ASSERT_TRUE(ui::StartAutomation(sock));
+    struct sockaddr_un addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, sock.c_str(), sock.size());
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    // With the limit at the lowest free descriptor, accept() finds none.
+    const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    struct rlimit old_limit, tight;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old_limit), 0);
+    tight = old_limit;
+    tight.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const bool connected = connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0;
+    struct rusage before, after;
+    getrusage(RUSAGE_THREAD, &before);
+    ui::RunLoopUntil([] { return false; }, 1000);  // the channel's own thread: the UI thread
+    getrusage(RUSAGE_THREAD, &after);
+    setrlimit(RLIMIT_NOFILE, &old_limit);
+    ASSERT_TRUE(connected);
+    auto ms = [](const struct rusage& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000L + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000L;
+    };
+    EXPECT_LT(ms(after) - ms(before), 300) << "the UI thread spun on the failing accept";
+
+    // Once descriptors are free again, the waiting client is served.
+    ASSERT_TRUE(SendAll(fd, "{\"cmd\":\"ping\"}\n"));
+    struct pollfd p{fd, POLLIN, 0};
+    EXPECT_TRUE(ui::RunLoopUntil([&] { return poll(&p, 1, 0) > 0; }, 5000));
+    char buf[64] = {};
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(std::max<ssize_t>(0, read(fd, buf, sizeof buf)))), "{\"ok\":true}\n");
+    close(fd);
+    ui::StopAutomation();
+}
