@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,35 +111,42 @@ std::string ConfigFolder() {
     return folder;
 }
 
-std::string ReadWholeFile(const std::string& path) {
+bool IsReadableRegularFile(const std::string& path, std::uint64_t max_bytes) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+           static_cast<std::uint64_t>(st.st_size) <= max_bytes && ::access(path.c_str(), R_OK) == 0;
+}
+
+bool UsableCaFile(const std::string& path) { return IsReadableRegularFile(path, kMaxCaFileBytes); }
+
+std::string ReadWholeFile(const std::string& path, std::uint64_t max_bytes) {
     // Non-blocking open: a FIFO or device given as a path must not hang the
     // program; it is refused below as not a regular file.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::string();
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        static_cast<std::uint64_t>(st.st_size) > max_bytes) {
         ::close(fd);
         return std::string();
     }
     std::string data;
-    // A file too large for memory (a huge or sparse file) cannot be read:
-    // that is an empty result, not an exception out of here.
-    try {
-        data.reserve(static_cast<size_t>(st.st_size));
-        char buf[65536];
-        for (;;) {
-            ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                ::close(fd);
-                return std::string();
-            }
-            if (n == 0) break;
-            data.append(buf, static_cast<size_t>(n));
+    data.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::string();
         }
-    } catch (const std::exception&) {
-        ::close(fd);
-        return std::string();
+        if (n == 0) break;
+        // The file may have grown since it was measured.
+        if (static_cast<std::uint64_t>(n) > max_bytes - data.size()) {
+            ::close(fd);
+            return std::string();
+        }
+        data.append(buf, static_cast<size_t>(n));
     }
     ::close(fd);
     return data;

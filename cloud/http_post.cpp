@@ -1,6 +1,7 @@
 #include "cloud/http_post.h"
 
 #include "base/app_state.h"
+#include "base/paths.h"
 #include "cloud/cloud_config.h"
 
 #include <curl/curl.h>
@@ -28,7 +29,10 @@ void GlobalInit() {
 }
 
 // Options shared by requests and downloads. Certificate checking is always on.
-void ApplyTransport(CURL* h, const HttpOptions& o) {
+// False when the configured CA file cannot be used: curl would open a FIFO or
+// device there and wait on it for ever, so the transfer is refused instead.
+bool ApplyTransport(CURL* h, const HttpOptions& o) {
+    if (!o.ca_file.empty() && !UsableCaFile(o.ca_file)) return false;
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_USERAGENT, kAgent);
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -44,6 +48,7 @@ void ApplyTransport(CURL* h, const HttpOptions& o) {
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, o.stall_seconds);
     }
     if (o.total_timeout_ms > 0) curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, o.total_timeout_ms);
+    return true;
 }
 
 // Collects a response body in the shape of 1024-byte reads: within each read
@@ -101,6 +106,20 @@ bool UsableVerb(const std::string& verb) {
     }
     return true;
 }
+
+// Counts the attempts curl makes at one request. When a reused connection
+// dies before any answer arrives, curl silently opens a new one and sends the
+// request again; for a post that would hand the cloud the same data twice
+// (the server may well have acted on the first copy). A request that may
+// change something therefore gets exactly one attempt: a second one is
+// refused before anything goes out, and the request fails as any lost answer.
+struct SingleAttempt {
+    int attempts = 0;
+    static int Check(void* user, char*, char*, int, int) {
+        auto* self = static_cast<SingleAttempt*>(user);
+        return ++self->attempts == 1 ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
+    }
+};
 
 struct HeaderList {
     curl_slist* list = nullptr;
@@ -160,7 +179,7 @@ std::string HttpPost::request(const void* body, uint32_t len, int is_json, const
     // Reset forgets the previous request's options but keeps the open
     // connection and the TLS session.
     curl_easy_reset(h);
-    ApplyTransport(h, options_);
+    if (!ApplyTransport(h, options_)) return std::string();
     const std::string url = base_url_ + path;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
@@ -174,11 +193,15 @@ std::string HttpPost::request(const void* body, uint32_t len, int is_json, const
 
     const char* data = static_cast<const char*>(body);
     const curl_off_t size = data ? static_cast<curl_off_t>(len) : 0;
+    SingleAttempt attempt;
     if (verb == "GET" && size == 0) {
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     } else if (verb == "HEAD") {
         curl_easy_setopt(h, CURLOPT_NOBODY, 1L);  // an answer without a body follows
     } else {
+        // Reading requests may be repeated on a fresh connection; these not.
+        curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &SingleAttempt::Check);
+        curl_easy_setopt(h, CURLOPT_PREREQDATA, &attempt);
         curl_easy_setopt(h, CURLOPT_POST, 1L);
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
         curl_easy_setopt(h, CURLOPT_POSTFIELDS, size > 0 ? data : "");
@@ -196,6 +219,8 @@ std::string HttpPost::request(const void* body, uint32_t len, int is_json, const
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
     curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(nullptr));
     if (sink.over_limit) return std::string();
     // A failure mid-body returns what was read so far (it normally fails to
     // parse); a failure before any body byte returns the empty string.
@@ -298,7 +323,12 @@ bool download_to_file(const std::string& url, const std::string& path, const Htt
         return false;
     }
 
-    ApplyTransport(h, options);
+    if (!ApplyTransport(h, options)) {
+        curl_easy_cleanup(h);
+        ::close(sink.fd);
+        ::unlink(temp.c_str());
+        return false;
+    }
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     // Only web schemes: a URL named by a downloaded manifest must not reach
     // local files or other protocols, neither directly nor by a redirect.

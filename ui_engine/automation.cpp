@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <glib-unix.h>
 #include <glib.h>
+#include <gtk/gtk.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -30,6 +31,7 @@ namespace {
 constexpr size_t kMaxLine = 1 << 20;
 constexpr int kDefaultWaitMs = 5000;
 constexpr int kMaxWaitMs = 600000;
+constexpr guint kAcceptRetryMs = 200;
 
 struct Client {
     int fd = -1;
@@ -46,6 +48,7 @@ struct Client {
 
 int g_listen_fd = -1;
 guint g_listen_watch = 0;
+guint g_accept_retry = 0;  // timer that resumes accepting after a failed accept
 std::string g_socket_path;
 std::vector<std::shared_ptr<Client>> g_clients;
 
@@ -181,6 +184,52 @@ gboolean PollWait(gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
+// The key a request names: "Enter", or a key name as GDK spells it
+// ("Escape", "Tab", "BackSpace", "a"). 0 for none.
+guint KeyvalOf(const std::string& name) {
+    if (name.empty()) return 0;
+    if (name == "Enter") return GDK_KEY_Return;
+    const guint keyval = gdk_keyval_from_name(name.c_str());
+    return keyval == GDK_KEY_VoidSymbol ? 0 : keyval;
+}
+
+// Presses and releases a key in the window as the keyboard would: the event
+// goes through GTK's handling of the window to the focused web view, and the
+// page sees a trusted keydown on its focused element.
+bool PressKey(HostWindow& w, guint keyval) {
+    GtkWidget* top = w.gtk_window();
+    GtkWidget* view = reinterpret_cast<GtkWidget*>(w.web_view());
+    GdkWindow* gdk_window = top ? gtk_widget_get_window(top) : nullptr;
+    if (!gdk_window || !view) return false;
+    // The page holds the keyboard, as once the user has clicked into it.
+    if (!gtk_widget_has_focus(view)) gtk_widget_grab_focus(view);
+    GdkDisplay* display = gdk_window_get_display(gdk_window);
+    GdkSeat* seat = gdk_display_get_default_seat(display);
+    GdkDevice* keyboard = seat ? gdk_seat_get_keyboard(seat) : nullptr;
+    guint16 keycode = 0;
+    guint8 group = 0;
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &count) && count > 0) {
+        keycode = static_cast<guint16>(keys[0].keycode);
+        group = static_cast<guint8>(keys[0].group);
+    }
+    g_free(keys);
+    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+        GdkEvent* ev = gdk_event_new(type);
+        ev->key.window = GDK_WINDOW(g_object_ref(gdk_window));
+        ev->key.send_event = FALSE;
+        ev->key.time = GDK_CURRENT_TIME;
+        ev->key.keyval = keyval;
+        ev->key.hardware_keycode = keycode;
+        ev->key.group = group;
+        if (keyboard) gdk_event_set_device(ev, keyboard);
+        gtk_main_do_event(ev);
+        gdk_event_free(ev);
+    }
+    return true;
+}
+
 void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     if (c->gone) return;
     Json::Value req;
@@ -221,6 +270,28 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         Reply(c, req, Ok());
         if (HostWindow* again = FindWindow(id)) again->Close();
         return;
+    }
+
+    if (cmd == "key") {
+        const guint keyval = KeyvalOf(json_safe::String(req, "key"));
+        if (!keyval) return Reply(c, req, Fail("unknown key"));
+        Element e;
+        if (!json_safe::String(req, "element").empty()) {
+            e = PickElement(*w, req);
+            if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
+        }
+        if (!detail::AcceptsUserEvents(w)) return Reply(c, req, Fail("blocked by a modal dialog"));
+        WindowId id = w->id();
+        if (!e.IsNull()) {
+            detail::FocusAsUser(e);
+            e.Exists();  // focused before the key goes out
+        }
+        w = FindWindow(id);
+        if (!w || w->IsClosed() || !PressKey(*w, keyval)) return Reply(c, req, Fail("no such window"));
+        // As for a click: the page has taken the key, and queued the event it
+        // raises, before the answer goes out.
+        Element::Root(id).Exists();
+        return Reply(c, req, Ok());
     }
 
     bool acts = cmd == "click" || cmd == "set_value";
@@ -310,9 +381,26 @@ gboolean OnClientIo(gint fd, GIOCondition cond, gpointer data) {
 
 void FreeWeak(gpointer data) { delete static_cast<std::weak_ptr<Client>*>(data); }
 
+gboolean OnAccept(gint fd, GIOCondition, gpointer);
+
+gboolean ResumeAccept(gpointer) {
+    g_accept_retry = 0;
+    if (g_listen_fd >= 0 && !g_listen_watch) g_listen_watch = g_unix_fd_add(g_listen_fd, G_IO_IN, OnAccept, nullptr);
+    return G_SOURCE_REMOVE;
+}
+
 gboolean OnAccept(gint fd, GIOCondition, gpointer) {
     int cfd = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (cfd < 0) return G_SOURCE_CONTINUE;
+    if (cfd < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
+            return G_SOURCE_CONTINUE;
+        // Out of descriptors or memory: the connection stays queued and the
+        // socket stays readable, so watching it now would spin. Look again
+        // a little later; the client just waits.
+        g_listen_watch = 0;
+        if (!g_accept_retry) g_accept_retry = g_timeout_add(kAcceptRetryMs, ResumeAccept, nullptr);
+        return G_SOURCE_REMOVE;
+    }
     auto c = std::make_shared<Client>();
     c->fd = cfd;
     c->watch = g_unix_fd_add_full(G_PRIORITY_DEFAULT, cfd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
@@ -364,6 +452,8 @@ void StopAutomation() {
     for (auto& c : clients) Drop(c);
     if (g_listen_watch) g_source_remove(g_listen_watch);
     g_listen_watch = 0;
+    if (g_accept_retry) g_source_remove(g_accept_retry);
+    g_accept_retry = 0;
     if (g_listen_fd >= 0) {
         close(g_listen_fd);
         unlink(g_socket_path.c_str());

@@ -130,6 +130,7 @@ void Element::CallScript(const std::string& function, const std::vector<std::str
 }
 
 void detail::SetValueAsUser(const Element& e, const std::string& value) { Write(e, "su", JsString(value)); }
+void detail::FocusAsUser(const Element& e) { Write(e, "fo"); }
 
 Element FindById(WindowId window, const std::string& id) { return Element::ById(window, id); }
 Element FindById(const HostWindow& window, const std::string& id) { return Element::ById(window.id(), id); }

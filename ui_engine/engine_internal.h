@@ -113,5 +113,7 @@ namespace detail {
 // Sets a value as a user would: the page sees input and change events, so a
 // <select> raises code 5.
 void SetValueAsUser(const Element& e, const std::string& value);
+// Gives the element the keyboard focus, as a user's click into it would.
+void FocusAsUser(const Element& e);
 }  // namespace detail
 }  // namespace ui

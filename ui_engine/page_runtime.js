@@ -76,20 +76,27 @@ window.addEventListener('change', function (ev) {
 
 window.addEventListener('submit', function (ev) { ev.preventDefault(); }, true);
 
-// Keyboard: Enter and Escape press the button of the page marked for them
-// (data-key="enter" / data-key="escape"), through the same click path as the
-// mouse. Enter is left alone where it already means something: in a text
-// area, or on a focused button, link or list.
+// Keyboard, the only key handling of the pages: Enter and Escape press the
+// button of the page marked for them (data-key="enter" / data-key="escape"),
+// through the same click path as the mouse. A field may send its Enter to a
+// button of its own instead (data-enter="<button id>", e.g. a search box).
+// Enter is left alone where it already means something: in a text area, or
+// on a focused button, link or list. The key stops here, so nothing else on
+// the page acts on it a second time.
 window.addEventListener('keydown', function (ev) {
   if (ev.defaultPrevented || ev.isComposing || ev.altKey || ev.ctrlKey || ev.metaKey || ev.shiftKey) return;
   var key = ev.key === 'Enter' ? 'enter' : ev.key === 'Escape' ? 'escape' : '';
   if (!key) return;
   var t = ev.target;
-  if (key === 'enter' && t && t.nodeType === 1 &&
+  if (t && t.nodeType !== 1) t = t.parentElement;
+  if (key === 'enter' && t &&
       (t.tagName === 'TEXTAREA' || t.tagName === 'SELECT' || t.isContentEditable || t.closest(BUTTONS + ',a'))) return;
-  var b = document.querySelector('[data-key~="' + key + '"]');
+  var own = key === 'enter' && t ? t.closest('[data-enter]') : null;
+  var b = own ? document.getElementById(own.getAttribute('data-enter'))
+              : document.querySelector('[data-key~="' + key + '"]');
   if (!b || b.disabled || b.hidden || b.getClientRects().length === 0) return;
   ev.preventDefault();
+  ev.stopPropagation();
   b.click();
 }, true);
 
@@ -177,6 +184,8 @@ var R = {
       e.dispatchEvent(new Event('change', { bubbles: true }));
     } finally { if (rt) rt._posting(false); }
   }),
+  // Focus as a user's click or Tab into the element gives it.
+  fo: guard(function (p, i) { var e = el(p, i); if (e && e.focus) e.focus(); }),
   ss: guard(function (p, i, n, v) { var e = el(p, i); if (!e) return; if (v === '') e.style.removeProperty(n); else e.style.setProperty(n, v); }),
   sp: guard(function (p, i, ap, ai) {
     var e = el(p, i), a = el(ap, ai); if (!e) return;

@@ -1,9 +1,9 @@
 #include "ui_engine/tls_trust.h"
 
 #include <gio/gio.h>
-#include <sys/stat.h>
 #include <webkit2/webkit2.h>
 
+#include "base/paths.h"
 #include "ui_engine/engine_internal.h"
 
 namespace ui {
@@ -29,15 +29,6 @@ void Finish(TrustJob* job, bool trusted) {
     if (job->tls) g_io_stream_close(job->tls, nullptr, nullptr);
     if (job->done) job->done(trusted);
     delete job;
-}
-
-// The CA file is read right here on the UI thread: only a regular file of a
-// sensible size is taken (a FIFO would block the program, a device might never
-// end).
-bool UsableCaFile(const std::string& path) {
-    constexpr off_t kMaxCaFileBytes = 16 << 20;
-    struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxCaFileBytes;
 }
 
 void OnHandshake(GObject* source, GAsyncResult* result, gpointer data) {
@@ -91,6 +82,7 @@ void TrustServerCertificate(const std::string& host, int port, const std::string
     job->port = port;
     job->done = std::move(done);
     GError* error = nullptr;
+    // The CA file is read right here on the UI thread (see UsableCaFile).
     if (host.empty() || !UsableCaFile(ca_file) || port <= 0 || port > 65535 ||
         !(job->database = g_tls_file_database_new(ca_file.c_str(), &error))) {
         g_clear_error(&error);

@@ -13,10 +13,14 @@ Json::Value& Table() {
 }
 }  // namespace
 
+// The table is read whole at start-up: like the settings and configuration
+// files it is capped, and a larger one counts as unreadable.
+constexpr std::uint64_t kMaxTableBytes = 1 << 20;
+
 bool LoadLangTable(const std::string& path) {
     AppState.language.clear();
     Json::Value parsed;
-    bool ok = json_safe::Parse(ReadWholeFile(path), parsed) && parsed.isObject();
+    bool ok = json_safe::Parse(ReadWholeFile(path, kMaxTableBytes), parsed) && parsed.isObject();
     Table() = ok ? parsed : Json::Value(Json::objectValue);
     AppState.language = "ENG";
     return ok;

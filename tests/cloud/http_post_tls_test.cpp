@@ -7,7 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <condition_variable>
+#include <future>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -291,6 +297,27 @@ TEST_F(HttpPostTls, ConfiguredCaFileAddsToTheSystemCas) {
     HttpPost c(file_only);
     ASSERT_TRUE(c.connect("127.0.0.1", port_b));
     EXPECT_EQ(Get(c, "b"), "");
+}
+
+TEST_F(HttpPostTls, CaFileThatIsAFifoFailsAtOnce) {
+    // Opening a FIFO for reading waits for a writer that never comes.
+    const std::string fifo = temp_ + "/ca.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    HttpOptions o = options_;
+    o.ca_file = fifo;
+    HttpPost http(o);
+    ASSERT_TRUE(http.connect("127.0.0.1", port_));
+    auto answer = std::async(std::launch::async, [&] {
+        return Get(http, "api/echo") + (download_to_file(Url("/file.bin"), temp_ + "/out", o) ? "+file" : "");
+    });
+    const bool returned = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    // Release stuck readers (a writer comes and goes) so that the test ends.
+    for (int i = 0; i < 600 && answer.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready; ++i) {
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    EXPECT_TRUE(returned) << "the transfer waited on the FIFO";
+    EXPECT_EQ(answer.get(), "");
 }
 
 TEST_F(HttpPostTls, ConnectAndRequestRefuseBadInput) {

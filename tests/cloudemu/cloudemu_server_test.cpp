@@ -293,6 +293,19 @@ TEST_F(CloudEmuServerTest, FaultsSpoilMatchingAnswersForTheirCount) {
   ASSERT_TRUE(emu_->SetFault(slow));
   EXPECT_EQ(Code(Get(stats)), "0000000");
 
+  // "close" on the second matching request: it is read and logged, then
+  // the connection goes without an answer.
+  ASSERT_TRUE(emu_->Reset());
+  CloudFault close{"close", stats, 1};
+  close.skip = 1;
+  ASSERT_TRUE(emu_->SetFault(close));
+  EXPECT_EQ(Code(Get(stats)), "0000000");
+  const CloudReply closed = Get(stats);
+  EXPECT_FALSE(closed.sent);
+  EXPECT_EQ(closed.status, 0);
+  EXPECT_EQ(Code(Get(stats)), "0000000");
+  EXPECT_EQ(emu_->Log().size(), 3u);
+
   EXPECT_FALSE(emu_->SetFault({"explode", "", 1}));
   EXPECT_FALSE(emu_->SetFault({"code", "", 0}));
 }

@@ -106,6 +106,47 @@ TEST_F(SignInE2e, SuccessRemembersPrivatelyAndOpensTheMainWindow) {
     EXPECT_EQ(app.ui().GetValue("pword").value_or(""), CloudEmuProcess::kDemoPassword);
 }
 
+TEST_F(SignInE2e, EnterSignsInOnceAndEscapeKeepsTheDialog) {
+    app.ui().SetTargetPage("login.htm");
+    ASSERT_TRUE(app.ui().SetValue("email", CloudEmuProcess::kDemoEmail));
+    ASSERT_TRUE(app.ui().SetValue("pword", "wrong"));
+    ASSERT_TRUE(app.ui().PressKey("Enter", "pword"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Text("login.htm", "message").empty(); }, 10000));
+    EXPECT_EQ(app.Text("login.htm", "message"), E2eApp::Lang("EMAIL_PWD_ERROR"));
+    // A second sign-in from the same key would follow at once.
+    EXPECT_FALSE(E2eApp::WaitFor([&] { return LoginRequests(emu).size() > 1; }, 2000));
+    EXPECT_EQ(LoginRequests(emu).size(), 1u);
+
+    app.ui().SetTargetPage("login.htm");
+    ASSERT_TRUE(app.ui().PressKey("Escape", "email"));
+    EXPECT_FALSE(E2eApp::WaitFor([&] { return !app.Visible("login.htm"); }, 1000));
+    EXPECT_TRUE(app.ui().Ping());
+    EXPECT_EQ(LoginRequests(emu).size(), 1u);
+}
+
+TEST_F(SignInE2e, EmailGoesToTheCloudAsTyped) {
+    // Spaces are part of what was typed: only spaces is not "no e-mail".
+    const struct {
+        const char* typed;
+        const char* sent;
+    } cases[] = {
+        {"   ", "email=%20%20%20&password=pw"},
+        {" demo@vorta.example ", "email=%20demo%40vorta.example%20&password=pw"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        ASSERT_TRUE(emu.Reset());
+        ASSERT_TRUE(app.SignIn(c.typed, "pw"));
+        ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Text("login.htm", "message").empty(); }, 10000));
+        EXPECT_EQ(app.Text("login.htm", "message"), E2eApp::Lang("EMAIL_PWD_ERROR"));
+        auto sent = LoginRequests(emu);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].body, c.sent);
+        app.ui().SetTargetPage("login.htm");
+        app.ui().SetValue("message", "");
+    }
+}
+
 TEST_F(SignInE2e, ExitLeavesTheProgram) {
     ASSERT_TRUE(app.ClickOn("login.htm", "exit"));
     EXPECT_TRUE(E2eApp::WaitFor([&] { return !app.ui().Ping(); }, 10000));

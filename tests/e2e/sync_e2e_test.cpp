@@ -274,6 +274,28 @@ TEST_F(SyncE2e, CloudDroppingMidSyncEndsWithHostNotConnAndEndLink) {
     EXPECT_NE(requests[2].path.find("addDivelogs"), std::string::npos);
 }
 
+TEST_F(SyncE2e, PostLeftUnansweredIsNeverSentAgain) {
+    // The cloud reads the whole first dive post, then closes the kept-alive
+    // connection without a word: the post may have been stored, so it must
+    // not go out a second time, and the sync fails as any lost answer.
+    StartSignedIn({"--dives", "6"});
+    vorta_test::CloudFault close;
+    close.kind = "close";
+    close.path = "/api/v2/devices/addDivelogs";
+    ASSERT_TRUE(emu.SetFault(close));
+    EXPECT_EQ(Upload(), E2eApp::Lang("HOST_NOT_CONN"));
+    auto commands = SettledCommands(sim);
+    ASSERT_GE(commands.size(), 4u);
+    EXPECT_EQ(commands.back(), "END");
+    const auto requests = DeviceRequests(emu);
+    ASSERT_GE(requests.size(), 3u);
+    ASSERT_NE(requests[2].path.find("addDivelogs"), std::string::npos);
+    size_t copies = 0;
+    for (const auto& r : requests) copies += r.path == requests[2].path && r.body == requests[2].body;
+    EXPECT_EQ(copies, 1u);
+    EXPECT_EQ(requests.size(), 3u);
+}
+
 TEST_F(SyncE2e, PortIsReleasedWhenTheWorkerFinishesAfterTheWindowWentIdle) {
     StartSignedIn({});
     emu.Stop();

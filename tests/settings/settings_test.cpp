@@ -240,6 +240,10 @@ TEST_F(LangTableTest, BadTablesGiveAnEmptyTable) {
     }
     EXPECT_FALSE(LoadLangTable(root_ + "/missing.json"));
     EXPECT_EQ(GetLangText("USB_NOT_CONN"), "");
+    // A table larger than 1 MiB is not read at all, however well formed.
+    WriteFile(path, R"({"USB_NOT_CONN":{"ENG":"x"},"pad":")" + std::string(1 << 20, 'a') + "\"}");
+    EXPECT_FALSE(LoadLangTable(path));
+    EXPECT_EQ(GetLangTextIn("USB_NOT_CONN", "ENG"), "");
 }
 
 TEST(PathsTest, PageDirAndPagePath) {
@@ -270,6 +274,8 @@ TEST(PathsTest, ReadWholeFileKeepsEveryByte) {
     ASSERT_EQ(::truncate((dir + "/huge").c_str(), off_t(64) << 30), 0);  // sparse, larger than memory
     EXPECT_EQ(ReadWholeFile(dir + "/huge"), "");
     ::unlink((dir + "/huge").c_str());
+    EXPECT_EQ(ReadWholeFile(dir + "/f", 4), data);  // the limit is inclusive
+    EXPECT_EQ(ReadWholeFile(dir + "/f", 3), "");
     ::unlink((dir + "/f").c_str());
     ::rmdir(dir.c_str());
 }

@@ -156,6 +156,12 @@ bool AutomationClient::SetValue(const std::string& id, const std::string& value,
     return Ok(Request(r));
 }
 
+bool AutomationClient::PressKey(const std::string& key, const std::string& id, const std::string& frame) {
+    Json::Value r = id.empty() ? Base("key") : ElementRequest("key", id, frame);
+    r["key"] = key;
+    return Ok(Request(r));
+}
+
 std::optional<std::string> AutomationClient::GetText(const std::string& id, const std::string& frame) {
     return ValueOf(Request(ElementRequest("get_text", id, frame)));
 }

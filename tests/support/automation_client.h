@@ -56,6 +56,10 @@ public:
     bool Click(const std::string& id, const std::string& frame = "");
     // Sets the value as a user would (input and change events follow).
     bool SetValue(const std::string& id, const std::string& value, const std::string& frame = "");
+    // Presses a key ("Enter", "Escape", "Tab", or a GDK key name) as the
+    // keyboard does, into the focused element; with `id`, that element is
+    // focused first, as by a click into it.
+    bool PressKey(const std::string& key, const std::string& id = "", const std::string& frame = "");
     std::optional<std::string> GetText(const std::string& id, const std::string& frame = "");
     std::optional<std::string> GetValue(const std::string& id, const std::string& frame = "");
     std::optional<std::string> GetAttr(const std::string& id, const std::string& name, const std::string& frame = "");

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,11 +25,14 @@ size_t Collect(char* data, size_t size, size_t n, void* out) {
 std::string Base64Decode(const std::string& in) {
   static const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
-  int val = 0, bits = -8;
+  // Unsigned and kept to the bits still to be used: a signed accumulator
+  // would be shifted past its range after a few characters.
+  uint32_t val = 0;
+  int bits = -8;
   for (char c : in) {
     const size_t pos = chars.find(c);
     if (pos == std::string::npos) continue;  // padding and anything else
-    val = (val << 6) + static_cast<int>(pos);
+    val = ((val << 6) | static_cast<uint32_t>(pos)) & 0xFFFFFFu;
     bits += 6;
     if (bits >= 0) {
       out += static_cast<char>((val >> bits) & 0xFF);
@@ -145,6 +149,7 @@ bool CloudEmuProcess::SetFault(const CloudFault& fault) {
   v["kind"] = fault.kind;
   v["path"] = fault.path;
   v["count"] = fault.count;
+  v["skip"] = fault.skip;
   v["delay_ms"] = fault.delay_ms;
   v["code"] = fault.code;
   Json::StreamWriterBuilder w;

@@ -1,6 +1,8 @@
 // The automation channel end to end: a client thread drives windows served by
 // this process's UI thread over the Unix socket.
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -123,6 +125,41 @@ TEST_F(AutomationTest, ClientDrivesWindowsThroughTheSocket) {
     EXPECT_EQ(log.events[0].reason, 1u);
     ui::StopAutomation();
     EXPECT_NE(access(sock.c_str(), F_OK), 0);
+}
+
+TEST_F(AutomationTest, KeysGoToTheFocusedFieldAndPressOneButtonEach) {
+    std::string sock = ::testing::TempDir() + "ui_auto_keys_" + std::to_string(getpid()) + ".sock";
+    ASSERT_TRUE(ui::StartAutomation(sock));
+    ui::WindowOptions o;
+    o.width = 640;
+    o.height = 480;
+    ui::HostWindow win(o);
+    EventLog log;
+    win.SetEventHandler(&log);
+    ASSERT_TRUE(win.LoadPage(Page("keys.htm")));
+    win.Show();
+
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        AutomationClient app;
+        ASSERT_TRUE(app.Connect(sock, 5000));
+        ASSERT_TRUE(app.WaitWindow("keys.htm", 10000));
+        EXPECT_TRUE(app.PressKey("Enter", "name"));   // the page's Enter button
+        EXPECT_TRUE(app.PressKey("Enter", "find"));   // the field's own button, only
+        EXPECT_TRUE(app.PressKey("Enter", "notes"));  // a new line, no button
+        EXPECT_TRUE(app.PressKey("Escape"));          // still in "notes"
+        EXPECT_FALSE(app.PressKey("NoSuchKey", "name"));
+        EXPECT_EQ(app.last_error(), "unknown key");
+        done = true;
+    });
+    bool finished = ui::RunLoopUntil([&] { return done.load(); }, 60000);
+    client.join();
+    ASSERT_TRUE(finished);
+    log.WaitCount(3);
+    Settle();
+    EXPECT_EQ(log.entries, (std::vector<std::string>{"0:save", "0:search", "0:exit"}));
+    EXPECT_EQ(ui::FindById(win, "notes").GetValue(), "\n");  // the key reached the field itself
+    ui::StopAutomation();
 }
 
 TEST_F(AutomationTest, RefusesToReplaceAFileThatIsNotASocket) {
@@ -249,3 +286,43 @@ TEST_F(AutomationTest, BrokenHugeAndHalfClosedConnectionsLeaveTheChannelServing)
 }
 
 }  // namespace
+
+TEST_F(AutomationTest, AcceptWithoutFreeDescriptorsWaitsInsteadOfSpinning) {
+    std::string sock = ::testing::TempDir() + "ui_auto_nofd_" + std::to_string(getpid()) + ".sock";
+    ASSERT_TRUE(ui::StartAutomation(sock));
+    struct sockaddr_un addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, sock.c_str(), sock.size());
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    // With the limit at the lowest free descriptor, accept() finds none.
+    const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    struct rlimit old_limit, tight;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old_limit), 0);
+    tight = old_limit;
+    tight.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const bool connected = connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0;
+    struct rusage before, after;
+    getrusage(RUSAGE_THREAD, &before);
+    ui::RunLoopUntil([] { return false; }, 1000);  // the channel's own thread: the UI thread
+    getrusage(RUSAGE_THREAD, &after);
+    setrlimit(RLIMIT_NOFILE, &old_limit);
+    ASSERT_TRUE(connected);
+    auto ms = [](const struct rusage& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000L + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000L;
+    };
+    EXPECT_LT(ms(after) - ms(before), 300) << "the UI thread spun on the failing accept";
+
+    // Once descriptors are free again, the waiting client is served.
+    ASSERT_TRUE(SendAll(fd, "{\"cmd\":\"ping\"}\n"));
+    struct pollfd p{fd, POLLIN, 0};
+    EXPECT_TRUE(ui::RunLoopUntil([&] { return poll(&p, 1, 0) > 0; }, 5000));
+    char buf[64] = {};
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(std::max<ssize_t>(0, read(fd, buf, sizeof buf)))), "{\"ok\":true}\n");
+    close(fd);
+    ui::StopAutomation();
+}

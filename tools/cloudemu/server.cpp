@@ -360,6 +360,10 @@ bool Emulator::TakeFault(const std::string& target, Fault& out) {
   std::lock_guard<std::mutex> lock(mu_);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (target.compare(0, it->prefix.size(), it->prefix) != 0) continue;
+    if (it->skip > 0) {
+      --it->skip;
+      continue;
+    }
     out = *it;
     if (it->count > 0 && --it->count == 0) faults_.erase(it);
     return true;
@@ -392,6 +396,12 @@ void Emulator::Handle(const httplib::Request& req, httplib::Response& res) {
       res.set_content_provider(
           1024, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
       return;
+    } else if (f.kind == "close") {
+      // The whole request was read (and logged); the connection goes without
+      // a byte of answer, as when a proxy times out or the server restarts.
+      if (req.ssl) ::shutdown(SSL_get_fd(req.ssl), SHUT_RDWR);
+      res.set_header("Connection", "close");
+      return;
     }
   }
   Dispatch(req, res);
@@ -417,10 +427,11 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
     if (!f.prefix.empty() && f.prefix[0] != '/') f.prefix = "/" + f.prefix;
     const Json::Value& count = json_safe::Member(body, "count");
     f.count = count.isNull() ? 1 : json_safe::AsInt(count);
+    f.skip = std::max(0, json_safe::Int(body, "skip"));
     f.delay_ms = std::max(0, std::min(json_safe::Int(body, "delay_ms"), 600000));
     if (body.isMember("code")) f.code = json_safe::String(body, "code");
     const bool known = f.kind == "not_json" || f.kind == "no_code" || f.kind == "code" || f.kind == "slow" ||
-                       f.kind == "drop";
+                       f.kind == "drop" || f.kind == "close";
     if (!known || f.count == 0 || f.count < -1) {
       res.status = 400;
       res.set_content("{\"ok\":false,\"error\":\"unknown kind or bad count\"}", "application/json");

@@ -37,8 +37,9 @@ struct Options {
 
 // A fault armed through /_testbed/fault.
 struct Fault {
-  std::string kind;    // not_json, no_code, code, slow, drop
+  std::string kind;    // not_json, no_code, code, slow, drop, close
   std::string prefix;  // matched against the request target ("/api/...?..."); empty: any
+  int skip = 0;        // matching requests still to answer normally first
   int count = 1;       // answers still to spoil; -1 until reset
   int delay_ms = 0;
   std::string code = "0000001";
