@@ -23,11 +23,17 @@ std::string ClassifySignInAnswer(const std::string& body, SessionFields& out) {
     case EnvelopeResult::Success:
         break;
     }
+    // A session needs its token and user id: an answer that says "success"
+    // without them would open the main window on an empty session (every
+    // later request refused) and remember an empty token.
     const Json::Value& user = json_safe::Member(response, "user");
-    out.user_id = json_safe::String(user, "user_id");
-    out.token = json_safe::String(response, "token");
-    out.user_name = json_safe::String(user, "user_name");
-    out.profile_image_path = json_safe::String(user, "profile_image_path");
+    SessionFields session;
+    session.user_id = json_safe::String(user, "user_id");
+    session.token = json_safe::String(response, "token");
+    if (session.user_id.empty() || session.token.empty()) return "HOST_ERROR";
+    session.user_name = json_safe::String(user, "user_name");
+    session.profile_image_path = json_safe::String(user, "profile_image_path");
+    out = session;
     return "";
 }
 

@@ -26,7 +26,9 @@ struct SessionFields {
 
 // Judges the answer of the sign-in request. Returns "" on success (and fills
 // `out`), else the message key: "HOST_NOT_CONN" (not JSON), "HOST_ERROR" (no
-// "code"), "EMAIL_PWD_ERROR" (any code but "0000000").
+// "code", or a success without a non-empty text "token" and "user" ->
+// "user_id"), "EMAIL_PWD_ERROR" (any code but "0000000"). The user's name and
+// picture may be missing or mistyped: they read as empty.
 std::string ClassifySignInAnswer(const std::string& body, SessionFields& out);
 
 struct SignInResult {

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/quit.h"
 #include "base/app_state.h"
 #include "base/paths.h"
 
@@ -51,6 +52,9 @@ int HtmlDlg::DoModal(WindowHandle parent) {
 }
 
 int HtmlDlg::DoModalOnUi(WindowHandle parent) {
+    // The program is ending: no new question is put to the user; the
+    // dialog's "no"/"leave" answer is taken.
+    if (QuitRequested()) return 0;
     if (!wnd_ || !wnd_->create(parent)) return -1;
     int result = 0;
     if (wnd_->page_loaded()) result = wnd_->host()->RunModal();

@@ -18,6 +18,7 @@
 #include "app/html_dlg.h"
 #include "app/login_dlg.h"
 #include "app/main_frame.h"
+#include "app/quit.h"
 #include "app/settings/lang_table.h"
 #include "base/paths.h"
 #include "app/settings/settings_store.h"
@@ -50,6 +51,7 @@ int main() {
 
     if (!ui::InitEngine(program_dir)) return -1;
     ui::StartAutomationFromEnv();
+    InstallQuitSignals();
     // Pictures the cloud serves (the profile picture) load in the pages too
     // when its certificate comes from the configured extra CA.
     if (!CloudCaFile().empty()) ui::TrustServerCertificate(CloudHost(), kCloudPort, CloudCaFile());
@@ -63,9 +65,12 @@ int main() {
     // Leaving the sign-in page (result 0) ends the program before any main
     // window.
     const bool signed_in = EnvIsOne("VORTA_SKIP_SIGNIN") || HtmlDlg(std::make_unique<LoginDlg>()).DoModal(0) != 0;
-    if (signed_in) {
+    if (signed_in && !QuitRequested()) {
         main_frame frame;
-        if (frame.create(PagePath(pages::main::kFile))) ui::RunLoopUntil([&frame] { return frame.closed(); });
+        if (frame.create(PagePath(pages::main::kFile)))
+            ui::RunLoopUntil([&frame] { return frame.closed() || QuitRequested(); });
+        // Asked to end: the window goes with `frame`, its controllers
+        // released as on a close.
     }
     ui::StopAutomation();
     return 0;

@@ -1,6 +1,7 @@
 #include "app/progress_dlg.h"
 
 #include "app/html_dlg.h"
+#include "app/quit.h"
 #include "base/app_state.h"
 
 // State shared with the closures that a worker posts to the UI thread. They
@@ -132,6 +133,8 @@ void ProgressDlg::end(int result) {
 
 void ProgressDlg::drop_pending_end() { shared_->ended = false; }
 
-bool ProgressDlg::cancel_requested() const { return shared_->cancel.load(); }
+// The program being asked to end counts as a Cancel where the user could
+// press one.
+bool ProgressDlg::cancel_requested() const { return shared_->cancel.load() || (cancellable_ && QuitRequested()); }
 
 WindowHandle ProgressDlg::window() const { return shared_->window.load(); }

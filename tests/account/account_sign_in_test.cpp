@@ -104,15 +104,27 @@ TEST_F(SignIn, SuccessFillsTheSessionAndRemembersOnce) {
     EXPECT_EQ(state.profile_image_path, "https://x/p.png");
 }
 
-TEST_F(SignIn, MissingOrMistypedSessionValuesReadAsEmpty) {
-    cloud.default_answer = R"({"code":"0000000","response":{"token":7,"user":{"user_id":["1"],"profile_image_path":null}}})";
-    SignInResult r = Run("ann@x", "pw");
-    EXPECT_TRUE(r.signed_in);
-    EXPECT_EQ(state.token, "");
-    EXPECT_EQ(state.user_id, "");
+TEST_F(SignIn, SuccessWithoutTokenOrUserIdIsAHostError) {
+    // The code says success, but there is no session to open.
+    const char* answers[] = {
+        R"({"code":"0000000","response":"nope"})",
+        R"({"code":"0000000","response":[{"token":"T"}]})",
+        R"({"code":"0000000","response":{"token":7,"user":{"user_id":"1"}}})",
+        R"({"code":"0000000","response":{"token":"","user":{"user_id":"1"}}})",
+        R"({"code":"0000000","response":{"token":"T","user":{"user_id":["1"]}}})",
+        R"({"code":"0000000","response":{"token":"T","user":"1"}})",
+    };
+    for (const char* answer : answers) {
+        SCOPED_TRACE(answer);
+        cloud.default_answer = answer;
+        SignInResult r = Run("ann@x", "pw");
+        EXPECT_FALSE(r.signed_in);
+        EXPECT_EQ(r.message_key, "HOST_ERROR");
+        ExpectSessionUntouched();
+    }
+    // The name and picture are optional: mistyped, they read as empty.
+    cloud.default_answer = R"({"code":"0000000","response":{"token":"T","user":{"user_id":"1","user_name":3,"profile_image_path":null}}})";
+    EXPECT_TRUE(Run("ann@x", "pw").signed_in);
     EXPECT_EQ(state.user_name, "");
     EXPECT_EQ(state.profile_image_path, "");
-
-    cloud.default_answer = R"({"code":"0000000","response":"nope"})";
-    EXPECT_TRUE(Run("ann@x", "pw").signed_in);
 }

@@ -28,6 +28,7 @@ public:
     // still running after `timeout_ms`).
     int WaitExit(int timeout_ms) { return process_.WaitExit(timeout_ms); }
     const std::string& home() const { return process_.home(); }
+    pid_t pid() const { return process_.pid(); }
     std::string SettingsPath() const { return home() + "/config/VORTA PC TOOL/settings.json"; }
 
     // Fills the sign-in page and presses "login".

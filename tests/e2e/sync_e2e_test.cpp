@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -245,6 +247,25 @@ TEST_F(SyncE2e, CancelStopsQuietlyAndEndsTheLink) {
     EXPECT_EQ(SettledCommands(sim), (std::vector<std::string>{"IDENTIFY", "READ 0 4096", "END"}));
     auto requests = DeviceRequests(emu);
     EXPECT_EQ(requests.size(), 2u);  // instructions and the index, no dive
+}
+
+// A logout (SIGTERM; Ctrl-C's SIGINT takes the same way) in the middle of a
+// sync: the sync stops as Cancel stops it, the device link is ended, the
+// program exits normally and takes its automation socket with it.
+TEST_F(SyncE2e, EndingTheProgramMidSyncEndsTheLinkAndExitsCleanly) {
+    StartSignedIn({"--dives", "6"});
+    vorta_test::CloudFault slow;
+    slow.kind = "slow";
+    slow.path = "/api/v1/devices/getLogIndex";
+    slow.delay_ms = 2500;
+    ASSERT_TRUE(emu.SetFault(slow));
+    ASSERT_TRUE(app.ClickOn("main.htm", "upload"));
+    ASSERT_TRUE(E2eApp::WaitFor(
+        [&] { return app.Text("progress.htm", "MsgText1") == E2eApp::Lang("UPLOAING_LOG"); }, 20000));
+    ASSERT_EQ(::kill(app.pid(), SIGTERM), 0);
+    EXPECT_EQ(app.WaitExit(20000), 0);
+    EXPECT_EQ(SettledCommands(sim), (std::vector<std::string>{"IDENTIFY", "READ 0 4096", "END"}));
+    EXPECT_FALSE(std::filesystem::exists(app.socket()));
 }
 
 TEST_F(SyncE2e, DeviceGoneMidSyncEndsWithUsbError) {
