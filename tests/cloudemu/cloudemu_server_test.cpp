@@ -336,6 +336,8 @@ TEST_F(CloudEmuServerTest, OneKeptConnectionIsOneHandshake) {
 }
 
 TEST_F(CloudEmuServerTest, UpdateOffersListFilesThatDownloadWhole) {
+  // The update area's blocks taken so far, so that no two files overlap.
+  std::vector<std::pair<uint32_t, uint32_t>> taken;
   for (const auto& [path, key] : {std::pair<std::string, std::string>{"/api/v1/devices/firmwareUpdate?model=K7",
                                                                       "firmware_files"},
                                   {"/api/v1/devices/divesites?model=K7", "divesite_files"}}) {
@@ -343,20 +345,55 @@ TEST_F(CloudEmuServerTest, UpdateOffersListFilesThatDownloadWhole) {
     EXPECT_GT(offer.body.size(), 256u);
     const Json::Value files = Response(offer)[key];
     ASSERT_GE(files.size(), 1u) << key;
+    bool partial_block = false;
     for (const auto& f : files) {
       const std::string url = f["file_path"].asString();
       ASSERT_EQ(url.rfind(emu_->base_url(), 0), 0u) << url;
       const CloudReply file = emu_->Call("GET", url.substr(emu_->base_url().size()));
       EXPECT_EQ(file.body.size(), f["size"].asUInt());
-      EXPECT_EQ(file.body.size() % 4096, 0u);
-      EXPECT_EQ(f["address"].asUInt() % 4096, 0u);
-      EXPECT_GE(f["address"].asUInt(), 0x10C000u);
+      partial_block = partial_block || file.body.size() % 4096 != 0;
+      const uint32_t address = f["address"].asUInt();
+      const uint32_t end = address + (f["size"].asUInt() + 4095) / 4096 * 4096;
+      EXPECT_EQ(address % 4096, 0u);
+      EXPECT_GE(address, 0x10C000u);
+      for (const auto& t : taken) EXPECT_TRUE(end <= t.first || address >= t.second) << url;
+      taken.emplace_back(address, end);
       EXPECT_TRUE(f["sequence"].isIntegral());
     }
+    // Each offer has a file whose last block is partial.
+    EXPECT_TRUE(partial_block) << key;
   }
   EXPECT_TRUE(Response(emu_->Call("GET", "/api/v1/devices/firmwareUpdate?model=K7"))["firmware_version"].isString());
   EXPECT_NE(Code(emu_->Call("GET", "/api/v1/devices/firmwareUpdate?model=X9")), "0000000");
   EXPECT_EQ(emu_->Call("GET", "/static/firmware/none.bin").status, 404);
+}
+
+TEST_F(CloudEmuServerTest, UpdateFaultsSpoilOffersAndFiles) {
+  const std::string offer_path = "/api/v1/devices/firmwareUpdate?model=K7";
+  const Json::Value files = Response(emu_->Call("GET", offer_path))["firmware_files"];
+  ASSERT_GE(files.size(), 1u);
+  const std::string file_path = files[0]["file_path"].asString().substr(emu_->base_url().size());
+  const size_t size = files[0]["size"].asUInt();
+
+  vorta_test::CloudFault f;
+  f.path = offer_path;
+  f.kind = "not_found";
+  ASSERT_TRUE(emu_->SetFault(f));
+  EXPECT_EQ(emu_->Call("GET", offer_path).status, 404);
+  f.kind = "short";
+  ASSERT_TRUE(emu_->SetFault(f));
+  const CloudReply short_offer = emu_->Call("GET", offer_path);
+  EXPECT_LE(short_offer.body.size(), 256u);
+  EXPECT_EQ(Code(short_offer), "0000000");
+  f.path = file_path;
+  f.kind = "truncate";
+  ASSERT_TRUE(emu_->SetFault(f));
+  const CloudReply cut = emu_->Call("GET", file_path);
+  EXPECT_EQ(cut.status, 200);
+  EXPECT_EQ(cut.body.size(), size / 2);
+  // Each fault spoiled one answer.
+  EXPECT_EQ(emu_->Call("GET", file_path).body.size(), size);
+  EXPECT_GT(emu_->Call("GET", offer_path).body.size(), 256u);
 }
 
 TEST_F(CloudEmuServerTest, FacebookStandInsLeadToASocialSignIn) {
