@@ -57,9 +57,13 @@ void UpdateFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, "update_ds")) StartDiveSiteUpdate();
 }
 
-bool UpdateFunc::LoadFirmwareOffer() { return flow_.LoadOffer(OfferKind::kFirmware, UrlFirmwareManifest(), DataFolder()); }
+bool UpdateFunc::LoadFirmwareOffer() {
+    return flow_.LoadOffer(OfferKind::kFirmware, UrlFirmwareManifest(), DataFolder());
+}
 
-bool UpdateFunc::LoadDiveSiteOffer() { return flow_.LoadOffer(OfferKind::kDiveSite, UrlDivesiteManifest(), DataFolder()); }
+bool UpdateFunc::LoadDiveSiteOffer() {
+    return flow_.LoadOffer(OfferKind::kDiveSite, UrlDivesiteManifest(), DataFolder());
+}
 
 void UpdateFunc::StartFirmwareUpdate() { StartUpdate(OfferKind::kFirmware); }
 
