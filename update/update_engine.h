@@ -25,7 +25,8 @@ public:
     virtual bool Download(const std::string& url, const std::string& path) = 0;
 };
 
-// The real one: download_to_file with the configured transport settings.
+// The real one: download_to_file with the configured transport settings,
+// without flushing each file to the disk.
 class HttpDownloader : public Downloader {
 public:
     bool Download(const std::string& url, const std::string& path) override;
