@@ -368,34 +368,6 @@ TEST_F(CloudEmuServerTest, UpdateOffersListFilesThatDownloadWhole) {
   EXPECT_EQ(emu_->Call("GET", "/static/firmware/none.bin").status, 404);
 }
 
-TEST_F(CloudEmuServerTest, UpdateFaultsSpoilOffersAndFiles) {
-  const std::string offer_path = "/api/v1/devices/firmwareUpdate?model=K7";
-  const Json::Value files = Response(emu_->Call("GET", offer_path))["firmware_files"];
-  ASSERT_GE(files.size(), 1u);
-  const std::string file_path = files[0]["file_path"].asString().substr(emu_->base_url().size());
-  const size_t size = files[0]["size"].asUInt();
-
-  vorta_test::CloudFault f;
-  f.path = offer_path;
-  f.kind = "not_found";
-  ASSERT_TRUE(emu_->SetFault(f));
-  EXPECT_EQ(emu_->Call("GET", offer_path).status, 404);
-  f.kind = "short";
-  ASSERT_TRUE(emu_->SetFault(f));
-  const CloudReply short_offer = emu_->Call("GET", offer_path);
-  EXPECT_LE(short_offer.body.size(), 256u);
-  EXPECT_EQ(Code(short_offer), "0000000");
-  f.path = file_path;
-  f.kind = "truncate";
-  ASSERT_TRUE(emu_->SetFault(f));
-  const CloudReply cut = emu_->Call("GET", file_path);
-  EXPECT_EQ(cut.status, 200);
-  EXPECT_EQ(cut.body.size(), size / 2);
-  // Each fault spoiled one answer.
-  EXPECT_EQ(emu_->Call("GET", file_path).body.size(), size);
-  EXPECT_GT(emu_->Call("GET", offer_path).body.size(), 256u);
-}
-
 TEST_F(CloudEmuServerTest, FacebookStandInsLeadToASocialSignIn) {
   const std::string redirect = emu_->base_url() + "/_fb/connect/login_success.html";
   const CloudReply dialog = emu_->Call("GET", "/_fb/dialog/oauth?client_id=123&redirect_uri=" + redirect +
