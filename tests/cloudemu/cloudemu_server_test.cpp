@@ -349,6 +349,8 @@ TEST_F(CloudEmuServerTest, OneKeptConnectionIsOneHandshake) {
 }
 
 TEST_F(CloudEmuServerTest, UpdateOffersListFilesThatDownloadWhole) {
+  // The update area's blocks taken so far, so that no two files overlap.
+  std::vector<std::pair<uint32_t, uint32_t>> taken;
   for (const auto& [path, key] : {std::pair<std::string, std::string>{"/api/v1/devices/firmwareUpdate?model=K7",
                                                                       "firmware_files"},
                                   {"/api/v1/devices/divesites?model=K7", "divesite_files"}}) {
@@ -356,16 +358,23 @@ TEST_F(CloudEmuServerTest, UpdateOffersListFilesThatDownloadWhole) {
     EXPECT_GT(offer.body.size(), 256u);
     const Json::Value files = Response(offer)[key];
     ASSERT_GE(files.size(), 1u) << key;
+    bool partial_block = false;
     for (const auto& f : files) {
       const std::string url = f["file_path"].asString();
       ASSERT_EQ(url.rfind(emu_->base_url(), 0), 0u) << url;
       const CloudReply file = emu_->Call("GET", url.substr(emu_->base_url().size()));
       EXPECT_EQ(file.body.size(), f["size"].asUInt());
-      EXPECT_EQ(file.body.size() % 4096, 0u);
-      EXPECT_EQ(f["address"].asUInt() % 4096, 0u);
-      EXPECT_GE(f["address"].asUInt(), 0x10C000u);
+      partial_block = partial_block || file.body.size() % 4096 != 0;
+      const uint32_t address = f["address"].asUInt();
+      const uint32_t end = address + (f["size"].asUInt() + 4095) / 4096 * 4096;
+      EXPECT_EQ(address % 4096, 0u);
+      EXPECT_GE(address, 0x10C000u);
+      for (const auto& t : taken) EXPECT_TRUE(end <= t.first || address >= t.second) << url;
+      taken.emplace_back(address, end);
       EXPECT_TRUE(f["sequence"].isIntegral());
     }
+    // Each offer has a file whose last block is partial.
+    EXPECT_TRUE(partial_block) << key;
   }
   EXPECT_TRUE(Response(emu_->Call("GET", "/api/v1/devices/firmwareUpdate?model=K7"))["firmware_version"].isString());
   EXPECT_NE(Code(emu_->Call("GET", "/api/v1/devices/firmwareUpdate?model=X9")), "0000000");

@@ -12,7 +12,7 @@
 namespace vorta_test {
 
 struct CloudFault {
-  std::string kind;       // "not_json", "no_code", "code", "slow", "drop" or "close"
+  std::string kind;       // "not_json", "no_code", "code", "slow", "drop", "close", "not_found", "short" or "truncate"
   std::string path;       // prefix of the request target to spoil ("" = any), e.g. "/api/v1/users/login"
   int count = 1;          // answers to spoil; -1 until Reset
   int delay_ms = 0;       // for "slow"

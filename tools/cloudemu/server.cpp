@@ -402,9 +402,30 @@ void Emulator::Handle(const httplib::Request& req, httplib::Response& res) {
       if (req.ssl) ::shutdown(SSL_get_fd(req.ssl), SHUT_RDWR);
       res.set_header("Connection", "close");
       return;
+    } else if (UpdateFault(f.kind, req, res)) {
+      return;
     }
   }
   Dispatch(req, res);
+}
+
+bool Emulator::UpdateFault(const std::string& kind, const httplib::Request& req, httplib::Response& res) {
+  if (kind == "not_found") {
+    // The offer or file is not there.
+    res.status = 404;
+    res.set_content("<html><body><h1>404 Not Found</h1></body></html>", "text/html");
+  } else if (kind == "short") {
+    // A success envelope that offers nothing (well under 256 bytes).
+    res.set_content("{\"code\":\"0000000\",\"message\":\"ok\",\"response\":{}}", "application/json");
+  } else if (kind == "truncate") {
+    // The usual answer, but only the first half of its body: a file whose
+    // length differs from the "size" its offer gives.
+    Dispatch(req, res);
+    res.body.resize(res.body.size() / 2);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res) {
@@ -431,7 +452,8 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
     f.delay_ms = std::max(0, std::min(json_safe::Int(body, "delay_ms"), 600000));
     if (body.isMember("code")) f.code = json_safe::String(body, "code");
     const bool known = f.kind == "not_json" || f.kind == "no_code" || f.kind == "code" || f.kind == "slow" ||
-                       f.kind == "drop" || f.kind == "close";
+                       f.kind == "drop" || f.kind == "close" || f.kind == "not_found" || f.kind == "short" ||
+                       f.kind == "truncate";
     if (!known || f.count == 0 || f.count < -1) {
       res.status = 400;
       res.set_content("{\"ok\":false,\"error\":\"unknown kind or bad count\"}", "application/json");

@@ -37,7 +37,7 @@ struct Options {
 
 // A fault armed through /_testbed/fault.
 struct Fault {
-  std::string kind;    // not_json, no_code, code, slow, drop, close
+  std::string kind;    // not_json, no_code, code, slow, drop, close, not_found, short, truncate
   std::string prefix;  // matched against the request target ("/api/...?..."); empty: any
   int skip = 0;        // matching requests still to answer normally first
   int count = 1;       // answers still to spoil; -1 until reset
@@ -65,6 +65,9 @@ class Emulator {
   void HandleControl(const httplib::Request& req, httplib::Response& res);
   void Dispatch(const httplib::Request& req, httplib::Response& res);
   bool TakeFault(const std::string& target, Fault& out);
+  // The faults of the update offers and files ("not_found", "short",
+  // "truncate"); false for another kind.
+  bool UpdateFault(const std::string& kind, const httplib::Request& req, httplib::Response& res);
   void Record(const httplib::Request& req);
   std::string BaseUrl(const httplib::Request& req) const;
   bool Authenticate(const httplib::Request& req, httplib::Response& res, std::string& user_id);
