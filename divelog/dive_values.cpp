@@ -25,7 +25,15 @@ constexpr double kHighestSurfaceMbar = 1060.0;
 // Shallower than this counts as the surface.
 constexpr double kSurfaceDepthMetres = 0.5;
 
-double Number(const Json::Value& obj, const char* key) { return TextNumber(json_safe::String(obj, key)); }
+// A number held as text in member `key`; 0 for anything but text. Read in
+// place: a long profile holds thousands of them.
+double Number(const Json::Value& obj, const char* key) {
+    const Json::Value& v = Member(obj, key);
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    if (!v.isString() || !v.getString(&begin, &end) || !begin) return 0.0;
+    return TextNumber(begin, end);
+}
 
 void AppendJsonString(std::string& out, const std::string& text) {
     static const char kHex[] = "0123456789abcdef";
@@ -210,9 +218,8 @@ std::vector<ChartEvent> ChartEvents(const Json::Value& divelog) {
     if (n >= 3) events.push_back({101 + 100 * type, 0, time_of(n - 2)});
 
     const Json::Value& logged = Member(divelog, "events");
-    const Json::ArrayIndex m = json_safe::Size(logged);
-    for (Json::ArrayIndex i = 0; i < m; ++i) {
-        const Json::Value& e = json_safe::Element(logged, i);
+    if (!logged.isArray()) return events;
+    for (const Json::Value& e : logged) {
         const ChartEvent event{json_safe::Int(e, "event_code"), json_safe::Int(e, "event_value"),
                                json_safe::Int(e, "event_time")};
         if ((event.code == 1 && event.value == 0) || event.code == 3 || event.code == 18) events.push_back(event);
@@ -239,12 +246,12 @@ std::string ProfileChartJson(const Json::Value& divelog, int32_t unit) {
         if (const char* symbol = EventSymbol(e)) symbol_at[e.time] = symbol;
 
     const Json::Value& samples = Member(divelog, "dive_profiles");
-    const Json::ArrayIndex n = json_safe::Size(samples);
-    std::string out;
-    out.reserve(static_cast<size_t>(n) * 16 + 2);
-    out += '[';
-    for (Json::ArrayIndex i = 0; i < n; ++i) {
-        const Json::Value& sample = json_safe::Element(samples, i);
+    std::string out = "[";
+    if (!samples.isArray()) return out + ']';
+    out.reserve(static_cast<size_t>(samples.size()) * 16 + 2);
+    bool first = true;
+    // Iterated, not indexed: an index lookup is not constant time in JsonCpp.
+    for (const Json::Value& sample : samples) {
         const int time = json_safe::Int(sample, "profile_time");
         double metres = (Number(sample, "pressure") / 1000.0 - p0 / 1000.0) * metres_per_bar;
         if (metres < kSurfaceDepthMetres) metres = 0;
@@ -252,7 +259,8 @@ std::string ProfileChartJson(const Json::Value& divelog, int32_t unit) {
         if (imperial) depth = static_cast<float>(depth * kFeetPerMetre);
         depth = std::min(depth, deepest);
 
-        if (i > 0) out += ',';
+        if (!first) out += ',';
+        first = false;
         out += '[';
         AppendInt(out, time);
         out += ',';

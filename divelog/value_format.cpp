@@ -49,9 +49,9 @@ const char* Pick(int32_t code, const char* const (&labels)[6]) {
 
 bool IsImperial(int32_t unit) { return unit != 0; }
 
-double TextNumber(const std::string& text) {
-    const char* p = text.c_str();
-    const char* end = p + text.size();
+double TextNumber(const std::string& text) { return TextNumber(text.data(), text.data() + text.size()); }
+
+double TextNumber(const char* p, const char* end) {
     while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
     if (p < end && *p == '+') ++p;  // from_chars takes a minus sign only
     // Decimal notation only: hexadecimal, "inf" and "nan" are not numbers a

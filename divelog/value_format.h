@@ -28,6 +28,7 @@ constexpr double kPsiPerBar = 14.5037738;
 // process's locale. Values that are not finite ("inf", "nan", overflow) read
 // as 0, so no later sum or comparison sees them.
 double TextNumber(const std::string& text);
+double TextNumber(const char* begin, const char* end);
 // The leading decimal integer of a text (blanks and a sign allowed), 0 when
 // there is none; clamped to the int range.
 int32_t TextInteger(const std::string& text);
