@@ -249,6 +249,11 @@ TEST_F(BrowseE2e, StatisticsFollowAUnitChange) {
     EXPECT_EQ(Text("free_total_dive"), std::to_string(stats["freedive_mode_count"].asInt()));
     EXPECT_EQ(Text("free_total_time"), total_time(stats["free_dive_time"]));
     EXPECT_EQ(Text("free_max_depth"), shown_depth(stats["free_max_depth"], 1));
+    // "odo_type" shows the kept figures again without asking the cloud.
+    ASSERT_TRUE(emu.Reset());
+    ASSERT_TRUE(Click("odo_type"));
+    EXPECT_EQ(Text("scuba_total_dive"), std::to_string(stats["scuba_mode_count"].asInt()));
+    EXPECT_TRUE(emu.Log().empty());
 
     // A day's list is open when the unit changes.
     const Month m = GoToAMonthWithDives();
