@@ -28,7 +28,9 @@ void CalendarFunc::on_init(WindowHandle window) {
     Bind();
 }
 
-void CalendarFunc::reload() { Bind(); }
+void CalendarFunc::reload() {
+    Bind();
+}
 
 void CalendarFunc::Bind() {
     const std::time_t now = std::time(nullptr);
@@ -65,7 +67,8 @@ void CalendarFunc::on_event(const ElementHandle&, const EventParams& params) {
 }
 
 void CalendarFunc::LoadMonth() {
-    ui::FindInFrame(window_, kFrame, page::calendardate).SetText(vorta_divelog::MonthTitle(model_.year(), model_.month()));
+    ui::FindInFrame(window_, kFrame, page::calendardate)
+        .SetText(vorta_divelog::MonthTitle(model_.year(), model_.month()));
     UiHttpPost http(HttpOptions::FromConfig());
     const CloudAnswer answer = vorta_divelog::CloudGet(http, UrlCalendarMonth(model_.year(), model_.month()));
     if (answer.status == CloudAnswer::Status::kNoSession) {
@@ -105,7 +108,8 @@ void CalendarFunc::LoadDayList(int cell_index) {
     // before it is added: the rows share their element ids, so a row could
     // not be found by id once it is in the page.
     const std::string row_template = ReadWholeFile(PagePath(pages::dive_log_cell::kFile));
-    for (const vorta_divelog::DayListRow& row : vorta_divelog::ParseDayList(answer.response, AppState.unit, GetLangText))
+    for (const vorta_divelog::DayListRow& row :
+         vorta_divelog::ParseDayList(answer.response, AppState.unit, GetLangText))
         list.AppendHtml(vorta_divelog::FillDayListRow(row_template, row));
 }
 

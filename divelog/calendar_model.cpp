@@ -38,7 +38,9 @@ CivilDate CivilFromDays(int64_t z) {
 // 30 December 1899 is day -25569 of the Unix calendar.
 constexpr int64_t kAutomationEpoch = 25569;
 
-int64_t WholeDays(double automation_date) { return static_cast<int64_t>(std::floor(automation_date)); }
+int64_t WholeDays(double automation_date) {
+    return static_cast<int64_t>(std::floor(automation_date));
+}
 
 // --- editing the row template -------------------------------------------------
 
@@ -148,7 +150,9 @@ int Weekday(double automation_date) {
     return static_cast<int>(w < 0 ? w + 7 : w);
 }
 
-int DateNumber(const CivilDate& date) { return date.year * 10000 + date.month * 100 + date.day; }
+int DateNumber(const CivilDate& date) {
+    return date.year * 10000 + date.month * 100 + date.day;
+}
 
 std::string MonthTitle(int year, int month) {
     char buf[32];
@@ -184,8 +188,12 @@ void CalendarModel::SetMonth(int year, int month) {
     first_day_ = noon_of_first - (weekday == 0 ? 7 : weekday);
 }
 
-void CalendarModel::PreviousMonth() { SetMonth(year_, month_ - 1); }
-void CalendarModel::NextMonth() { SetMonth(year_, month_ + 1); }
+void CalendarModel::PreviousMonth() {
+    SetMonth(year_, month_ - 1);
+}
+void CalendarModel::NextMonth() {
+    SetMonth(year_, month_ + 1);
+}
 
 void CalendarModel::RefreshCells() {
     for (int i = 0; i < kCells; ++i) cells_[static_cast<size_t>(i)] = DateOfAutomation(first_day_ + i);

@@ -94,7 +94,7 @@ struct DayListRow {
     std::string image;       // list image of the dive type
     std::string depth;       // maximum depth in the user's unit
     std::string depth_unit;
-    std::string time;        // duration
+    std::string time;  // duration
 };
 
 // "divelogs" of a calendar date answer's "response", in order. `unit` is the

@@ -25,9 +25,13 @@ void DiveMapFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, row::view)) View(params.target.GetAttribute("objid"));
 }
 
-void DiveMapFunc::reload_chart() { host_.Navigate(kScriptPage); }
+void DiveMapFunc::reload_chart() {
+    host_.Navigate(kScriptPage);
+}
 
-void DiveMapFunc::rebuild_browser() { host_.Attach(window_, kFrame, kScriptPage); }
+void DiveMapFunc::rebuild_browser() {
+    host_.Attach(window_, kFrame, kScriptPage);
+}
 
 void DiveMapFunc::View(const std::string& divelog_id) {
     UiHttpPost http(HttpOptions::FromConfig());
@@ -39,4 +43,6 @@ void DiveMapFunc::View(const std::string& divelog_id) {
     }
 }
 
-void DiveMapFunc::Edit(const std::string& divelog_id) { (void)divelog_id; }
+void DiveMapFunc::Edit(const std::string& divelog_id) {
+    (void)divelog_id;
+}

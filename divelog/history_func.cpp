@@ -49,14 +49,10 @@ void HistoryFunc::Load() {
 void HistoryFunc::Show() {
     const vorta_divelog::StatisticsTexts t = vorta_divelog::StatisticsText(stats_, AppState.unit);
     const std::pair<const char*, const std::string*> fields[] = {
-        {page::scuba_total_dive, &t.scuba_total_dive},
-        {page::scuba_total_time, &t.scuba_total_time},
-        {page::scuba_max_depth, &t.scuba_max_depth},
-        {page::scuba_max_depth_unit, &t.scuba_max_depth_unit},
-        {page::free_total_dive, &t.free_total_dive},
-        {page::free_total_time, &t.free_total_time},
-        {page::free_max_depth, &t.free_max_depth},
-        {page::free_max_depth_unit, &t.free_max_depth_unit},
+        {page::scuba_total_dive, &t.scuba_total_dive}, {page::scuba_total_time, &t.scuba_total_time},
+        {page::scuba_max_depth, &t.scuba_max_depth},   {page::scuba_max_depth_unit, &t.scuba_max_depth_unit},
+        {page::free_total_dive, &t.free_total_dive},   {page::free_total_time, &t.free_total_time},
+        {page::free_max_depth, &t.free_max_depth},     {page::free_max_depth_unit, &t.free_max_depth_unit},
     };
     for (const auto& [id, text] : fields) ui::FindInFrame(window_, kFrame, id).SetText(*text);
 }

@@ -49,7 +49,9 @@ const char* Pick(int32_t code, const char* const (&labels)[6]) {
 
 bool IsImperial(int32_t unit) { return unit != 0; }
 
-double TextNumber(const std::string& text) { return TextNumber(text.data(), text.data() + text.size()); }
+double TextNumber(const std::string& text) {
+    return TextNumber(text.data(), text.data() + text.size());
+}
 
 double TextNumber(const char* p, const char* end) {
     while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;

@@ -21,7 +21,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -126,9 +128,10 @@ int main(int argc, char** argv) {
     const double program_median = Median(program_ms), get_median = Median(get_ms);
     std::printf("month change, click to 42 cells written: median %.2f ms (min %.2f, %d changes)\n", program_median,
                 *std::min_element(program_ms.begin(), program_ms.end()), rounds);
-    std::printf("  for scale: the automation read alone %.2f ms; a click on \"odo_type\" (no request, 8 texts "
-                "written) and the read %.2f ms\n",
-                Median(read_ms), Median(plain_click_ms));
+    std::printf(
+        "  for scale: the automation read alone %.2f ms; a click on \"odo_type\" (no request, 8 texts "
+        "written) and the read %.2f ms\n",
+        Median(read_ms), Median(plain_click_ms));
     std::printf("bare GET of the same months, new connection each: median %.2f ms (kept connection: %.2f ms)\n",
                 get_median, Median(kept_ms));
     std::printf("ratio program / bare GET: %.2f (goal <= 1.3)\n", program_median / get_median);

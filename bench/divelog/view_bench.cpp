@@ -16,13 +16,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string TwoHourDive() {
-    std::string s = R"({"dive_datetime": 1709600400, "timezone": -480, "dive_type": "scuba", "max_depth": "42.50",)"
-                    R"("average_depth": "18.20", "dive_duration": 7199, "air_in_text": "230.0", "air_out_text": "40.0",)"
-                    R"("cylinder_size_text": "15", "po2": 32, "weather_type": 2, "wave_type": 1, "current_type": 2,)"
-                    R"("visibility_type": 1, "min_temperature": "12.5", "air_temperature": "18.0",)"
-                    R"("suit_thickness": "7", "weight": "8.0", "water_type": 0, "altitude": "1012",)"
-                    R"("entry_position": {"latitude": 25.12, "longitude": 121.51},)"
-                    R"("exit_position": {"latitude": 25.121, "longitude": 121.512}, "dive_profiles": [)";
+    std::string s =
+        R"({"dive_datetime": 1709600400, "timezone": -480, "dive_type": "scuba", "max_depth": "42.50",)"
+        R"("average_depth": "18.20", "dive_duration": 7199, "air_in_text": "230.0", "air_out_text": "40.0",)"
+        R"("cylinder_size_text": "15", "po2": 32, "weather_type": 2, "wave_type": 1, "current_type": 2,)"
+        R"("visibility_type": 1, "min_temperature": "12.5", "air_temperature": "18.0",)"
+        R"("suit_thickness": "7", "weight": "8.0", "water_type": 0, "altitude": "1012",)"
+        R"("entry_position": {"latitude": 25.12, "longitude": 121.51},)"
+        R"("exit_position": {"latitude": 25.121, "longitude": 121.512}, "dive_profiles": [)";
     char buf[128];
     for (int t = 0; t < 7200; ++t) {
         // Down to 42 m, a long multilevel bottom, up with stops.
@@ -61,9 +62,10 @@ int main() {
             bytes = values.size() + chart.size();
         }
         std::sort(ms.begin(), ms.end());
-        std::printf("view documents, 7200 samples + 40 events, %s: median %.3f ms, best %.3f ms, "
-                    "worst %.3f ms (%zu bytes; target <= 2 ms)\n",
-                    unit ? "imperial" : "metric", ms[ms.size() / 2], ms.front(), ms.back(), bytes);
+        std::printf(
+            "view documents, 7200 samples + 40 events, %s: median %.3f ms, best %.3f ms, "
+            "worst %.3f ms (%zu bytes; target <= 2 ms)\n",
+            unit ? "imperial" : "metric", ms[ms.size() / 2], ms.front(), ms.back(), bytes);
     }
     return 0;
 }

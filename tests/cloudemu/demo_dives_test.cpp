@@ -104,7 +104,8 @@ TEST(DemoDives, ASyncedDiveDrawsAtItsRecordedDepths) {
         for (size_t i = 0; i < depths.size(); ++i) {
             // The surface band (under half a metre) draws as 0.
             const double recorded = rec.samples[i].depth_cm / 100.0;
-            EXPECT_NEAR(depths[i], recorded < 0.5 ? 0.0 : recorded, 0.005) << "water " << int(c.water) << " sample " << i;
+            EXPECT_NEAR(depths[i], recorded < 0.5 ? 0.0 : recorded, 0.005)
+                << "water " << int(c.water) << " sample " << i;
         }
         std::vector<int> shown;
         for (const vorta_divelog::ChartEvent& e : vorta_divelog::ChartEvents(doc)) shown.push_back(e.code);

@@ -14,7 +14,9 @@ Json::Value Parsed(const std::string& text) {
     return v;
 }
 
-std::string Lang(const std::string& key) { return "<" + key + ">"; }
+std::string Lang(const std::string& key) {
+    return "<" + key + ">";
+}
 
 }  // namespace
 
@@ -24,8 +26,8 @@ TEST(CalendarModel, AutomationDatesAndWeekdays) {
         double automation;
         int weekday;
     } cases[] = {
-        {{1899, 12, 30}, 0, 6},     {{1899, 12, 31}, 1, 0},     {{1900, 3, 1}, 61, 4},
-        {{2024, 3, 1}, 45352, 5},   {{2024, 2, 29}, 45351, 4},  {{1800, 1, 1}, -36522, 3},
+        {{1899, 12, 30}, 0, 6},   {{1899, 12, 31}, 1, 0},    {{1900, 3, 1}, 61, 4},
+        {{2024, 3, 1}, 45352, 5}, {{2024, 2, 29}, 45351, 4}, {{1800, 1, 1}, -36522, 3},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(AutomationDate(c.date.year, c.date.month, c.date.day), c.automation) << c.automation;
@@ -86,8 +88,9 @@ TEST(CalendarModel, CellIds) {
     struct Case {
         const char* id;
         int index;  // -1: not a cell
-    } cases[] = {{"date_cell_00", 0}, {"date_cell_07", 7}, {"date_cell_41", 41}, {"date_cell_42", -1},
-                 {"date_cell_7", -1}, {"date_cell_x1", -1}, {"date_cell_001", -1}, {"lastmon", -1}, {"", -1}};
+    } cases[] = {{"date_cell_00", 0},   {"date_cell_07", 7}, {"date_cell_41", 41},
+                 {"date_cell_42", -1},  {"date_cell_7", -1}, {"date_cell_x1", -1},
+                 {"date_cell_001", -1}, {"lastmon", -1},     {"", -1}};
     for (const auto& c : cases) EXPECT_EQ(CellIndexOfId(c.id).value_or(-1), c.index) << c.id;
 }
 
@@ -187,9 +190,11 @@ TEST(CalendarModel, RowTemplateGetsTheValuesEscaped) {
               "<div id=\"dive_type\">Free &amp; &lt;easy&gt;</div></div>"
               "<span><b id=\"depth\">30.0</b> <span id=\"depth_unit\" class=\"unit\">m</span></span>"
               "<span id=\"cell_depth_text\">Max depth</span><b id=\"time\">12&#39;05</b>"
-              "<button id=\"view\" class=\"mini\" title=\"a > b\" objid=\"" + id +
+              "<button id=\"view\" class=\"mini\" title=\"a > b\" objid=\"" +
+                  id +
                   "\"><i class=\"ico\"></i>View</button>"
-              "<button id=\"edit\" objid=\"" + id + "\">Edit</button></div>");
+                  "<button id=\"edit\" objid=\"" +
+                  id + "\">Edit</button></div>");
     // A template without some of the elements keeps what it has.
     EXPECT_EQ(FillDayListRow("<p><i id=\"time\"></i></p>", row), "<p><i id=\"time\">12&#39;05</i></p>");
     EXPECT_EQ(FillDayListRow("<p>no ids</p>", row), "<p>no ids</p>");

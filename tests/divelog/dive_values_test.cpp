@@ -22,7 +22,9 @@ Json::Value Parsed(const std::string& text) {
     return v;
 }
 
-std::string Lang(const std::string& key) { return "<" + key + ">"; }
+std::string Lang(const std::string& key) {
+    return "<" + key + ">";
+}
 
 // A dive log with the given samples (time, mbar) and events (time, code, value).
 Json::Value Dive(const std::vector<std::pair<int, double>>& samples, const std::vector<std::array<int, 3>>& events,
@@ -34,9 +36,8 @@ Json::Value Dive(const std::vector<std::pair<int, double>>& samples, const std::
              R"(, "pressure": ")" + std::to_string(samples[i].second) + "\"}";
     s += R"(], "events": [)";
     for (size_t i = 0; i < events.size(); ++i)
-        s += (i ? "," : "") + std::string(R"({"event_time": )") + std::to_string(events[i][0]) +
-             R"(, "event_code": )" + std::to_string(events[i][1]) + R"(, "event_value": )" +
-             std::to_string(events[i][2]) + "}";
+        s += (i ? "," : "") + std::string(R"({"event_time": )") + std::to_string(events[i][0]) + R"(, "event_code": )" +
+             std::to_string(events[i][1]) + R"(, "event_value": )" + std::to_string(events[i][2]) + "}";
     return Parsed(s + "]}");
 }
 
@@ -111,11 +112,20 @@ TEST(DiveChart, StartEndAndEventSymbols) {
         {"start on the second sample, end on the second-to-last", five, {}, "", {"", kScubaIn, "", kScubaOut, ""}},
         {"two samples: a start and no end", {{0, 1000}, {10, 2000}}, {}, "", {"", kScubaIn}},
         {"one sample: no symbol", {{0, 1000}}, {}, "", {""}},
-        {"three samples: the end on the middle one replaces the start", {{0, 1000}, {10, 2000}, {20, 1000}}, {}, "",
+        {"three samples: the end on the middle one replaces the start",
+         {{0, 1000}, {10, 2000}, {20, 1000}},
+         {},
+         "",
          {"", kScubaOut, ""}},
-        {"gauge", five, {}, R"(, "dive_type": "gauge")",
+        {"gauge",
+         five,
+         {},
+         R"(, "dive_type": "gauge")",
          {"", "url(../../images/gauge_in.png)", "", "url(../../images/gauge_out.png)", ""}},
-        {"freedive", five, {}, R"(, "dive_type": "free")",
+        {"freedive",
+         five,
+         {},
+         R"(, "dive_type": "free")",
          {"", "url(../../images/freedive_in.png)", "", "url(../../images/freedive_out.png)", ""}},
         {"decompression with value 0, ascent, depth alarm",
          five,
@@ -230,7 +240,8 @@ TEST(DiveValues, MapMarkersAndCentre) {
              "exit_position": {"latitude": 25.3, "longitude": 121.7},
              "poi": {"poi_id": "7", "gps_location": {"latitude": 1, "longitude": 2}}})",
          {ClrMarker(), SetSMarker(25.1, 121.5), SetEMarker(25.3, 121.7), SetCenter(25.2, 121.6)}},
-        {"only an exit", R"({"entry_position": {"latitude": 0, "longitude": 0},
+        {"only an exit",
+         R"({"entry_position": {"latitude": 0, "longitude": 0},
                              "exit_position": {"latitude": -8.5, "longitude": 0}})",
          {ClrMarker(), SetEMarker(-8.5, 0), SetCenter(-8.5, 0)}},
         {"positions are cut to whole millionths",
@@ -240,12 +251,15 @@ TEST(DiveValues, MapMarkersAndCentre) {
          R"({"poi": {"poi_id": 12, "gps_location": {"latitude": 12.5, "longitude": -70.25}}})",
          {ClrMarker(), SetPMarker(12.5, -70.25), SetCenter(12.5, -70.25)}},
         {"a site without an id is no site",
-         R"({"poi": {"poi_id": null, "gps_location": {"latitude": 12.5, "longitude": -70.25}}})", {ClrMarker()}},
+         R"({"poi": {"poi_id": null, "gps_location": {"latitude": 12.5, "longitude": -70.25}}})",
+         {ClrMarker()}},
         {"a site at (0, 0) is no site",
-         R"({"poi": {"poi_id": "3", "gps_location": {"latitude": 0.0000004, "longitude": 0}}})", {ClrMarker()}},
+         R"({"poi": {"poi_id": "3", "gps_location": {"latitude": 0.0000004, "longitude": 0}}})",
+         {ClrMarker()}},
         {"nothing at all", "{}", {ClrMarker()}},
         {"coordinates of the wrong type or out of any range read as 0",
-         R"({"entry_position": {"latitude": "25.1", "longitude": 1e300}, "exit_position": [1, 2]})", {ClrMarker()}},
+         R"({"entry_position": {"latitude": "25.1", "longitude": 1e300}, "exit_position": [1, 2]})",
+         {ClrMarker()}},
     };
     for (const auto& c : cases) EXPECT_EQ(PositionCalls(Parsed(c.dive)), c.calls) << c.what;
 }
@@ -266,10 +280,11 @@ TEST(DiveValues, ViewSendsThePanelTheMapAndTheChartInOrder) {
     EXPECT_EQ(cloud.requests[0].verb, "GET");
     EXPECT_EQ(cloud.requests[0].path, "api/v1/divelogs/divelog/100042");
     EXPECT_EQ(cloud.requests[0].headers.rfind("Authorization: Bearer ", 0), 0u);
-    EXPECT_EQ(page.Functions(), (std::vector<std::string>{"setDiveValue", "clrMarker", "setSMarker", "setCenter",
-                                                          "setDiveChart"}));
+    EXPECT_EQ(page.Functions(),
+              (std::vector<std::string>{"setDiveValue", "clrMarker", "setSMarker", "setCenter", "setDiveChart"}));
     EXPECT_EQ(page.calls.back().args,
-              (std::vector<std::string>{"1", R"j([[0,0],[10,32.8084,{"enabled":true,"symbol":"url(../../images/scuba_in.png)"}]])j"}));
+              (std::vector<std::string>{
+                  "1", R"j([[0,0],[10,32.8084,{"enabled":true,"symbol":"url(../../images/scuba_in.png)"}]])j"}));
 
     // Failures leave the page alone.
     page.calls.clear();

