@@ -1,14 +1,36 @@
-// Dive-log detail controller of the main page (ids "edit", "view").
+// Dive-log detail controller of the dive-log page: owns the detail page
+// ("web_html/main.htm", value panel, map and profile chart) shown in element
+// "ie" of frame "framepage1", and answers the day list's "view" and "edit"
+// buttons, which carry the dive log's id in "objid".
 #pragma once
 
+#include <string>
+
 #include "app/func_base.h"
+#include "browser/map_host.h"
 
 class DiveMapFunc : public func_base {
 public:
+    // The detail page, relative to the language folder.
+    static constexpr const char* kScriptPage = "web_html/main.htm";
+
+    // Shows the detail page in the dive-log page's "ie".
+    void on_init(WindowHandle window) override;
     void on_event(const ElementHandle& element, const EventParams& params) override;
 
-    // The unit changed: reload the embedded chart page.
+    // The unit changed: the detail page loads again (empty until the next view).
     void reload_chart();
-    // The page was reloaded in another language: build the embedded browser page again.
+    // The main page was loaded again: the detail page moves into the new "ie".
     void rebuild_browser();
+
+    // "view": fetches the dive log and shows it in the detail page.
+    void View(const std::string& divelog_id);
+    // "edit": opens the dive log's editor. The editor dialog is not part of
+    // the program yet; until it is, the button does nothing.
+    void Edit(const std::string& divelog_id);
+
+    MapHost& map_host() { return host_; }
+
+private:
+    MapHost host_;
 };
