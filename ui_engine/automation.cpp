@@ -141,7 +141,8 @@ HostWindow* PickWindow(const Json::Value& req) {
 }
 
 // The element a request names: "element" (id), inside "frame" (one frame
-// element id) or "frames" (ids from the top page down).
+// element id) or "frames" (ids from the top page down); "nth" picks one of
+// several elements with that id (from 0, document order).
 Element PickElement(const HostWindow& w, const Json::Value& req) {
     std::vector<std::string> frames;
     std::string frame = json_safe::String(req, "frame");
@@ -151,7 +152,9 @@ Element PickElement(const HostWindow& w, const Json::Value& req) {
         frames.push_back(json_safe::AsString(json_safe::Element(list, i)));
     Element doc = Element::Root(w.id());
     for (const auto& f : frames) doc = doc.Find(f).FrameRoot();
-    return doc.Find(json_safe::String(req, "element"));
+    Element e = doc.Find(json_safe::String(req, "element"));
+    const int nth = json_safe::Int(req, "nth");
+    return nth > 0 ? e.Nth(static_cast<unsigned>(nth)) : e;
 }
 
 struct WaitState {

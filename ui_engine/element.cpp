@@ -18,10 +18,24 @@ Element ElementAccess::Make(WindowId w, const std::vector<std::string>& frames, 
     return e;
 }
 
+Element ElementAccess::MakeTagged(WindowId w, const std::vector<std::string>& frames, const std::string& id,
+                                  uint64_t tag) {
+    Element e = Make(w, frames, id);
+    if (!e.IsNull()) e.tag_ = tag;
+    return e;
+}
+
 namespace {
 
-// The element's id as the runtime's second argument (null for a root).
-std::string IdArg(const Element& e) { return ElementAccess::IsRoot(e) ? std::string("null") : JsString(e.id()); }
+// The element as the runtime's second argument: null for a root, the id as
+// text, or {"i": id, "g": tag} / {"i": id, "n": index} for one of several
+// elements with that id.
+std::string IdArg(const Element& e) {
+    if (ElementAccess::IsRoot(e)) return "null";
+    if (ElementAccess::Tag(e) > 0) return "{\"i\":" + JsString(e.id()) + ",\"g\":" + std::to_string(ElementAccess::Tag(e)) + "}";
+    if (ElementAccess::Index(e) > 0) return "{\"i\":" + JsString(e.id()) + ",\"n\":" + std::to_string(ElementAccess::Index(e)) + "}";
+    return JsString(e.id());
+}
 
 // "path,id" as the runtime's first two arguments.
 std::string Target(const Element& e) { return JsStringArray(e.frame_path()) + "," + IdArg(e); }
@@ -74,6 +88,14 @@ Element Element::Find(const std::string& id) const {
     if (kind_ == Kind::Null) return Element();
     Element e = ById(window_, id);
     if (!e.IsNull()) e.frames_ = frames_;
+    return e;
+}
+
+Element Element::Nth(unsigned n) const {
+    if (kind_ != Kind::ById) return Element();
+    Element e = *this;
+    e.tag_ = 0;
+    e.nth_ = n;
     return e;
 }
 

@@ -7,6 +7,9 @@
 // the selector "[id='<id>']" (first match; the id is escaped, any text is safe).
 // So a missing element is a null handle: writes do nothing and reads give "".
 // A handle stays valid when the page rebuilds the element with the same id.
+// Where a page repeats an id (the buttons of list rows), the target of a
+// behaviour event is the element that was clicked, not the first with its
+// id, and Nth() names one of the repeated elements.
 //
 // Writes (Set*, Remove*, AppendHtml, ShowPopup, PostClick, ...) are queued per
 // window in order and sent as one script evaluation on idle, before any read
@@ -47,6 +50,8 @@ public:
 
     // The element with this id in the same document as this element.
     Element Find(const std::string& id) const;
+    // The n-th (from 0) element with this handle's id in its document.
+    Element Nth(unsigned n) const;
     // For a frame element (<iframe>, <frame>): the root of the document inside
     // it, i.e. its child 0. Null handle when this handle is null or a root.
     Element FrameRoot() const;
@@ -113,6 +118,10 @@ private:
     WindowId window_ = 0;
     std::vector<std::string> frames_;  // ids of the frame elements to enter, outermost first
     std::string id_;
+    // Which of the elements with id_: the one the page tagged when it raised
+    // an event on it (tag_ > 0), else the nth_ one in document order.
+    uint64_t tag_ = 0;
+    unsigned nth_ = 0;
 
     friend class HostWindow;
     friend struct ElementAccess;

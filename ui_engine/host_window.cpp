@@ -224,7 +224,11 @@ struct HostWindow::Impl {
             ev.target_id = json_safe::String(msg, "i");
             ev.value = json_safe::String(msg, "v");
             ev.reason = json_safe::Int(msg, "r") == 1 ? 1u : 0u;
-            if (path_ok) ev.target = ElementAccess::Make(id, frames, ev.target_id);
+            if (path_ok) {
+                const double tag = json_safe::Double(msg, "g");
+                ev.target = ElementAccess::MakeTagged(id, frames, ev.target_id,
+                                                      tag >= 1 && tag < 9e15 ? static_cast<uint64_t>(tag) : 0);
+            }
             Enqueue([id, ev] {
                 HostWindow* w = FindWindow(id);
                 if (!w || w->IsClosed() || !AcceptsUserEvents(w)) return;

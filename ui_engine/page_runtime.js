@@ -50,7 +50,28 @@ function el(path, id) {
   var d = docOf(path);
   if (!d) return null;
   if (id === null) return d.documentElement;
+  if (typeof id === 'object') {
+    // One of several elements with the same id: the one tagged when it
+    // raised an event, or the n-th in document order.
+    if (id.g) return d.querySelector("[data-vorta-ev='" + id.g + "']");
+    return d.querySelectorAll(sel(id.i))[id.n] || null;
+  }
   return d.querySelector(sel(id));
+}
+
+// An event's element, when its id is not unique in its document (the
+// buttons of list rows): tagged, so that the host's handle on the event's
+// target reaches this element and not the first with the id. 0 otherwise.
+var tagSeq = 0;
+function tagOf(e) {
+  if (!e.id) return 0;
+  var d = e.ownerDocument;
+  if (d.querySelectorAll(sel(e.id)).length < 2) return 0;
+  // An element keeps its tag: events raised one after another are handled
+  // later, each on its own element.
+  var g = e.getAttribute('data-vorta-ev');
+  if (!g) { g = String(++tagSeq); e.setAttribute('data-vorta-ev', g); }
+  return Number(g);
 }
 
 var BUTTONS = 'button,input[type=button],input[type=submit],input[type=reset],input[type=image],.btnctrl';
@@ -65,13 +86,13 @@ window.addEventListener('click', function (ev) {
   // Buttons and links inside forms never submit or navigate.
   if ((b && (b.form || b.closest('form'))) || (a && a.closest('form'))) ev.preventDefault();
   if (!b || b.disabled) return;
-  post({ k: 'ev', c: 0, p: framePath(), i: b.id || '', r: posting ? 1 : 0 });
+  post({ k: 'ev', c: 0, p: framePath(), i: b.id || '', g: tagOf(b), r: posting ? 1 : 0 });
 }, true);
 
 window.addEventListener('change', function (ev) {
   var t = ev.target;
   if (!t || t.tagName !== 'SELECT') return;
-  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', v: String(t.value), r: posting ? 1 : 0 });
+  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', g: tagOf(t), v: String(t.value), r: posting ? 1 : 0 });
 }, true);
 
 window.addEventListener('submit', function (ev) { ev.preventDefault(); }, true);

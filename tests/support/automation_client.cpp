@@ -146,8 +146,10 @@ std::optional<std::string> AutomationClient::ValueOf(const Json::Value& answer) 
     return json_safe::String(answer, "value");
 }
 
-bool AutomationClient::Click(const std::string& id, const std::string& frame) {
-    return Ok(Request(ElementRequest("click", id, frame)));
+bool AutomationClient::Click(const std::string& id, const std::string& frame, int nth) {
+    Json::Value r = ElementRequest("click", id, frame);
+    if (nth > 0) r["nth"] = nth;
+    return Ok(Request(r));
 }
 
 bool AutomationClient::SetValue(const std::string& id, const std::string& value, const std::string& frame) {

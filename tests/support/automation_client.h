@@ -53,7 +53,8 @@ public:
 
     // `frame` names a frame element of the page whose document holds the
     // element ("" = the page itself).
-    bool Click(const std::string& id, const std::string& frame = "");
+    // `nth` picks one of several elements with the same id (list rows).
+    bool Click(const std::string& id, const std::string& frame = "", int nth = 0);
     // Sets the value as a user would (input and change events follow).
     bool SetValue(const std::string& id, const std::string& value, const std::string& frame = "");
     // Presses a key ("Enter", "Escape", "Tab", or a GDK key name) as the

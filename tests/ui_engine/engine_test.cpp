@@ -60,6 +60,23 @@ TEST_F(PageTest, ButtonBehaviourClicksAndSelectChangesArriveInOrder) {
     EXPECT_EQ(fbtn.GetAttribute("id"), "fbtn");
 }
 
+// List rows repeat their buttons' ids: the event's target is the button that
+// was pressed, so the handler reads that row's data.
+TEST_F(PageTest, RepeatedIdsTargetTheElementThatWasClicked) {
+    for (const char* row : {"1", "2", "3"})
+        El("list").AppendHtml(std::string("<li><button id='view' objid='") + row + "'>view</button></li>");
+    El("view").Nth(2).PostClick();
+    El("view").Nth(1).PostClick();
+    El("view").PostClick();
+    ASSERT_TRUE(log.WaitCount(3));
+    Settle();
+    std::vector<std::string> rows;
+    for (const auto& ev : log.events) rows.push_back(ev.target.GetAttribute("objid"));
+    EXPECT_EQ(rows, (std::vector<std::string>{"3", "2", "1"}));
+    EXPECT_EQ(El("view").Nth(1).GetAttribute("objid"), "2");
+    EXPECT_EQ(El("view").Nth(7).GetAttribute("objid"), "");
+}
+
 TEST_F(PageTest, ButtonsAndLinksInsideFormsDoNotNavigate) {
     El("fb").PostClick();
     El("lnk").PostClick();
