@@ -26,8 +26,10 @@ struct SessionFields {
 
 // Judges the answer of the sign-in request. Returns "" on success (and fills
 // `out`), else the message key: "HOST_NOT_CONN" (not JSON), "HOST_ERROR" (no
-// "code"), "EMAIL_PWD_ERROR" (any code but "0000000").
-std::string ClassifySignInAnswer(const std::string& body, SessionFields& out);
+// "code"), `refused_key` (any code but "0000000"; the social sign-in says
+// "DATA_ERROR").
+std::string ClassifySignInAnswer(const std::string& body, SessionFields& out,
+                                 const char* refused_key = "EMAIL_PWD_ERROR");
 
 struct SignInResult {
     bool signed_in = false;
