@@ -15,6 +15,7 @@
 #include <webkit2/webkit2.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -63,6 +64,7 @@ TEST_F(GuiTest, BrowserWindowTakesRealClicksBesideAModalDialogAndReportsEachPage
     std::vector<std::string> pages;
     std::string external, after_app_link;
     bool visible_before_show = true;
+    int centre_offset = 1000;
     ui::PostToUi([&] {
         ui::BrowserWindowOptions bo;
         bo.width = 500;
@@ -79,6 +81,11 @@ TEST_F(GuiTest, BrowserWindowTakesRealClicksBesideAModalDialogAndReportsEachPage
         browser.Show();
         ui::RunLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(browser.web_view())) != FALSE; }, 5000);
         Settle(300);
+        int bx, by, dx, dy, dw, dh;
+        gtk_window_get_position(GTK_WINDOW(browser.gtk_window()), &bx, &by);
+        gtk_window_get_position(GTK_WINDOW(dlg.gtk_window()), &dx, &dy);
+        gtk_window_get_size(GTK_WINDOW(dlg.gtk_window()), &dw, &dh);
+        centre_offset = std::abs(bx + 250 - (dx + dw / 2)) + std::abs(by + 210 - (dy + dh / 2));
         int ex = 0, ey = 0, ox = 0, oy = 0;
         const std::string at = Evaluate(browser.web_view(),
                                         "var b=document.getElementById('allow').getBoundingClientRect();"
