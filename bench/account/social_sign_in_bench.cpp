@@ -171,6 +171,7 @@ int main(int argc, char** argv) {
     ui::RunLoopUntil([&] { return trusted >= 0; }, 10000);
 
     Stats shown, to_dialog_end, requests, main_up, total;
+    double first_shown = -1;
     for (int i = 0; i < runs; ++i) {
         Probe probe;
         guint source = g_timeout_add(1, Watch, &probe);
@@ -185,6 +186,7 @@ int main(int argc, char** argv) {
         frame.create(PagePath(pages::main::kFile));
         const Clock::time_point up = Clock::now();
         const double req = TimeRequests(probe.token_url);
+        if (first_shown < 0) first_shown = Ms(probe.pressed, probe.shown);
         shown.Add(Ms(probe.pressed, probe.shown));
         to_dialog_end.Add(Ms(probe.redirected, ended));
         requests.Add(req);
@@ -196,8 +198,8 @@ int main(int argc, char** argv) {
     if (shown.v.empty()) return 1;
     std::printf(
         "press of \"facebook\" to the browser window shown with its first page: median %.1f ms "
-        "(min %.1f, max %.1f, %zu runs; goal <= 400 ms)\n",
-        shown.Median(), shown.Min(), shown.Max(), shown.v.size());
+        "(min %.1f, max %.1f, %zu runs, the first %.1f; goal <= 400 ms)\n",
+        shown.Median(), shown.Min(), shown.Max(), shown.v.size(), first_shown);
     std::printf(
         "token redirect to the sign-in dialog's end: median %.1f ms; the profile query and the social "
         "sign-in request alone: median %.1f ms\n",
