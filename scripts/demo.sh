@@ -59,6 +59,12 @@ report_device() {
 
 echo "Sign in with demo@vorta.example / vorta-demo"
 echo "Update Firmware and Update Dive-Site Database work from the sign-in page and the main page."
+# The social sign-in goes to the emulator's stand-ins for the provider's OAuth
+# dialog, login-success page and Graph API.
+FB=https://127.0.0.1:8443/_fb
+export VORTA_FACEBOOK_AUTH_URL=$FB/dialog/oauth VORTA_FACEBOOK_REDIRECT_URL=$FB/connect/login_success.html \
+  VORTA_FACEBOOK_GRAPH_URL=$FB/v6.0/ VORTA_FACEBOOK_CLIENT_ID=${VORTA_FACEBOOK_CLIENT_ID:-demo}
+echo "or press Facebook and continue as Demo Diver"
 VORTA_CLOUD_HOST=127.0.0.1 VORTA_CA_FILE="$STATE/cloud/ca.pem" \
 VORTA_DEVICE_PORT="$STATE/device/tty" \
   "${RUN[@]}" "$BIN/vorta-pc-tool"

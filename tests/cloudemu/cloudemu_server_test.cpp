@@ -387,7 +387,9 @@ TEST_F(CloudEmuServerTest, FacebookStandInsLeadToASocialSignIn) {
                                                   "&scope=email,public_profile&response_type=token,granted_scopes"
                                                   "&state=PCTidewalkerTool");
   EXPECT_EQ(dialog.status, 200);
-  EXPECT_NE(dialog.body.find("decision=allow"), std::string::npos);
+  // A form whose buttons name the decision.
+  EXPECT_NE(dialog.body.find("name=\"decision\" value=\"allow\""), std::string::npos);
+  EXPECT_NE(dialog.body.find("name=\"decision\" value=\"deny\""), std::string::npos);
 
   // Grant: the redirect carries the token, the Graph answers for it.
   CURL* curl = curl_easy_init();
@@ -415,8 +417,9 @@ TEST_F(CloudEmuServerTest, FacebookStandInsLeadToASocialSignIn) {
   EXPECT_TRUE(me["name"].isString());
   EXPECT_EQ(emu_->Call("GET", "/_fb/v6.0/me?fields=email,id,name&access_token=forged").status, 400);
 
-  const std::string body = "email=" + me["email"].asString() + "&social_platform=facebook&social_id=" +
-                           me["id"].asString() + "&access_token=" + token + "&expire_datetime=" + expires;
+  // The values arrive percent-encoded, as a form.
+  const std::string body = "email=demo%40vorta.example&social_platform=facebook&social_id=" + me["id"].asString() +
+                           "&access_token=" + token + "&expire_datetime=" + expires;
   const Json::Value r = Response(emu_->Call("POST", "/api/v1/users/socialLogin", body));
   EXPECT_EQ(r["user"]["user_id"].asString(), "1001");
   EXPECT_TRUE(r["user"]["profile_image_path"].isString());

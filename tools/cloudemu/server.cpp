@@ -562,8 +562,8 @@ void Emulator::Login(const httplib::Request& req, httplib::Response& res) {
 }
 
 void Emulator::SocialLogin(const httplib::Request& req, httplib::Response& res) {
-  // The program sends these fields as they are, without percent-encoding.
-  const auto f = ParseFields(req.body, false);
+  // A form body: each value percent-encoded.
+  const auto f = ParseFields(req.body, true);
   const std::string token = Field(f, "access_token"), social_id = Field(f, "social_id");
   std::string known_id;
   {
@@ -854,19 +854,28 @@ void Emulator::OAuthDialog(const httplib::Request& req, httplib::Response& res) 
                     "text/html");
     return;
   }
-  const std::string grant = "/_fb/dialog/oauth/grant?redirect_uri=" + PercentEncode(redirect) +
-                            "&state=" + PercentEncode(state) + "&decision=";
+  // The decision goes to the grant step as a form; with --oauth-auto the page
+  // presses one of its buttons itself a moment after it has loaded.
+  std::string script;
+  if (!opt_.oauth_auto.empty())
+    script = "<script>window.addEventListener('load',function(){setTimeout(function(){"
+             "document.getElementById('" + std::string(opt_.oauth_auto == "allow" ? "allow" : "deny") +
+             "').click();},100);});</script>";
   const std::string page =
       "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Log in with Facebook</title>"
       "<style>body{font-family:sans-serif;background:#f0f2f5;margin:0}"
       ".box{width:360px;margin:40px auto;background:#fff;padding:24px;border-radius:8px}"
-      "a{display:block;text-align:center;padding:10px;margin-top:12px;border-radius:6px;text-decoration:none}"
+      "button{display:block;width:100%;font-size:15px;padding:10px;margin-top:12px;border:0;border-radius:6px}"
       "#allow{background:#1877f2;color:#fff}#deny{background:#e4e6eb;color:#050505}</style></head><body>"
       "<div class=\"box\"><h2>facebook</h2><p>VORTA PC TOOL will receive your name, profile picture and "
       "e-mail address.</p><p>Signed in as <b>" + std::string(kDemoName) + "</b> (" + kDemoEmail +
       ")</p><p>Scope: " + HtmlEscape(Field(q, "scope")) + "</p>"
-      "<a id=\"allow\" href=\"" + HtmlEscape(grant + "allow") + "\">Continue as " + kDemoName + "</a>"
-      "<a id=\"deny\" href=\"" + HtmlEscape(grant + "deny") + "\">Cancel</a></div></body></html>";
+      "<form method=\"get\" action=\"/_fb/dialog/oauth/grant\">"
+      "<input type=\"hidden\" name=\"redirect_uri\" value=\"" + HtmlEscape(redirect) + "\">"
+      "<input type=\"hidden\" name=\"state\" value=\"" + HtmlEscape(state) + "\">"
+      "<button id=\"allow\" type=\"submit\" name=\"decision\" value=\"allow\">Continue as " + kDemoName +
+      "</button><button id=\"deny\" type=\"submit\" name=\"decision\" value=\"deny\">Cancel</button>"
+      "</form></div>" + script + "</body></html>";
   res.set_content(page, "text/html; charset=utf-8");
 }
 

@@ -33,6 +33,9 @@ struct Options {
   uint32_t seed = 1;
   SyncPlan sync_plan = SyncPlan::kLogs;
   std::string firmware_version = "1026";
+  // The OAuth stand-in's page presses "allow" or "deny" by itself; "" waits
+  // for the user.
+  std::string oauth_auto;
 };
 
 // A fault armed through /_testbed/fault.
