@@ -9,6 +9,9 @@
 //   facebook_auth_url   VORTA_FACEBOOK_AUTH_URL
 //   facebook_graph_url  VORTA_FACEBOOK_GRAPH_URL
 //   facebook_client_id  VORTA_FACEBOOK_CLIENT_ID
+//   map_tile_url   VORTA_MAP_TILE_URL     ""   (online map tiles drawn over the
+//                  offline basemap, e.g. "https://tiles.example/{z}/{x}/{y}.png";
+//                  only http and https addresses; empty: offline basemap only)
 #pragma once
 
 #include <string>
@@ -20,6 +23,7 @@ struct Config {
     std::string facebook_auth_url;
     std::string facebook_graph_url;
     std::string facebook_client_id;
+    std::string map_tile_url;
 };
 
 // Loaded on first use and kept; Reload re-reads (tests).

@@ -268,7 +268,8 @@ TEST_F(PageTest, ScriptPageCallsAndExternalEvents) {
     const std::string url = ui::PageUrl(Page("script_page.htm"));
     // Shown twice at once: the first showing is replaced before it reports.
     win->ShowScriptPage(El("holder"), url, {"on_page_loaded"}, handlers);
-    Element frame = win->ShowScriptPage(El("holder"), url, {"on_page_loaded", "on_echo_event", "bad name", ""}, handlers);
+    Element frame =
+        win->ShowScriptPage(El("holder"), url, {"on_page_loaded", "on_echo_event", "bad name", ""}, handlers);
     ASSERT_FALSE(frame.IsNull());
     EXPECT_EQ(frame.id(), "holder_page");
     frame.CallScript("echo", {"too early"});  // the page has not run yet: nothing
@@ -314,9 +315,10 @@ TEST_F(PageTest, ForeignPagesAndForgedMessagesRaiseNothing) {
     win->Evaluate("window.webkit.messageHandlers.vorta.postMessage("
                   "JSON.stringify({k:'ev',c:0,p:[],i:'b1',r:0})); 1");
     // Nor one that copies everything of a script page's report but the token.
-    win->Evaluate("var g=document.getElementById('holder_page').getAttribute('data-vorta-script');"
-                  "window.webkit.messageHandlers.vorta.postMessage("
-                  "JSON.stringify({k:'ext',p:['holder_page'],g:g,n:'on_page_loaded',a:[]})); 1");
+    win->Evaluate(
+        "var g=document.getElementById('holder_page').getAttribute('data-vorta-script');"
+        "window.webkit.messageHandlers.vorta.postMessage("
+        "JSON.stringify({k:'ext',p:['holder_page'],g:g,n:'on_page_loaded',a:[]})); 1");
     calls.clear();
     // A foreign page gets no runtime and no window.external.
     ASSERT_TRUE(win->LoadUri(
