@@ -365,4 +365,32 @@ TEST_F(MapHostTest, OfflineBasemapDrawsLandAndSea) {
     }
 }
 
+// Online tiles are configured, or not: the page draws what it is given,
+// over the basemap, and takes only http and https addresses.
+TEST_F(MapHostTest, MapTilesComeFromTheConfiguration) {
+    struct Case {
+        const char* configured;
+        const char* page_sees;  // "null": no tile layer
+    } cases[] = {
+        {"", "null"},
+        {"http://127.0.0.1:9/{z}/{x}/{y}.png?k=a&b", "http://127.0.0.1:9/{z}/{x}/{y}.png?k=a&b"},
+        {"javascript:alert(1)//{z}", "null"},
+        {"file:///etc/{z}.png", "null"},
+    };
+    for (const Case& c : cases) {
+        setenv("VORTA_MAP_TILE_URL", c.configured, 1);
+        ReloadConfig();
+        MapHost host;
+        ASSERT_TRUE(host.Attach(win->id(), "framepage2", "web_html/maps.htm"));
+        ASSERT_TRUE(WaitReady(host)) << c.configured;
+        EXPECT_EQ(InPageWindow("framepage2", "String(ScriptMap.tileUrl())"), c.page_sees);
+        EXPECT_EQ(
+            InPageWindow("framepage2", "var n = 0; map.eachLayer(function (l) { n += l instanceof L.TileLayer; }); n"),
+            std::string(c.page_sees) == "null" ? "0" : "1")
+            << c.configured;
+    }
+    unsetenv("VORTA_MAP_TILE_URL");
+    ReloadConfig();
+}
+
 }  // namespace
