@@ -55,6 +55,13 @@ function el(path, id) {
   return d.querySelector(sel(id));
 }
 
+// The element's attributes as one object, sent with its events.
+function attrsOf(e) {
+  var o = {};
+  for (var k = 0; k < e.attributes.length; k++) o[e.attributes[k].name] = e.attributes[k].value;
+  return o;
+}
+
 var BUTTONS = 'button,input[type=button],input[type=submit],input[type=reset],input[type=image],.btnctrl';
 var posting = false;  // set while a host-posted click is dispatched
 
@@ -67,13 +74,13 @@ window.addEventListener('click', function (ev) {
   // Buttons and links inside forms never submit or navigate.
   if ((b && (b.form || b.closest('form'))) || (a && a.closest('form'))) ev.preventDefault();
   if (!b || b.disabled) return;
-  post({ k: 'ev', c: 0, p: framePath(), i: b.id || '', r: posting ? 1 : 0 });
+  post({ k: 'ev', c: 0, p: framePath(), i: b.id || '', a: attrsOf(b), r: posting ? 1 : 0 });
 }, true);
 
 window.addEventListener('change', function (ev) {
   var t = ev.target;
   if (!t || t.tagName !== 'SELECT') return;
-  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', v: String(t.value), r: posting ? 1 : 0 });
+  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', v: String(t.value), a: attrsOf(t), r: posting ? 1 : 0 });
 }, true);
 
 window.addEventListener('submit', function (ev) { ev.preventDefault(); }, true);
