@@ -165,7 +165,9 @@ bool ExportSiteFile(const std::string& path, const DiveSiteLists& lists) {
     const std::string bytes = PrintSiteFile(lists);
     if (bytes.empty() || path.empty()) return false;
     // Written beside the file it replaces (the link's target for a link), then
-    // renamed over it, so a failed write never leaves a cut file behind.
+    // renamed over it, so a failed write never leaves a cut file behind. Not
+    // synced: a disk flush would cost more than the whole export, and ext4 and
+    // btrfs write a file's data before a rename that replaces another file.
     std::string target = path;
     struct stat old;
     const bool exists = ::stat(path.c_str(), &old) == 0;
@@ -185,7 +187,6 @@ bool ExportSiteFile(const std::string& path, const DiveSiteLists& lists) {
     if (fd < 0) return false;
     bool ok = WriteAll(fd, bytes);
     if (ok && exists) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
