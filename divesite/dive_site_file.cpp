@@ -77,9 +77,9 @@ void ParseOnThisThread(ParseJob& job) {
         if (type == nullptr) continue;
         for (const TiXmlElement* w = type->FirstChildElement("waypoint"); w != nullptr;
              w = w->NextSiblingElement("waypoint")) {
-            DiveSite site = MakeDiveSite(TypeOfList(list), AttributeText(*w, "name"),
-                                         ParseDegrees(AttributeText(*w, "lat")),
-                                         ParseDegrees(AttributeText(*w, "lng")));
+            DiveSite site =
+                MakeDiveSite(TypeOfList(list), AttributeText(*w, "name"), ParseDegrees(AttributeText(*w, "lat")),
+                             ParseDegrees(AttributeText(*w, "lng")));
             job.lists.Append(list, site);  // beyond 64 the site is dropped; the rest is still read
         }
     }

@@ -65,37 +65,61 @@ void DiveSiteFunc::on_event(const ElementHandle&, const EventParams& params) {
     }
 }
 
-void DiveSiteFunc::on_map_mouse_position() { editor_->OnMouseMove(MapEventState.lat, MapEventState.lng); }
-void DiveSiteFunc::on_map_center() { editor_->AddAtCenter(MapEventState.lat, MapEventState.lng); }
-void DiveSiteFunc::on_map_marker_dragged() { editor_->OnMarkerDragged(MapEventState.lat, MapEventState.lng); }
+void DiveSiteFunc::on_map_mouse_position() {
+    editor_->OnMouseMove(MapEventState.lat, MapEventState.lng);
+}
+void DiveSiteFunc::on_map_center() {
+    editor_->AddAtCenter(MapEventState.lat, MapEventState.lng);
+}
+void DiveSiteFunc::on_map_marker_dragged() {
+    editor_->OnMarkerDragged(MapEventState.lat, MapEventState.lng);
+}
 
 // ---------------------------------------------------------------- the page
 
-ElementHandle DiveSiteFunc::Page(const std::string& id) const { return ui::FindInFrame(window_, kFrame, id); }
+ElementHandle DiveSiteFunc::Page(const std::string& id) const {
+    return ui::FindInFrame(window_, kFrame, id);
+}
 
-std::string DiveSiteFunc::GetValue(const std::string& id) { return Page(id).GetValue(); }
-void DiveSiteFunc::SetValue(const std::string& id, const std::string& value) { Page(id).SetValue(value); }
+std::string DiveSiteFunc::GetValue(const std::string& id) {
+    return Page(id).GetValue();
+}
+void DiveSiteFunc::SetValue(const std::string& id, const std::string& value) {
+    Page(id).SetValue(value);
+}
 void DiveSiteFunc::SetDisabled(const std::string& id, bool disabled) {
     if (disabled) Page(id).SetAttribute("disabled", std::string());
     else Page(id).RemoveAttribute("disabled");
 }
-void DiveSiteFunc::SetContent(const std::string& id, const std::string& html) { Page(id).SetHtml(html); }
+void DiveSiteFunc::SetContent(const std::string& id, const std::string& html) {
+    Page(id).SetHtml(html);
+}
 void DiveSiteFunc::ShowPopup(const std::string& id, const std::string& anchor_id) {
     Page(id).ShowPopup(Page(anchor_id));
 }
-void DiveSiteFunc::HidePopup(const std::string& id) { Page(id).HidePopup(); }
-void DiveSiteFunc::UpdatePage() { ui::FindById(window_, kFrame).Update(); }
-std::string DiveSiteFunc::PagePath(const std::string& file) { return ::PagePath(file); }
+void DiveSiteFunc::HidePopup(const std::string& id) {
+    Page(id).HidePopup();
+}
+void DiveSiteFunc::UpdatePage() {
+    ui::FindById(window_, kFrame).Update();
+}
+std::string DiveSiteFunc::PagePath(const std::string& file) {
+    return ::PagePath(file);
+}
 
 // ---------------------------------------------------------------- around the page
 
-void DiveSiteFunc::ShowMessageLine(const std::string& key) { ui::FindById(window_, "message").SetText(GetLangText(key)); }
+void DiveSiteFunc::ShowMessageLine(const std::string& key) {
+    ui::FindById(window_, "message").SetText(GetLangText(key));
+}
 
 void DiveSiteFunc::ShowMessage(const std::string& key1, const std::string& key2) {
     ShowMsgDlg(GetLangText(key1), key2.empty() ? std::string() : GetLangText(key2), window_);
 }
 
-bool DiveSiteFunc::AskYesNo(const std::string& key) { return ShowYesNoDlg(GetLangText(key), window_) == 1; }
+bool DiveSiteFunc::AskYesNo(const std::string& key) {
+    return ShowYesNoDlg(GetLangText(key), window_) == 1;
+}
 
 std::string DiveSiteFunc::ChooseSiteFile(bool save) {
     ui::FileDialogOptions options;
@@ -113,7 +137,9 @@ std::unique_ptr<DeviceSession> DiveSiteFunc::OpenDevice() {
     return session;
 }
 
-std::unique_ptr<HttpPost> DiveSiteFunc::NewCloud() { return std::make_unique<HttpPost>(HttpOptions::FromConfig()); }
+std::unique_ptr<HttpPost> DiveSiteFunc::NewCloud() {
+    return std::make_unique<HttpPost>(HttpOptions::FromConfig());
+}
 
 void DiveSiteFunc::RunBlocking(const std::function<void()>& call) {
     // The device traffic and the search request run here, on the UI thread.

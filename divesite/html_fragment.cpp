@@ -6,8 +6,12 @@ namespace vorta_divesite {
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-bool EndsName(char c) { return IsSpace(c) || c == '>' || c == '/'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+bool EndsName(char c) {
+    return IsSpace(c) || c == '>' || c == '/';
+}
 
 struct StartTag {
     size_t open = 0;   // '<'
@@ -152,6 +156,8 @@ std::string HtmlFragment::Fill(const std::vector<std::string>& values) const {
     return out;
 }
 
-bool HtmlFragment::HasSlot(size_t i) const { return i < found_.size() && found_[i]; }
+bool HtmlFragment::HasSlot(size_t i) const {
+    return i < found_.size() && found_[i];
+}
 
 }  // namespace vorta_divesite

@@ -41,8 +41,8 @@ public:
 
 private:
     struct Piece {
-        std::string text;  // markup before the value
-        size_t slot = 0;   // the value that follows it
+        std::string text;    // markup before the value
+        size_t slot = 0;     // the value that follows it
         bool added = false;  // a new attribute of its tag: ` name="value"`
         std::string name;    // that attribute's name
     };

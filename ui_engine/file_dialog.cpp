@@ -20,10 +20,14 @@ struct OpenDialog {
 };
 std::vector<OpenDialog*> g_open;
 
-OpenDialog* Current() { return g_open.empty() ? nullptr : g_open.back(); }
+OpenDialog* Current() {
+    return g_open.empty() ? nullptr : g_open.back();
+}
 
 // GTK's own texts, in the desktop's language.
-const char* GtkText(const char* text) { return g_dgettext("gtk30", text); }
+const char* GtkText(const char* text) {
+    return g_dgettext("gtk30", text);
+}
 
 // A name typed without an extension gets the default one, so that the
 // question about replacing a file asks about the file really written.
@@ -175,7 +179,9 @@ gboolean Poll(gpointer data) {
 
 }  // namespace
 
-bool FileDialogOpen() { return Current() != nullptr; }
+bool FileDialogOpen() {
+    return Current() != nullptr;
+}
 
 std::string RunFileDialog(const FileDialogOptions& options) {
     if (!EngineReady() || !IsUiThread()) return std::string();
@@ -185,10 +191,9 @@ std::string RunFileDialog(const FileDialogOptions& options) {
 
     OpenDialog open;
     open.options = options;
-    open.dialog = gtk_file_chooser_dialog_new(options.title.c_str(), parent_window,
-                                              options.save ? GTK_FILE_CHOOSER_ACTION_SAVE
-                                                           : GTK_FILE_CHOOSER_ACTION_OPEN,
-                                              nullptr, nullptr);
+    open.dialog = gtk_file_chooser_dialog_new(
+        options.title.c_str(), parent_window,
+        options.save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(open.dialog);
     gtk_dialog_add_button(GTK_DIALOG(open.dialog), GtkText("_Cancel"), GTK_RESPONSE_CANCEL);
     // The accept button adds the default extension before the dialog acts on
@@ -225,8 +230,8 @@ void detail::FileDialogCommand(const Json::Value& request, const std::function<v
     auto* cmd = new Command;
     cmd->request = request;
     cmd->reply = reply;
-    int ms = json_safe::Member(request, "timeout_ms").isNumeric() ? json_safe::Int(request, "timeout_ms")
-                                                                  : kDefaultWaitMs;
+    int ms =
+        json_safe::Member(request, "timeout_ms").isNumeric() ? json_safe::Int(request, "timeout_ms") : kDefaultWaitMs;
     if (ms < 0) ms = 0;
     if (ms > kMaxWaitMs) ms = kMaxWaitMs;
     cmd->deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;

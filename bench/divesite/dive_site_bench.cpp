@@ -42,7 +42,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+double Ms(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -87,9 +89,7 @@ public:
 class PageSurface : public Sink {
 public:
     explicit PageSurface(ui::WindowId w) : window(w) {}
-    void SetContent(const std::string& id, const std::string& html) override {
-        ui::FindById(window, id).SetHtml(html);
-    }
+    void SetContent(const std::string& id, const std::string& html) override { ui::FindById(window, id).SetHtml(html); }
     ui::WindowId window;
 };
 

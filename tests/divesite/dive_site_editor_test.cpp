@@ -86,7 +86,9 @@ public:
     }
     std::unique_ptr<DeviceSession> OpenDevice() override {
         auto session = std::make_unique<DeviceSession>(
-            [this](const std::string&) { return DevicePortResult{port, "/dev/ttyFAKE"}; },
+            [this](const std::string&) {
+                return DevicePortResult{port, "/dev/ttyFAKE"};
+            },
             [this](const std::string&) { return device.Borrow(); });
         session->Open("");
         return session;
@@ -147,8 +149,8 @@ using Calls = std::vector<MapScriptCall>;
 std::string Cell(const std::string& name, const std::string& lat, const std::string& lng, int index) {
     return "<div class=\"site_row\"><div id=\"dive_site_cell\" class=\"btnctrl site_cell\" objid=\"" +
            std::to_string(index) + "\"><div id=\"dive_site_name\" class=\"site_name\">" + name +
-           "</div><div class=\"site_pos\"><span id=\"dive_site_lat\">Lat:" + lat + "</span><span id=\"dive_site_lng\">Lng:" +
-           lng + "</span></div></div></div>";
+           "</div><div class=\"site_pos\"><span id=\"dive_site_lat\">Lat:" + lat +
+           "</span><span id=\"dive_site_lng\">Lng:" + lng + "</span></div></div></div>";
 }
 
 std::string Poi(const std::string& id, const std::string& name, double lat, double lng) {
@@ -170,8 +172,8 @@ TEST_F(DiveSitePage, AddSelectDragSaveDelete) {
     Add(-33.8688, 151.2093);
     Add(25.033964, 121.564468);
     EXPECT_EQ(map.calls.back(), vorta_browser::SetCMarker(25.033964, 121.564468));
-    EXPECT_EQ(page.content["cell_tbody"], Cell("unnamed", "-33.868800", "151.209300", 0) +
-                                              Cell("unnamed", "25.033964", "121.564468", 1));
+    EXPECT_EQ(page.content["cell_tbody"],
+              Cell("unnamed", "-33.868800", "151.209300", 0) + Cell("unnamed", "25.033964", "121.564468", 1));
     EXPECT_EQ(page.values["dive_site_edit_lat"], "25.033964");
     EXPECT_EQ(editor.lists().list(0)[0].lat_e6, -33868800);
 
@@ -298,18 +300,61 @@ TEST_F(DiveSitePage, WriteToTheDevice) {
         std::vector<std::string> trace;
         std::string said;
     } cases[] = {
-        {"nothing to write", false, false, true, DevicePortStatus::kFound, false, -1, {}, "msg:UNABLE_TO_WRITE|NO_DIVE_SITE"},
+        {"nothing to write",
+         false,
+         false,
+         true,
+         DevicePortStatus::kFound,
+         false,
+         -1,
+         {},
+         "msg:UNABLE_TO_WRITE|NO_DIVE_SITE"},
         {"the user says no", true, false, false, DevicePortStatus::kFound, false, -1, {}, "ask:SURE_SEND_DS"},
-        {"no device", true, false, true, DevicePortStatus::kNotFound, false, -1, {},
+        {"no device",
+         true,
+         false,
+         true,
+         DevicePortStatus::kNotFound,
+         false,
+         -1,
+         {},
          "ask:SURE_SEND_DS, msg:USB_NOT_CONN|"},
-        {"no access", true, false, true, DevicePortStatus::kAccessDenied, false, -1, {},
+        {"no access",
+         true,
+         false,
+         true,
+         DevicePortStatus::kAccessDenied,
+         false,
+         -1,
+         {},
          "ask:SURE_SEND_DS, msg:USB_NOT_CONN|USB_ACCESS_DENIED"},
-        {"not a dive computer", true, false, true, DevicePortStatus::kFound, true, -1, {"IDENTIFY"},
+        {"not a dive computer",
+         true,
+         false,
+         true,
+         DevicePortStatus::kFound,
+         true,
+         -1,
+         {"IDENTIFY"},
          "ask:SURE_SEND_DS, msg:NOT_SUPPOR_DEVICE|"},
-        {"scuba and gauge; the empty freedive list is skipped", true, true, true, DevicePortStatus::kFound, false, -1,
-         {"IDENTIFY", "WRITE 1085440", "WRITE 1093632", "END"}, "ask:SURE_SEND_DS, msg:DIVE_SITE_WRITED|"},
-        {"the first block is refused", true, true, true, DevicePortStatus::kFound, false, 0,
-         {"IDENTIFY", "WRITE 1085440", "END"}, "ask:SURE_SEND_DS, msg:USB_ERROR|"},
+        {"scuba and gauge; the empty freedive list is skipped",
+         true,
+         true,
+         true,
+         DevicePortStatus::kFound,
+         false,
+         -1,
+         {"IDENTIFY", "WRITE 1085440", "WRITE 1093632", "END"},
+         "ask:SURE_SEND_DS, msg:DIVE_SITE_WRITED|"},
+        {"the first block is refused",
+         true,
+         true,
+         true,
+         DevicePortStatus::kFound,
+         false,
+         0,
+         {"IDENTIFY", "WRITE 1085440", "END"},
+         "ask:SURE_SEND_DS, msg:USB_ERROR|"},
     };
     for (const auto& c : cases) {
         Surface page;
@@ -370,8 +415,8 @@ TEST_F(DiveSitePage, ReadFromTheDevice) {
     map.calls.clear();
     page.said.clear();
     editor.OnClick("dive_site_read", {});
-    EXPECT_EQ(page.device.trace,
-              (std::vector<std::string>{"IDENTIFY", "READ 1085440 4096", "READ 1089536 4096", "READ 1093632 4096", "END"}));
+    EXPECT_EQ(page.device.trace, (std::vector<std::string>{"IDENTIFY", "READ 1085440 4096", "READ 1089536 4096",
+                                                           "READ 1093632 4096", "END"}));
     EXPECT_EQ(page.Said(), "ask:SURE_READ_DS, msg:DIVE_SITE_READED|");
     EXPECT_TRUE(Names(0).empty());
     EXPECT_EQ(Names(1), (std::vector<std::string>{"first", "odd type"}));
@@ -390,7 +435,8 @@ TEST_F(DiveSitePage, ReadFromTheDevice) {
     page.device.end_links = 0;  // a new connection
     page.said.clear();
     editor.ReadFromDevice();
-    EXPECT_EQ(page.device.trace, (std::vector<std::string>{"IDENTIFY", "READ 1085440 4096", "READ 1089536 4096", "END"}));
+    EXPECT_EQ(page.device.trace,
+              (std::vector<std::string>{"IDENTIFY", "READ 1085440 4096", "READ 1089536 4096", "END"}));
     EXPECT_EQ(page.Said(), "ask:SURE_READ_DS, msg:USB_ERROR|");
     EXPECT_EQ(Names(1), (std::vector<std::string>{"first", "odd type"}));
 }
@@ -420,7 +466,8 @@ TEST_F(DiveSitePage, ImportAndExport) {
     editor.OnClick("dive_site_import", {});
     page.chosen_file = std::string(dir) + "/none.ds";
     editor.OnClick("dive_site_import", {});
-    EXPECT_EQ(page.Said(), "file:open, file:open, msg:DIVE_SITE_FILE_UNREADABLE|, file:open, msg:DIVE_SITE_FILE_UNREADABLE|");
+    EXPECT_EQ(page.Said(),
+              "file:open, file:open, msg:DIVE_SITE_FILE_UNREADABLE|, file:open, msg:DIVE_SITE_FILE_UNREADABLE|");
     EXPECT_EQ(Names(0), std::vector<std::string>{"unnamed"});
     EXPECT_TRUE(editor.selected());
 
@@ -458,8 +505,8 @@ TEST_F(DiveSitePage, SearchSendsTheTextEncodedAndShowsWhatCameBack) {
         {"one letter", "a", "", "", "", 0},
         {"one non-ASCII letter", "\xc3\xa9", "", "", "", 0},
         {"two letters", "ab", Answer({}), "query=ab&limit=20", "", 0},
-        {"a text that looks like form fields", "fish&limit=1+x%", Answer({}),
-         "query=fish%26limit%3D1%2Bx%25&limit=20", "", 0},
+        {"a text that looks like form fields", "fish&limit=1+x%", Answer({}), "query=fish%26limit%3D1%2Bx%25&limit=20",
+         "", 0},
         {"one result fills the editor", "reef", Answer({Poi("7", "Reef", 1.5, -2.5)}), "query=reef&limit=20", "", 1},
         {"several results open the pop-up", "blue",
          Answer({Poi("1", "Blue Hole", 1, 2), Poi("2", "Blue Corner", 3, 4), Poi("3", "Blue <b>", 5, 6)}),

@@ -34,7 +34,9 @@ std::string Read(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
 
 DiveSiteLists Lists(std::initializer_list<std::pair<int, DiveSite>> sites) {
     DiveSiteLists lists;
@@ -83,14 +85,21 @@ TEST(DiveSiteFile, ReadsWhatAnyFileOffers) {
         {"another root name, types in another order",
          "<sites><gauge><waypoint name=\"g\" lat=\"1\" lng=\"2\"/></gauge>"
          "<scuba><waypoint name=\"s\" lat=\"3\" lng=\"4\"/></scuba><freedive/></sites>",
-         {"s"}, {}, {"g"}},
+         {"s"},
+         {},
+         {"g"}},
         {"only gauge", "<x><gauge><waypoint name=\"g1\"/><waypoint name=\"g2\"/></gauge></x>", {}, {}, {"g1", "g2"}},
         {"other elements and text ignored, first type element counts",
          "<x><scuba>text<note/><waypoint name=\"a\"/><point name=\"no\"/><waypoint name=\"b\"/></scuba>"
          "<scuba><waypoint name=\"second scuba\"/></scuba></x>",
-         {"a", "b"}, {}, {}},
-        {"a name of 60 ASCII characters", "<x><freedive><waypoint name=\"" + std::string(60, 'n') + "\"/></freedive></x>",
-         {}, {std::string(54, 'n')}, {}},
+         {"a", "b"},
+         {},
+         {}},
+        {"a name of 60 ASCII characters",
+         "<x><freedive><waypoint name=\"" + std::string(60, 'n') + "\"/></freedive></x>",
+         {},
+         {std::string(54, 'n')},
+         {}},
         {"CR LF line ends", "<x>\r\n<scuba>\r\n<waypoint name=\"crlf\"/>\r\n</scuba>\r\n</x>\r\n", {"crlf"}, {}, {}},
     };
     for (const auto& c : cases) {
@@ -103,9 +112,10 @@ TEST(DiveSiteFile, ReadsWhatAnyFileOffers) {
 
     // Positions: truncated millionths; a missing or broken attribute is 0.
     DiveSiteLists lists;
-    ASSERT_TRUE(ParseSiteFile("<x><scuba><waypoint name=\"p\" lat=\"12.3456789\" lng=\"-33.8688\"/>"
-                              "<waypoint lat=\"north\"/></scuba></x>",
-                              lists));
+    ASSERT_TRUE(
+        ParseSiteFile("<x><scuba><waypoint name=\"p\" lat=\"12.3456789\" lng=\"-33.8688\"/>"
+                      "<waypoint lat=\"north\"/></scuba></x>",
+                      lists));
     ASSERT_EQ(lists.list(0).size(), 2u);
     EXPECT_EQ(lists.list(0)[0].lat_e6, 12345678);
     EXPECT_EQ(lists.list(0)[0].lng_e6, -33868800);
@@ -172,7 +182,7 @@ TEST(DiveSiteFile, ExportWritesWholeFilesOrNothing) {
 
     EXPECT_FALSE(ExportSiteFile(dir / "no/such/folder/x.ds", lists));
     EXPECT_FALSE(ExportSiteFile(dir.path(), lists));  // a folder is not replaced
-    if (geteuid() != 0) {  // root writes anywhere
+    if (geteuid() != 0) {                             // root writes anywhere
         chmod(dir.path().c_str(), 0500);
         EXPECT_FALSE(ExportSiteFile(path, DiveSiteLists()));
         chmod(dir.path().c_str(), 0700);

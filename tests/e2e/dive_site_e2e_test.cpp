@@ -17,11 +17,12 @@ using vorta_test::CloudEmuProcess;
 
 namespace {
 
-constexpr uint16_t kIdentify = 0x0030, kReadBlock = 0x0001, kWriteCommit = 0x0003, kData = 0x0005,
-                   kEndLink = 0x9997;
+constexpr uint16_t kIdentify = 0x0030, kReadBlock = 0x0001, kWriteCommit = 0x0003, kData = 0x0005, kEndLink = 0x9997;
 constexpr uint32_t kScubaBlock = 0x109000;
 
-uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+uint32_t U32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
 
 // The simulator's trace as "IDENTIFY", "READ addr", "WRITE addr", "END"
 // (the data packets of a write left out).
@@ -45,7 +46,9 @@ std::string ReadFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-int32_t I32(const std::string& s, size_t at) { return static_cast<int32_t>(U32(reinterpret_cast<const uint8_t*>(&s[at]))); }
+int32_t I32(const std::string& s, size_t at) {
+    return static_cast<int32_t>(U32(reinterpret_cast<const uint8_t*>(&s[at])));
+}
 
 class DiveSiteE2e : public ::testing::Test {
 protected:
@@ -107,7 +110,8 @@ protected:
         NewAt(lat, lng);
         ASSERT_TRUE(E2eApp::WaitFor([&] { return Cells() == before + 1; }, 5000)) << "no new cell";
         ASSERT_TRUE(ui().MapEvent("on_poi_move_event", {lat, lng}));
-        ASSERT_TRUE(E2eApp::WaitFor([&] { return Value("dive_site_edit_lng") == lng; }, 5000)) << Value("dive_site_edit_lng");
+        ASSERT_TRUE(E2eApp::WaitFor([&] { return Value("dive_site_edit_lng") == lng; }, 5000))
+            << Value("dive_site_edit_lng");
         ASSERT_TRUE(ui().SetValue("dive_site_edit_name", name, kFrame));
         ASSERT_TRUE(Click("dive_site_save"));
         ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("cell_tbody").find(name) != std::string::npos; }, 5000));
@@ -138,7 +142,8 @@ TEST_F(DiveSiteE2e, SitesAddedOnTheMapGoToTheDiveComputerAndComeBack) {
     EXPECT_EQ(Answer(true), E2eApp::Lang("SURE_SEND_DS"));
     EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DIVE_SITE_WRITED"));
     // Only the scuba list holds sites: one block, then the link ends.
-    EXPECT_EQ(Commands(sim, before), (std::vector<std::string>{"IDENTIFY", "WRITE " + std::to_string(kScubaBlock), "END"}));
+    EXPECT_EQ(Commands(sim, before),
+              (std::vector<std::string>{"IDENTIFY", "WRITE " + std::to_string(kScubaBlock), "END"}));
     const std::string image = ReadFile(sim.image_path());
     ASSERT_GE(image.size(), kScubaBlock + 4096u);
     const std::string block = image.substr(kScubaBlock, 4096);
@@ -160,8 +165,8 @@ TEST_F(DiveSiteE2e, SitesAddedOnTheMapGoToTheDiveComputerAndComeBack) {
     ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_read"));
     EXPECT_EQ(Answer(true), E2eApp::Lang("SURE_READ_DS"));
     EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DIVE_SITE_READED"));
-    EXPECT_EQ(Commands(sim, before_read), (std::vector<std::string>{"IDENTIFY", "READ 1085440", "READ 1089536",
-                                                                     "READ 1093632", "END"}));
+    EXPECT_EQ(Commands(sim, before_read),
+              (std::vector<std::string>{"IDENTIFY", "READ 1085440", "READ 1089536", "READ 1093632", "END"}));
     EXPECT_EQ(Cells(), 3u);
     const std::string table = Text("cell_tbody");
     EXPECT_LT(table.find("Green Island 綠島"), table.find("Reef"));
@@ -186,7 +191,8 @@ TEST_F(DiveSiteE2e, FilesGoThroughTheFileDialogAndAFullListRefusesASite) {
         "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<vorta_dive_site>\n    <scuba>\n"
         "        <waypoint name=\"Reef &amp; &lt;Wall&gt;\" lat=\"25.033964\" lng=\"121.564468\" />\n"
         "    </scuba>\n    <freedive />\n    <gauge />\n</vorta_dive_site>\n";
-    ASSERT_TRUE(E2eApp::WaitFor([&] { return ReadFile(dir + "/mine.ds") == expected; }, 5000)) << ReadFile(dir + "/mine.ds");
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return ReadFile(dir + "/mine.ds") == expected; }, 5000))
+        << ReadFile(dir + "/mine.ds");
 
     // Exporting onto it again asks first; "no" keeps the dialog, which is
     // then cancelled: the file stays.
@@ -205,8 +211,10 @@ TEST_F(DiveSiteE2e, FilesGoThroughTheFileDialogAndAFullListRefusesASite) {
     EXPECT_EQ(Cells(), 1u);
 
     // Another program's file: other root, 64 scuba sites and a gauge site.
-    std::string other = "<?xml version=\"1.0\"?>\n<sites><gauge><waypoint name=\"g\" lat=\"1\" lng=\"2\"/></gauge><scuba>";
-    for (int i = 0; i < 64; ++i) other += "<waypoint name=\"s" + std::to_string(i) + "\" lat=\"" + std::to_string(i) + "\" lng=\"0\"/>";
+    std::string other =
+        "<?xml version=\"1.0\"?>\n<sites><gauge><waypoint name=\"g\" lat=\"1\" lng=\"2\"/></gauge><scuba>";
+    for (int i = 0; i < 64; ++i)
+        other += "<waypoint name=\"s" + std::to_string(i) + "\" lat=\"" + std::to_string(i) + "\" lng=\"0\"/>";
     other += "</scuba></sites>";
     std::ofstream(dir + "/other.ds") << other;
     ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_import"));
