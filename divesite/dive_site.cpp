@@ -124,6 +124,7 @@ std::vector<DiveSite> DecodeSiteBlock(const uint8_t* block, size_t len, uint8_t 
     std::vector<DiveSite> sites;
     if (block == nullptr) return sites;
     size_t slots = std::min(len / DiveSite::kSize, kMaxSites);
+    sites.reserve(slots);
     for (size_t i = 0; i < slots; ++i) {
         const uint8_t* slot = block + i * DiveSite::kSize;
         if (slot[0] == kEmptySlot) continue;
@@ -144,6 +145,12 @@ DiveSite* DiveSiteLists::at(int index, size_t pos) {
     if (index < 0 || index > 2) return nullptr;
     auto& l = lists_[static_cast<size_t>(index)];
     return pos < l.size() ? &l[pos] : nullptr;
+}
+
+void DiveSiteLists::Replace(int index, std::vector<DiveSite> sites) {
+    if (index < 0 || index > 2) return;
+    if (sites.size() > kMaxSites) sites.resize(kMaxSites);
+    lists_[static_cast<size_t>(index)] = std::move(sites);
 }
 
 void DiveSiteLists::SetTypes(int index, uint8_t type) {

@@ -103,6 +103,9 @@ public:
     const std::vector<DiveSite>& list(int index) const;
     // Site `pos` of a list to change in place; null when there is none.
     DiveSite* at(int index, size_t pos);
+    // Puts `sites` in place of a list's sites; beyond kMaxSites they are
+    // dropped.
+    void Replace(int index, std::vector<DiveSite> sites);
     // Gives every site of a list the type byte `type`.
     void SetTypes(int index, uint8_t type);
     // Appends `site`; false (and nothing changed) when the list is full.

@@ -1,6 +1,5 @@
 #include "divesite/dive_site_transfer.h"
 
-#include <array>
 #include <vector>
 
 namespace vorta_divesite {
@@ -17,18 +16,15 @@ bool WriteSitesToDevice(DeviceLink& device, DiveSiteLists& lists) {
 }
 
 bool ReadSitesFromDevice(DeviceLink& device, DiveSiteLists& out) {
-    std::array<std::vector<uint8_t>, 3> blocks;
+    std::vector<uint8_t> blocks(3 * kBlockSize, 0xFF);
     for (int list = 0; list < 3; ++list) {
-        std::vector<uint8_t>& block = blocks[static_cast<size_t>(list)];
-        block.assign(kBlockSize, 0xFF);
-        if (!device.ReadBlock(kBlockAddress[list], block.data(), static_cast<uint32_t>(kBlockSize))) return false;
+        uint8_t* block = blocks.data() + static_cast<size_t>(list) * kBlockSize;
+        if (!device.ReadBlock(kBlockAddress[list], block, static_cast<uint32_t>(kBlockSize))) return false;
     }
     DiveSiteLists read;
-    for (int list = 0; list < 3; ++list) {
-        const std::vector<uint8_t>& block = blocks[static_cast<size_t>(list)];
-        for (const DiveSite& site : DecodeSiteBlock(block.data(), block.size(), TypeOfList(list)))
-            read.Append(list, site);
-    }
+    for (int list = 0; list < 3; ++list)
+        read.Replace(list, DecodeSiteBlock(blocks.data() + static_cast<size_t>(list) * kBlockSize, kBlockSize,
+                                           TypeOfList(list)));
     out = std::move(read);
     return true;
 }
