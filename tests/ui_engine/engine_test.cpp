@@ -451,8 +451,8 @@ TEST_F(PageTest, RegistryListsLiveWindows) {
 
 
 TEST_F(PageTest, EventsCarryTheClickedElementsAttributesAmongRepeatedIds) {
-    // List cells repeat their ids; only the attributes sent with the event
-    // tell which one was clicked (the target handle finds the first).
+    // List cells repeat their ids; the attributes sent with the event are
+    // the clicked one's, and so is the target handle.
     El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"0\">a</li>");
     El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"1\" data-x='q\"'>b</li>");
     win->Evaluate("document.querySelectorAll(\"[id='cell']\")[1].click(); 1");
@@ -462,6 +462,6 @@ TEST_F(PageTest, EventsCarryTheClickedElementsAttributesAmongRepeatedIds) {
     EXPECT_EQ(log.events[0].target_id, "cell");
     EXPECT_EQ(log.events[0].attributes, (std::map<std::string, std::string>{
                                             {"id", "cell"}, {"class", "btnctrl"}, {"objid", "1"}, {"data-x", "q\""}}));
-    EXPECT_EQ(log.events[0].target.GetAttribute("objid"), "0");
+    EXPECT_EQ(log.events[0].target.GetAttribute("objid"), "1");
     EXPECT_EQ(log.events[1].attributes.at("data-k"), "v");
 }
