@@ -4,7 +4,12 @@
 #include "app/settings/lang_table.h"
 #include "app/ui_http_post.h"
 #include "base/app_state.h"
+#include "base/json_safe.h"
+#include "browser/map_event_state.h"
+#include "cloud/cloud_api.h"
+#include "divelog/dive_log_edit.h"
 #include "divelog/divelog_cloud.h"
+#include "divelog/log_edit_dlg.h"
 #include "pages/page_manifest.h"
 #include "ui_engine/element.h"
 
@@ -17,6 +22,7 @@ using vorta_divelog::CloudAnswer;
 
 void DiveMapFunc::on_init(WindowHandle window) {
     func_base::on_init(window);
+    AddMapCallsAutomation();
     host_.Attach(window_, kFrame, kScriptPage);
 }
 
@@ -44,5 +50,43 @@ void DiveMapFunc::View(const std::string& divelog_id) {
 }
 
 void DiveMapFunc::Edit(const std::string& divelog_id) {
-    (void)divelog_id;
+    CloudAnswer loaded;
+    {
+        UiHttpPost http(HttpOptions::FromConfig());
+        loaded = vorta_divelog::CloudGet(http, UrlDivelog(divelog_id));
+    }
+    if (loaded.status == CloudAnswer::Status::kNoSession) {
+        ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
+        return;
+    }
+    Json::Value divelog = json_safe::Member(loaded.response, "divelog");
+    // A success without a dive log has nothing to edit, nor to send back.
+    if (loaded.status == CloudAnswer::Status::kOk && !divelog.isObject()) loaded.message_key = "DATA_ERROR";
+    if (!loaded.message_key.empty()) {
+        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText(loaded.message_key));
+        return;
+    }
+
+    vorta_divelog::DiveLogEdit record = vorta_divelog::FillDiveLogEdit(divelog);
+    HtmlDlg dialog(std::make_unique<LogEditDlg>(record));
+    const int result = dialog.DoModal(window_);
+    // Map events belong to this window again, however the dialog ended.
+    MapEventState.target = window_;
+    // Only "save" saves: -1 (the dialog could not be shown) is no answer.
+    if (result != 1) return;
+
+    const int32_t unit = AppState.unit;
+    vorta_divelog::WriteDiveLogEdit(record, unit, divelog);
+    vorta_divelog::ShowDiveLog(divelog, unit, GetLangText, host_);
+    CloudAnswer saved;
+    {
+        UiHttpPost http(HttpOptions::FromConfig());
+        saved = vorta_divelog::SaveDiveLog(http, divelog, divelog_id);
+    }
+    if (saved.status == CloudAnswer::Status::kOk) return;
+    // The detail shows values the cloud does not have: say so, then show
+    // what it has.
+    ShowMsgDlg(GetLangText(saved.message_key.empty() ? "HOST_NOT_CONN" : saved.message_key),
+               GetLangText("LOG_EDIT_NOT_SAVED"), window_);
+    View(divelog_id);
 }

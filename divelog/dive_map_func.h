@@ -25,8 +25,12 @@ public:
 
     // "view": fetches the dive log and shows it in the detail page.
     void View(const std::string& divelog_id);
-    // "edit": opens the dive log's editor. The editor dialog is not part of
-    // the program yet; until it is, the button does nothing.
+    // "edit": loads the dive log and opens the edit dialog over the main
+    // window. After "save" the changed fields go into the dive log, the
+    // detail page shows it, and it is sent back to the cloud (PATCH); when
+    // the cloud does not take it, a message dialog says why and the detail
+    // page is loaded again from the cloud. Map events go to the main window
+    // again however the dialog ended.
     void Edit(const std::string& divelog_id);
 
     MapHost& map_host() { return host_; }

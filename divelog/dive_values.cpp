@@ -71,16 +71,6 @@ void AppendInt(std::string& out, int64_t value) {
     if (error == std::errc()) out.append(buf, end);
 }
 
-// A coordinate in whole millionths of a degree, truncated toward zero; a
-// value no int can hold (not a coordinate at all) reads as 0.
-int32_t MicroDegrees(double degrees) {
-    const double micro = std::trunc(degrees * 1000000.0);
-    if (!std::isfinite(micro) || micro < std::numeric_limits<int32_t>::min() ||
-        micro > std::numeric_limits<int32_t>::max())
-        return 0;
-    return static_cast<int32_t>(micro);
-}
-
 struct Position {
     int32_t lat = 0, lng = 0;  // millionths of a degree
     bool set() const { return lat != 0 || lng != 0; }
@@ -108,6 +98,14 @@ const char* EventSymbol(const ChartEvent& e) {
 }
 
 }  // namespace
+
+int32_t MicroDegrees(double degrees) {
+    const double micro = std::trunc(degrees * 1000000.0);
+    if (!std::isfinite(micro) || micro < std::numeric_limits<int32_t>::min() ||
+        micro > std::numeric_limits<int32_t>::max())
+        return 0;
+    return static_cast<int32_t>(micro);
+}
 
 int64_t JsonInt64(const Json::Value& v) {
     if (v.isInt64()) return v.asInt64();

@@ -25,6 +25,10 @@ using LangFunction = std::function<std::string(const std::string&)>;
 // fits. Anything else is 0.
 int64_t JsonInt64(const Json::Value& v);
 
+// A coordinate in whole millionths of a degree, truncated toward zero; a
+// value no int can hold (not a coordinate at all) reads as 0.
+int32_t MicroDegrees(double degrees);
+
 // {"value": {...}}: every member a string, in the order the page lists them
 // ("log_date", "log_type", "log_s_bar", ... "log_weight_unit"). A freedive
 // shows "N/A" for the pressures, cylinder volume, air consumption and

@@ -1,5 +1,7 @@
 #include "divelog/divelog_cloud.h"
 
+#include <json/writer.h>
+
 #include "base/json_safe.h"
 #include "cloud/cloud_api.h"
 #include "cloud/cloud_config.h"
@@ -7,11 +9,15 @@
 
 namespace vorta_divelog {
 
-CloudAnswer CloudGet(HttpPost& http, const std::string& path) {
+namespace {
+
+CloudAnswer Send(HttpPost& http, const std::string& verb, const std::string& path, const std::string& body,
+                 int is_json) {
     CloudAnswer answer;
     if (!http.connect(CloudHost(), kCloudPort)) return answer;
-    const std::string body = http.request(nullptr, 0, 0, "GET", path, make_bearer_header());
-    const EnvelopeResult result = check_envelope(body, &answer.response);
+    const std::string reply = http.request(body.empty() ? nullptr : body.data(), static_cast<uint32_t>(body.size()),
+                                           is_json, verb, path, make_bearer_header());
+    const EnvelopeResult result = check_envelope(reply, &answer.response);
     if (result == EnvelopeResult::Success) {
         answer.status = CloudAnswer::Status::kOk;
     } else {
@@ -19,6 +25,18 @@ CloudAnswer CloudGet(HttpPost& http, const std::string& path) {
         answer.message_key = EnvelopeMessageKey(result);
     }
     return answer;
+}
+
+}  // namespace
+
+CloudAnswer CloudGet(HttpPost& http, const std::string& path) {
+    return Send(http, "GET", path, std::string(), 0);
+}
+
+CloudAnswer SaveDiveLog(HttpPost& http, const Json::Value& divelog, const std::string& loaded_id) {
+    std::string id = json_safe::String(divelog, "divelog_id");
+    if (id.empty()) id = loaded_id;
+    return Send(http, "PATCH", UrlDivelogEdit(id), Json::StyledWriter().write(divelog), 1);
 }
 
 CloudAnswer ViewDiveLog(HttpPost& http, const std::string& divelog_id, int32_t unit, const LangFunction& lang,

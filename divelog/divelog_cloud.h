@@ -27,6 +27,13 @@ struct CloudAnswer {
 // header.
 CloudAnswer CloudGet(HttpPost& http, const std::string& path);
 
+// Sends an edited dive log back: PATCH "api/v1/divelogs/<id>" with
+// `divelog` as styled JSON and the bearer header, judged by the answer's
+// envelope like every other call (a save the cloud refused, or that never
+// arrived, is a failure). The id is the document's "divelog_id", or
+// `loaded_id` (the id it was loaded with) when the document has none.
+CloudAnswer SaveDiveLog(HttpPost& http, const Json::Value& divelog, const std::string& loaded_id);
+
 // "view" of one dive log: GETs it and, on a success, shows its "divelog" on
 // `page` (ShowDiveLog). On any other answer the page is left alone.
 CloudAnswer ViewDiveLog(HttpPost& http, const std::string& divelog_id, int32_t unit, const LangFunction& lang,
