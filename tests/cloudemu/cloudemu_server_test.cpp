@@ -211,6 +211,23 @@ TEST_F(CloudEmuServerTest, PatchStoresTheNotesButNotTheRecordedData) {
             "0000000");
 }
 
+TEST_F(CloudEmuServerTest, AFaultForOneVerbLeavesTheOthers) {
+  vorta_test::CloudFault refuse;
+  refuse.kind = "code";
+  refuse.path = "/api/v1/divelogs/";
+  refuse.verb = "PATCH";
+  ASSERT_TRUE(emu_->SetFault(refuse));
+  const CloudReply read = Get("/api/v1/divelogs/divelog/100002");
+  EXPECT_EQ(Code(read), "0000000");
+  const int weather = Response(read)["divelog"]["weather_type"].asInt();
+  const std::string body = "{\"weather_type\": " + std::to_string(weather % 5 + 1) + "}";
+  const std::vector<std::string> headers{"Authorization: Bearer " + token_, "Content-Type: application/json"};
+  EXPECT_EQ(Code(emu_->Call("PATCH", "/api/v1/divelogs/100002", body, headers)), "0000001");
+  EXPECT_EQ(Response(Get("/api/v1/divelogs/divelog/100002"))["divelog"]["weather_type"].asInt(), weather);
+  // The fault was spent on the PATCH.
+  EXPECT_EQ(Code(emu_->Call("PATCH", "/api/v1/divelogs/100002", body, headers)), "0000000");
+}
+
 // Zero bytes compressed with gzip: a small body that inflates to `size` bytes.
 std::string GzipOfZeros(size_t size) {
   z_stream z{};

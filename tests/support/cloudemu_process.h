@@ -18,6 +18,7 @@ struct CloudFault {
   int delay_ms = 0;       // for "slow"
   std::string code = "0000001";  // for "code"
   int skip = 0;           // matching requests answered normally before the fault applies
+  std::string verb;       // only requests of this method, e.g. "PATCH" ("" = any)
 };
 
 struct CloudRequest {

@@ -356,10 +356,20 @@ void Emulator::Record(const httplib::Request& req) {
   }
 }
 
-bool Emulator::TakeFault(const std::string& target, Fault& out) {
+namespace {
+
+// A fault applies to requests whose target starts with its prefix and, when
+// it names a method, that use it (a save can fail while reads go through).
+bool FaultMatches(const Fault& f, const std::string& verb, const std::string& target) {
+  return target.compare(0, f.prefix.size(), f.prefix) == 0 && (f.verb.empty() || f.verb == verb);
+}
+
+}  // namespace
+
+bool Emulator::TakeFault(const std::string& verb, const std::string& target, Fault& out) {
   std::lock_guard<std::mutex> lock(mu_);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-    if (target.compare(0, it->prefix.size(), it->prefix) != 0) continue;
+    if (!FaultMatches(*it, verb, target)) continue;
     if (it->skip > 0) {
       --it->skip;
       continue;
@@ -379,7 +389,7 @@ void Emulator::Handle(const httplib::Request& req, httplib::Response& res) {
   ++requests_;
   Record(req);
   Fault f;
-  if (TakeFault(req.target, f)) {
+  if (TakeFault(req.method, req.target, f)) {
     if (f.kind == "slow") {
       std::this_thread::sleep_for(std::chrono::milliseconds(f.delay_ms));
     } else if (f.kind == "not_json") {
@@ -445,6 +455,7 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
     Fault f;
     f.kind = json_safe::String(body, "kind");
     f.prefix = json_safe::String(body, "path");
+    f.verb = json_safe::String(body, "verb");
     if (!f.prefix.empty() && f.prefix[0] != '/') f.prefix = "/" + f.prefix;
     const Json::Value& count = json_safe::Member(body, "count");
     f.count = count.isNull() ? 1 : json_safe::AsInt(count);
