@@ -37,4 +37,7 @@ public:
 
 private:
     MapHost host_;
+    // The dive log the detail page shows in full (value panel, map, chart);
+    // "" when it shows none.
+    std::string shown_id_;
 };

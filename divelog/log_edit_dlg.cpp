@@ -102,33 +102,60 @@ void LogEditDlg::destroy() {
 
 namespace {
 
-Json::Value MapCallsCommand(ui::HostWindow& window, const Json::Value& request) {
+std::string JsonText(const Json::Value& v) {
+    Json::StreamWriterBuilder wb;
+    wb["indentation"] = "";
+    return Json::writeString(wb, v);
+}
+
+// Script that finds the document of the frames named in the request's
+// "frames" (from the top page down) as `d`. The ids go in as a JSON literal,
+// so nothing in them is code.
+std::string FramesScript(const Json::Value& request) {
     Json::Value frames(Json::arrayValue);
     const Json::Value& list = json_safe::Member(request, "frames");
     for (Json::ArrayIndex i = 0; i < json_safe::Size(list); ++i)
         frames.append(json_safe::AsString(json_safe::Element(list, i)));
-    Json::StreamWriterBuilder wb;
-    wb["indentation"] = "";
-    // The frame ids go in as a JSON array literal, so nothing in them is code.
-    const std::string script =
-        "(function(){try{var d=document,p=" + Json::writeString(wb, frames) +
-        ";for(var k=0;k<p.length;k++){d=d.querySelector(\"[id='\"+CSS.escape(p[k])+\"']\").contentDocument;}"
-        "var f=d.querySelector(\"[id='ie'] iframe\");return JSON.stringify(f.contentWindow.__received);}"
-        "catch(e){return '';}})()";
-    Json::Value calls;
+    return "var d=document,p=" + JsonText(frames) +
+           ";for(var k=0;k<p.length;k++){d=d.querySelector(\"[id='\"+CSS.escape(p[k])+\"']\").contentDocument;}";
+}
+
+Json::Value Failed(const char* error) {
     Json::Value answer;
-    if (!json_safe::Parse(window.Evaluate(script), calls) || !calls.isArray()) {
-        answer["ok"] = false;
-        answer["error"] = "no script page";
-        return answer;
-    }
+    answer["ok"] = false;
+    answer["error"] = error;
+    return answer;
+}
+
+Json::Value MapCallsCommand(ui::HostWindow& window, const Json::Value& request) {
+    const std::string script = "(function(){try{" + FramesScript(request) +
+                               "var f=d.querySelector(\"[id='ie'] iframe\");"
+                               "return JSON.stringify(f.contentWindow.__received);}catch(e){return '';}})()";
+    Json::Value calls;
+    if (!json_safe::Parse(window.Evaluate(script), calls) || !calls.isArray()) return Failed("no script page");
+    Json::Value answer;
     answer["ok"] = true;
     answer["calls"] = calls;
     return answer;
 }
 
+Json::Value HasAttrCommand(ui::HostWindow& window, const Json::Value& request) {
+    const std::string script = "(function(){try{" + FramesScript(request) + "var e=d.querySelector(\"[id='\"+CSS.escape(" +
+                               JsonText(Json::Value(json_safe::String(request, "element"))) +
+                               ")+\"']\");if(!e)return '';return e.hasAttribute(" +
+                               JsonText(Json::Value(json_safe::String(request, "name"))) +
+                               ")?'1':'0';}catch(x){return '';}})()";
+    const std::string has = window.Evaluate(script);
+    if (has.empty()) return Failed("no such element");
+    Json::Value answer;
+    answer["ok"] = true;
+    answer["value"] = has == "1";
+    return answer;
+}
+
 }  // namespace
 
-void AddMapCallsAutomation() {
+void AddEditAutomation() {
     ui::AddAutomationCommand("map_calls", MapCallsCommand);
+    ui::AddAutomationCommand("has_attr", HasAttrCommand);
 }

@@ -57,7 +57,11 @@ private:
     LogEditFunc edit_;
 };
 
-// Adds the automation command "map_calls" (tests): the script calls that the
-// script page in element "ie" of the named window (and "frames", from the
-// top page down) has received, as {"ok":true,"calls":[{"f":name,"a":[texts]}]}.
-void AddMapCallsAutomation();
+// Automation commands of the dive-log pages (tests), picking their window
+// like the element commands, with "frames" (frame ids from the top page
+// down) for a page inside frames:
+//   "map_calls": the script calls that the script page in element "ie" has
+//     received, {"ok":true,"calls":[{"f":name,"a":[texts]}, ...]};
+//   "has_attr" ("element", "name"): whether the element has the attribute,
+//     {"ok":true,"value":true|false} (get_attr cannot tell an empty value).
+void AddEditAutomation();
