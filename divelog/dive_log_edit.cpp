@@ -103,8 +103,8 @@ void WriteDiveLogEdit(const DiveLogEdit& e, int32_t unit, Json::Value& divelog) 
     }
 }
 
-void ShowEditedDiveLog(const Json::Value& divelog, uint32_t changed, bool shown, int32_t unit,
-                       const LangFunction& lang, vorta_browser::MapScriptSink& page) {
+void ShowEditedDiveLog(const Json::Value& divelog, uint32_t changed, bool shown, int32_t unit, const LangFunction& lang,
+                       vorta_browser::MapScriptSink& page) {
     if (!shown) {
         ShowDiveLog(divelog, unit, lang, page);
         return;

@@ -46,13 +46,13 @@ struct DiveLogEdit {
     double poi_lat = 0, poi_lng = 0;
     double entry_lat = 0, entry_lng = 0;
     double exit_lat = 0, exit_lng = 0;
-    double start_pressure = 0;    // "air_in_text"
-    double end_pressure = 0;      // "air_out_text"
-    int32_t cylinder_volume = 0;  // "cylinder_size_text", truncated; never converted
+    double start_pressure = 0;                                   // "air_in_text"
+    double end_pressure = 0;                                     // "air_out_text"
+    int32_t cylinder_volume = 0;                                 // "cylinder_size_text", truncated; never converted
     int32_t weather = 0, wave = 0, current = 0, visibility = 0;  // the note codes
-    double suit_thickness = 0;  // "suit_thickness", mm
-    double weight = 0;          // "weight"
-    std::string poi_id;         // "poi" -> "poi_id", "" when absent
+    double suit_thickness = 0;                                   // "suit_thickness", mm
+    double weight = 0;                                           // "weight"
+    std::string poi_id;                                          // "poi" -> "poi_id", "" when absent
     // EditField bits of the fields the dialog changed. A changed pressure or
     // weight holds the number typed, in the user's units.
     uint32_t changed = 0;
@@ -83,8 +83,8 @@ std::vector<vorta_browser::MapScriptCall> EditMarkerCalls(const DiveLogEdit& edi
 // The detail page after a save: the whole dive log ("view") when the page
 // showed another one (`shown` false), else only what the edit can change: the
 // value panel, and the map when the dive site changed. The chart never does.
-void ShowEditedDiveLog(const Json::Value& divelog, uint32_t changed, bool shown, int32_t unit,
-                       const LangFunction& lang, vorta_browser::MapScriptSink& page);
+void ShowEditedDiveLog(const Json::Value& divelog, uint32_t changed, bool shown, int32_t unit, const LangFunction& lang,
+                       vorta_browser::MapScriptSink& page);
 
 // A number truncated toward zero and held within the int range (not finite: 0).
 int32_t TruncateToInt(double value);

@@ -140,11 +140,11 @@ Json::Value MapCallsCommand(ui::HostWindow& window, const Json::Value& request) 
 }
 
 Json::Value HasAttrCommand(ui::HostWindow& window, const Json::Value& request) {
-    const std::string script = "(function(){try{" + FramesScript(request) + "var e=d.querySelector(\"[id='\"+CSS.escape(" +
-                               JsonText(Json::Value(json_safe::String(request, "element"))) +
-                               ")+\"']\");if(!e)return '';return e.hasAttribute(" +
-                               JsonText(Json::Value(json_safe::String(request, "name"))) +
-                               ")?'1':'0';}catch(x){return '';}})()";
+    const std::string script =
+        "(function(){try{" + FramesScript(request) + "var e=d.querySelector(\"[id='\"+CSS.escape(" +
+        JsonText(Json::Value(json_safe::String(request, "element"))) +
+        ")+\"']\");if(!e)return '';return e.hasAttribute(" + JsonText(Json::Value(json_safe::String(request, "name"))) +
+        ")?'1':'0';}catch(x){return '';}})()";
     const std::string has = window.Evaluate(script);
     if (has.empty()) return Failed("no such element");
     Json::Value answer;

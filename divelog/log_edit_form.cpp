@@ -24,8 +24,7 @@ const Selection kSelections[] = {
 
 }  // namespace
 
-LogEditForm::LogEditForm(DiveLogEdit& record, int32_t unit, LogEditSurface& surface,
-                         vorta_browser::MapScriptSink& map)
+LogEditForm::LogEditForm(DiveLogEdit& record, int32_t unit, LogEditSurface& surface, vorta_browser::MapScriptSink& map)
     : record_(record), unit_(unit), surface_(surface), map_(map) {}
 
 void LogEditForm::Show(const char* id, const std::string& text) {
@@ -109,10 +108,10 @@ void LogEditForm::Search() {
     }
     pois_ = std::move(outcome.pois);
     if (!row_loaded_) {
-        row_ = vorta_divesite::HtmlFragment(ReadWholeFile(surface_.PagePath(kRowTemplate)),
-                                            {vorta_divesite::FragmentSlot::Attribute("dive_site_poi", "poi_id"),
-                                             vorta_divesite::FragmentSlot::Text("poi_name"),
-                                             vorta_divesite::FragmentSlot::Text("poi_region")});
+        row_ = vorta_divesite::HtmlFragment(
+            ReadWholeFile(surface_.PagePath(kRowTemplate)),
+            {vorta_divesite::FragmentSlot::Attribute("dive_site_poi", "poi_id"),
+             vorta_divesite::FragmentSlot::Text("poi_name"), vorta_divesite::FragmentSlot::Text("poi_region")});
         row_loaded_ = true;
     }
     std::string html;

@@ -69,12 +69,12 @@ public:
     bool OnClick(const std::string& id, const std::map<std::string, std::string>& attributes);
 
     // The operations behind the buttons.
-    void OpenSearch();   // "edit_ds"
-    void BackToMap();    // "rtn_map"
-    void Search();       // "search"
+    void OpenSearch();                         // "edit_ds"
+    void BackToMap();                          // "rtn_map"
+    void Search();                             // "search"
     void TakeSite(const std::string& poi_id);  // "dive_site_poi"
-    void Save();         // "save": inputs into the record, ends with 1
-    void Exit();         // "exit": ends with 0, the record untouched
+    void Save();                               // "save": inputs into the record, ends with 1
+    void Exit();                               // "exit": ends with 0, the record untouched
 
     const std::vector<vorta_divesite::PoiResult>& search_results() const { return pois_; }
 

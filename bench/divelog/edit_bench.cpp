@@ -71,8 +71,8 @@ Dive FindDive(vorta_test::CloudEmuProcess& emu, const std::string& token) {
         const Json::Value summary = Response(emu, path, token)["month_summary"];
         for (Json::ArrayIndex k = summary.size(); k-- > 0;) {
             const int date = std::stoi(summary[k]["year_month_date"].asString());
-            const Json::Value logs =
-                Response(emu, "/api/v1/divelogs/calendar/date?year_month_date=" + std::to_string(date), token)["divelogs"];
+            const Json::Value logs = Response(
+                emu, "/api/v1/divelogs/calendar/date?year_month_date=" + std::to_string(date), token)["divelogs"];
             for (Json::ArrayIndex i = 0; i < logs.size(); ++i) {
                 const std::string id = logs[i]["divelog_id"].asString();
                 if (!HasBothPositions(Response(emu, "/api/v1/divelogs/divelog/" + id, token)["divelog"])) continue;
@@ -189,14 +189,13 @@ int main(int argc, char** argv) {
         double to_detail = -1;
         while (to_detail < 0) {
             const std::string now_shown = DetailWeather(watcher);
-                if (!now_shown.empty() && now_shown != before) to_detail = Ms(Clock::now() - save);
+            if (!now_shown.empty() && now_shown != before) to_detail = Ms(Clock::now() - save);
             else if (Ms(Clock::now() - save) > 20000) break;
         }
         app.Ping();  // answered once the save's handler, PATCH included, is done
         save_to_done.push_back(Ms(Clock::now() - save));
         if (i > 0 && to_detail >= 0) save_to_detail.push_back(to_detail);
-        while (Visible(watcher, "log_edit.htm")) {
-        }
+        while (Visible(watcher, "log_edit.htm")) {}
     }
 
     // The bare PATCH of the same log, a new connection each time.
@@ -204,8 +203,8 @@ int main(int argc, char** argv) {
     options.ca_file = emu.ca_file();
     setenv("VORTA_CLOUD_HOST", emu.host().c_str(), 1);
     Json::Value root;
-    json_safe::Parse(emu.Call("GET", "/api/v1/divelogs/divelog/" + dive.id, "", {"Authorization: Bearer " + token}).body,
-                     root);
+    json_safe::Parse(
+        emu.Call("GET", "/api/v1/divelogs/divelog/" + dive.id, "", {"Authorization: Bearer " + token}).body, root);
     const std::string body = Json::StyledWriter().write(root["response"]["divelog"]);
     const std::string header = "Authorization: Bearer " + token + "\r\n\r\n";
     std::vector<double> patch_ms;
@@ -213,8 +212,8 @@ int main(int argc, char** argv) {
         const auto start = Clock::now();
         HttpPost http(options);
         http.connect(emu.host(), 8443);
-        const std::string answer = http.request(body.data(), static_cast<uint32_t>(body.size()), 1, "PATCH",
-                                                UrlDivelogEdit(dive.id), header);
+        const std::string answer =
+            http.request(body.data(), static_cast<uint32_t>(body.size()), 1, "PATCH", UrlDivelogEdit(dive.id), header);
         patch_ms.push_back(Ms(Clock::now() - start));
         if (check_envelope(answer) != EnvelopeResult::Success) {
             std::fprintf(stderr, "the bare PATCH failed\n");
@@ -222,16 +221,19 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("edit dialog shown to map markers placed (map page load included, dialog view reused): "
-                "median %.1f ms, max %.1f ms (goal <= 300; %zu opens)\n",
-                Median(open_to_markers), *std::max_element(open_to_markers.begin(), open_to_markers.end()),
-                open_to_markers.size());
-    std::printf("  first open, its web view made: %.1f ms; click on \"edit\" to dialog shown (GET of the log "
-                "included): median %.1f ms\n",
-                first_open_to_markers, Median(click_to_open));
-    std::printf("save to detail page refreshed: median %.1f ms (goal <= 50 plus the PATCH; the detail is "
-                "refreshed before the PATCH is sent)\n",
-                Median(save_to_detail));
+    std::printf(
+        "edit dialog shown to map markers placed (map page load included, dialog view reused): "
+        "median %.1f ms, max %.1f ms (goal <= 300; %zu opens)\n",
+        Median(open_to_markers), *std::max_element(open_to_markers.begin(), open_to_markers.end()),
+        open_to_markers.size());
+    std::printf(
+        "  first open, its web view made: %.1f ms; click on \"edit\" to dialog shown (GET of the log "
+        "included): median %.1f ms\n",
+        first_open_to_markers, Median(click_to_open));
+    std::printf(
+        "save to detail page refreshed: median %.1f ms (goal <= 50 plus the PATCH; the detail is "
+        "refreshed before the PATCH is sent)\n",
+        Median(save_to_detail));
     std::printf("save to done, PATCH answered: median %.1f ms; bare PATCH, new connection each: median %.1f ms\n",
                 Median(save_to_done), Median(patch_ms));
     app.Close();

@@ -70,8 +70,7 @@ const char* const kScuba = R"({
 
 // Opens the dialog on `doc`, lets `edit` act on the filled page, saves, and
 // writes the record back into the document.
-Json::Value SaveEdited(const Json::Value& doc, int32_t unit,
-                       const std::function<void(FakeSurface&)>& edit = nullptr) {
+Json::Value SaveEdited(const Json::Value& doc, int32_t unit, const std::function<void(FakeSurface&)>& edit = nullptr) {
     DiveLogEdit record = FillDiveLogEdit(doc);
     FakeSurface page;
     browser_test::RecordingMapScript map;
@@ -181,8 +180,8 @@ TEST(DiveLogEditSave, EditedFieldsAreConvertedOnce) {
         {1, "e_bar", "abc", "air_out_text", "0.000000"},    // not a number
         {0, "volume", "15.7", "cylinder_size_text", "15"},  // never converted
         {1, "volume", "80", "cylinder_size_text", "80"},
-        {0, "weight", "4.5", "weight", "4.500000"},         // decimals kept
-        {1, "weight", "10", "weight", "4.535924"},          // 10 lbs
+        {0, "weight", "4.5", "weight", "4.500000"},  // decimals kept
+        {1, "weight", "10", "weight", "4.535924"},   // 10 lbs
         {1, "suit_thickness", "7", "suit_thickness", "7"},
         {0, "visibility", "3", "visibility_type", 3},
     };
@@ -202,7 +201,7 @@ TEST(DiveLogEditMap, MarkersAtMicroDegreeResolution) {
     using namespace vorta_browser;
     // Entry only, truncated to millionths; the exit at (0, 0) is not shown.
     EXPECT_EQ(calls(kScuba), (std::vector<MapScriptCall>{ClrMarker(), SetSMarker(25.033964, 121.564468),
-                                                          SetCenter(25.033964, 121.564468)}));
+                                                         SetCenter(25.033964, 121.564468)}));
     // Entry and exit, centred on their mean; the site is not shown.
     EXPECT_EQ(calls(R"({"entry_position": {"latitude": 25.1, "longitude": 121.5},
                         "exit_position": {"latitude": 25.3, "longitude": 121.7},
@@ -221,14 +220,16 @@ TEST(DiveLogEditMap, AfterASaveTheDetailRedrawsOnlyWhatChanged) {
     const Json::Value doc = Parsed(kScuba);
     auto functions = [&](uint32_t changed, bool shown) {
         browser_test::RecordingMapScript page;
-        ShowEditedDiveLog(doc, changed, shown, 0, [](const std::string& k) { return k; }, page);
+        ShowEditedDiveLog(
+            doc, changed, shown, 0, [](const std::string& k) { return k; }, page);
         return page.Functions();
     };
     using V = std::vector<std::string>;
     EXPECT_EQ(functions(kEditWeather | kEditWeight, true), V{"setDiveValue"});
     EXPECT_EQ(functions(kEditDiveSite, true), (V{"setDiveValue", "clrMarker", "setSMarker", "setCenter"}));
     // The page showed another dive: all of this one.
-    EXPECT_EQ(functions(kEditWeather, false), (V{"setDiveValue", "clrMarker", "setSMarker", "setCenter", "setDiveChart"}));
+    EXPECT_EQ(functions(kEditWeather, false),
+              (V{"setDiveValue", "clrMarker", "setSMarker", "setCenter", "setDiveChart"}));
 }
 
 TEST(DiveLogEditSearch, FindAndTakeASite) {

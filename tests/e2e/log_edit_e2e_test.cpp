@@ -79,16 +79,15 @@ protected:
             std::snprintf(path, sizeof path, "/api/v1/divelogs/calendar/month?year_month=%.4d%.2d", year, month);
             std::vector<int> dates;
             const Json::Value month_summary = Cloud(path)["month_summary"];
-            for (const Json::Value& d : month_summary)
-                dates.push_back(std::stoi(d["year_month_date"].asString()));
+            for (const Json::Value& d : month_summary) dates.push_back(std::stoi(d["year_month_date"].asString()));
             for (auto date = dates.rbegin(); date != dates.rend(); ++date) {
                 const Json::Value logs =
                     Cloud("/api/v1/divelogs/calendar/date?year_month_date=" + std::to_string(*date))["divelogs"];
                 for (Json::ArrayIndex i = 0; i < logs.size(); ++i) {
                     const Json::Value doc = Stored(logs[i]["divelog_id"].asString());
                     if (!wanted(doc)) continue;
-                    return {doc["divelog_id"].asString(), back, Cell(year, month, *date % 100),
-                            static_cast<int>(i), doc};
+                    return {doc["divelog_id"].asString(), back, Cell(year, month, *date % 100), static_cast<int>(i),
+                            doc};
                 }
             }
         }
@@ -252,15 +251,14 @@ TEST_F(LogEditE2e, ImperialEditOfWeatherAndWeightChangesNothingElse) {
     ASSERT_TRUE(WaitMapCalls(4)) << ::testing::PrintToString(MapCalls()) << map_error_;
     auto micro = [](const Json::Value& p, const char* c) { return std::trunc(p[c].asDouble() * 1e6) / 1e6; };
     const Json::Value &in = before["entry_position"], &out = before["exit_position"];
-    EXPECT_EQ(MapCalls(), (std::vector<std::string>{
-                              "clrMarker",
-                              "setSMarker " + Fixed("%.6f", micro(in, "latitude")) + " " +
-                                  Fixed("%.6f", micro(in, "longitude")),
-                              "setEMarker " + Fixed("%.6f", micro(out, "latitude")) + " " +
-                                  Fixed("%.6f", micro(out, "longitude")),
-                              "setCenter " + Fixed("%.6f", (micro(in, "latitude") + micro(out, "latitude")) / 2) +
-                                  " " + Fixed("%.6f", (micro(in, "longitude") + micro(out, "longitude")) / 2),
-                          }));
+    EXPECT_EQ(MapCalls(),
+              (std::vector<std::string>{
+                  "clrMarker",
+                  "setSMarker " + Fixed("%.6f", micro(in, "latitude")) + " " + Fixed("%.6f", micro(in, "longitude")),
+                  "setEMarker " + Fixed("%.6f", micro(out, "latitude")) + " " + Fixed("%.6f", micro(out, "longitude")),
+                  "setCenter " + Fixed("%.6f", (micro(in, "latitude") + micro(out, "latitude")) / 2) + " " +
+                      Fixed("%.6f", (micro(in, "longitude") + micro(out, "longitude")) / 2),
+              }));
 
     const int weather = before["weather_type"].asInt() % 5 + 1;
     ASSERT_TRUE(Set("weather", std::to_string(weather)));
@@ -350,8 +348,7 @@ TEST_F(LogEditE2e, ARefusedSaveIsReportedAndTheDetailShowsWhatIsStored) {
     ASSERT_TRUE(app.ClickOn(kDialog, "save"));
     EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DATA_ERROR"));
     const char* const kWeather[] = {"", "SUNNY", "CLOUDY", "RAIN", "SNOW", "OVERCAST"};
-    ASSERT_TRUE(
-        E2eApp::WaitFor([&] { return Detail("log_weather") == E2eApp::Lang(kWeather[stored_weather]); }, 10000))
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Detail("log_weather") == E2eApp::Lang(kWeather[stored_weather]); }, 10000))
         << Detail("log_weather");
     EXPECT_EQ(Stored(dive.id), dive.doc);
 }
