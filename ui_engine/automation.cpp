@@ -18,11 +18,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 
 #include "base/json_safe.h"
 #include "ui_engine/element.h"
 #include "ui_engine/engine_internal.h"
+#include "ui_engine/file_dialog.h"
 #include "ui_engine/host_window.h"
 
 namespace ui {
@@ -53,6 +55,12 @@ std::string g_socket_path;
 std::vector<std::shared_ptr<Client>> g_clients;
 
 void ScheduleNext(const std::shared_ptr<Client>& c);
+
+// Commands added by the program's layers (AddAutomationCommand).
+std::map<std::string, AutomationCommand>& AddedCommands() {
+    static std::map<std::string, AutomationCommand> commands;
+    return commands;
+}
 
 void Drop(const std::shared_ptr<Client>& c) {
     if (c->gone) return;
@@ -259,6 +267,12 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         return;
     }
 
+    // The desktop's file dialog: answered like a user (file_dialog.h).
+    if (cmd == "file_dialog") {
+        detail::FileDialogCommand(req, [c, req](const Json::Value& a) { Reply(c, req, a); });
+        return;
+    }
+
     HostWindow* w = PickWindow(req);
     if (!w || w->IsClosed()) return Reply(c, req, Fail("no such window"));
 
@@ -299,7 +313,12 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
 
     bool acts = cmd == "click" || cmd == "set_value";
     bool reads = cmd == "get_text" || cmd == "get_value" || cmd == "get_attr";
-    if (!acts && !reads) return Reply(c, req, Fail("unknown command"));
+    if (!acts && !reads) {
+        auto added = AddedCommands().find(cmd);
+        if (added == AddedCommands().end()) return Reply(c, req, Fail("unknown command"));
+        AutomationCommand handler = added->second;  // a copy: the handler may add commands
+        return Reply(c, req, handler(*w, req));
+    }
     Element e = PickElement(*w, req);
     if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
     if (acts) {
@@ -448,6 +467,11 @@ bool StartAutomationFromEnv() {
     const char* path = std::getenv("VORTA_AUTOMATION_SOCKET");
     if (!path || !*path) return false;
     return StartAutomation(path);
+}
+
+void AddAutomationCommand(const std::string& name, AutomationCommand handler) {
+    if (handler) AddedCommands()[name] = std::move(handler);
+    else AddedCommands().erase(name);
 }
 
 void StopAutomation() {

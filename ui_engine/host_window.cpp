@@ -224,6 +224,10 @@ struct HostWindow::Impl {
             ev.target_id = json_safe::String(msg, "i");
             ev.value = json_safe::String(msg, "v");
             ev.reason = json_safe::Int(msg, "r") == 1 ? 1u : 0u;
+            const Json::Value& attrs = json_safe::Member(msg, "a");
+            if (attrs.isObject())
+                for (const std::string& name : attrs.getMemberNames())
+                    ev.attributes[name] = json_safe::String(attrs, name.c_str());
             if (path_ok) {
                 const double tag = json_safe::Double(msg, "g");
                 ev.target = ElementAccess::MakeTagged(id, frames, ev.target_id,

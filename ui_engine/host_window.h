@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ struct BehaviorEvent {
     Element target;             // the element acted on; null when it has no "id"
     std::string target_id;      // its "id" at the time of the event ("" when none)
     std::string value;          // for code 5: the select's value at the time
+    // The target's attributes at the time of the event (name -> value). The
+    // target handle finds the first element with its id, so for an element
+    // repeated in a list (cells and rows carrying an index) these are the
+    // only way to the one that was clicked.
+    std::map<std::string, std::string> attributes;
     uint32_t reason = 0;        // 0 user action, 1 posted (PostClick / automation)
 };
 

@@ -59,6 +59,14 @@ function el(path, id) {
   return d.querySelector(sel(id));
 }
 
+// The element's attributes as one object, sent with its events (a handler
+// reads a row's data without a round trip to the page).
+function attrsOf(e) {
+  var o = {};
+  for (var k = 0; k < e.attributes.length; k++) o[e.attributes[k].name] = e.attributes[k].value;
+  return o;
+}
+
 // An event's element, when its id is not unique in its document (the
 // buttons of list rows): tagged, so that the host's handle on the event's
 // target reaches this element and not the first with the id. 0 otherwise.
@@ -86,13 +94,13 @@ window.addEventListener('click', function (ev) {
   // Buttons and links inside forms never submit or navigate.
   if ((b && (b.form || b.closest('form'))) || (a && a.closest('form'))) ev.preventDefault();
   if (!b || b.disabled) return;
-  post({ k: 'ev', c: 0, p: framePath(), i: b.id || '', g: tagOf(b), r: posting ? 1 : 0 });
+  post({ k: 'ev', c: 0, p: framePath(), i: b.id || '', a: attrsOf(b), g: tagOf(b), r: posting ? 1 : 0 });
 }, true);
 
 window.addEventListener('change', function (ev) {
   var t = ev.target;
   if (!t || t.tagName !== 'SELECT') return;
-  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', g: tagOf(t), v: String(t.value), r: posting ? 1 : 0 });
+  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', v: String(t.value), a: attrsOf(t), g: tagOf(t), r: posting ? 1 : 0 });
 }, true);
 
 window.addEventListener('submit', function (ev) { ev.preventDefault(); }, true);

@@ -123,7 +123,10 @@ TEST_F(CloudEmuServerTest, SearchMatchesNameAndRegionWithoutCaseUpToTheLimit) {
   EXPECT_EQ(palau[0]["poi_region"].asString(), "Palau");
   EXPECT_NEAR(palau[0]["gps_location"]["longitude"].asDouble(), 134.2236, 1e-6);
   EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=a&limit=3"))["pois"].size(), 3u);
-  EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=fish&chips&limit=20"))["pois"].size(), 0u);
+  EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=fish%26chips&limit=20"))["pois"].size(), 0u);
+  // A form: the encoded text is the query, "+" a blank.
+  EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=blue+hole&limit=20"))["pois"],
+            Response(Post("/api/v1/searches/divesites", "query=BLUE%20hole&limit=20"))["pois"]);
   EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=zzzzzz&limit=20"))["pois"].size(), 0u);
   EXPECT_NE(Code(Post("/api/v1/searches/divesites", "limit=20")), "0000000");
 }

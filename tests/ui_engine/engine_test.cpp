@@ -410,3 +410,19 @@ TEST_F(PageTest, RegistryListsLiveWindows) {
 
 }  // namespace
 
+
+TEST_F(PageTest, EventsCarryTheClickedElementsAttributesAmongRepeatedIds) {
+    // List cells repeat their ids: the attributes sent with the event and the
+    // target handle both tell which one was clicked.
+    El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"0\">a</li>");
+    El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"1\" data-x='q\"'>b</li>");
+    win->Evaluate("document.querySelectorAll(\"[id='cell']\")[1].click(); 1");
+    win->Evaluate("var s=document.getElementById('s1'); s.setAttribute('data-k','v'); s.value='b';"
+                  "s.dispatchEvent(new Event('change',{bubbles:true})); 1");
+    ASSERT_TRUE(log.WaitCount(2));
+    EXPECT_EQ(log.events[0].target_id, "cell");
+    EXPECT_EQ(log.events[0].attributes, (std::map<std::string, std::string>{
+                                            {"id", "cell"}, {"class", "btnctrl"}, {"objid", "1"}, {"data-x", "q\""}}));
+    EXPECT_EQ(log.events[0].target.GetAttribute("objid"), "1");
+    EXPECT_EQ(log.events[1].attributes.at("data-k"), "v");
+}

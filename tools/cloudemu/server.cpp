@@ -711,16 +711,14 @@ void Emulator::Statistics(const httplib::Request& req, httplib::Response& res, c
 void Emulator::SearchSites(const httplib::Request& req, httplib::Response& res) {
   std::string user;
   if (!Authenticate(req, res, user)) return;
-  // The body is "query=<text>&limit=<n>" with the text as typed (not
-  // percent-encoded, so it may itself hold "&"): the last "&limit=" ends it.
-  const std::string& b = req.body;
-  if (b.compare(0, 6, "query=") != 0) return Envelope(res, kBadRequest, "query missing");
-  std::string query = b.substr(6);
+  // The body is a standard form, "query=<text>&limit=<n>", each value
+  // percent-encoded.
+  const auto f = ParseFields(req.body, true);
+  if (f.find("query") == f.end()) return Envelope(res, kBadRequest, "query missing");
+  const std::string query = Field(f, "query");
   size_t limit = 20;
-  const size_t lim = b.rfind("&limit=");
-  if (lim != std::string::npos && lim >= 6) {
-    query = b.substr(6, lim - 6);
-    const std::string n = b.substr(lim + 7);
+  if (f.find("limit") != f.end()) {
+    const std::string n = Field(f, "limit");
     if (!AllDigits(n, 1, 4)) return Envelope(res, kBadRequest, "limit must be a number");
     limit = std::min<size_t>(std::stoul(n), 200);
   }
