@@ -48,6 +48,7 @@ Config ReadConfig() {
     Take(c.facebook_redirect_url, root, "facebook_redirect_url", "VORTA_FACEBOOK_REDIRECT_URL");
     Take(c.facebook_graph_url, root, "facebook_graph_url", "VORTA_FACEBOOK_GRAPH_URL");
     Take(c.facebook_client_id, root, "facebook_client_id", "VORTA_FACEBOOK_CLIENT_ID");
+    Take(c.map_tile_url, root, "map_tile_url", "VORTA_MAP_TILE_URL");
     return c;
 }
 

@@ -10,6 +10,9 @@
 //   facebook_redirect_url  VORTA_FACEBOOK_REDIRECT_URL  its login-success page for desktop programs
 //   facebook_graph_url     VORTA_FACEBOOK_GRAPH_URL     its Graph API base ("me" is appended)
 //   facebook_client_id     VORTA_FACEBOOK_CLIENT_ID     ""   (the social sign-in is off without it)
+//   map_tile_url   VORTA_MAP_TILE_URL     ""   (online map tiles drawn over the
+//                  offline basemap, e.g. "https://tiles.example/{z}/{x}/{y}.png";
+//                  only http and https addresses; empty: offline basemap only)
 // The three provider addresses default to the provider's public endpoints.
 #pragma once
 
@@ -23,6 +26,7 @@ struct Config {
     std::string facebook_redirect_url = "https://www.facebook.com/connect/login_success.html";
     std::string facebook_graph_url = "https://graph.facebook.com/v6.0/";
     std::string facebook_client_id;
+    std::string map_tile_url;
 };
 
 // Loaded on first use and kept; Reload re-reads (tests).

@@ -16,3 +16,8 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   xvfb xauth libxtst-dev x11-utils \
   fonts-noto-cjk fonts-dejavu-core \
   python3 >/dev/null
+# Node.js and npm install the script pages' libraries at build time (npm ci).
+# Machines usually come with them; Debian's packages are the fallback.
+if ! command -v npm >/dev/null 2>&1; then
+  $SUDO apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi

@@ -142,10 +142,6 @@ void Element::ShowPopup(const Element& anchor) const {
 }
 void Element::HidePopup() const { Write(*this, "hp"); }
 void Element::PostClick() const { Write(*this, "ck"); }
-void Element::AttachScriptPage(const std::string& url) const {
-    if (kind_ != Kind::ById) return;
-    Write(*this, "asp", JsString(url));
-}
 void Element::CallScript(const std::string& function, const std::vector<std::string>& args) const {
     if (IsNull()) return;
     CallScriptIn(window_, JsStringArray(frames_), IdArg(*this), JsString(function), JsStringArray(args));
@@ -153,6 +149,11 @@ void Element::CallScript(const std::string& function, const std::vector<std::str
 
 void detail::SetValueAsUser(const Element& e, const std::string& value) { Write(e, "su", JsString(value)); }
 void detail::FocusAsUser(const Element& e) { Write(e, "fo"); }
+void detail::AttachScriptPage(const Element& holder, const std::string& url, const std::string& load,
+                              const std::string& methods) {
+    if (ElementAccess::IsRoot(holder)) return;
+    Write(holder, "asp", JsString(url) + "," + JsString(load) + "," + JsString(methods));
+}
 
 Element FindById(WindowId window, const std::string& id) { return Element::ById(window, id); }
 Element FindById(const HostWindow& window, const std::string& id) { return Element::ById(window.id(), id); }

@@ -102,14 +102,14 @@ public:
     // ancestor, has button behaviour).
     void PostClick() const;
 
-    // --- script pages ---
-    // Replaces the content of this element with an <iframe> (id "<id>_page",
-    // filling the element, no border) showing `url` (normally a PageUrl()).
-    void AttachScriptPage(const std::string& url) const;
-    // Calls the global function `function` of the script page attached in this
-    // element (or, when this element is itself a frame element, of its
-    // document) with string arguments. An unknown function, or a page not
-    // loaded yet, is skipped. Queued in order with the writes.
+    // --- script pages (shown with HostWindow::ShowScriptPage) ---
+    // Calls the global function `function` of the script page in this frame
+    // element, or in the first frame inside this element, with string
+    // arguments (in the function's parameter order). Nothing happens when
+    // there is no script page there, it has not run its scripts yet or does
+    // not define the function; the function's result and errors stay in the
+    // page. Sent in order after the writes queued before it. `function` is
+    // program text, never page or user data.
     void CallScript(const std::string& function, const std::vector<std::string>& args) const;
 
 private:

@@ -85,7 +85,6 @@ namespace ui {
 struct HostWindowAccess {
     static void DeliverEvent(HostWindow& w, const BehaviorEvent& ev);
     static void DeliverMessage(HostWindow& w, uint32_t msg, intptr_t wparam, intptr_t lparam);
-    static void DeliverExternal(HostWindow& w, const ExternalCall& call);
     static HostWindow::Impl* impl(const HostWindow& w) { return w.impl_.get(); }
 };
 
@@ -121,5 +120,10 @@ namespace detail {
 void SetValueAsUser(const Element& e, const std::string& value);
 // Gives the element the keyboard focus, as a user's click into it would.
 void FocusAsUser(const Element& e);
+// Queues the write that puts a script-page frame into `holder` (see
+// HostWindow::ShowScriptPage): `load` numbers this showing, `methods` are the
+// page's window.external methods, space-separated.
+void AttachScriptPage(const Element& holder, const std::string& url, const std::string& load,
+                      const std::string& methods);
 }  // namespace detail
 }  // namespace ui

@@ -2,8 +2,8 @@
 // one of the program's own pages (app://local/...). It is compiled into the
 // program (ui_engine/CMakeLists.txt embeds this file as a string).
 //
-// It reports behaviour events (button clicks, select changes) and
-// window.external calls to the host as JSON text, and offers the element
+// It reports behaviour events (button clicks, select changes) and, in script
+// pages, window.external calls to the host as JSON text, and offers the element
 // operations the host queues (window.__vorta.*). Every operation takes its
 // arguments as data: a frame path (ids of frame elements, outermost first), an
 // element id (null for the document's root) and string values.
@@ -129,22 +129,41 @@ window.addEventListener('keydown', function (ev) {
   b.click();
 }, true);
 
-// window.external: any method name posts its name and arguments as text.
-var external = new Proxy({}, {
-  get: function (target, name) {
-    if (typeof name !== 'string' || name === 'then' || name === 'toJSON') return undefined;
-    return function () {
+// Script pages. A document shown in a frame that the host made for a script
+// page (an <iframe> marked data-vorta-script="<load number>", see R.asp)
+// gets window.external with exactly the methods the host named in its
+// data-vorta-external attribute; a call of any other name fails in the page.
+// Each call posts its name and arguments (as text: String(x), "" for null
+// and undefined; numbers keep every digit) with the frame's load number, so
+// the host can tell the page from one shown earlier in the same frame. The
+// page also reports when its scripts have run (s: 1, it can take calls) and
+// when it goes away (s: 0). Every other document has no window.external.
+var scriptFrame = null;
+try {
+  var fe = window.frameElement;
+  if (fe && fe.hasAttribute('data-vorta-script')) scriptFrame = fe;
+} catch (e) {}
+if (scriptFrame) {
+  var load = scriptFrame.getAttribute('data-vorta-script');
+  var external = {};
+  (scriptFrame.getAttribute('data-vorta-external') || '').split(' ').forEach(function (name) {
+    if (!/^[A-Za-z_][A-Za-z0-9_]*$/.test(name)) return;
+    external[name] = function () {
       var args = [];
       for (var k = 0; k < arguments.length; k++) {
         var x = arguments[k];
         args.push(x === null || x === undefined ? '' : String(x));
       }
-      post({ k: 'ext', p: framePath(), n: name, a: args });
+      post({ k: 'ext', p: framePath(), g: load, n: name, a: args });
     };
-  }
-});
-try { Object.defineProperty(window, 'external', { value: external, configurable: true, writable: true }); }
-catch (e) { try { window.external = external; } catch (e2) {} }
+  });
+  try { Object.defineProperty(window, 'external', { value: Object.freeze(external), configurable: false, writable: false }); }
+  catch (e) {}
+  var state = function (s) { return function () { post({ k: 'sp', p: framePath(), g: load, s: s }); }; };
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', state(1));
+  else state(1)();
+  window.addEventListener('pagehide', state(0));
+}
 
 function isField(e) {
   var n = e.tagName;
@@ -236,21 +255,28 @@ var R = {
     try { e.dispatchEvent(new MouseEvent('click', { bubbles: true, cancelable: true, view: w })); }
     finally { if (rt) rt._posting(false); }
   }),
-  asp: guard(function (p, i, url) {
+  // A script page in an <iframe> (id "<id>_page") that replaces the
+  // element's content: `load` numbers this showing, `names` (space-separated)
+  // are the page's window.external methods.
+  asp: guard(function (p, i, url, load, names) {
     var e = el(p, i); if (!e || !i) return;
-    if (/^\s*javascript:/i.test(url)) return;
+    if (!/^app:\/\/local\//.test(url)) return;
     var f = e.ownerDocument.createElement('iframe');
     f.id = i + '_page';
     f.setAttribute('frameborder', '0');
+    f.setAttribute('data-vorta-script', load);
+    f.setAttribute('data-vorta-external', names);
     f.style.cssText = 'border:0;margin:0;padding:0;width:100%;height:100%;display:block';
+    f.src = url;
     e.textContent = '';
     e.appendChild(f);
-    f.src = url;
   }),
+  // Calls a global function of the script page in the frame element (or in
+  // the first frame inside the element). Only script-page frames take calls.
   cs: guard(function (p, i, fn, args) {
     var e = el(p, i); if (!e) return;
     var f = (e.tagName === 'IFRAME' || e.tagName === 'FRAME') ? e : e.querySelector('iframe,frame');
-    if (!f || !f.contentWindow) return;
+    if (!f || !f.hasAttribute('data-vorta-script') || !f.contentWindow) return;
     var w = f.contentWindow, g = w[fn];
     if (typeof g === 'function') g.apply(w, args);
   }),
