@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/html_text.h"
 #include "base/json_safe.h"
 #include "divelog/dive_values.h"
 #include "divelog/value_format.h"
@@ -44,21 +45,6 @@ int64_t WholeDays(double automation_date) {
 
 // --- editing the row template -------------------------------------------------
 
-std::string EscapeHtml(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
 
 // The start tag holding id="<id>" in the program's own markup: its '<', its
 // closing '>' and its element name. Quoted attribute values may hold '>'.
@@ -97,7 +83,7 @@ StartTag FindStartTag(const std::string& html, const std::string& id) {
 void SetAttributeById(std::string& html, const std::string& id, const std::string& name, const std::string& value) {
     const StartTag tag = FindStartTag(html, id);
     if (tag.close == std::string::npos) return;
-    const std::string quoted = "\"" + EscapeHtml(value) + "\"";
+    const std::string quoted = "\"" + html_text::Escape(value) + "\"";
     const std::string tag_text = html.substr(tag.open, tag.close - tag.open);
     for (size_t at = tag_text.find(name + "=\""); at != std::string::npos; at = tag_text.find(name + "=\"", at + 1)) {
         if (!std::isspace(static_cast<unsigned char>(tag_text[at - 1]))) continue;
@@ -131,7 +117,7 @@ void SetTextById(std::string& html, const std::string& id, const std::string& te
         }
         ++at;
     }
-    html.replace(tag.close + 1, at - tag.close - 1, EscapeHtml(text));
+    html.replace(tag.close + 1, at - tag.close - 1, html_text::Escape(text));
 }
 
 }  // namespace

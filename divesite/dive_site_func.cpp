@@ -12,6 +12,7 @@
 #include "ui_engine/automation.h"
 #include "ui_engine/element.h"
 #include "ui_engine/file_dialog.h"
+#include "ui_engine/ui_engine.h"
 
 namespace {
 
@@ -142,7 +143,7 @@ std::unique_ptr<HttpPost> DiveSiteFunc::NewCloud() {
 }
 
 void DiveSiteFunc::RunBlocking(const std::function<void()>& call) {
-    // The device traffic and the search request run here, on the UI thread.
-    // This is the one place to move them off it (the window keeps drawing).
-    call();
+    // The device traffic and the search request: the action waits for them,
+    // the window keeps drawing meanwhile.
+    ui::WaitOffUi(call);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/html_text.h"
+
 namespace vorta_divesite {
 
 namespace {
@@ -67,21 +69,6 @@ size_t ContentEnd(const std::string& m, const StartTag& tag) {
 
 }  // namespace
 
-std::string EscapeHtmlText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
 
 HtmlFragment::HtmlFragment(const std::string& markup, const std::vector<FragmentSlot>& slots)
     : found_(slots.size(), false) {
@@ -141,10 +128,10 @@ void HtmlFragment::AppendTo(std::string& out, const std::vector<std::string>& va
             out += ' ';
             out += p.name;
             out += "=\"";
-            out += EscapeHtmlText(value);
+            out += html_text::Escape(value);
             out += '"';
         } else {
-            out += EscapeHtmlText(value);
+            out += html_text::Escape(value);
         }
     }
     out += tail_;

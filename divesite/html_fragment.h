@@ -51,7 +51,4 @@ private:
     std::vector<bool> found_;
 };
 
-// Text made safe inside HTML content and quoted attribute values.
-std::string EscapeHtmlText(const std::string& text);
-
 }  // namespace vorta_divesite

@@ -1,6 +1,7 @@
 # Copies the files the script pages load from the installed npm packages into
 # the program folder's lib/, and nothing else (the folder is emptied first, so
-# a file dropped from this list does not linger). Run at build time:
+# a file dropped from this list does not linger). The basemap's land data is
+# made from world-atlas by land_data.js afterwards. Run at build time:
 #   cmake -DMODULES=<node_modules> -DOUT=<program folder>/lib -P script_libs.cmake
 if(NOT MODULES OR NOT OUT)
   message(FATAL_ERROR "script_libs.cmake: MODULES and OUT are required")
@@ -13,9 +14,6 @@ set(files
   "uplot/dist/uPlot.iife.min.js|uplot/uPlot.iife.min.js"
   "uplot/dist/uPlot.min.css|uplot/uPlot.min.css"
   "uplot/LICENSE|uplot/LICENSE"
-  "topojson-client/dist/topojson-client.min.js|topojson-client/topojson-client.min.js"
-  "topojson-client/LICENSE|topojson-client/LICENSE"
-  "world-atlas/land-50m.json|world-atlas/land-50m.json"
   "world-atlas/LICENSE|world-atlas/LICENSE")
 file(REMOVE_RECURSE "${OUT}")
 foreach(entry ${files})

@@ -148,36 +148,9 @@ bool BrowserWindow::IsVisible() const {
 
 void BrowserWindow::CenterOnOwner() {
     if (!window_) return;
-    const int w = options_.width, h = options_.height;
-    GdkDisplay* display = gtk_widget_get_display(window_);
-    GdkMonitor* monitor = nullptr;
-    int x = 0, y = 0;
-    bool placed = false;
     HostWindow* owner = options_.owner ? FindWindow(options_.owner) : nullptr;
     GtkWidget* ow = owner && owner->IsVisible() ? owner->gtk_window() : nullptr;
-    if (ow) {
-        int ox, oy, owid, ohei;
-        gtk_window_get_position(GTK_WINDOW(ow), &ox, &oy);
-        gtk_window_get_size(GTK_WINDOW(ow), &owid, &ohei);
-        x = ox + (owid - w) / 2;
-        y = oy + (ohei - h) / 2;
-        placed = true;
-        if (GdkWindow* gdk = gtk_widget_get_window(ow)) monitor = gdk_display_get_monitor_at_window(display, gdk);
-    }
-    if (!monitor) monitor = gdk_display_get_primary_monitor(display);
-    if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
-    GdkRectangle area{0, 0, w, h};
-    if (monitor) gdk_monitor_get_workarea(monitor, &area);
-    if (!placed) {
-        x = area.x + (area.width - w) / 2;
-        y = area.y + (area.height - h) / 2;
-    }
-    // Inside the work area; the left and top edges win.
-    if (x + w > area.x + area.width) x = area.x + area.width - w;
-    if (y + h > area.y + area.height) y = area.y + area.height - h;
-    if (x < area.x) x = area.x;
-    if (y < area.y) y = area.y;
-    gtk_window_move(GTK_WINDOW(window_), x, y);
+    detail::PlaceCentred(GTK_WINDOW(window_), options_.width, options_.height, ow ? GTK_WINDOW(ow) : nullptr);
 }
 
 }  // namespace ui

@@ -2,6 +2,8 @@
 // (window.__vorta) with its arguments as JSON data.
 #include "ui_engine/element.h"
 
+#include "base/html_text.h"
+
 #include "ui_engine/engine_internal.h"
 #include "ui_engine/host_window.h"
 
@@ -164,20 +166,6 @@ Element FindInFrame(const HostWindow& window, const std::string& frame_id, const
     return FindInFrame(window.id(), frame_id, id);
 }
 
-std::string EscapeHtml(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
+std::string EscapeHtml(const std::string& text) { return html_text::Escape(text); }
 
 }  // namespace ui

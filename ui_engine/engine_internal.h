@@ -76,6 +76,10 @@ const std::string& MessageToken();
 // Escaped for a URL path segment.
 std::string PercentEncodePath(const std::string& path);
 
+// Moves `win` (w x h) to the centre of `owner` (null: of the monitor's work
+// area), kept inside the work area. A minimised owner counts as none.
+void PlaceCentred(GtkWindow* win, int w, int h, GtkWindow* owner);
+
 }  // namespace detail
 }  // namespace ui
 

@@ -606,28 +606,21 @@ void HostWindow::Resize(int width, int height) {
     gtk_window_resize(GTK_WINDOW(impl_->slot->window), impl_->width, impl_->height);
 }
 
-void HostWindow::Center() {
-    if (closed_ || !impl_->slot || !impl_->slot->window) return;
-    GtkWindow* win = GTK_WINDOW(impl_->slot->window);
-    int w = impl_->width, h = impl_->height;
-    GdkDisplay* display = gtk_widget_get_display(impl_->slot->window);
+void detail::PlaceCentred(GtkWindow* win, int w, int h, GtkWindow* owner) {
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(win));
     GdkMonitor* monitor = nullptr;
     int x = 0, y = 0;
     bool placed = false;
-    HostWindow* parent = impl_->parent_id ? FindWindow(impl_->parent_id) : nullptr;
-    if (parent && parent->IsVisible()) {
-        GtkWindow* pw = GTK_WINDOW(parent->impl_->slot->window);
-        GdkWindow* pgdk = gtk_widget_get_window(GTK_WIDGET(pw));
-        bool iconified = pgdk && (gdk_window_get_state(pgdk) & GDK_WINDOW_STATE_ICONIFIED);
-        if (!iconified) {
-            int px, py, pwid, phei;
-            gtk_window_get_position(pw, &px, &py);
-            gtk_window_get_size(pw, &pwid, &phei);
-            x = px + (pwid - w) / 2;
-            y = py + (phei - h) / 2;
-            placed = true;
-            if (pgdk) monitor = gdk_display_get_monitor_at_window(display, pgdk);
-        }
+    GdkWindow* ogdk = owner ? gtk_widget_get_window(GTK_WIDGET(owner)) : nullptr;
+    const bool iconified = ogdk && (gdk_window_get_state(ogdk) & GDK_WINDOW_STATE_ICONIFIED);
+    if (owner && !iconified) {
+        int ox, oy, owid, ohei;
+        gtk_window_get_position(owner, &ox, &oy);
+        gtk_window_get_size(owner, &owid, &ohei);
+        x = ox + (owid - w) / 2;
+        y = oy + (ohei - h) / 2;
+        placed = true;
+        if (ogdk) monitor = gdk_display_get_monitor_at_window(display, ogdk);
     }
     if (!monitor) monitor = gdk_display_get_primary_monitor(display);
     if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
@@ -643,6 +636,13 @@ void HostWindow::Center() {
     if (x < area.x) x = area.x;
     if (y < area.y) y = area.y;
     gtk_window_move(win, x, y);
+}
+
+void HostWindow::Center() {
+    if (closed_ || !impl_->slot || !impl_->slot->window) return;
+    HostWindow* parent = impl_->parent_id ? FindWindow(impl_->parent_id) : nullptr;
+    GtkWindow* owner = parent && parent->IsVisible() ? GTK_WINDOW(parent->impl_->slot->window) : nullptr;
+    detail::PlaceCentred(GTK_WINDOW(impl_->slot->window), impl_->width, impl_->height, owner);
 }
 
 void HostWindow::SetTitle(const std::string& title) {

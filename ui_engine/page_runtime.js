@@ -59,7 +59,8 @@ function el(path, id) {
   return d.querySelector(sel(id));
 }
 
-// The element's attributes as one object, sent with its events.
+// The element's attributes as one object, sent with its events (a handler
+// reads a row's data without a round trip to the page).
 function attrsOf(e) {
   var o = {};
   for (var k = 0; k < e.attributes.length; k++) o[e.attributes[k].name] = e.attributes[k].value;
@@ -99,7 +100,7 @@ window.addEventListener('click', function (ev) {
 window.addEventListener('change', function (ev) {
   var t = ev.target;
   if (!t || t.tagName !== 'SELECT') return;
-  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', a: attrsOf(t), g: tagOf(t), v: String(t.value), r: posting ? 1 : 0 });
+  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', v: String(t.value), a: attrsOf(t), g: tagOf(t), r: posting ? 1 : 0 });
 }, true);
 
 window.addEventListener('submit', function (ev) { ev.preventDefault(); }, true);

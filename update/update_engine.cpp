@@ -17,23 +17,6 @@ namespace vorta_update {
 
 namespace {
 
-// Ends the device link when the worker leaves, whichever way it leaves.
-class EndLinkOnExit {
-public:
-    explicit EndLinkOnExit(DeviceLink& device) : device_(device) {}
-    ~EndLinkOnExit() {
-        try {
-            device_.EndLink();
-        } catch (...) {
-        }
-    }
-    EndLinkOnExit(const EndLinkOnExit&) = delete;
-    EndLinkOnExit& operator=(const EndLinkOnExit&) = delete;
-
-private:
-    DeviceLink& device_;
-};
-
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fd_io.h"
 #include "cloud/http_post.h"
 #include "device/device_packet.h"
 #include "device/device_session.h"
@@ -40,6 +41,9 @@
 using namespace vorta_divesite;
 
 namespace {
+
+using vorta_test::ReadFull;
+using vorta_test::WriteFull;
 
 using Clock = std::chrono::steady_clock;
 
@@ -148,26 +152,6 @@ void ShowListFigures() {
         into_page.push_back(Ms(t0, Clock::now()));
     }
     Report("show list of 64 sites, into the page", into_page, "(goal <= 5 ms)");
-}
-
-bool ReadFull(int fd, uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t r = ::read(fd, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool WriteFull(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t r = ::write(fd, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
 }
 
 int DeviceReadFigures() {

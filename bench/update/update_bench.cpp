@@ -31,6 +31,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/serial_port.hpp>
 
+#include "tests/support/fd_io.h"
 #include "base/json_safe.h"
 #include "device/device_packet.h"
 #include "device/usb.h"
@@ -43,6 +44,9 @@ using vorta_test::CloudEmuProcess;
 using vorta_update::OfferKind;
 
 namespace {
+
+using vorta_test::ReadFull;
+using vorta_test::WriteFull;
 
 constexpr int kBlocks = 256;
 constexpr uint32_t kBase = 0x10C000;
@@ -66,26 +70,6 @@ double PairedRatio(const std::vector<double>& a, const std::vector<double>& b) {
     std::vector<double> r;
     for (size_t i = 0; i < a.size() && i < b.size(); ++i) r.push_back(a[i] / b[i]);
     return Median(r);
-}
-
-bool ReadFull(int fd, uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t r = ::read(fd, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool WriteFull(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t r = ::write(fd, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
 }
 
 // The image is already in its local file: the worker's download step costs

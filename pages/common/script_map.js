@@ -1,20 +1,19 @@
 // The map of the script pages: Leaflet over an offline basemap of land and
-// coastlines (Natural Earth at 1:50m, from world-atlas, read with
-// topojson-client), drawn under everything, so that the map shows land and
-// sea with no network at all. Online tiles are drawn over it only when the
+// coastlines (Natural Earth at 1:50m, from world-atlas, decoded with
+// topojson-client at build time by pages/land_data.js), drawn under
+// everything, so that the map shows land and sea with no network at all. Online tiles are drawn over it only when the
 // program passes their address as the page's query "tiles" (http or https);
 // a tile that does not arrive leaves the basemap showing through.
 //
-// The land is kept as flat arrays of Web Mercator coordinates (the unit
-// square of the map's projection) and drawn straight onto the canvas of a
-// Leaflet canvas renderer each time the view settles: no Leaflet shape per
-// polygon, so the data takes a few MB and a redraw a few milliseconds.
+// The land arrives as flat arrays of Web Mercator coordinates (the unit
+// square of the map's projection) and is drawn straight onto the canvas of a
+// Leaflet canvas renderer each time the view settles: nothing to decode, no
+// Leaflet shape per polygon; the data takes half a MB, a redraw a few ms.
 (function () {
   'use strict';
   var COLORS = Object.freeze({ land: '#e9e3cf', coast: '#a89d7d', sea: '#b7d7e8' });
   // Relative to this script: the program folder's lib/.
-  var LAND_URL = new URL('../lib/world-atlas/land-50m.json', document.currentScript.src).href;
-  var MAX_LAT = 85.0511287798;  // where the projection ends, as Leaflet's
+  var LAND_URL = new URL('../lib/land-50m.bin', document.currentScript.src).href;
   var CLIP_MARGIN = 256;        // pixels kept around the view when a ring is cut to it
 
   function tileUrl() {
@@ -25,64 +24,34 @@
 
   // ---- the data ----
 
-  // One ring of the land: its points as [x0, y0, x1, y1, ...] in the unit
-  // square (x may run past 0 or 1 where a ring crosses the antimeridian),
-  // its box, and which of its segments are no coastline (the data's cut
-  // along the antimeridian, the edge at the pole): those are not stroked.
-  function makeRing(lonLat) {
-    var n = lonLat.length, lons = new Array(n), shift = 0, seams = null;
-    for (var i = 0; i < n; i++) {
-      var lon = lonLat[i][0];
-      if (i > 0) {
-        var prev = lonLat[i - 1][0];
-        // A ring crossing the antimeridian jumps from +180 to -180: it is
-        // unwrapped to run on past 180 (or -180) instead.
-        if (lon - prev > 180) shift -= 360;
-        else if (lon - prev < -180) shift += 360;
-        if (Math.abs(lon) >= 179.999 && lon === prev) (seams || (seams = new Uint8Array(n + 2)))[i] = 1;
+  // The land as pages/land_data.js writes it: rings of points in Web
+  // Mercator coordinates of the unit square (x may run past 0 or 1 where a
+  // ring crosses the antimeridian), with a flag per point for a segment that
+  // is no coastline. Each ring gets its box here. null when the data is not
+  // what that script writes.
+  function readLand(buffer) {
+    if (buffer.byteLength < 16) return null;
+    var head = new Uint32Array(buffer, 0, 4), count = head[2], points = head[3];
+    var sizesAt = 16, xyAt = sizesAt + 4 * count, seamsAt = xyAt + 8 * points;
+    if (head[0] !== 0x444e4c56 || head[1] !== 1 || buffer.byteLength !== seamsAt + points) return null;
+    var sizes = new Uint32Array(buffer, sizesAt, count);
+    var xyAll = new Float32Array(buffer, xyAt, 2 * points), seamsAll = new Uint8Array(buffer, seamsAt, points);
+    var rings = [], at = 0;
+    for (var r = 0; r < count; r++) {
+      var n = sizes[r];
+      if (at + n > points) return null;
+      var xy = xyAll.subarray(2 * at, 2 * (at + n));
+      var x0 = Infinity, y0 = Infinity, x1 = -Infinity, y1 = -Infinity;
+      for (var i = 0; i < n; i++) {
+        var x = xy[2 * i], y = xy[2 * i + 1];
+        if (x < x0) x0 = x;
+        if (x > x1) x1 = x;
+        if (y < y0) y0 = y;
+        if (y > y1) y1 = y;
       }
-      lons[i] = lon + shift;
+      rings.push({ xy: xy, n: n, box: [x0, y0, x1, y1], seams: seamsAll.subarray(at, at + n) });
+      at += n;
     }
-    // A ring that ends a whole turn from its start goes round a pole
-    // (Antarctica): it is closed along the map's edge at that pole.
-    var pole = shift !== 0;
-    var m = pole ? n + 2 : n, xy = new Float64Array(2 * m), latSum = 0;
-    for (var j = 0; j < n; j++) {
-      var lat = Math.max(-MAX_LAT, Math.min(MAX_LAT, lonLat[j][1])), s = Math.sin(lat * Math.PI / 180);
-      xy[2 * j] = (lons[j] + 180) / 360;
-      xy[2 * j + 1] = 0.5 - Math.log((1 + s) / (1 - s)) / (4 * Math.PI);
-      latSum += lat;
-    }
-    if (pole) {
-      var edge = latSum < 0 ? 1 : 0;
-      xy[2 * n] = xy[2 * n - 2];
-      xy[2 * n + 1] = edge;
-      xy[2 * n + 2] = xy[0];
-      xy[2 * n + 3] = edge;
-      seams = seams || new Uint8Array(m);
-      seams[n] = seams[n + 1] = 1;
-    }
-    var x0 = Infinity, y0 = Infinity, x1 = -Infinity, y1 = -Infinity;
-    for (var k = 0; k < m; k++) {
-      x0 = Math.min(x0, xy[2 * k]);
-      x1 = Math.max(x1, xy[2 * k]);
-      y0 = Math.min(y0, xy[2 * k + 1]);
-      y1 = Math.max(y1, xy[2 * k + 1]);
-    }
-    return { xy: xy, n: m, box: [x0, y0, x1, y1], seams: seams };
-  }
-
-  function readLand(topo) {
-    var land = topojson.feature(topo, topo.objects.land);
-    var geometry = land.type === 'FeatureCollection' ? land.features[0].geometry : land.geometry;
-    var polygons = geometry.type === 'Polygon' ? [geometry.coordinates] : geometry.coordinates;
-    var rings = [];
-    polygons.forEach(function (polygon) {
-      polygon.forEach(function (ring) {
-        // Rings wholly beyond the projection's end (the pole) are never seen.
-        if (ring.some(function (p) { return Math.abs(p[1]) < MAX_LAT; })) rings.push(makeRing(ring));
-      });
-    });
     return rings;
   }
 
@@ -149,7 +118,7 @@
         var pen = false;
         for (var s = 1; s < r.n; s++) {
           var ax = xs[s - 1], ay = ys[s - 1], bx = xs[s], by = ys[s];
-          if ((r.seams && r.seams[s]) || (ax < vx0 && bx < vx0) || (ax > vx1 && bx > vx1) ||
+          if (r.seams[s] || (ax < vx0 && bx < vx0) || (ax > vx1 && bx > vx1) ||
               (ay < vy0 && by < vy0) || (ay > vy1 && by > vy1)) {
             pen = false;
             continue;
@@ -193,9 +162,9 @@
     if (tiles) L.tileLayer(tiles, { maxZoom: 19, subdomains: 'abc' }).addTo(map);
     var renderer = new LandRenderer({ pane: 'land', padding: 0.2 }).addTo(map);
     fetch(LAND_URL)
-      .then(function (r) { if (!r.ok) throw new Error('land data ' + r.status); return r.json(); })
-      .then(function (topo) {
-        renderer._rings = readLand(topo);
+      .then(function (r) { if (!r.ok) throw new Error('land data ' + r.status); return r.arrayBuffer(); })
+      .then(function (buffer) {
+        renderer._rings = readLand(buffer);
         renderer._redraw();
       })
       .catch(function () {})

@@ -8,7 +8,7 @@
 // textContent only, never as markup or code.
 (function () {
   'use strict';
-  var LIMIT = 100;  // calls kept, newest last
+  var LIMIT = 24;  // calls kept, newest last (a dive's chart can be 200 kB)
   var log = [];
 
   function record(name, args) {

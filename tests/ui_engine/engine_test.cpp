@@ -451,8 +451,8 @@ TEST_F(PageTest, RegistryListsLiveWindows) {
 
 
 TEST_F(PageTest, EventsCarryTheClickedElementsAttributesAmongRepeatedIds) {
-    // List cells repeat their ids; the attributes sent with the event are
-    // the clicked one's, and so is the target handle.
+    // List cells repeat their ids: the attributes sent with the event and the
+    // target handle both tell which one was clicked.
     El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"0\">a</li>");
     El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"1\" data-x='q\"'>b</li>");
     win->Evaluate("document.querySelectorAll(\"[id='cell']\")[1].click(); 1");
