@@ -120,8 +120,7 @@ bool HasPositions(const DiveLogEdit& e) {
 }
 
 std::vector<vorta_browser::MapScriptCall> EditMarkerCalls(const DiveLogEdit& e) {
-    // The map may already show a site chosen earlier in the same dialog.
-    std::vector<vorta_browser::MapScriptCall> calls{vorta_browser::ClrMarker()};
+    std::vector<vorta_browser::MapScriptCall> calls;
     double lat_sum = 0, lng_sum = 0;
     int count = 0;
     auto position = [&](double lat, double lng, vorta_browser::MapScriptCall (*marker)(double, double)) {

@@ -73,7 +73,7 @@ DiveLogEdit FillDiveLogEdit(const Json::Value& divelog);
 // Members of unchanged fields are left as they are.
 void WriteDiveLogEdit(const DiveLogEdit& edit, int32_t unit, Json::Value& divelog);
 
-// The edit map's calls once it has loaded: "clrMarker", then the entry
+// The edit map's calls once it has loaded (or a site was chosen): the entry
 // ("setSMarker") and exit ("setEMarker") positions that are not (0, 0) at
 // micro-degree resolution, centred on their mean; without either, the dive
 // site ("setSMarker" and "setCenter" at its full position) when it is not

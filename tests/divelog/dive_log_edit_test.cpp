@@ -200,20 +200,19 @@ TEST(DiveLogEditMap, MarkersAtMicroDegreeResolution) {
     auto calls = [](const char* doc) { return EditMarkerCalls(FillDiveLogEdit(Parsed(doc))); };
     using namespace vorta_browser;
     // Entry only, truncated to millionths; the exit at (0, 0) is not shown.
-    EXPECT_EQ(calls(kScuba), (std::vector<MapScriptCall>{ClrMarker(), SetSMarker(25.033964, 121.564468),
-                                                         SetCenter(25.033964, 121.564468)}));
+    EXPECT_EQ(calls(kScuba),
+              (std::vector<MapScriptCall>{SetSMarker(25.033964, 121.564468), SetCenter(25.033964, 121.564468)}));
     // Entry and exit, centred on their mean; the site is not shown.
     EXPECT_EQ(calls(R"({"entry_position": {"latitude": 25.1, "longitude": 121.5},
                         "exit_position": {"latitude": 25.3, "longitude": 121.7},
                         "poi": {"poi_id": "P", "gps_location": {"latitude": 1, "longitude": 2}}})"),
-              (std::vector<MapScriptCall>{ClrMarker(), SetSMarker(25.1, 121.5), SetEMarker(25.3, 121.7),
-                                          SetCenter(25.2, 121.6)}));
+              (std::vector<MapScriptCall>{SetSMarker(25.1, 121.5), SetEMarker(25.3, 121.7), SetCenter(25.2, 121.6)}));
     // The site only, at its full position; below a millionth counts as none.
     EXPECT_EQ(calls(R"({"entry_position": {"latitude": 0.0000009, "longitude": 0},
                         "poi": {"poi_id": "P", "gps_location": {"latitude": 25.12345678, "longitude": -80.5}}})"),
-              (std::vector<MapScriptCall>{ClrMarker(), SetSMarker(25.12345678, -80.5), SetCenter(25.12345678, -80.5)}));
+              (std::vector<MapScriptCall>{SetSMarker(25.12345678, -80.5), SetCenter(25.12345678, -80.5)}));
     // Nothing: the map keeps its view.
-    EXPECT_EQ(calls(R"({"poi": null})"), (std::vector<MapScriptCall>{ClrMarker()}));
+    EXPECT_TRUE(calls(R"({"poi": null})").empty());
 }
 
 TEST(DiveLogEditMap, AfterASaveTheDetailRedrawsOnlyWhatChanged) {
@@ -282,7 +281,7 @@ TEST(DiveLogEditSearch, FindAndTakeASite) {
     form.OnClick("dive_site_poi", {{"poi_id", "S2"}});
     EXPECT_EQ(page.hidden, (std::set<std::string>{"ds"}));
     using namespace vorta_browser;
-    EXPECT_EQ(map.calls, (std::vector<MapScriptCall>{ClrMarker(), SetSMarker(28.55, 34.52), SetCenter(28.55, 34.52)}));
+    EXPECT_EQ(map.calls, (std::vector<MapScriptCall>{SetSMarker(28.55, 34.52), SetCenter(28.55, 34.52)}));
 
     form.OnClick("save", {});
     WriteDiveLogEdit(record, 0, doc);
