@@ -289,19 +289,6 @@ TEST(DiveLogEditSearch, FindAndTakeASite) {
     std::remove(row_file.c_str());
 }
 
-TEST(DiveLogEditSearch, ExitLeavesTheRecord) {
-    DiveLogEdit record = FillDiveLogEdit(Parsed(kScuba));
-    FakeSurface page;
-    browser_test::RecordingMapScript map;
-    LogEditForm form(record, 1, page, map);
-    form.SetUp();
-    page.values["weight"] = "20";
-    form.OnClick("exit", {});
-    EXPECT_EQ(page.closed, 0);
-    EXPECT_EQ(record.changed, 0u);
-    EXPECT_EQ(record.weight, 6.0);
-}
-
 TEST(DiveLogEditCloud, PatchIsJudgedByTheEnvelope) {
     const struct {
         const char* answer;
