@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -277,4 +279,38 @@ TEST_F(DiveSiteE2e, SearchTheCloudsDirectory) {
     search("palau");
     ASSERT_TRUE(E2eApp::WaitFor([&] { return app.Text("main.htm", "message") == E2eApp::Lang("DATA_ERROR"); }, 10000))
         << app.Text("main.htm", "message");
+}
+
+// A mouse move over the dive-site map goes through the map page's own handler
+// and window.external to the page as message 2025: the position shows below
+// the map, further east when the pointer is further right.
+TEST_F(DiveSiteE2e, AMouseMoveOverTheMapShowsItsPosition) {
+    auto move = [&](double x, double y) {
+        Json::Value r;
+        r["cmd"] = "mouse_move";
+        r["page"] = "main.htm";
+        r["frames"].append(kFrame);
+        r["frames"].append("ie_page");
+        r["element"] = "map";
+        r["x"] = x;
+        r["y"] = y;
+        return ui().Request(r)["ok"].asBool();
+    };
+    auto num = [&](const char* id) {
+        const std::string v = Value(id);
+        char* end = nullptr;
+        const double d = std::strtod(v.c_str(), &end);
+        return !v.empty() && *end == '\0' ? d : std::nan("");
+    };
+    // The map page loads after the tab is shown; moves before it is there
+    // find no map.
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return move(200, 150) && !std::isnan(num("mouse_move_lat")); }, 10000))
+        << ui().last_error();
+    const double lat = num("mouse_move_lat"), lng = num("mouse_move_lng");
+    EXPECT_TRUE(lat >= -90 && lat <= 90 && lng >= -180 && lng <= 180) << lat << "," << lng;
+
+    ASSERT_TRUE(move(300, 150));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return num("mouse_move_lng") != lng; }, 5000));
+    EXPECT_GT(num("mouse_move_lng"), lng);
+    EXPECT_DOUBLE_EQ(num("mouse_move_lat"), lat);
 }
