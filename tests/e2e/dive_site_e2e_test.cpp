@@ -6,10 +6,12 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "tests/e2e/e2e_app.h"
 #include "tests/support/cloudemu_process.h"
@@ -302,10 +304,21 @@ TEST_F(DiveSiteE2e, AMouseMoveOverTheMapShowsItsPosition) {
         const double d = std::strtod(v.c_str(), &end);
         return !v.empty() && *end == '\0' ? d : std::nan("");
     };
-    // The map page loads after the tab is shown; moves before it is there
-    // find no map.
-    ASSERT_TRUE(E2eApp::WaitFor([&] { return move(200, 150) && !std::isnan(num("mouse_move_lat")); }, 10000))
-        << ui().last_error();
+    // The map page loads after the tab is shown (moves before it is there
+    // find no map) and may still settle its view: the same point is asked
+    // until it gives the same position twice.
+    std::string seen;
+    ASSERT_TRUE(E2eApp::WaitFor(
+        [&] {
+            if (!move(200, 150)) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the page reports once a frame
+            const std::string now = Value("mouse_move_lat") + "," + Value("mouse_move_lng");
+            const bool same = !std::isnan(num("mouse_move_lat")) && now == seen;
+            seen = now;
+            return same;
+        },
+        10000))
+        << ui().last_error() << " " << seen;
     const double lat = num("mouse_move_lat"), lng = num("mouse_move_lng");
     EXPECT_TRUE(lat >= -90 && lat <= 90 && lng >= -180 && lng <= 180) << lat << "," << lng;
 
