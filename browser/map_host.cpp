@@ -116,6 +116,10 @@ void MapHost::Detach() {
     impl_->ready = false;
 }
 
+bool MapHost::attached() const {
+    return impl_->window != 0;
+}
+
 bool MapHost::ready() const {
     return impl_->ready;
 }

@@ -43,6 +43,8 @@ public:
     // skipped, not kept); false again from Navigate, Attach or Detach until
     // the new page is ready, and when the page goes away.
     bool ready() const;
+    // Attached to a window (until Detach), ready or not.
+    bool attached() const;
 
     // Calls the page's global function; skipped when the page is not loaded
     // or does not define it.

@@ -54,11 +54,15 @@ void DiveSiteFunc::on_init(WindowHandle window) {
 }
 
 void DiveSiteFunc::rebuild_browser() {
-    map_.Attach(window_, kFrame, "web_html/maps.htm");
+    // The map page comes when the tab is first shown: its web page and map
+    // cost memory and start-up time that a user who never opens the tab
+    // should not pay.
+    map_.Detach();
     editor_->SetUp();
 }
 
 void DiveSiteFunc::on_event(const ElementHandle&, const EventParams& params) {
+    if (IsEvent(params, kEventClick, "page2") && !map_.attached()) map_.Attach(window_, kFrame, "web_html/maps.htm");
     if (params.cmd == kEventClick) {
         editor_->OnClick(params.target_id, params.attributes);
     } else if (IsEvent(params, kEventSelectChange, "dive_site_type")) {

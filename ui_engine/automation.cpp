@@ -312,8 +312,9 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     }
 
     bool acts = cmd == "click" || cmd == "set_value";
-    bool reads = cmd == "get_text" || cmd == "get_value" || cmd == "get_attr";
-    if (!acts && !reads) {
+    bool reads = cmd == "get_text" || cmd == "get_value" || cmd == "get_attr" || cmd == "get_received";
+    bool moves = cmd == "mouse_move";
+    if (!acts && !reads && !moves) {
         auto added = AddedCommands().find(cmd);
         if (added == AddedCommands().end()) return Reply(c, req, Fail("unknown command"));
         AutomationCommand handler = added->second;  // a copy: the handler may add commands
@@ -321,6 +322,17 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     }
     Element e = PickElement(*w, req);
     if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
+    if (moves) {
+        if (!detail::AcceptsUserEvents(w)) return Reply(c, req, Fail("blocked by a modal dialog"));
+        if (!e.MoveMouse(json_safe::Double(req, "x"), json_safe::Double(req, "y")))
+            return Reply(c, req, Fail("no such element"));
+        // As for a click: what the move raises is handled before the next
+        // request of this client.
+        e.Exists();
+        c->events_pending = true;
+        detail::Enqueue([c] { c->events_pending = false; });
+        return Reply(c, req, Ok());
+    }
     if (acts) {
         // The user could not reach this window either; say so rather than
         // report a click that raises nothing.
@@ -340,7 +352,14 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     Json::Value a = Ok();
     if (cmd == "get_text") a["value"] = e.GetText();
     else if (cmd == "get_value") a["value"] = e.GetValue();
-    else a["value"] = e.GetAttribute(json_safe::String(req, "name"));
+    else if (cmd == "get_attr") a["value"] = e.GetAttribute(json_safe::String(req, "name"));
+    else {
+        // The record is JSON the page wrote; handed on as data, never trusted.
+        Json::Value record;
+        if (!json_safe::Parse(e.GetScriptRecord(), record) || !record.isArray())
+            return Reply(c, req, Fail("no record"));
+        a["value"] = record;
+    }
     Reply(c, req, a);
 }
 

@@ -2,6 +2,9 @@
 // (window.__vorta) with its arguments as JSON data.
 #include "ui_engine/element.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include "base/html_text.h"
 
 #include "ui_engine/engine_internal.h"
@@ -117,6 +120,13 @@ std::string Element::GetAttribute(const std::string& name) const {
 std::string Element::GetText() const { return Read(*this, "gt"); }
 std::string Element::GetValue() const { return Read(*this, "gv"); }
 std::string Element::GetHtml() const { return Read(*this, "gh"); }
+std::string Element::GetScriptRecord() const { return Read(*this, "gr"); }
+bool Element::MoveMouse(double x, double y) const {
+    if (!std::isfinite(x) || !std::isfinite(y)) return false;
+    char args[64];
+    std::snprintf(args, sizeof args, "%.3f,%.3f", x, y);
+    return Read(*this, "mm", args) == "1";
+}
 
 void Element::SetAttribute(const std::string& name, const std::string& value) const {
     Write(*this, "sa", JsString(name) + "," + JsString(value));

@@ -72,6 +72,13 @@ public:
     std::string GetValue() const;
     // innerHTML.
     std::string GetHtml() const;
+    // For a frame showing a script page: the page's record of the calls it
+    // received (window.__received) as JSON text; "" when there is none.
+    std::string GetScriptRecord() const;
+    // A mouse move over the element, (x, y) pixels from its top left corner,
+    // dispatched in its document (the page's handlers run as for a user's
+    // move). False when the element is not there.
+    bool MoveMouse(double x, double y) const;
 
     // --- writes (queued) ---
     void SetAttribute(const std::string& name, const std::string& value) const;

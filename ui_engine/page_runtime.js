@@ -207,6 +207,22 @@ var R = {
   gt: guard(function (p, i) { var e = el(p, i); return e ? e.textContent : ''; }, ''),
   gv: guard(function (p, i) { var e = el(p, i); return e ? getValue(e) : ''; }, ''),
   gh: guard(function (p, i) { var e = el(p, i); return e ? e.innerHTML : ''; }, ''),
+  // A script page's record of the calls it received (its window.__received),
+  // as JSON text; the element is the page's frame.
+  gr: guard(function (p, i) {
+    var e = el(p, i), w = e && e.contentWindow;
+    return w && w.__received !== undefined ? JSON.stringify(w.__received) : '';
+  }, ''),
+  // A mouse move over the element, (x, y) pixels from its top left corner, as
+  // the page's own handlers see it.
+  mm: guard(function (p, i, x, y) {
+    var e = el(p, i); if (!e) return '0';
+    var r = e.getBoundingClientRect(), V = e.ownerDocument.defaultView;
+    var o = { bubbles: true, cancelable: true, view: V, clientX: r.left + x, clientY: r.top + y };
+    e.dispatchEvent(new V.MouseEvent('mouseover', o));
+    e.dispatchEvent(new V.MouseEvent('mousemove', o));
+    return '1';
+  }, '0'),
   sa: guard(function (p, i, n, v) { var e = el(p, i); if (!e) return; if (v === null) e.removeAttribute(n); else e.setAttribute(n, v); }),
   st: guard(function (p, i, t) { var e = el(p, i); if (e) e.textContent = t; }),
   ah: function (p, i, h) {

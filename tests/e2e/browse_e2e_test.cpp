@@ -11,6 +11,7 @@
 #include <regex>
 
 #include "base/json_safe.h"
+#include "divelog/dive_values.h"
 #include "tests/e2e/e2e_app.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/devsim_process.h"
@@ -39,7 +40,7 @@ Month Step(Month m, int by) {
 }
 
 std::string Title(Month m) {
-    char buf[16];
+    char buf[32];
     std::snprintf(buf, sizeof buf, "%.4d-%.2d", m.year, m.month);
     return buf;
 }
@@ -63,6 +64,12 @@ std::vector<std::tm> Grid(Month m) {
         cells.push_back(day);
     }
     return cells;
+}
+
+std::string CellId(int i) {
+    char id[32];
+    std::snprintf(id, sizeof id, "date_cell_%.2d", i);
+    return id;
 }
 
 class BrowseE2e : public ::testing::Test {
@@ -158,16 +165,99 @@ protected:
         return -1;
     }
 
+    // The last call of `function` that the detail page in framepage1
+    // received (its arguments), null when none.
+    Json::Value Received(const std::string& function) {
+        Json::Value req;
+        req["cmd"] = "get_received";
+        req["page"] = "main.htm";
+        req["frame"] = kFrame;
+        req["element"] = "ie_page";
+        const Json::Value answer = app.ui().Request(req);
+        Json::Value last;
+        for (const Json::Value& call : answer["value"])
+            if (call["f"].asString() == function) last = call["a"];
+        return last;
+    }
+
+    // Goes back to the nearest month with a day of two dives or more; the
+    // cell of that day and its date.
+    int DayOfSeveralDives(int* date) {
+        Month m = ThisMonth();
+        for (int i = 0; i < 12; ++i, m = Step(m, -1)) {
+            const std::map<int, int> days = DiveDays(m);
+            const std::vector<std::tm> grid = Grid(m);
+            for (int c = 0; c < 42; ++c) {
+                const std::tm& d = grid[static_cast<size_t>(c)];
+                *date = (d.tm_year + 1900) * 10000 + (d.tm_mon + 1) * 100 + d.tm_mday;
+                auto found = days.find(*date);
+                if (d.tm_mon + 1 != m.month || found == days.end() || found->second < 2) continue;
+                for (int back = 0; back < i; ++back) EXPECT_TRUE(Click("lastmon"));
+                EXPECT_EQ(Text("calendardate"), Title(m));
+                return c;
+            }
+        }
+        return -1;
+    }
+
+    // "view" of the second dive of the day; the page received exactly the
+    // value panel and the profile of the emulator's dive, every sample.
+    void ExpectSecondDiveViewed(int cell, int date, int32_t unit) {
+        SCOPED_TRACE(unit);
+        ASSERT_TRUE(Click(CellId(cell)));
+        const Json::Value logs =
+            Cloud("/api/v1/divelogs/calendar/date?year_month_date=" + std::to_string(date))["divelogs"];
+        ASSERT_GE(logs.size(), 2u);
+        const std::string id = logs[1]["divelog_id"].asString();
+        ASSERT_EQ(Attr("view", "objid"), logs[0]["divelog_id"].asString());
+        app.ui().SetTargetPage("main.htm");
+        ASSERT_TRUE(app.ui().Click("view", kFrame, 1));
+        app.ui().SetTargetPage("");
+        const Json::Value dive = Cloud("/api/v1/divelogs/divelog/" + id)["divelog"];
+        ASSERT_TRUE(dive.isObject());
+        const std::string chart = vorta_divelog::ProfileChartJson(dive, unit);
+        ASSERT_TRUE(E2eApp::WaitFor(
+            [&] {
+                const Json::Value a = Received("setDiveChart");
+                return a.size() == 2 && a[1].asString() == chart;
+            },
+            10000))
+            << Received("setDiveChart").toStyledString().substr(0, 400);
+        EXPECT_EQ(Received("setDiveChart")[0].asString(), std::to_string(unit));
+        const std::string values = vorta_divelog::ValuePanelJson(dive, unit, &E2eApp::Lang);
+        EXPECT_EQ(Received("setDiveValue")[0].asString(), values);
+
+        // Beside the core's own output: one point per sample of the
+        // emulator's profile, at its time, and the panel as shown.
+        Json::Value points;
+        ASSERT_TRUE(json_safe::Parse(chart, points));
+        const Json::Value& samples = dive["dive_profiles"];
+        ASSERT_GT(samples.size(), 2u);
+        ASSERT_EQ(points.size(), samples.size());
+        for (Json::ArrayIndex i = 0; i < samples.size(); ++i)
+            ASSERT_EQ(points[i][0].asInt(), samples[i]["profile_time"].asInt()) << i;
+        const double factor = unit == 0 ? 1.0 : 3.2808399;
+        char depth[32];
+        std::snprintf(depth, sizeof depth, "%.1f", std::stod(dive["max_depth"].asString()) * factor);
+        auto shown = [&](const std::string& element) {
+            return app.ui().Request([&] {
+                Json::Value r;
+                r["cmd"] = "get_text";
+                r["page"] = "main.htm";
+                r["frames"].append(kFrame);
+                r["frames"].append("ie_page");
+                r["element"] = element;
+                return r;
+            }())["value"].asString();
+        };
+        EXPECT_EQ(shown("log_max_depth"), depth);
+        EXPECT_EQ(shown("log_max_depth_unit"), unit == 0 ? "m" : "ft");
+    }
+
     CloudEmuProcess emu;
     E2eApp app;
     std::string token_;
 };
-
-std::string CellId(int i) {
-    char id[16];
-    std::snprintf(id, sizeof id, "date_cell_%.2d", i);
-    return id;
-}
 
 }  // namespace
 
@@ -346,4 +436,23 @@ TEST_F(BrowseE2e, AFinishedSyncReloadsTheCalendarAndTheStatistics) {
                   ThisMonth().month);
     EXPECT_EQ(after_posts, (std::vector<std::string>{month, "/api/v1/users/1001/statistics"}));
     ExpectMonthShown(ThisMonth());
+}
+
+// "view" of a dive that is not the first of its day: the detail page gets the
+// emulator's dive, in metres and, after a unit change, in feet.
+TEST_F(BrowseE2e, AViewShowsTheEmulatorsDiveInEitherUnit) {
+    StartSignedIn();
+    int date = 0;
+    const int cell = DayOfSeveralDives(&date);
+    ASSERT_GE(cell, 0) << "the demo account has no day of two dives";
+    ExpectSecondDiveViewed(cell, date, 0);
+
+    ASSERT_TRUE(app.ClickOn("main.htm", "setting"));
+    ASSERT_TRUE(app.ui().WaitWindow("setting.htm"));
+    app.ui().SetTargetPage("setting.htm");
+    ASSERT_TRUE(app.ui().SetValue("unit_i", "1"));
+    ASSERT_TRUE(app.ui().Click("save"));
+    app.ui().SetTargetPage("");
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("scuba_max_depth_unit") == "ft"; }, 10000));
+    ExpectSecondDiveViewed(cell, date, 1);
 }

@@ -75,9 +75,9 @@ public:
     // `timeout_ms`): put `path` in it and accept, cancel it, or answer its
     // question about replacing a file. `dialog` receives what the dialog
     // showed ({"save", "title", "filters", "filter", "extension", ...}).
-    bool AnswerFileDialog(const std::string& path, Json::Value* dialog = nullptr, int timeout_ms = 10000);
-    bool CancelFileDialog(Json::Value* dialog = nullptr, int timeout_ms = 10000);
-    bool AnswerReplaceQuestion(bool replace, int timeout_ms = 10000);
+    bool AnswerFileDialog(const std::string& path, Json::Value* dialog = nullptr, int timeout_ms = 30000);
+    bool CancelFileDialog(Json::Value* dialog = nullptr, int timeout_ms = 30000);
+    bool AnswerReplaceQuestion(bool replace, int timeout_ms = 30000);
     // A map page event raised as the page raises it ("map_event"): `name`
     // as window.external's method, with its arguments.
     bool MapEvent(const std::string& name, const std::vector<std::string>& args);
