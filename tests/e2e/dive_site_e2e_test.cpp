@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <utility>
 
 #include "tests/e2e/e2e_app.h"
 #include "tests/support/cloudemu_process.h"
@@ -305,25 +306,26 @@ TEST_F(DiveSiteE2e, AMouseMoveOverTheMapShowsItsPosition) {
         return !v.empty() && *end == '\0' ? d : std::nan("");
     };
     // The map page loads after the tab is shown (moves before it is there
-    // find no map) and may still settle its view: the same point is asked
-    // until it gives the same position twice.
-    std::string seen;
+    // find no map) and may still move its view while it settles: a round
+    // left, right, left again counts only when both visits to the left point
+    // gave the same position, so the view stood still during the round.
+    auto at = [&](double x) {
+        if (!move(x, 150)) return std::make_pair(std::nan(""), std::nan(""));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the page reports once a frame
+        return std::make_pair(num("mouse_move_lat"), num("mouse_move_lng"));
+    };
+    std::pair<double, double> left, right;
     ASSERT_TRUE(E2eApp::WaitFor(
         [&] {
-            if (!move(200, 150)) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the page reports once a frame
-            const std::string now = Value("mouse_move_lat") + "," + Value("mouse_move_lng");
-            const bool same = !std::isnan(num("mouse_move_lat")) && now == seen;
-            seen = now;
-            return same;
+            left = at(200);
+            right = at(300);
+            const auto again = at(200);
+            return !std::isnan(left.first) && left == again && right.second != left.second;
         },
-        10000))
-        << ui().last_error() << " " << seen;
-    const double lat = num("mouse_move_lat"), lng = num("mouse_move_lng");
-    EXPECT_TRUE(lat >= -90 && lat <= 90 && lng >= -180 && lng <= 180) << lat << "," << lng;
-
-    ASSERT_TRUE(move(300, 150));
-    ASSERT_TRUE(E2eApp::WaitFor([&] { return num("mouse_move_lng") != lng; }, 5000));
-    EXPECT_GT(num("mouse_move_lng"), lng);
-    EXPECT_DOUBLE_EQ(num("mouse_move_lat"), lat);
+        20000))
+        << ui().last_error() << " " << left.first << "," << left.second;
+    EXPECT_TRUE(left.first >= -90 && left.first <= 90 && left.second >= -180 && left.second <= 180)
+        << left.first << "," << left.second;
+    EXPECT_GT(right.second, left.second);
+    EXPECT_DOUBLE_EQ(right.first, left.first);
 }
