@@ -29,10 +29,12 @@ using WindowId = uint64_t;
 // pages, frames and script pages under it are one origin:
 //   app://local/<path relative to program_dir>   e.g. app://local/ENG/main.htm
 // Sets WEBKIT_DISABLE_COMPOSITING_MODE=1 unless the environment already sets it
-// (saves memory per web process). Pre-creates one hidden dialog window and
-// waits until the shared web process has loaded its first (empty) page, about
-// 0.2-0.4 s, so that later windows join a running process and the first dialog
-// shows fast. Safe to call again: later calls only return true.
+// (saves memory per web process), and keeps GDK and WebKit from loading the
+// GL driver into this process (it never draws with GL). Pre-creates one
+// hidden dialog window and waits until the shared web process has loaded its
+// first (empty) page, about 0.2-0.4 s, so that later windows join a running
+// process and the first dialog shows fast. Safe to call again: later calls
+// only return true.
 // Returns false when no display can be opened.
 bool InitEngine(const std::string& program_dir);
 

@@ -430,6 +430,22 @@ TEST_F(PageTest, SnapshotWritesAPng) {
     EXPECT_EQ(std::string(sig + 1, 3), "PNG");
 }
 
+// Nothing in this process draws with GL: with a page shown, drawn and
+// snapshotted, neither GDK nor WebKit has loaded the GL driver (on Mesa
+// ~15 MB with its LLVM compiler, and a slower start).
+TEST_F(PageTest, NoGlDriverIsLoadedIntoTheProgram) {
+    El("t1").SetText("drawn");
+    std::string path = ::testing::TempDir() + "ui_engine_nogl_" + std::to_string(getpid()) + ".png";
+    ASSERT_TRUE(win->SnapshotPng(path));
+    std::remove(path.c_str());
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        EXPECT_EQ(line.find("_dri.so"), std::string::npos) << line;
+        EXPECT_EQ(line.find("libLLVM"), std::string::npos) << line;
+    }
+}
+
 TEST_F(PageTest, RegistryListsLiveWindows) {
     auto find = [&](ui::WindowId id) {
         for (const auto& w : ui::ListWindows())

@@ -1,0 +1,247 @@
+// Memory of the real program, all its processes (the UI process and the web
+// and network processes it starts), at three points of a session against the
+// cloud emulator's demo account: the sign-in page up; signed in, the main page
+// up; a dive viewed (its detail with the map and the profile chart). Prints the
+// proportional size (each shared page counted once) and the resident size of
+// each process, and its private size (pages no other process maps: the
+// figure that does not move with what else runs on the machine sharing the
+// same libraries). Run under Xvfb:
+//   xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bin/app_dive_memory_bench [runs]
+#include <dirent.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "tests/support/app_process.h"
+#include "tests/support/automation_client.h"
+#include "tests/support/cloudemu_process.h"
+
+namespace {
+
+// "Key:   N kB" of a /proc file, in kB.
+long ProcKb(const std::string& file, const char* key) {
+    std::ifstream f(file);
+    std::string line;
+    size_t n = strlen(key);
+    while (std::getline(f, line))
+        if (line.compare(0, n, key) == 0) return atol(line.c_str() + n);
+    return 0;
+}
+
+// The process and all its descendants.
+std::vector<pid_t> Tree(pid_t root) {
+    std::map<pid_t, pid_t> parent;
+    DIR* d = opendir("/proc");
+    if (!d) return {root};
+    while (dirent* e = readdir(d)) {
+        pid_t pid = static_cast<pid_t>(atoi(e->d_name));
+        if (pid > 0) parent[pid] = static_cast<pid_t>(ProcKb("/proc/" + std::to_string(pid) + "/status", "PPid:"));
+    }
+    closedir(d);
+    std::vector<pid_t> tree{root};
+    for (size_t i = 0; i < tree.size(); ++i)
+        for (const auto& [pid, ppid] : parent)
+            if (ppid == tree[i]) tree.push_back(pid);
+    return tree;
+}
+
+std::string Comm(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/comm");
+    std::string s;
+    std::getline(f, s);
+    return s;
+}
+
+// The physical pages mapped by any of `pids`, each counted once: what the
+// proportional sum comes to when no other program shares the libraries (a
+// busy machine running other WebKit programs lowers the proportional figure;
+// this one does not move). Needs the page frame numbers of /proc/<pid>/pagemap,
+// which only a privileged reader gets: -1 otherwise.
+long FootprintKb(const std::vector<pid_t>& pids) {
+    std::unordered_set<uint64_t> frames;
+    const long page = sysconf(_SC_PAGESIZE);
+    for (pid_t pid : pids) {
+        std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+        FILE* pagemap = std::fopen(("/proc/" + std::to_string(pid) + "/pagemap").c_str(), "rb");
+        if (!pagemap) continue;
+        std::string line;
+        std::vector<uint64_t> entries;
+        while (std::getline(maps, line)) {
+            unsigned long long from = 0, to = 0;
+            if (std::sscanf(line.c_str(), "%llx-%llx", &from, &to) != 2 || to <= from) continue;
+            if (line.find("[vsyscall]") != std::string::npos) continue;
+            const size_t n = (to - from) / static_cast<unsigned long long>(page);
+            entries.resize(n);
+            if (fseeko(pagemap, static_cast<off_t>(from / page * 8), SEEK_SET) != 0) continue;
+            const size_t got = std::fread(entries.data(), 8, n, pagemap);
+            for (size_t i = 0; i < got; ++i) {
+                const uint64_t e = entries[i];
+                if (!(e >> 63 & 1)) continue;  // not present (swapped pages are not counted)
+                const uint64_t pfn = e & ((1ULL << 55) - 1);
+                if (pfn == 0) {
+                    std::fclose(pagemap);
+                    return -1;
+                }
+                frames.insert(pfn);
+            }
+        }
+        std::fclose(pagemap);
+    }
+    return static_cast<long>(frames.size() * static_cast<size_t>(page) / 1024);
+}
+
+struct Memory {
+    long pss = 0, rss = 0, uss = 0;  // kB
+    long alone = -1;                 // kB, FootprintKb
+    std::string lines;
+};
+
+Memory Measure(pid_t root) {
+    Memory m;
+    const std::vector<pid_t> tree = Tree(root);
+    m.alone = FootprintKb(tree);
+    for (pid_t pid : tree) {
+        long r = ProcKb("/proc/" + std::to_string(pid) + "/status", "VmRSS:");
+        const std::string rollup = "/proc/" + std::to_string(pid) + "/smaps_rollup";
+        long p = ProcKb(rollup, "Pss:");
+        long u = ProcKb(rollup, "Private_Clean:") + ProcKb(rollup, "Private_Dirty:");
+        m.rss += r;
+        m.pss += p;
+        m.uss += u;
+        char buf[200];
+        std::snprintf(buf, sizeof buf, "    %-16s %6.1f MB proportional, %6.1f MB resident, %6.1f MB private\n",
+                      Comm(pid).c_str(), p / 1024.0, r / 1024.0, u / 1024.0);
+        m.lines += buf;
+    }
+    return m;
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); }
+
+struct Session {
+    Memory sign_in, main_page, dive;
+    bool ok = false;
+};
+
+Session RunOnce(vorta_test::CloudEmuProcess& emu) {
+    Session s;
+    AppProcess program;
+    program.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
+    program.env["VORTA_CLOUD_HOST"] = emu.host();
+    program.env["VORTA_CA_FILE"] = emu.ca_file();
+    program.env["VORTA_DEVICE_PORT"] = program.home() + "/no-such-tty";
+    AutomationClient ui;
+    if (!program.Start() || !ui.Connect(program.socket(), 20000) || !ui.WaitWindow("login.htm", 20000)) {
+        std::fprintf(stderr, "the sign-in page did not come up\n");
+        return s;
+    }
+    Settle();
+    s.sign_in = Measure(program.pid());
+
+    ui.SetTargetPage("login.htm");
+    ui.SetValue("email", vorta_test::CloudEmuProcess::kDemoEmail);
+    ui.SetValue("pword", vorta_test::CloudEmuProcess::kDemoPassword);
+    ui.Click("login");
+    ui.SetTargetPage("main.htm");
+    const char* frame = "framepage1";
+    if (!ui.WaitWindow("main.htm", 20000) ||
+        !WaitFor([&] { return !ui.GetText("calendardate", frame).value_or("").empty(); }, 20000)) {
+        std::fprintf(stderr, "the main page did not come up\n");
+        return s;
+    }
+    Settle();
+    s.main_page = Measure(program.pid());
+
+    // Back month by month to a day with dives; its first dive viewed.
+    int cell = -1;
+    for (int month = 0; month < 12 && cell < 0; ++month) {
+        for (int i = 0; i < 42 && cell < 0; ++i) {
+            char id[16];
+            std::snprintf(id, sizeof id, "date_cell_%.2d", i);
+            if (ui.GetAttr(id, "class", frame).value_or("").find("in_dive_day") != std::string::npos) cell = i;
+        }
+        if (cell < 0) ui.Click("lastmon", frame);
+    }
+    char id[16];
+    std::snprintf(id, sizeof id, "date_cell_%.2d", cell);
+    if (cell < 0 || !ui.Click(id, frame) || !ui.Click("view", frame)) {
+        std::fprintf(stderr, "no dive to view\n");
+        return s;
+    }
+    Json::Value req;
+    req["cmd"] = "get_text";
+    req["page"] = "main.htm";
+    req["frames"].append(frame);
+    req["frames"].append("ie_page");
+    req["element"] = "log_max_depth";
+    if (!WaitFor([&] { return !ui.Request(req)["value"].asString().empty(); }, 20000)) {
+        std::fprintf(stderr, "the dive detail did not come up\n");
+        return s;
+    }
+    Settle();
+    s.dive = Measure(program.pid());
+    s.ok = true;
+    ui.SetTargetPage("");
+    ui.Close();
+    program.Stop();
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
+    vorta_test::CloudEmuProcess emu;
+    if (!emu.Start()) {
+        std::fprintf(stderr, "the cloud emulator did not start\n");
+        return 1;
+    }
+    std::vector<Session> sessions;
+    for (int i = 0; i < runs; ++i) {
+        Session s = RunOnce(emu);
+        if (s.ok) sessions.push_back(s);
+    }
+    if (sessions.empty()) return 1;
+    // The run of median footprint with a dive open, in full.
+    std::sort(sessions.begin(), sessions.end(),
+              [](const Session& a, const Session& b) { return a.dive.alone < b.dive.alone; });
+    const Session& m = sessions[sessions.size() / 2];
+    auto show = [](const char* what, const Memory& mem, const char* goal) {
+        std::printf("%s: %.1f MB proportional%s, %.1f MB resident, %.1f MB private; %.1f MB counting each page "
+                    "once (the proportional figure on an otherwise idle machine)\n%s",
+                    what, mem.pss / 1024.0, goal, mem.rss / 1024.0, mem.uss / 1024.0, mem.alone / 1024.0,
+                    mem.lines.c_str());
+    };
+    std::printf("memory of all processes, median of %zu sessions (by the footprint with a dive open)\n", sessions.size());
+    show("sign-in page", m.sign_in, "");
+    show("signed in, main page", m.main_page, "");
+    show("a dive viewed (detail, map and chart)", m.dive, " (goal <= 160 MB)");
+    std::printf("with a dive viewed, every session:");
+    for (const Session& s : sessions) std::printf(" %.1f", s.dive.pss / 1024.0);
+    std::printf(" MB proportional;");
+    for (const Session& s : sessions) std::printf(" %.1f", s.dive.uss / 1024.0);
+    std::printf(" MB private;");
+    for (const Session& s : sessions) std::printf(" %.1f", s.dive.alone / 1024.0);
+    std::printf(" MB each page once\n");
+    return 0;
+}
