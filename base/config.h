@@ -22,6 +22,11 @@ struct Config {
     std::string facebook_client_id;
 };
 
+// The configuration from config.json's text (any text: what is not a JSON
+// object, or a value that is not text, gives the defaults), then the
+// environment's overrides.
+Config ParseConfig(const std::string& text);
+
 // Loaded on first use and kept; Reload re-reads (tests).
 const Config& GetConfig();
 void ReloadConfig();

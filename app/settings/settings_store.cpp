@@ -32,14 +32,7 @@ ReadResult ReadSettings(const std::string& path, StoredSettings& out) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kDefective;
     if (st.st_size > kMaxFileBytes) return ReadResult::kDefective;
-    Json::Value root;
-    if (!json_safe::Parse(ReadWholeFile(path), root) || !root.isObject()) return ReadResult::kDefective;
-    out.unit = json_safe::Int(root, "unit");
-    out.lang = json_safe::Int(root, "lang");
-    out.e = json_safe::String(root, "e");
-    out.p = json_safe::String(root, "p");
-    out.t = json_safe::String(root, "t");
-    return ReadResult::kOk;
+    return ParseSettings(ReadWholeFile(path), out) ? ReadResult::kOk : ReadResult::kDefective;
 }
 
 bool WriteAll(int fd, const std::string& data) {
@@ -90,6 +83,18 @@ int LeadingInt(const std::string& text) {
 }
 
 }  // namespace
+
+bool ParseSettings(const std::string& text, StoredSettings& out) {
+    out = StoredSettings();
+    Json::Value root;
+    if (!json_safe::Parse(text, root) || !root.isObject()) return false;
+    out.unit = json_safe::Int(root, "unit");
+    out.lang = json_safe::Int(root, "lang");
+    out.e = json_safe::String(root, "e");
+    out.p = json_safe::String(root, "p");
+    out.t = json_safe::String(root, "t");
+    return true;
+}
 
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
 

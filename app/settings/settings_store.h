@@ -13,6 +13,11 @@ struct StoredSettings {
     std::string e, p, t;
 };
 
+// The settings from the file's text. Values of the wrong type read as their
+// defaults one by one; false (and all defaults) when the text is not a JSON
+// object.
+bool ParseSettings(const std::string& text, StoredSettings& out);
+
 class SettingsStore {
 public:
     // `path` of the settings file; the default is ConfigFolder()/settings.json.
