@@ -17,6 +17,8 @@ public:
     AppProcess& operator=(const AppProcess&) = delete;
 
     // Extra environment for the program (VORTA_CLOUD_HOST, ...); read by Start.
+    // DBUS_SESSION_BUS_ADDRESS is empty (no session bus, so no keyring)
+    // unless given here.
     std::map<std::string, std::string> env;
 
     // Starts the program; false when it could not be started.
