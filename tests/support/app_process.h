@@ -21,6 +21,10 @@ public:
     // unless given here.
     std::map<std::string, std::string> env;
 
+    // The program to start; empty: BinDir()/vorta-pc-tool (an installed
+    // one is named here: /usr/bin/vorta-pc-tool).
+    std::string program;
+
     // Starts the program; false when it could not be started.
     bool Start();
     // Waits for the program to end: its exit code, or -1000 on a signal or
