@@ -10,12 +10,12 @@
 #include <cstring>
 #include <string>
 
-#define FUZZ_CHECK(cond)                                                                    \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
+#define FUZZ_CHECK(cond)                                                                     \
+    do {                                                                                     \
+        if (!(cond)) {                                                                       \
             std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                   \
-        }                                                                                   \
+            std::abort();                                                                    \
+        }                                                                                    \
     } while (0)
 
 namespace vorta_fuzz {

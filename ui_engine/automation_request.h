@@ -44,10 +44,10 @@ struct AutomationRequest {
     std::vector<std::string> frames;
     std::string element;
 
-    std::string value;  // "set_value"
-    std::string name;   // "get_attr"
-    std::string key;    // "key"
-    std::string path;   // "snapshot"
+    std::string value;                // "set_value"
+    std::string name;                 // "get_attr"
+    std::string key;                  // "key"
+    std::string path;                 // "snapshot"
     int timeout_ms = kDefaultWaitMs;  // "wait_window", within 0..kMaxWaitMs
 };
 

@@ -17,7 +17,9 @@ Json::Value& Table() {
 // files it is capped, and a larger one counts as unreadable.
 constexpr std::uint64_t kMaxTableBytes = 1 << 20;
 
-bool LoadLangTable(const std::string& path) { return LoadLangTableText(ReadWholeFile(path, kMaxTableBytes)); }
+bool LoadLangTable(const std::string& path) {
+    return LoadLangTableText(ReadWholeFile(path, kMaxTableBytes));
+}
 
 bool LoadLangTableText(const std::string& text) {
     AppState.language.clear();
