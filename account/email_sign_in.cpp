@@ -11,7 +11,7 @@ std::string SignInBody(const std::string& email, const std::string& password) {
     return "email=" + url_encode(email) + "&password=" + url_encode(password);
 }
 
-std::string ClassifySignInAnswer(const std::string& body, SessionFields& out) {
+std::string ClassifySignInAnswer(const std::string& body, SessionFields& out, const char* refused_key) {
     Json::Value response;
     switch (check_envelope(body, &response)) {
     case EnvelopeResult::NotConnected:
@@ -19,7 +19,7 @@ std::string ClassifySignInAnswer(const std::string& body, SessionFields& out) {
     case EnvelopeResult::HostError:
         return "HOST_ERROR";
     case EnvelopeResult::DataError:
-        return "EMAIL_PWD_ERROR";
+        return refused_key;
     case EnvelopeResult::Success:
         break;
     }

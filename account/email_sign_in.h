@@ -27,9 +27,11 @@ struct SessionFields {
 // Judges the answer of the sign-in request. Returns "" on success (and fills
 // `out`), else the message key: "HOST_NOT_CONN" (not JSON), "HOST_ERROR" (no
 // "code", or a success without a non-empty text "token" and "user" ->
-// "user_id"), "EMAIL_PWD_ERROR" (any code but "0000000"). The user's name and
-// picture may be missing or mistyped: they read as empty.
-std::string ClassifySignInAnswer(const std::string& body, SessionFields& out);
+// "user_id"), `refused_key` (any code but "0000000"; the social sign-in says
+// "DATA_ERROR"). The user's name and picture may be missing or mistyped: they
+// read as empty.
+std::string ClassifySignInAnswer(const std::string& body, SessionFields& out,
+                                 const char* refused_key = "EMAIL_PWD_ERROR");
 
 struct SignInResult {
     bool signed_in = false;

@@ -1,21 +1,36 @@
 #include "account/login_func.h"
 
 #include "account/email_sign_in.h"
-#include "base/app_state.h"
+#include "account/social_sign_in.h"
 #include "app/html_dlg.h"
-#include "app/ui_http_post.h"
 #include "app/settings/lang_table.h"
 #include "app/settings/settings_store.h"
-#include "cloud/cloud_api.h"
-#include "cloud/cloud_config.h"
+#include "app/ui_http_post.h"
+#include "base/app_state.h"
+#include "base/config.h"
+#include "base/paths.h"
+#include "base/window_messages.h"
 #include "cloud/http_post.h"
 #include "ui_engine/element.h"
 
+namespace {
+
+// Size of the social sign-in's browser window, in logical pixels.
+constexpr int kBrowserWidth = 640;
+constexpr int kBrowserHeight = 520;
+
+}  // namespace
+
 void LoginFunc::on_init(WindowHandle window) {
     func_base::on_init(window);
+    DestroyBrowser();
     LoadRememberedSignIn();
     ui::FindById(window_, "email").SetValue(AppState.email);
     ui::FindById(window_, "pword").SetValue(AppState.password);
+}
+
+void LoginFunc::on_release() {
+    DestroyBrowser();
 }
 
 void LoginFunc::on_event(const ElementHandle&, const EventParams& params) {
@@ -24,7 +39,11 @@ void LoginFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, "facebook")) FacebookSignIn();
 }
 
-void LoginFunc::on_message(uint32_t, intptr_t, intptr_t) {}
+void LoginFunc::on_message(uint32_t msg, intptr_t wparam, intptr_t) {
+    // Only the latest browser counts: an earlier one's late messages would
+    // show the new one before its first page.
+    if (msg == kMsgSocialSignIn && browser_ && wparam == browser_->tag()) CheckSocialRedirect();
+}
 
 void LoginFunc::EmailSignIn() {
     const std::string email = ui::FindById(window_, "email").GetValue();
@@ -42,10 +61,61 @@ void LoginFunc::EmailSignIn() {
 }
 
 void LoginFunc::FacebookSignIn() {
-    // The social sign-in comes with its own browser window; until then the
-    // button does nothing.
+    error_shown_ = false;
+    const vorta_account::SocialEndpoints endpoints = vorta_account::SocialEndpoints::FromConfig(GetConfig());
+    if (!endpoints.configured()) {
+        // A window on the provider without the program's client id could
+        // only show the provider's error.
+        ShowMessage("FB_NOT_CONFIGURED");
+        return;
+    }
+    DestroyBrowser();
+    browser_ = std::make_unique<CWTLIExplorer>(window_, ++browser_tag_);
+    browser_->Create(ScaleX(kBrowserWidth), ScaleY(kBrowserHeight), vorta_account::OAuthRequestUrl(endpoints));
 }
 
-void LoginFunc::CloseLogin(int result) { EndPageDialog(window_, result); }
+void LoginFunc::CheckSocialRedirect() {
+    if (token_taken_) return;
+    const vorta_account::RedirectCheck check = vorta_account::CheckRedirect(browser_->url());
+    switch (check.kind) {
+        case vorta_account::RedirectKind::Page:
+            if (error_shown_) browser_->Hide();
+            else browser_->CenterAndShow();
+            return;
+        case vorta_account::RedirectKind::Error:
+            ui::FindById(window_, "message").SetText(check.error_text);
+            error_shown_ = true;
+            browser_->Hide();
+            return;
+        case vorta_account::RedirectKind::Token: break;
+    }
+    browser_->Hide();
+    token_taken_ = true;
+
+    // The profile and the cloud's answer are awaited off the UI thread; the
+    // dialog keeps drawing meanwhile.
+    const vorta_account::Downloader download = [](const std::string& url, const std::string& path) {
+        return ui::WaitOffUi([&] { return download_to_file(url, path); });
+    };
+    UiHttpPost http(HttpOptions::FromConfig());
+    const vorta_account::SocialSignInResult result =
+        vorta_account::CompleteSocialSignIn(check, GetConfig().facebook_graph_url, DataFolder(), download, http,
+                                            AppState, [] { return SaveRememberedSignIn(); });
+    if (!result.signed_in) {
+        if (!result.message_key.empty()) ShowMessage(result.message_key);
+        return;
+    }
+    CloseLogin(1);
+}
+
+void LoginFunc::CloseLogin(int result) {
+    DestroyBrowser();
+    EndPageDialog(window_, result);
+}
+
+void LoginFunc::DestroyBrowser() {
+    browser_.reset();
+    token_taken_ = false;
+}
 
 void LoginFunc::ShowMessage(const std::string& key) { ui::FindById(window_, "message").SetText(GetLangText(key)); }

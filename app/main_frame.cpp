@@ -6,6 +6,7 @@
 
 #include "base/app_state.h"
 #include "base/paths.h"
+#include "browser/map_event_state.h"
 #include "pages/page_manifest.h"
 
 std::string ProfileImageSource(const std::string& path) {
@@ -47,6 +48,9 @@ bool main_frame::create(const std::string& page_path) {
     options.width = initial_width();
     options.height = initial_height();
     if (!create_window(options)) return false;
+    // The map pages' events go to the main window unless a dialog with a map
+    // takes them for its life.
+    MapEventState.target = id();
     load_page(page_path);
     // Without a page (e.g. a missing "main.htm") the window still shows,
     // blank and without bound controllers.

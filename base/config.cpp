@@ -52,8 +52,10 @@ Config ParseConfig(const std::string& text) {
     Take(c.ca_file, root, "ca_file", "VORTA_CA_FILE");
     Take(c.device_port, root, "device_port", "VORTA_DEVICE_PORT");
     Take(c.facebook_auth_url, root, "facebook_auth_url", "VORTA_FACEBOOK_AUTH_URL");
+    Take(c.facebook_redirect_url, root, "facebook_redirect_url", "VORTA_FACEBOOK_REDIRECT_URL");
     Take(c.facebook_graph_url, root, "facebook_graph_url", "VORTA_FACEBOOK_GRAPH_URL");
     Take(c.facebook_client_id, root, "facebook_client_id", "VORTA_FACEBOOK_CLIENT_ID");
+    Take(c.map_tile_url, root, "map_tile_url", "VORTA_MAP_TILE_URL");
     return c;
 }
 

@@ -5,7 +5,10 @@
 // WebEvent (and so MapEventState and the window in MapEventState.target).
 //
 // Each owner (dive-site page, dive-log detail, dive-log edit dialog) holds
-// one MapHost for its life. UI thread only.
+// one MapHost for its life. The page's window.external has exactly the
+// methods of the host's WebEvent; their messages go to MapEventState.target.
+// When the configuration names online map tiles (map_tile_url), the page gets
+// their address as its query "tiles". UI thread only.
 #pragma once
 
 #include <memory>
@@ -30,15 +33,18 @@ public:
     bool Attach(WindowHandle window, const std::string& frame_id, const std::string& script_page);
 
     // Loads `script_page` again (or another page of the language folder) in
-    // the attached element.
+    // the attached element; calls are skipped until it is ready again.
     void Navigate(const std::string& script_page);
 
     // Removes the page from its element (the edit dialog closing).
     void Detach();
 
-    // True once the script page has finished loading (calls made before are
-    // skipped).
+    // True once the script page has run its scripts (calls made before are
+    // skipped, not kept); false again from Navigate, Attach or Detach until
+    // the new page is ready, and when the page goes away.
     bool ready() const;
+    // Attached to a window (until Detach), ready or not.
+    bool attached() const;
 
     // Calls the page's global function; skipped when the page is not loaded
     // or does not define it.

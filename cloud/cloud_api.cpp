@@ -59,6 +59,7 @@ std::string UrlDivelog(const std::string& divelog_id) { return "api/v1/divelogs/
 std::string UrlDivelogEdit(const std::string& divelog_id) { return "api/v1/divelogs/" + PathSegment(divelog_id); }
 std::string UrlStatistics(const std::string& user_id) { return "api/v1/users/" + PathSegment(user_id) + "/statistics"; }
 std::string UrlSearchDivesites() { return "api/v1/searches/divesites"; }
+std::string SearchDivesitesBody(const std::string& text) { return "query=" + url_encode(text) + "&limit=20"; }
 
 std::string UrlHeaderInfo(const std::string& model, int firmware_version) {
     return Format("api/v1/devices/headerInfo?model=%s&firmware_version=%d", url_encode(model).c_str(),

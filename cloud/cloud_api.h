@@ -17,6 +17,9 @@ std::string UrlDivelog(const std::string& divelog_id);     // GET
 std::string UrlDivelogEdit(const std::string& divelog_id);  // PATCH, JSON
 std::string UrlStatistics(const std::string& user_id);     // GET
 std::string UrlSearchDivesites();                          // POST, form
+// The form body of a dive-site search: "query=<text>&limit=20" with the text
+// percent-encoded as UTF-8 (so "&", "=", "+" and "%" in it stay in the query).
+std::string SearchDivesitesBody(const std::string& text);
 // Sync instructions for the connected dive computer.
 std::string UrlHeaderInfo(const std::string& model, int firmware_version);
 // Posting device memory for `command`; "addDivelogs" goes to the v2 API.

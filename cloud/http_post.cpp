@@ -346,7 +346,7 @@ bool download_to_file(const std::string& url, const std::string& path, const Htt
     curl_easy_cleanup(h);
 
     bool ok = rc == CURLE_OK && !sink.failed;
-    if (ok && ::fsync(sink.fd) != 0) ok = false;
+    if (ok && options.sync_to_disk && ::fsync(sink.fd) != 0) ok = false;
     if (::close(sink.fd) != 0) ok = false;
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
     if (!ok) ::unlink(temp.c_str());

@@ -29,6 +29,11 @@ struct HttpOptions {
     std::size_t max_body_bytes = std::size_t(64) << 20;
     // Largest accepted download (update files go to disk, not memory).
     std::uint64_t max_download_bytes = std::uint64_t(1) << 30;
+    // A download is flushed to the disk (fsync) before it replaces its file.
+    // Callers that fetch a file afresh before every use (the update images)
+    // gain nothing from that and may turn it off: the replacement stays
+    // whole-or-nothing either way.
+    bool sync_to_disk = true;
 
     // The defaults with the configured CA file.
     static HttpOptions FromConfig();

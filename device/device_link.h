@@ -37,3 +37,21 @@ protected:
     DeviceLink(const DeviceLink&) = default;
     DeviceLink& operator=(const DeviceLink&) = default;
 };
+
+// Ends the link when a worker leaves its scope, whichever way it leaves
+// (a failure, an exception); the session's EndLink is sent only once.
+class EndLinkOnExit {
+public:
+    explicit EndLinkOnExit(DeviceLink& device) : device_(device) {}
+    ~EndLinkOnExit() {
+        try {
+            device_.EndLink();
+        } catch (...) {
+        }
+    }
+    EndLinkOnExit(const EndLinkOnExit&) = delete;
+    EndLinkOnExit& operator=(const EndLinkOnExit&) = delete;
+
+private:
+    DeviceLink& device_;
+};

@@ -1,12 +1,35 @@
-// Calendar controller of the main page ("lastmon", "nextmon", "synclog", "date_cell_NN").
+// Calendar controller of the dive-log page (frame "framepage1" of the main
+// page): the month grid ("date_cell_00" ... "date_cell_41" inside
+// "calendar"), "lastmon", "nextmon", the day list in "cell_tbody", and
+// "synclog", which a finished sync clicks: the month reloads and the main
+// window is asked to reload the statistics (kMsgStatisticsReload).
 #pragma once
 
+#include <array>
+#include <string>
+#include <vector>
+
 #include "app/func_base.h"
+#include "divelog/calendar_model.h"
 
 class CalendarFunc : public func_base {
 public:
+    // Binds the grid and loads this month.
+    void on_init(WindowHandle window) override;
     void on_event(const ElementHandle& element, const EventParams& params) override;
 
-    // Reload the shown month (after a language change).
+    // The main page was loaded again: bind the new grid, back to this month.
     void reload();
+
+    const vorta_divelog::CalendarModel& model() const { return model_; }
+
+private:
+    void Bind();
+    void LoadMonth();
+    void LoadDayList(int cell_index);
+    void ShowMessage(const std::string& key) const;
+
+    vorta_divelog::CalendarModel model_;
+    std::vector<vorta_divelog::DaySummary> summary_;
+    std::array<ElementHandle, vorta_divelog::CalendarModel::kCells> cells_;
 };

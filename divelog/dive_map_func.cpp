@@ -1,6 +1,97 @@
 #include "divelog/dive_map_func.h"
 
-void DiveMapFunc::on_event(const ElementHandle&, const EventParams&) {}
+#include "app/html_dlg.h"
+#include "app/settings/lang_table.h"
+#include "app/ui_http_post.h"
+#include "base/app_state.h"
+#include "base/json_safe.h"
+#include "browser/map_event_state.h"
+#include "cloud/cloud_api.h"
+#include "divelog/dive_log_edit.h"
+#include "divelog/divelog_cloud.h"
+#include "divelog/log_edit_dlg.h"
+#include "pages/page_manifest.h"
+#include "ui_engine/element.h"
 
-void DiveMapFunc::reload_chart() {}
-void DiveMapFunc::rebuild_browser() {}
+namespace {
+namespace page = pages::dive_log_page;
+namespace row = pages::dive_log_cell;
+const char* const kFrame = pages::main::framepage1;
+using vorta_divelog::CloudAnswer;
+}  // namespace
+
+void DiveMapFunc::on_init(WindowHandle window) {
+    func_base::on_init(window);
+    AddEditAutomation();
+    host_.Attach(window_, kFrame, kScriptPage);
+}
+
+void DiveMapFunc::on_event(const ElementHandle&, const EventParams& params) {
+    if (IsEvent(params, kEventClick, row::edit)) Edit(params.target.GetAttribute("objid"));
+    if (IsEvent(params, kEventClick, row::view)) View(params.target.GetAttribute("objid"));
+}
+
+void DiveMapFunc::reload_chart() {
+    shown_id_.clear();
+    host_.Navigate(kScriptPage);
+}
+
+void DiveMapFunc::rebuild_browser() {
+    shown_id_.clear();
+    host_.Attach(window_, kFrame, kScriptPage);
+}
+
+void DiveMapFunc::View(const std::string& divelog_id) {
+    UiHttpPost http(HttpOptions::FromConfig());
+    const CloudAnswer answer = vorta_divelog::ViewDiveLog(http, divelog_id, AppState.unit, GetLangText, host_);
+    // Calls made while the page loads are skipped: then it shows nothing.
+    if (answer.status == CloudAnswer::Status::kOk) shown_id_ = host_.ready() ? divelog_id : std::string();
+    if (answer.status == CloudAnswer::Status::kNoSession) {
+        ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
+    } else if (answer.status == CloudAnswer::Status::kFailed) {
+        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText(answer.message_key));
+    }
+}
+
+void DiveMapFunc::Edit(const std::string& divelog_id) {
+    CloudAnswer loaded;
+    {
+        UiHttpPost http(HttpOptions::FromConfig());
+        loaded = vorta_divelog::CloudGet(http, UrlDivelog(divelog_id));
+    }
+    if (loaded.status == CloudAnswer::Status::kNoSession) {
+        ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
+        return;
+    }
+    Json::Value divelog = json_safe::Member(loaded.response, "divelog");
+    // A success without a dive log has nothing to edit, nor to send back.
+    if (loaded.status == CloudAnswer::Status::kOk && !divelog.isObject()) loaded.message_key = "DATA_ERROR";
+    if (!loaded.message_key.empty()) {
+        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText(loaded.message_key));
+        return;
+    }
+
+    vorta_divelog::DiveLogEdit record = vorta_divelog::FillDiveLogEdit(divelog);
+    HtmlDlg dialog(std::make_unique<LogEditDlg>(record));
+    const int result = dialog.DoModal(window_);
+    // Map events belong to this window again, however the dialog ended.
+    MapEventState.target = window_;
+    // Only "save" saves: -1 (the dialog could not be shown) is no answer.
+    if (result != 1) return;
+
+    const int32_t unit = AppState.unit;
+    vorta_divelog::WriteDiveLogEdit(record, unit, divelog);
+    vorta_divelog::ShowEditedDiveLog(divelog, record.changed, shown_id_ == divelog_id, unit, GetLangText, host_);
+    shown_id_ = host_.ready() ? divelog_id : std::string();
+    CloudAnswer saved;
+    {
+        UiHttpPost http(HttpOptions::FromConfig());
+        saved = vorta_divelog::SaveDiveLog(http, divelog, divelog_id);
+    }
+    if (saved.status == CloudAnswer::Status::kOk) return;
+    // The detail shows values the cloud does not have: say so, then show
+    // what it has.
+    ShowMsgDlg(GetLangText(saved.message_key.empty() ? "HOST_NOT_CONN" : saved.message_key),
+               GetLangText("LOG_EDIT_NOT_SAVED"), window_);
+    View(divelog_id);
+}

@@ -1,14 +1,43 @@
-// Dive-log detail controller of the main page (ids "edit", "view").
+// Dive-log detail controller of the dive-log page: owns the detail page
+// ("web_html/main.htm", value panel, map and profile chart) shown in element
+// "ie" of frame "framepage1", and answers the day list's "view" and "edit"
+// buttons, which carry the dive log's id in "objid".
 #pragma once
 
+#include <string>
+
 #include "app/func_base.h"
+#include "browser/map_host.h"
 
 class DiveMapFunc : public func_base {
 public:
+    // The detail page, relative to the language folder.
+    static constexpr const char* kScriptPage = "web_html/main.htm";
+
+    // Shows the detail page in the dive-log page's "ie".
+    void on_init(WindowHandle window) override;
     void on_event(const ElementHandle& element, const EventParams& params) override;
 
-    // The unit changed: reload the embedded chart page.
+    // The unit changed: the detail page loads again (empty until the next view).
     void reload_chart();
-    // The page was reloaded in another language: build the embedded browser page again.
+    // The main page was loaded again: the detail page moves into the new "ie".
     void rebuild_browser();
+
+    // "view": fetches the dive log and shows it in the detail page.
+    void View(const std::string& divelog_id);
+    // "edit": loads the dive log and opens the edit dialog over the main
+    // window. After "save" the changed fields go into the dive log, the
+    // detail page shows it, and it is sent back to the cloud (PATCH); when
+    // the cloud does not take it, a message dialog says why and the detail
+    // page is loaded again from the cloud. Map events go to the main window
+    // again however the dialog ended.
+    void Edit(const std::string& divelog_id);
+
+    MapHost& map_host() { return host_; }
+
+private:
+    MapHost host_;
+    // The dive log the detail page shows in full (value panel, map, chart);
+    // "" when it shows none.
+    std::string shown_id_;
 };

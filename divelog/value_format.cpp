@@ -3,6 +3,8 @@
 #include <boost/format.hpp>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -46,6 +48,42 @@ const char* Pick(int32_t code, const char* const (&labels)[6]) {
 }  // namespace
 
 bool IsImperial(int32_t unit) { return unit != 0; }
+
+double TextNumber(const std::string& text) {
+    return TextNumber(text.data(), text.data() + text.size());
+}
+
+double TextNumber(const char* p, const char* end) {
+    while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
+    if (p < end && *p == '+') ++p;  // from_chars takes a minus sign only
+    // Decimal notation only: hexadecimal, "inf" and "nan" are not numbers a
+    // dive log holds.
+    if (p == end || !(std::isdigit(static_cast<unsigned char>(*p)) || *p == '-' || *p == '.')) return 0.0;
+    double value = 0.0;
+    auto [stop, error] = std::from_chars(p, end, value, std::chars_format::general);
+    (void)stop;
+    if (error != std::errc() || !std::isfinite(value)) return 0.0;
+    return value;
+}
+
+int32_t TextInteger(const std::string& text) {
+    const char* p = text.c_str();
+    const char* end = p + text.size();
+    while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    int64_t value = 0;
+    bool any = false;
+    for (; p < end && std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+        any = true;
+        // Past the int range the value stays clamped; more digits change nothing.
+        if (value <= int64_t{std::numeric_limits<int32_t>::max()} + 1) value = value * 10 + (*p - '0');
+    }
+    if (!any) return 0;
+    if (negative) value = -value;
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
 
 int64_t LocalDiveTime(int64_t dive_datetime, int64_t timezone_minutes) {
     int64_t shift = 0;
@@ -110,7 +148,7 @@ float ComputeSac(double start_bar, double end_bar, int32_t volume, double avg_de
     double minutes = static_cast<double>(duration_s) / 60.0;
     double v = volume;
     if (!IsImperial(unit)) return static_cast<float>((start_bar - end_bar) * v / (avg_depth_m / 10.0 + 1.0) / minutes);
-    double feet_per_atm = water_type == 0 ? 33.0 : 34.0;
+    double feet_per_atm = water_type == kSaltWater ? kSaltWaterFeetPerAtm : kFreshWaterFeetPerAtm;
     double ambient = avg_depth_m * kFeetPerMetre / feet_per_atm + 1.0;
     double psi_per_minute = (start_bar * kPsiPerBar - end_bar * kPsiPerBar) / minutes;
     return static_cast<float>(psi_per_minute / ambient * (v / 3000.0));

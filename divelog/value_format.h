@@ -22,6 +22,17 @@ constexpr double kFeetPerMetre = 3.2808399;
 constexpr double kPoundsPerKilogram = 2.20462262;
 constexpr double kPsiPerBar = 14.5037738;
 
+// A number held as text, read the way the cloud's texts are meant: the
+// leading decimal number after any blanks ("30.5", " 12", "7.5 m" -> 7.5),
+// 0 when the text does not start with one. Always with a point, whatever the
+// process's locale. Values that are not finite ("inf", "nan", overflow) read
+// as 0, so no later sum or comparison sees them.
+double TextNumber(const std::string& text);
+double TextNumber(const char* begin, const char* end);
+// The leading decimal integer of a text (blanks and a sign allowed), 0 when
+// there is none; clamped to the int range.
+int32_t TextInteger(const std::string& text);
+
 // Start time of a dive in local time, as seconds to break down as UTC:
 // dive_datetime - timezone * 60 ("timezone" in minutes, UTC minus local, so
 // zones east of UTC are negative). Saturates instead of overflowing.
@@ -49,13 +60,23 @@ std::string WeightUnit(int32_t unit);                  // "lbs" / "kg"
 std::string FormatSuitThickness(double mm);            // "%.0f", never converted
 std::string SuitThicknessUnit();                       // "mm"
 
+// Water types of a dive log ("water_type").
+constexpr int32_t kSaltWater = 0;
+constexpr int32_t kFreshWater = 1;  // and any other value
+
+// Depth of water, in feet, that weighs one atmosphere: the imperial air
+// consumption's ambient pressure at d feet is d / this + 1 atm, the
+// counterpart of the metric d / 10 + 1. Sea water (density about 1.025 kg/l)
+// is 33.0 ft per atmosphere, fresh water (1.000 kg/l) 33.9 ft, taken as 34 ft.
+constexpr double kSaltWaterFeetPerAtm = 33.0;
+constexpr double kFreshWaterFeetPerAtm = 34.0;
+
 // Surface air consumption in the output unit (L/min metric, cuft/min
 // imperial) from start and end pressure (bar), cylinder volume as stored,
-// average depth (m), duration (s) and water type (0 salt, otherwise fresh).
-// Imperial takes the volume as cubic feet at a 3000 psi rating and divides by
-// the ambient pressure in atmospheres at the depth in feet (33 ft of salt or
-// 34 ft of fresh water per atmosphere). A zero duration gives a value that is
-// not finite, which FormatSac shows as kNotAvailable.
+// average depth (m), duration (s) and water type (kSaltWater, otherwise
+// fresh). Imperial takes the volume as cubic feet at a 3000 psi rating and
+// divides by the ambient pressure above. A zero duration gives a value that
+// is not finite, which FormatSac shows as kNotAvailable.
 float ComputeSac(double start_bar, double end_bar, int32_t volume, double avg_depth_m,
                  int64_t duration_s, int32_t water_type, int32_t unit);
 std::string FormatSac(float sac, int32_t unit);  // "%.2f" imperial, "%.1f" metric

@@ -1,6 +1,7 @@
 #include "divesite/dive_site.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -28,18 +29,32 @@ constexpr uint8_t kEmptySlot = 0xFF;
 }  // namespace
 
 std::string CutUtf8(const std::string& s, size_t max_bytes) {
-    if (s.size() <= max_bytes) return s;
-    size_t cut = max_bytes;
-    // s[cut] is the first byte left out. When it continues a character, find
-    // that character's lead byte (at most three bytes back) and, if the
-    // character reaches past the cut, leave it out whole. Bytes that are not
-    // UTF-8 are cut where they fall.
-    size_t lead = cut;
-    while (lead > 0 && cut - lead < 3 && IsContinuation(static_cast<unsigned char>(s[lead]))) --lead;
-    unsigned char c = static_cast<unsigned char>(s[lead]);
-    size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    if (lead < cut && c >= 0xC0 && lead + len > cut) cut = lead;
+    size_t cut = std::min(s.size(), max_bytes);
+    if (cut == 0) return std::string();
+    // The last character kept: back up from the cut over continuation bytes
+    // (at most three) to its lead byte. When that character reaches past the
+    // cut (or past the end of the text), it is left out whole. Bytes that are
+    // not UTF-8 are cut where they fall.
+    size_t lead = cut - 1;
+    while (lead > 0 && cut - 1 - lead < 3 && IsContinuation(static_cast<unsigned char>(s[lead]))) --lead;
+    const unsigned char c = static_cast<unsigned char>(s[lead]);
+    const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (c >= 0xC0 && lead + len > cut) cut = lead;
     return s.substr(0, cut);
+}
+
+double ParseDegrees(const std::string& text) {
+    const char* p = text.c_str();
+    const char* end = p + text.size();
+    while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    // from_chars takes no sign of its own here, so "+-1" stays invalid.
+    if (p < end && (*p == '+' || *p == '-')) return 0.0;
+    double value = 0.0;
+    auto [stop, ec] = std::from_chars(p, end, value, std::chars_format::general);
+    if (ec != std::errc() || stop == p || !std::isfinite(value)) return 0.0;
+    return negative ? -value : value;
 }
 
 int32_t DegreesToE6(double degrees) {
@@ -109,6 +124,7 @@ std::vector<DiveSite> DecodeSiteBlock(const uint8_t* block, size_t len, uint8_t 
     std::vector<DiveSite> sites;
     if (block == nullptr) return sites;
     size_t slots = std::min(len / DiveSite::kSize, kMaxSites);
+    sites.reserve(slots);
     for (size_t i = 0; i < slots; ++i) {
         const uint8_t* slot = block + i * DiveSite::kSize;
         if (slot[0] == kEmptySlot) continue;
@@ -123,6 +139,23 @@ const std::vector<DiveSite>& DiveSiteLists::list(int index) const {
     static const std::vector<DiveSite> kNone;
     if (index < 0 || index > 2) return kNone;
     return lists_[static_cast<size_t>(index)];
+}
+
+DiveSite* DiveSiteLists::at(int index, size_t pos) {
+    if (index < 0 || index > 2) return nullptr;
+    auto& l = lists_[static_cast<size_t>(index)];
+    return pos < l.size() ? &l[pos] : nullptr;
+}
+
+void DiveSiteLists::Replace(int index, std::vector<DiveSite> sites) {
+    if (index < 0 || index > 2) return;
+    if (sites.size() > kMaxSites) sites.resize(kMaxSites);
+    lists_[static_cast<size_t>(index)] = std::move(sites);
+}
+
+void DiveSiteLists::SetTypes(int index, uint8_t type) {
+    if (index < 0 || index > 2) return;
+    for (DiveSite& site : lists_[static_cast<size_t>(index)]) site.type = type;
 }
 
 bool DiveSiteLists::Append(int index, const DiveSite& site) {
@@ -155,7 +188,7 @@ std::string DiveSite::Name() const {
     size_t len = 0;
     while (len < kNameField && name[len] != 0) ++len;
     std::string raw(reinterpret_cast<const char*>(name.data()), len);
-    return vorta_divesite::CutUtf8(raw, kNameMax);
+    return vorta_divesite::CutUtf8(raw, kNameField);
 }
 
 void DiveSite::SetName(const std::string& utf8) {

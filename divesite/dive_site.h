@@ -31,9 +31,9 @@ struct DiveSite {
     int32_t lat_e6 = 0;
     int32_t lng_e6 = 0;
 
-    // The name up to its first zero byte, at most kNameMax bytes and never
-    // ending inside a UTF-8 sequence (a field without a zero byte is read the
-    // same way).
+    // The name up to its first zero byte, never ending inside a UTF-8
+    // sequence. A field without a zero byte (from the device) gives its 55
+    // bytes, cut the same way.
     std::string Name() const;
     // Stores `utf8` cut to at most kNameMax bytes at a character boundary
     // (up to its first zero byte, if it has one) and zero-fills the rest.
@@ -59,9 +59,15 @@ constexpr size_t kBlockSize = 4096;
 // Device addresses of the scuba, freedive and gauge blocks (list 0, 1, 2).
 constexpr uint32_t kBlockAddress[3] = {0x109000, 0x10A000, 0x10B000};
 
-// `s` cut to at most `max_bytes`, never inside a UTF-8 sequence: a cut that
-// would fall inside a character drops that whole character.
+// `s` cut to at most `max_bytes`, never inside a UTF-8 sequence: a character
+// that the cut (or the end of `s`) splits is dropped whole.
 std::string CutUtf8(const std::string& s, size_t max_bytes);
+
+// A decimal number as the C library's text-to-double conversion reads it:
+// leading blanks, then the longest prefix that is a number; 0 when there is
+// none. The decimal mark is a point whatever the locale, and a result that is
+// not finite (an overflow, "inf", "nan") is 0 as well.
+double ParseDegrees(const std::string& text);
 
 // Degrees to millionths, truncated toward zero. Values beyond the 32-bit
 // range saturate; a value that is not a number gives 0.
@@ -95,6 +101,13 @@ std::vector<DiveSite> DecodeSiteBlock(const uint8_t* block, size_t len, uint8_t 
 class DiveSiteLists {
 public:
     const std::vector<DiveSite>& list(int index) const;
+    // Site `pos` of a list to change in place; null when there is none.
+    DiveSite* at(int index, size_t pos);
+    // Puts `sites` in place of a list's sites; beyond kMaxSites they are
+    // dropped.
+    void Replace(int index, std::vector<DiveSite> sites);
+    // Gives every site of a list the type byte `type`.
+    void SetTypes(int index, uint8_t type);
     // Appends `site`; false (and nothing changed) when the list is full.
     bool Append(int index, const DiveSite& site);
     // Removes site `pos`, keeping the order of the others; false when there

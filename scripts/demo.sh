@@ -37,7 +37,7 @@ start cloud-emulator "$BIN/vorta-cloudemu" --data "$STATE/cloud" --host 127.0.0.
 # Device simulator on a pseudo-terminal; a new memory image is filled with
 # generated dives on first start.
 start device-simulator "$BIN/vorta-devsim" --image "$STATE/device/memory.img" --dives 12 \
-  --link "$STATE/device/tty"
+  --link "$STATE/device/tty" --trace "$STATE/device/trace.txt"
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: running under a virtual one (xvfb-run)." >&2
@@ -45,7 +45,27 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 else
   RUN=()
 fi
+# What the simulated device was told during the session: from its packet
+# trace (one packet a line, 80 hex digits; the command code is the
+# little-endian u16 at bytes 2-3) and its log.
+report_device() {
+  local trace=$STATE/device/trace.txt
+  [ -s "$trace" ] || return 0
+  awk '{ c = substr($0, 7, 2) substr($0, 5, 2)
+         if (c == "0003") w++; else if (c == "0001") r++; else if (c == "9999") f++ }
+       END { printf "device: %d blocks read, %d blocks written, %d end-of-firmware commands\n", r, w, f }' "$trace"
+  grep -h "firmware update finished" "$STATE/device-simulator.log" | tail -n 1 || true
+}
+
 echo "Sign in with demo@vorta.example / vorta-demo"
+echo "Update Firmware and Update Dive-Site Database work from the sign-in page and the main page."
+# The social sign-in goes to the emulator's stand-ins for the provider's OAuth
+# dialog, login-success page and Graph API.
+FB=https://127.0.0.1:8443/_fb
+export VORTA_FACEBOOK_AUTH_URL=$FB/dialog/oauth VORTA_FACEBOOK_REDIRECT_URL=$FB/connect/login_success.html \
+  VORTA_FACEBOOK_GRAPH_URL=$FB/v6.0/ VORTA_FACEBOOK_CLIENT_ID=${VORTA_FACEBOOK_CLIENT_ID:-demo}
+echo "or press Facebook and continue as Demo Diver"
 VORTA_CLOUD_HOST=127.0.0.1 VORTA_CA_FILE="$STATE/cloud/ca.pem" \
 VORTA_DEVICE_PORT="$STATE/device/tty" \
   "${RUN[@]}" "$BIN/vorta-pc-tool"
+report_device

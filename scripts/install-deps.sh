@@ -22,3 +22,8 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   clang libclang-rt-14-dev \
   libsecret-1-dev gnome-keyring dbus-daemon \
   dpkg-dev file appstream >/dev/null
+# Node.js and npm install the script pages' libraries at build time (npm ci).
+# Machines usually come with them; Debian's packages are the fallback.
+if ! command -v npm >/dev/null 2>&1; then
+  $SUDO apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi

@@ -16,23 +16,6 @@ namespace vorta_sync {
 
 namespace {
 
-// Ends the device link when the worker leaves, whichever way it leaves.
-class EndLinkOnExit {
-public:
-    explicit EndLinkOnExit(DeviceLink& device) : device_(device) {}
-    ~EndLinkOnExit() {
-        try {
-            device_.EndLink();
-        } catch (...) {
-        }
-    }
-    EndLinkOnExit(const EndLinkOnExit&) = delete;
-    EndLinkOnExit& operator=(const EndLinkOnExit&) = delete;
-
-private:
-    DeviceLink& device_;
-};
-
 int32_t SaturatingAdd(int32_t a, int64_t b) {
     int64_t sum = static_cast<int64_t>(a) + b;
     if (sum > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();

@@ -18,12 +18,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 
 #include "base/json_safe.h"
 #include "ui_engine/automation_request.h"
 #include "ui_engine/element.h"
 #include "ui_engine/engine_internal.h"
+#include "ui_engine/file_dialog.h"
 #include "ui_engine/host_window.h"
 
 namespace ui {
@@ -51,6 +53,12 @@ std::string g_socket_path;
 std::vector<std::shared_ptr<Client>> g_clients;
 
 void ScheduleNext(const std::shared_ptr<Client>& c);
+
+// Commands added by the program's layers (AddAutomationCommand).
+std::map<std::string, AutomationCommand>& AddedCommands() {
+    static std::map<std::string, AutomationCommand> commands;
+    return commands;
+}
 
 void Drop(const std::shared_ptr<Client>& c) {
     if (c->gone) return;
@@ -139,11 +147,13 @@ HostWindow* PickWindow(const AutomationRequest& req) {
     return ActiveWindow();
 }
 
-// The element a request names: "element" (id), inside its frames.
+// The element a request names: "element" (id), inside its frames; "nth"
+// picks one of several elements with that id (from 0, document order).
 Element PickElement(const HostWindow& w, const AutomationRequest& req) {
     Element doc = Element::Root(w.id());
     for (const auto& f : req.frames) doc = doc.Find(f).FrameRoot();
-    return doc.Find(req.element);
+    Element e = doc.Find(req.element);
+    return req.nth > 0 ? e.Nth(static_cast<unsigned>(req.nth)) : e;
 }
 
 struct WaitState {
@@ -246,6 +256,12 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         return;
     }
 
+    // The desktop's file dialog: answered like a user (file_dialog.h).
+    if (cmd == "file_dialog") {
+        detail::FileDialogCommand(req, [c, req](const Json::Value& a) { Reply(c, req, a); });
+        return;
+    }
+
     HostWindow* w = PickWindow(parsed);
     if (!w || w->IsClosed()) return Reply(c, req, Fail("no such window"));
 
@@ -284,10 +300,27 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     }
 
     bool acts = cmd == "click" || cmd == "set_value";
-    bool reads = cmd == "get_text" || cmd == "get_value" || cmd == "get_attr";
-    if (!acts && !reads) return Reply(c, req, Fail("unknown command"));
+    bool reads = cmd == "get_text" || cmd == "get_value" || cmd == "get_attr" || cmd == "get_received";
+    bool moves = cmd == "mouse_move";
+    if (!acts && !reads && !moves) {
+        auto added = AddedCommands().find(cmd);
+        if (added == AddedCommands().end()) return Reply(c, req, Fail("unknown command"));
+        AutomationCommand handler = added->second;  // a copy: the handler may add commands
+        return Reply(c, req, handler(*w, req));
+    }
     Element e = PickElement(*w, parsed);
     if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
+    if (moves) {
+        if (!detail::AcceptsUserEvents(w)) return Reply(c, req, Fail("blocked by a modal dialog"));
+        if (!e.MoveMouse(json_safe::Double(req, "x"), json_safe::Double(req, "y")))
+            return Reply(c, req, Fail("no such element"));
+        // As for a click: what the move raises is handled before the next
+        // request of this client.
+        e.Exists();
+        c->events_pending = true;
+        detail::Enqueue([c] { c->events_pending = false; });
+        return Reply(c, req, Ok());
+    }
     if (acts) {
         // The user could not reach this window either; say so rather than
         // report a click that raises nothing.
@@ -307,7 +340,14 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     Json::Value a = Ok();
     if (cmd == "get_text") a["value"] = e.GetText();
     else if (cmd == "get_value") a["value"] = e.GetValue();
-    else a["value"] = e.GetAttribute(parsed.name);
+    else if (cmd == "get_attr") a["value"] = e.GetAttribute(parsed.name);
+    else {
+        // The record is JSON the page wrote; handed on as data, never trusted.
+        Json::Value record;
+        if (!json_safe::Parse(e.GetScriptRecord(), record) || !record.isArray())
+            return Reply(c, req, Fail("no record"));
+        a["value"] = record;
+    }
     Reply(c, req, a);
 }
 
@@ -424,6 +464,11 @@ bool StartAutomationFromEnv() {
     const char* path = std::getenv("VORTA_AUTOMATION_SOCKET");
     if (!path || !*path) return false;
     return StartAutomation(path);
+}
+
+void AddAutomationCommand(const std::string& name, AutomationCommand handler) {
+    if (handler) AddedCommands()[name] = std::move(handler);
+    else AddedCommands().erase(name);
 }
 
 void StopAutomation() {

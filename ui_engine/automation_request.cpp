@@ -1,5 +1,7 @@
 #include "ui_engine/automation_request.h"
 
+#include <algorithm>
+
 #include "base/json_safe.h"
 
 namespace ui {
@@ -50,6 +52,7 @@ bool ParseRequest(const std::string& line, AutomationRequest& out) {
     for (Json::ArrayIndex i = 0; i < json_safe::Size(list); ++i)
         out.frames.push_back(json_safe::AsString(json_safe::Element(list, i)));
     out.element = json_safe::String(req, "element");
+    out.nth = std::max(0, json_safe::Int(req, "nth"));
 
     out.value = json_safe::String(req, "value");
     out.name = json_safe::String(req, "name");

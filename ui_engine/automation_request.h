@@ -43,6 +43,7 @@ struct AutomationRequest {
     // from the top page down).
     std::vector<std::string> frames;
     std::string element;
+    int nth = 0;  // "nth": one of several elements with that id, from 0
 
     std::string value;                // "set_value"
     std::string name;                 // "get_attr"

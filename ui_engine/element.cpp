@@ -2,6 +2,11 @@
 // (window.__vorta) with its arguments as JSON data.
 #include "ui_engine/element.h"
 
+#include <cmath>
+#include <cstdio>
+
+#include "base/html_text.h"
+
 #include "ui_engine/engine_internal.h"
 #include "ui_engine/host_window.h"
 
@@ -18,10 +23,24 @@ Element ElementAccess::Make(WindowId w, const std::vector<std::string>& frames, 
     return e;
 }
 
+Element ElementAccess::MakeTagged(WindowId w, const std::vector<std::string>& frames, const std::string& id,
+                                  uint64_t tag) {
+    Element e = Make(w, frames, id);
+    if (!e.IsNull()) e.tag_ = tag;
+    return e;
+}
+
 namespace {
 
-// The element's id as the runtime's second argument (null for a root).
-std::string IdArg(const Element& e) { return ElementAccess::IsRoot(e) ? std::string("null") : JsString(e.id()); }
+// The element as the runtime's second argument: null for a root, the id as
+// text, or {"i": id, "g": tag} / {"i": id, "n": index} for one of several
+// elements with that id.
+std::string IdArg(const Element& e) {
+    if (ElementAccess::IsRoot(e)) return "null";
+    if (ElementAccess::Tag(e) > 0) return "{\"i\":" + JsString(e.id()) + ",\"g\":" + std::to_string(ElementAccess::Tag(e)) + "}";
+    if (ElementAccess::Index(e) > 0) return "{\"i\":" + JsString(e.id()) + ",\"n\":" + std::to_string(ElementAccess::Index(e)) + "}";
+    return JsString(e.id());
+}
 
 // "path,id" as the runtime's first two arguments.
 std::string Target(const Element& e) { return JsStringArray(e.frame_path()) + "," + IdArg(e); }
@@ -77,6 +96,14 @@ Element Element::Find(const std::string& id) const {
     return e;
 }
 
+Element Element::Nth(unsigned n) const {
+    if (kind_ != Kind::ById) return Element();
+    Element e = *this;
+    e.tag_ = 0;
+    e.nth_ = n;
+    return e;
+}
+
 Element Element::FrameRoot() const {
     if (kind_ != Kind::ById) return Element();
     Element e = *this;
@@ -93,6 +120,13 @@ std::string Element::GetAttribute(const std::string& name) const {
 std::string Element::GetText() const { return Read(*this, "gt"); }
 std::string Element::GetValue() const { return Read(*this, "gv"); }
 std::string Element::GetHtml() const { return Read(*this, "gh"); }
+std::string Element::GetScriptRecord() const { return Read(*this, "gr"); }
+bool Element::MoveMouse(double x, double y) const {
+    if (!std::isfinite(x) || !std::isfinite(y)) return false;
+    char args[64];
+    std::snprintf(args, sizeof args, "%.3f,%.3f", x, y);
+    return Read(*this, "mm", args) == "1";
+}
 
 void Element::SetAttribute(const std::string& name, const std::string& value) const {
     Write(*this, "sa", JsString(name) + "," + JsString(value));
@@ -120,10 +154,6 @@ void Element::ShowPopup(const Element& anchor) const {
 }
 void Element::HidePopup() const { Write(*this, "hp"); }
 void Element::PostClick() const { Write(*this, "ck"); }
-void Element::AttachScriptPage(const std::string& url) const {
-    if (kind_ != Kind::ById) return;
-    Write(*this, "asp", JsString(url));
-}
 void Element::CallScript(const std::string& function, const std::vector<std::string>& args) const {
     if (IsNull()) return;
     CallScriptIn(window_, JsStringArray(frames_), IdArg(*this), JsString(function), JsStringArray(args));
@@ -131,6 +161,11 @@ void Element::CallScript(const std::string& function, const std::vector<std::str
 
 void detail::SetValueAsUser(const Element& e, const std::string& value) { Write(e, "su", JsString(value)); }
 void detail::FocusAsUser(const Element& e) { Write(e, "fo"); }
+void detail::AttachScriptPage(const Element& holder, const std::string& url, const std::string& load,
+                              const std::string& methods) {
+    if (ElementAccess::IsRoot(holder)) return;
+    Write(holder, "asp", JsString(url) + "," + JsString(load) + "," + JsString(methods));
+}
 
 Element FindById(WindowId window, const std::string& id) { return Element::ById(window, id); }
 Element FindById(const HostWindow& window, const std::string& id) { return Element::ById(window.id(), id); }
@@ -141,20 +176,6 @@ Element FindInFrame(const HostWindow& window, const std::string& frame_id, const
     return FindInFrame(window.id(), frame_id, id);
 }
 
-std::string EscapeHtml(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
+std::string EscapeHtml(const std::string& text) { return html_text::Escape(text); }
 
 }  // namespace ui

@@ -7,6 +7,9 @@
 // the selector "[id='<id>']" (first match; the id is escaped, any text is safe).
 // So a missing element is a null handle: writes do nothing and reads give "".
 // A handle stays valid when the page rebuilds the element with the same id.
+// Where a page repeats an id (the buttons of list rows), the target of a
+// behaviour event is the element that was clicked, not the first with its
+// id, and Nth() names one of the repeated elements.
 //
 // Writes (Set*, Remove*, AppendHtml, ShowPopup, PostClick, ...) are queued per
 // window in order and sent as one script evaluation on idle, before any read
@@ -47,6 +50,8 @@ public:
 
     // The element with this id in the same document as this element.
     Element Find(const std::string& id) const;
+    // The n-th (from 0) element with this handle's id in its document.
+    Element Nth(unsigned n) const;
     // For a frame element (<iframe>, <frame>): the root of the document inside
     // it, i.e. its child 0. Null handle when this handle is null or a root.
     Element FrameRoot() const;
@@ -67,6 +72,13 @@ public:
     std::string GetValue() const;
     // innerHTML.
     std::string GetHtml() const;
+    // For a frame showing a script page: the page's record of the calls it
+    // received (window.__received) as JSON text; "" when there is none.
+    std::string GetScriptRecord() const;
+    // A mouse move over the element, (x, y) pixels from its top left corner,
+    // dispatched in its document (the page's handlers run as for a user's
+    // move). False when the element is not there.
+    bool MoveMouse(double x, double y) const;
 
     // --- writes (queued) ---
     void SetAttribute(const std::string& name, const std::string& value) const;
@@ -97,14 +109,14 @@ public:
     // ancestor, has button behaviour).
     void PostClick() const;
 
-    // --- script pages ---
-    // Replaces the content of this element with an <iframe> (id "<id>_page",
-    // filling the element, no border) showing `url` (normally a PageUrl()).
-    void AttachScriptPage(const std::string& url) const;
-    // Calls the global function `function` of the script page attached in this
-    // element (or, when this element is itself a frame element, of its
-    // document) with string arguments. An unknown function, or a page not
-    // loaded yet, is skipped. Queued in order with the writes.
+    // --- script pages (shown with HostWindow::ShowScriptPage) ---
+    // Calls the global function `function` of the script page in this frame
+    // element, or in the first frame inside this element, with string
+    // arguments (in the function's parameter order). Nothing happens when
+    // there is no script page there, it has not run its scripts yet or does
+    // not define the function; the function's result and errors stay in the
+    // page. Sent in order after the writes queued before it. `function` is
+    // program text, never page or user data.
     void CallScript(const std::string& function, const std::vector<std::string>& args) const;
 
 private:
@@ -113,6 +125,10 @@ private:
     WindowId window_ = 0;
     std::vector<std::string> frames_;  // ids of the frame elements to enter, outermost first
     std::string id_;
+    // Which of the elements with id_: the one the page tagged when it raised
+    // an event on it (tag_ > 0), else the nth_ one in document order.
+    uint64_t tag_ = 0;
+    unsigned nth_ = 0;
 
     friend class HostWindow;
     friend struct ElementAccess;

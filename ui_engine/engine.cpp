@@ -481,6 +481,17 @@ bool InitEngine(const std::string& program_dir) {
     g_context = webkit_web_context_get_default();
     webkit_web_context_set_cache_model(g_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     webkit_web_context_register_uri_scheme(g_context, "app", ServeApp, nullptr, nullptr);
+    // Page scripts read navigator.language (the chart library formats numbers
+    // with it). Under the C or POSIX locale (also C.UTF-8) WebKit would report "C", which is
+    // no language tag and makes the Intl functions throw: such a process's
+    // pages get "en-US" instead.
+    const char* const* names = g_get_language_names();
+    std::string first = names && names[0] ? names[0] : "C";
+    first = first.substr(0, first.find_first_of(".@"));
+    if (first == "C" || first == "POSIX") {
+        static const char* const kFallback[] = {"en-US", nullptr};
+        webkit_web_context_set_preferred_languages(g_context, kFallback);
+    }
     WebKitSecurityManager* sm = webkit_web_context_get_security_manager(g_context);
     webkit_security_manager_register_uri_scheme_as_secure(sm, "app");
     webkit_security_manager_register_uri_scheme_as_cors_enabled(sm, "app");

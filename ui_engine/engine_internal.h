@@ -76,6 +76,10 @@ const std::string& MessageToken();
 // Escaped for a URL path segment.
 std::string PercentEncodePath(const std::string& path);
 
+// Moves `win` (w x h) to the centre of `owner` (null: of the monitor's work
+// area), kept inside the work area. A minimised owner counts as none.
+void PlaceCentred(GtkWindow* win, int w, int h, GtkWindow* owner);
+
 }  // namespace detail
 }  // namespace ui
 
@@ -85,7 +89,6 @@ namespace ui {
 struct HostWindowAccess {
     static void DeliverEvent(HostWindow& w, const BehaviorEvent& ev);
     static void DeliverMessage(HostWindow& w, uint32_t msg, intptr_t wparam, intptr_t lparam);
-    static void DeliverExternal(HostWindow& w, const ExternalCall& call);
     static HostWindow::Impl* impl(const HostWindow& w) { return w.impl_.get(); }
 };
 
@@ -93,7 +96,13 @@ struct ElementAccess {
     // A handle from a frame path and an id; null when the id or a frame id
     // on the path is empty.
     static Element Make(WindowId w, const std::vector<std::string>& frames, const std::string& id);
+    // The same, for the element the page tagged `tag` when it raised an event
+    // on it (0: no tag, the first with the id).
+    static Element MakeTagged(WindowId w, const std::vector<std::string>& frames, const std::string& id,
+                              uint64_t tag);
     static bool IsRoot(const Element& e) { return e.kind_ == Element::Kind::Root; }
+    static uint64_t Tag(const Element& e) { return e.tag_; }
+    static unsigned Index(const Element& e) { return e.nth_; }
 };
 
 }  // namespace ui
@@ -115,5 +124,10 @@ namespace detail {
 void SetValueAsUser(const Element& e, const std::string& value);
 // Gives the element the keyboard focus, as a user's click into it would.
 void FocusAsUser(const Element& e);
+// Queues the write that puts a script-page frame into `holder` (see
+// HostWindow::ShowScriptPage): `load` numbers this showing, `methods` are the
+// page's window.external methods, space-separated.
+void AttachScriptPage(const Element& holder, const std::string& url, const std::string& load,
+                      const std::string& methods);
 }  // namespace detail
 }  // namespace ui

@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <map>
 #include <memory>
 
 #include "base/json_safe.h"
@@ -77,6 +78,22 @@ struct HostWindow::Impl {
     bool load_failed = false;
 
     bool close_deferred = false;  // a close waits for the end of WaitOffUi
+
+    // Script pages shown in this window's page, by the frame path of their
+    // document (the holder's frame path and "<holder id>_page").
+    struct ScriptPage {
+        std::string load;  // number of this showing, carried by the page's reports
+        ScriptPageHandlers handlers;
+    };
+    std::map<std::vector<std::string>, ScriptPage> script_pages;
+
+    // The handler a report of the script page at `path`, numbered `load`,
+    // goes to; nullptr when that page is no longer the one shown there.
+    const ScriptPageHandlers* ScriptPageAt(const std::vector<std::string>& path, const std::string& load) const {
+        auto it = script_pages.find(path);
+        if (it == script_pages.end() || it->second.load != load) return nullptr;
+        return &it->second.handlers;
+    }
 
     struct ModalState {
         bool alive = true;
@@ -224,21 +241,50 @@ struct HostWindow::Impl {
             ev.target_id = json_safe::String(msg, "i");
             ev.value = json_safe::String(msg, "v");
             ev.reason = json_safe::Int(msg, "r") == 1 ? 1u : 0u;
-            if (path_ok) ev.target = ElementAccess::Make(id, frames, ev.target_id);
+            const Json::Value& attrs = json_safe::Member(msg, "a");
+            if (attrs.isObject())
+                for (const std::string& name : attrs.getMemberNames())
+                    ev.attributes[name] = json_safe::String(attrs, name.c_str());
+            if (path_ok) {
+                const double tag = json_safe::Double(msg, "g");
+                ev.target = ElementAccess::MakeTagged(id, frames, ev.target_id,
+                                                      tag >= 1 && tag < 9e15 ? static_cast<uint64_t>(tag) : 0);
+            }
             Enqueue([id, ev] {
                 HostWindow* w = FindWindow(id);
                 if (!w || w->IsClosed() || !AcceptsUserEvents(w)) return;
                 HostWindowAccess::DeliverEvent(*w, ev);
             });
-        } else if (kind == "ext") {
+        } else if (kind == "ext" || kind == "sp") {
+            // Reports of script pages. Where the report goes is decided when
+            // it is delivered: a page replaced meanwhile is no longer heard.
+            if (!path_ok) return;
+            std::string load = json_safe::String(msg, "g");
+            if (kind == "sp") {
+                bool ready = json_safe::Int(msg, "s") == 1;
+                Enqueue([id, frames, load, ready] {
+                    HostWindow* w = FindWindow(id);
+                    if (!w || w->IsClosed()) return;
+                    const ScriptPageHandlers* h = w->impl_->ScriptPageAt(frames, load);
+                    if (!h) return;
+                    std::function<void()> fn = ready ? h->ready : h->gone;  // may replace the page
+                    if (fn) fn();
+                });
+                return;
+            }
+            if (slot->owner->impl_->load_waiting) return;
             ExternalCall call;
             call.frame_path = frames;
             call.name = json_safe::String(msg, "n");
             call.args = StringList(json_safe::Member(msg, "a"));
             if (call.name.empty()) return;
-            Enqueue([id, call] {
+            Enqueue([id, call, load] {
                 HostWindow* w = FindWindow(id);
-                if (w && !w->IsClosed()) HostWindowAccess::DeliverExternal(*w, call);
+                if (!w || w->IsClosed() || !AcceptsUserEvents(w)) return;
+                const ScriptPageHandlers* h = w->impl_->ScriptPageAt(call.frame_path, load);
+                if (!h || !h->external) return;
+                std::function<void(const ExternalCall&)> fn = h->external;
+                fn(call);
             });
         }
     }
@@ -477,9 +523,6 @@ void HostWindowAccess::DeliverEvent(HostWindow& w, const BehaviorEvent& ev) {
 void HostWindowAccess::DeliverMessage(HostWindow& w, uint32_t msg, intptr_t wparam, intptr_t lparam) {
     if (w.message_handler_) w.message_handler_(msg, wparam, lparam);
 }
-void HostWindowAccess::DeliverExternal(HostWindow& w, const ExternalCall& call) {
-    if (w.external_handler_) w.external_handler_(call);
-}
 
 HostWindow::HostWindow(const WindowOptions& options) : kind_(options.kind), impl_(new Impl) {
     id_ = NextWindowId();
@@ -563,28 +606,21 @@ void HostWindow::Resize(int width, int height) {
     gtk_window_resize(GTK_WINDOW(impl_->slot->window), impl_->width, impl_->height);
 }
 
-void HostWindow::Center() {
-    if (closed_ || !impl_->slot || !impl_->slot->window) return;
-    GtkWindow* win = GTK_WINDOW(impl_->slot->window);
-    int w = impl_->width, h = impl_->height;
-    GdkDisplay* display = gtk_widget_get_display(impl_->slot->window);
+void detail::PlaceCentred(GtkWindow* win, int w, int h, GtkWindow* owner) {
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(win));
     GdkMonitor* monitor = nullptr;
     int x = 0, y = 0;
     bool placed = false;
-    HostWindow* parent = impl_->parent_id ? FindWindow(impl_->parent_id) : nullptr;
-    if (parent && parent->IsVisible()) {
-        GtkWindow* pw = GTK_WINDOW(parent->impl_->slot->window);
-        GdkWindow* pgdk = gtk_widget_get_window(GTK_WIDGET(pw));
-        bool iconified = pgdk && (gdk_window_get_state(pgdk) & GDK_WINDOW_STATE_ICONIFIED);
-        if (!iconified) {
-            int px, py, pwid, phei;
-            gtk_window_get_position(pw, &px, &py);
-            gtk_window_get_size(pw, &pwid, &phei);
-            x = px + (pwid - w) / 2;
-            y = py + (phei - h) / 2;
-            placed = true;
-            if (pgdk) monitor = gdk_display_get_monitor_at_window(display, pgdk);
-        }
+    GdkWindow* ogdk = owner ? gtk_widget_get_window(GTK_WIDGET(owner)) : nullptr;
+    const bool iconified = ogdk && (gdk_window_get_state(ogdk) & GDK_WINDOW_STATE_ICONIFIED);
+    if (owner && !iconified) {
+        int ox, oy, owid, ohei;
+        gtk_window_get_position(owner, &ox, &oy);
+        gtk_window_get_size(owner, &owid, &ohei);
+        x = ox + (owid - w) / 2;
+        y = oy + (ohei - h) / 2;
+        placed = true;
+        if (ogdk) monitor = gdk_display_get_monitor_at_window(display, ogdk);
     }
     if (!monitor) monitor = gdk_display_get_primary_monitor(display);
     if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
@@ -600,6 +636,13 @@ void HostWindow::Center() {
     if (x < area.x) x = area.x;
     if (y < area.y) y = area.y;
     gtk_window_move(win, x, y);
+}
+
+void HostWindow::Center() {
+    if (closed_ || !impl_->slot || !impl_->slot->window) return;
+    HostWindow* parent = impl_->parent_id ? FindWindow(impl_->parent_id) : nullptr;
+    GtkWindow* owner = parent && parent->IsVisible() ? GTK_WINDOW(parent->impl_->slot->window) : nullptr;
+    detail::PlaceCentred(GTK_WINDOW(impl_->slot->window), impl_->width, impl_->height, owner);
 }
 
 void HostWindow::SetTitle(const std::string& title) {
@@ -659,6 +702,43 @@ void HostWindow::Close() {
 
 void HostWindow::PostMessage(uint32_t msg, intptr_t wparam, intptr_t lparam) {
     PostWindowMessage(id_, msg, wparam, lparam);
+}
+
+namespace {
+bool IsPlainName(const std::string& name) {
+    if (name.empty() || g_ascii_isdigit(name[0])) return false;
+    for (char c : name)
+        if (!g_ascii_isalnum(c) && c != '_') return false;
+    return true;
+}
+uint64_t g_script_page_loads = 0;
+}  // namespace
+
+Element HostWindow::ShowScriptPage(const Element& holder, const std::string& url,
+                                   const std::vector<std::string>& methods, ScriptPageHandlers handlers) {
+    if (closed_ || holder.IsNull() || ElementAccess::IsRoot(holder) || holder.window() != id_) return {};
+    if (url.compare(0, 12, "app://local/") != 0) return {};
+    std::string names;
+    for (const std::string& m : methods) {
+        if (!IsPlainName(m)) continue;
+        if (!names.empty()) names += ' ';
+        names += m;
+    }
+    const std::string frame_id = holder.id() + "_page";
+    std::vector<std::string> path = holder.frame_path();
+    path.push_back(frame_id);
+    const std::string load = std::to_string(++g_script_page_loads);
+    impl_->script_pages[path] = Impl::ScriptPage{load, std::move(handlers)};
+    detail::AttachScriptPage(holder, url, load, names);
+    return holder.Find(frame_id);
+}
+
+void HostWindow::CloseScriptPage(const Element& holder) {
+    if (holder.IsNull() || ElementAccess::IsRoot(holder) || holder.window() != id_) return;
+    std::vector<std::string> path = holder.frame_path();
+    path.push_back(holder.id() + "_page");
+    if (impl_->script_pages.erase(path) == 0) return;
+    holder.SetHtml("");
 }
 
 void HostWindow::FlushWrites() { impl_->Flush(); }

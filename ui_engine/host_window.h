@@ -18,8 +18,10 @@
 // dropped (the user cannot reach them either). Buttons and links inside forms
 // never submit or navigate.
 //
-// Script pages call window.external.<any_name>(args...); each call reaches the
-// ExternalHandler with the name and the arguments as text.
+// Script pages (ShowScriptPage: a page shown in a frame the host made for it,
+// e.g. a map) call window.external.<name>(args...) for the methods their host
+// named; each call reaches that page's handlers with the name and the
+// arguments as text. No other page has window.external.
 //
 // Only the program's own pages (app://local/..., see PageUrl) get the page
 // runtime: a foreign page loaded with LoadUri, or a foreign frame inside an
@@ -30,6 +32,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +54,11 @@ struct BehaviorEvent {
     Element target;             // the element acted on; null when it has no "id"
     std::string target_id;      // its "id" at the time of the event ("" when none)
     std::string value;          // for code 5: the select's value at the time
+    // The target's attributes at the time of the event (name -> value). The
+    // target handle finds the first element with its id, so for an element
+    // repeated in a list (cells and rows carrying an index) these are the
+    // only way to the one that was clicked.
+    std::map<std::string, std::string> attributes;
     uint32_t reason = 0;        // 0 user action, 1 posted (PostClick / automation)
 };
 
@@ -63,11 +71,25 @@ public:
     virtual void OnBehaviorEvent(HostWindow& window, const BehaviorEvent& event) = 0;
 };
 
-// A call window.external.<name>(args...) from the page or one of its frames.
+// A call window.external.<name>(args...) from a script page.
 struct ExternalCall {
     std::vector<std::string> frame_path;  // frame element ids from the top page to the caller's document
     std::string name;                     // method name, e.g. "on_map_event"
-    std::vector<std::string> args;        // String(arg); "" for null/undefined
+    std::vector<std::string> args;        // String(arg) (numbers with every digit); "" for null/undefined
+};
+
+// What a script page reports to its host (HostWindow::ShowScriptPage). Each
+// runs on the UI thread, in order with the window's other events; any may be
+// empty.
+struct ScriptPageHandlers {
+    // The page's scripts have run (its document is parsed): it takes calls.
+    std::function<void()> ready;
+    // The page went away (replaced by another document or removed).
+    std::function<void()> gone;
+    // window.external.<name>(args...) with one of the methods named. Calls
+    // made while a modal dialog that the window is not part of runs, or while
+    // the window's page is being replaced, are dropped, as clicks are.
+    std::function<void(const ExternalCall&)> external;
 };
 
 enum class WindowKind { TopLevel, Dialog };
@@ -149,7 +171,6 @@ public:
     void SetMessageHandler(std::function<void(uint32_t msg, intptr_t wparam, intptr_t lparam)> fn) {
         message_handler_ = std::move(fn);
     }
-    void SetExternalHandler(std::function<void(const ExternalCall&)> fn) { external_handler_ = std::move(fn); }
     // Asked when the user closes the window; return true to keep it open.
     void SetCloseVeto(std::function<bool()> fn) { close_veto_ = std::move(fn); }
     // Called once when a top-level window is destroyed (after which
@@ -159,6 +180,25 @@ public:
     // Private message to this window. Any thread (the window must outlive the
     // call; from workers prefer PostWindowMessage(id, ...)).
     void PostMessage(uint32_t msg, intptr_t wparam, intptr_t lparam);
+
+    // --- script pages ---
+    // Shows `url`, a page of the program (app://local/..., see PageUrl), as a
+    // script page: in an <iframe> (id "<holder id>_page", filling the
+    // element, no border) that replaces the content of `holder`, an element
+    // of this window's page or of one of its frames, found by id. The page's
+    // document gets window.external with exactly the methods named in
+    // `methods` (plain names; anything else is left out), and its reports go
+    // to `handlers`. Showing a page in the same holder again replaces the
+    // earlier page and its handlers: reports still on their way from the
+    // earlier page are dropped. Queued in order with the element writes.
+    // Returns the frame element (for Element::CallScript); a null handle,
+    // and nothing shown, when `holder` is null, a root, of another window, or
+    // `url` is not the program's.
+    Element ShowScriptPage(const Element& holder, const std::string& url, const std::vector<std::string>& methods,
+                           ScriptPageHandlers handlers);
+    // Removes the script page shown in `holder` (the element is emptied) and
+    // forgets its handlers. Nothing happens when none is shown there.
+    void CloseScriptPage(const Element& holder);
 
     // Sends the queued writes now (asynchronously; order is kept).
     void FlushWrites();
@@ -184,7 +224,6 @@ private:
     int drag_moves_started_ = 0;
     EventHandler* event_handler_ = nullptr;
     std::function<void(uint32_t, intptr_t, intptr_t)> message_handler_;
-    std::function<void(const ExternalCall&)> external_handler_;
     std::function<bool()> close_veto_;
     std::function<void()> destroy_handler_;
     std::unique_ptr<Impl> impl_;

@@ -2,8 +2,8 @@
 // one of the program's own pages (app://local/...). It is compiled into the
 // program (ui_engine/CMakeLists.txt embeds this file as a string).
 //
-// It reports behaviour events (button clicks, select changes) and
-// window.external calls to the host as JSON text, and offers the element
+// It reports behaviour events (button clicks, select changes) and, in script
+// pages, window.external calls to the host as JSON text, and offers the element
 // operations the host queues (window.__vorta.*). Every operation takes its
 // arguments as data: a frame path (ids of frame elements, outermost first), an
 // element id (null for the document's root) and string values.
@@ -50,7 +50,36 @@ function el(path, id) {
   var d = docOf(path);
   if (!d) return null;
   if (id === null) return d.documentElement;
+  if (typeof id === 'object') {
+    // One of several elements with the same id: the one tagged when it
+    // raised an event, or the n-th in document order.
+    if (id.g) return d.querySelector("[data-vorta-ev='" + id.g + "']");
+    return d.querySelectorAll(sel(id.i))[id.n] || null;
+  }
   return d.querySelector(sel(id));
+}
+
+// The element's attributes as one object, sent with its events (a handler
+// reads a row's data without a round trip to the page).
+function attrsOf(e) {
+  var o = {};
+  for (var k = 0; k < e.attributes.length; k++) o[e.attributes[k].name] = e.attributes[k].value;
+  return o;
+}
+
+// An event's element, when its id is not unique in its document (the
+// buttons of list rows): tagged, so that the host's handle on the event's
+// target reaches this element and not the first with the id. 0 otherwise.
+var tagSeq = 0;
+function tagOf(e) {
+  if (!e.id) return 0;
+  var d = e.ownerDocument;
+  if (d.querySelectorAll(sel(e.id)).length < 2) return 0;
+  // An element keeps its tag: events raised one after another are handled
+  // later, each on its own element.
+  var g = e.getAttribute('data-vorta-ev');
+  if (!g) { g = String(++tagSeq); e.setAttribute('data-vorta-ev', g); }
+  return Number(g);
 }
 
 var BUTTONS = 'button,input[type=button],input[type=submit],input[type=reset],input[type=image],.btnctrl';
@@ -65,13 +94,13 @@ window.addEventListener('click', function (ev) {
   // Buttons and links inside forms never submit or navigate.
   if ((b && (b.form || b.closest('form'))) || (a && a.closest('form'))) ev.preventDefault();
   if (!b || b.disabled) return;
-  post({ k: 'ev', c: 0, p: framePath(), i: b.id || '', r: posting ? 1 : 0 });
+  post({ k: 'ev', c: 0, p: framePath(), i: b.id || '', a: attrsOf(b), g: tagOf(b), r: posting ? 1 : 0 });
 }, true);
 
 window.addEventListener('change', function (ev) {
   var t = ev.target;
   if (!t || t.tagName !== 'SELECT') return;
-  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', v: String(t.value), r: posting ? 1 : 0 });
+  post({ k: 'ev', c: 5, p: framePath(), i: t.id || '', v: String(t.value), a: attrsOf(t), g: tagOf(t), r: posting ? 1 : 0 });
 }, true);
 
 window.addEventListener('submit', function (ev) { ev.preventDefault(); }, true);
@@ -100,22 +129,41 @@ window.addEventListener('keydown', function (ev) {
   b.click();
 }, true);
 
-// window.external: any method name posts its name and arguments as text.
-var external = new Proxy({}, {
-  get: function (target, name) {
-    if (typeof name !== 'string' || name === 'then' || name === 'toJSON') return undefined;
-    return function () {
+// Script pages. A document shown in a frame that the host made for a script
+// page (an <iframe> marked data-vorta-script="<load number>", see R.asp)
+// gets window.external with exactly the methods the host named in its
+// data-vorta-external attribute; a call of any other name fails in the page.
+// Each call posts its name and arguments (as text: String(x), "" for null
+// and undefined; numbers keep every digit) with the frame's load number, so
+// the host can tell the page from one shown earlier in the same frame. The
+// page also reports when its scripts have run (s: 1, it can take calls) and
+// when it goes away (s: 0). Every other document has no window.external.
+var scriptFrame = null;
+try {
+  var fe = window.frameElement;
+  if (fe && fe.hasAttribute('data-vorta-script')) scriptFrame = fe;
+} catch (e) {}
+if (scriptFrame) {
+  var load = scriptFrame.getAttribute('data-vorta-script');
+  var external = {};
+  (scriptFrame.getAttribute('data-vorta-external') || '').split(' ').forEach(function (name) {
+    if (!/^[A-Za-z_][A-Za-z0-9_]*$/.test(name)) return;
+    external[name] = function () {
       var args = [];
       for (var k = 0; k < arguments.length; k++) {
         var x = arguments[k];
         args.push(x === null || x === undefined ? '' : String(x));
       }
-      post({ k: 'ext', p: framePath(), n: name, a: args });
+      post({ k: 'ext', p: framePath(), g: load, n: name, a: args });
     };
-  }
-});
-try { Object.defineProperty(window, 'external', { value: external, configurable: true, writable: true }); }
-catch (e) { try { window.external = external; } catch (e2) {} }
+  });
+  try { Object.defineProperty(window, 'external', { value: Object.freeze(external), configurable: false, writable: false }); }
+  catch (e) {}
+  var state = function (s) { return function () { post({ k: 'sp', p: framePath(), g: load, s: s }); }; };
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', state(1));
+  else state(1)();
+  window.addEventListener('pagehide', state(0));
+}
 
 function isField(e) {
   var n = e.tagName;
@@ -159,6 +207,22 @@ var R = {
   gt: guard(function (p, i) { var e = el(p, i); return e ? e.textContent : ''; }, ''),
   gv: guard(function (p, i) { var e = el(p, i); return e ? getValue(e) : ''; }, ''),
   gh: guard(function (p, i) { var e = el(p, i); return e ? e.innerHTML : ''; }, ''),
+  // A script page's record of the calls it received (its window.__received),
+  // as JSON text; the element is the page's frame.
+  gr: guard(function (p, i) {
+    var e = el(p, i), w = e && e.contentWindow;
+    return w && w.__received !== undefined ? JSON.stringify(w.__received) : '';
+  }, ''),
+  // A mouse move over the element, (x, y) pixels from its top left corner, as
+  // the page's own handlers see it.
+  mm: guard(function (p, i, x, y) {
+    var e = el(p, i); if (!e) return '0';
+    var r = e.getBoundingClientRect(), V = e.ownerDocument.defaultView;
+    var o = { bubbles: true, cancelable: true, view: V, clientX: r.left + x, clientY: r.top + y };
+    e.dispatchEvent(new V.MouseEvent('mouseover', o));
+    e.dispatchEvent(new V.MouseEvent('mousemove', o));
+    return '1';
+  }, '0'),
   sa: guard(function (p, i, n, v) { var e = el(p, i); if (!e) return; if (v === null) e.removeAttribute(n); else e.setAttribute(n, v); }),
   st: guard(function (p, i, t) { var e = el(p, i); if (e) e.textContent = t; }),
   ah: function (p, i, h) {
@@ -207,21 +271,28 @@ var R = {
     try { e.dispatchEvent(new MouseEvent('click', { bubbles: true, cancelable: true, view: w })); }
     finally { if (rt) rt._posting(false); }
   }),
-  asp: guard(function (p, i, url) {
+  // A script page in an <iframe> (id "<id>_page") that replaces the
+  // element's content: `load` numbers this showing, `names` (space-separated)
+  // are the page's window.external methods.
+  asp: guard(function (p, i, url, load, names) {
     var e = el(p, i); if (!e || !i) return;
-    if (/^\s*javascript:/i.test(url)) return;
+    if (!/^app:\/\/local\//.test(url)) return;
     var f = e.ownerDocument.createElement('iframe');
     f.id = i + '_page';
     f.setAttribute('frameborder', '0');
+    f.setAttribute('data-vorta-script', load);
+    f.setAttribute('data-vorta-external', names);
     f.style.cssText = 'border:0;margin:0;padding:0;width:100%;height:100%;display:block';
+    f.src = url;
     e.textContent = '';
     e.appendChild(f);
-    f.src = url;
   }),
+  // Calls a global function of the script page in the frame element (or in
+  // the first frame inside the element). Only script-page frames take calls.
   cs: guard(function (p, i, fn, args) {
     var e = el(p, i); if (!e) return;
     var f = (e.tagName === 'IFRAME' || e.tagName === 'FRAME') ? e : e.querySelector('iframe,frame');
-    if (!f || !f.contentWindow) return;
+    if (!f || !f.hasAttribute('data-vorta-script') || !f.contentWindow) return;
     var w = f.contentWindow, g = w[fn];
     if (typeof g === 'function') g.apply(w, args);
   }),

@@ -1,6 +1,7 @@
 #include "update/update_offer.h"
 
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "base/json_safe.h"
@@ -10,56 +11,87 @@ namespace vorta_update {
 namespace {
 
 // An integer field of an offer: a JSON integer, a double with no fraction, or
-// text of decimal digits with an optional sign. Anything else gives nothing.
-std::optional<int64_t> IntegerField(const Json::Value& v) {
-    if (v.isBool()) return std::nullopt;
-    if (v.isInt64()) return v.asInt64();
-    if (v.isUInt64()) return std::nullopt;  // beyond every range used here
+// text of decimal digits with an optional sign.
+struct IntegerValue {
+    enum Kind { kNotANumber, kHuge, kValue } kind = kNotANumber;
+    int64_t value = 0;  // kValue only
+};
+
+IntegerValue IntegerField(const Json::Value& v) {
+    IntegerValue out;
+    auto value = [&out](int64_t x) {
+        out.kind = IntegerValue::kValue;
+        out.value = x;
+        return out;
+    };
+    if (v.isBool()) return out;
+    if (v.isInt64()) return value(v.asInt64());
+    if (v.isUInt64()) {
+        out.kind = IntegerValue::kHuge;  // beyond every range used here
+        return out;
+    }
     if (v.isDouble()) {
         double d = v.asDouble();
-        if (!(d >= -9.0e15 && d <= 9.0e15) || d != static_cast<double>(static_cast<int64_t>(d))) return std::nullopt;
-        return static_cast<int64_t>(d);
+        if (d != d || d != std::floor(d)) return out;  // NaN or a fraction
+        if (!(d >= -9.0e15 && d <= 9.0e15)) {
+            out.kind = IntegerValue::kHuge;
+            return out;
+        }
+        return value(static_cast<int64_t>(d));
     }
     if (v.isString()) {
         const char* begin = nullptr;
         const char* end = nullptr;
-        if (!v.getString(&begin, &end) || begin == nullptr || begin == end) return std::nullopt;
+        if (!v.getString(&begin, &end) || begin == nullptr || begin == end) return out;
         if (*begin == '+') ++begin;
-        int64_t out = 0;
-        auto [stop, ec] = std::from_chars(begin, end, out, 10);
-        if (ec != std::errc() || stop != end) return std::nullopt;
-        return out;
+        int64_t x = 0;
+        auto [stop, ec] = std::from_chars(begin, end, x, 10);
+        if (stop != end) return out;
+        if (ec == std::errc::result_out_of_range) {
+            out.kind = IntegerValue::kHuge;
+            return out;
+        }
+        if (ec != std::errc()) return out;
+        return value(x);
     }
-    return std::nullopt;
+    return out;
 }
-
-bool InRange(std::optional<int64_t> v, int64_t lo, int64_t hi) { return v && *v >= lo && *v <= hi; }
 
 const char* FilesKey(OfferKind kind) { return kind == OfferKind::kFirmware ? "firmware_files" : "divesite_files"; }
 
+// A device number ("address", "size") within [0, hi]: its value, or the
+// problem it makes for the file.
+FileProblem DeviceNumber(const IntegerValue& v, int64_t hi, uint32_t& out) {
+    if (v.kind == IntegerValue::kNotANumber) return FileProblem::kUnreadable;
+    if (v.kind == IntegerValue::kHuge || v.value < 0 || v.value > hi) return FileProblem::kOutOfRange;
+    out = static_cast<uint32_t>(v.value);
+    return FileProblem::kNone;
+}
+
 UpdateFile ReadFile(const Json::Value& entry) {
     UpdateFile f;
-    auto sequence = IntegerField(json_safe::Member(entry, "sequence"));
-    auto address = IntegerField(json_safe::Member(entry, "address"));
-    auto size = IntegerField(json_safe::Member(entry, "size"));
+    const IntegerValue sequence = IntegerField(json_safe::Member(entry, "sequence"));
     f.url = json_safe::String(entry, "file_path");
-    bool ok = !f.url.empty();
-    if (InRange(sequence, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()))
-        f.sequence = static_cast<int32_t>(*sequence);
+    bool readable = !f.url.empty();
+    if (sequence.kind == IntegerValue::kValue && sequence.value >= std::numeric_limits<int32_t>::min() &&
+        sequence.value <= std::numeric_limits<int32_t>::max())
+        f.sequence = static_cast<int32_t>(sequence.value);
     else
-        ok = false;
-    if (InRange(address, 0, std::numeric_limits<uint32_t>::max()))
-        f.address = static_cast<uint32_t>(*address);
+        readable = false;
+    const FileProblem address = DeviceNumber(IntegerField(json_safe::Member(entry, "address")),
+                                             std::numeric_limits<uint32_t>::max(), f.address);
+    const FileProblem size = DeviceNumber(IntegerField(json_safe::Member(entry, "size")),
+                                          std::numeric_limits<int32_t>::max(), f.size);
+    if (!readable || address == FileProblem::kUnreadable || size == FileProblem::kUnreadable)
+        f.problem = FileProblem::kUnreadable;
+    else if (address == FileProblem::kOutOfRange || size == FileProblem::kOutOfRange)
+        f.problem = FileProblem::kOutOfRange;
+    // Every block, the last (padded) one too, must end at or below 4 GiB.
+    else if (uint64_t{f.address} + uint64_t{UpdateFile::BlockCount(f.size)} * kUpdateBlockSize > (uint64_t{1} << 32))
+        f.problem = FileProblem::kOutOfRange;
     else
-        ok = false;
-    if (InRange(size, 0, std::numeric_limits<int32_t>::max()))
-        f.size = static_cast<uint32_t>(*size);
-    else
-        ok = false;
-    // Every block must land below 4 GiB: a write past the end of the
-    // address space would wrap round to the start of the device's memory.
-    if (ok && uint64_t{f.address} + f.size > (uint64_t{1} << 32)) ok = false;
-    f.usable = ok;
+        f.problem = FileProblem::kNone;
+    f.usable = f.problem == FileProblem::kNone;
     return f;
 }
 

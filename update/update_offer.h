@@ -41,21 +41,34 @@ bool OfferUsable(const std::string& text, OfferKind kind);
 // another kind.
 std::optional<std::string> OfferedFirmwareVersion(const std::string& text);
 
-// One file of an offer. A file whose entry cannot be used (not an object,
-// "file_path" not non-empty text, "sequence"/"address"/"size" missing or not
-// an integer in range, or address + size past the 32-bit address space)
-// has usable == false and the fields it could read; the update stops at it
-// as at a file that cannot be downloaded.
+// Why an offer's file entry cannot be used.
+enum class FileProblem {
+    kNone,
+    // Not an object, "file_path" not non-empty text, or "sequence",
+    // "address" or "size" missing, not an integer number or (sequence) not a
+    // 32-bit one: the file cannot be fetched as described.
+    kUnreadable,
+    // "address" or "size" a number outside the device's address range:
+    // negative, a size past 2^31 - 1, or blocks reaching past 4 GiB (a write
+    // there would wrap round to the start of the device's memory).
+    kOutOfRange,
+};
+
+// One file of an offer. A file whose entry cannot be used has usable ==
+// false, the problem and the fields it could read.
 struct UpdateFile {
     bool usable = false;
+    FileProblem problem = FileProblem::kUnreadable;
     int32_t sequence = 0;
     std::string url;
     uint32_t address = 0;
     uint32_t size = 0;
 
-    // Whole 4096-byte blocks of a file of `length` bytes; bytes past the
-    // last whole block are not written.
-    static uint32_t BlockCount(uint64_t length) { return static_cast<uint32_t>(length / kUpdateBlockSize); }
+    // 4096-byte blocks written for a file of `length` bytes: the last one
+    // may be partial (it is filled up with 0xFF, the erased state of flash).
+    static uint32_t BlockCount(uint64_t length) {
+        return static_cast<uint32_t>((length + kUpdateBlockSize - 1) / kUpdateBlockSize);
+    }
 };
 
 // The files of an offer in array order. A text that is not JSON, or has no

@@ -4,6 +4,7 @@
 // in). Prints wall time and host CPU per block and the ratio to the bare loop.
 // The two loops take turns every few blocks on the same pty, so load from other
 // programs on the machine falls on both alike.
+#include "tests/support/fd_io.h"
 #include "device/device_packet.h"
 #include "device/usb.h"
 #include "tests/support/devsim_process.h"
@@ -24,6 +25,9 @@
 #include <vector>
 
 namespace {
+
+using vorta_test::ReadFull;
+using vorta_test::WriteFull;
 
 constexpr int kBlocks = 256;
 constexpr uint32_t kBase = 0x200000;
@@ -68,26 +72,6 @@ Figures Median(std::vector<Figures> v) {
     std::sort(v.begin(), v.end(), [](const Figures& a, const Figures& b) { return a.cpu_us < b.cpu_us; });
     m.cpu_us = v[v.size() / 2].cpu_us;
     return m;
-}
-
-bool ReadFull(int fd, uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t r = ::read(fd, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool WriteFull(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        const ssize_t r = ::write(fd, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
 }
 
 }  // namespace

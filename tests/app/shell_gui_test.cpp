@@ -28,7 +28,9 @@ public:
     std::vector<std::pair<uint32_t, intptr_t>> messages;
 
     bool handle_message(uint32_t msg, intptr_t wparam, intptr_t lparam) override {
-        messages.emplace_back(msg, wparam);
+        // The map pages report their loading on their own time (every page
+        // reload shows them again); only the shell's messages are recorded.
+        if (msg != kMsgMapLoaded) messages.emplace_back(msg, wparam);
         return main_frame::handle_message(msg, wparam, lparam);
     }
 

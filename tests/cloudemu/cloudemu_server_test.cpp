@@ -123,7 +123,10 @@ TEST_F(CloudEmuServerTest, SearchMatchesNameAndRegionWithoutCaseUpToTheLimit) {
   EXPECT_EQ(palau[0]["poi_region"].asString(), "Palau");
   EXPECT_NEAR(palau[0]["gps_location"]["longitude"].asDouble(), 134.2236, 1e-6);
   EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=a&limit=3"))["pois"].size(), 3u);
-  EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=fish&chips&limit=20"))["pois"].size(), 0u);
+  EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=fish%26chips&limit=20"))["pois"].size(), 0u);
+  // A form: the encoded text is the query, "+" a blank.
+  EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=blue+hole&limit=20"))["pois"],
+            Response(Post("/api/v1/searches/divesites", "query=BLUE%20hole&limit=20"))["pois"]);
   EXPECT_EQ(Response(Post("/api/v1/searches/divesites", "query=zzzzzz&limit=20"))["pois"].size(), 0u);
   EXPECT_NE(Code(Post("/api/v1/searches/divesites", "limit=20")), "0000000");
 }
@@ -206,6 +209,23 @@ TEST_F(CloudEmuServerTest, PatchStoresTheNotesButNotTheRecordedData) {
             "0000000");
   EXPECT_NE(Code(emu_->Call("PATCH", "/api/v1/divelogs/999999", "{}", {"Authorization: Bearer " + token_})),
             "0000000");
+}
+
+TEST_F(CloudEmuServerTest, AFaultForOneVerbLeavesTheOthers) {
+  vorta_test::CloudFault refuse;
+  refuse.kind = "code";
+  refuse.path = "/api/v1/divelogs/";
+  refuse.verb = "PATCH";
+  ASSERT_TRUE(emu_->SetFault(refuse));
+  const CloudReply read = Get("/api/v1/divelogs/divelog/100002");
+  EXPECT_EQ(Code(read), "0000000");
+  const int weather = Response(read)["divelog"]["weather_type"].asInt();
+  const std::string body = "{\"weather_type\": " + std::to_string(weather % 5 + 1) + "}";
+  const std::vector<std::string> headers{"Authorization: Bearer " + token_, "Content-Type: application/json"};
+  EXPECT_EQ(Code(emu_->Call("PATCH", "/api/v1/divelogs/100002", body, headers)), "0000001");
+  EXPECT_EQ(Response(Get("/api/v1/divelogs/divelog/100002"))["divelog"]["weather_type"].asInt(), weather);
+  // The fault was spent on the PATCH.
+  EXPECT_EQ(Code(emu_->Call("PATCH", "/api/v1/divelogs/100002", body, headers)), "0000000");
 }
 
 // Zero bytes compressed with gzip: a small body that inflates to `size` bytes.
@@ -349,6 +369,8 @@ TEST_F(CloudEmuServerTest, OneKeptConnectionIsOneHandshake) {
 }
 
 TEST_F(CloudEmuServerTest, UpdateOffersListFilesThatDownloadWhole) {
+  // The update area's blocks taken so far, so that no two files overlap.
+  std::vector<std::pair<uint32_t, uint32_t>> taken;
   for (const auto& [path, key] : {std::pair<std::string, std::string>{"/api/v1/devices/firmwareUpdate?model=K7",
                                                                       "firmware_files"},
                                   {"/api/v1/devices/divesites?model=K7", "divesite_files"}}) {
@@ -356,16 +378,23 @@ TEST_F(CloudEmuServerTest, UpdateOffersListFilesThatDownloadWhole) {
     EXPECT_GT(offer.body.size(), 256u);
     const Json::Value files = Response(offer)[key];
     ASSERT_GE(files.size(), 1u) << key;
+    bool partial_block = false;
     for (const auto& f : files) {
       const std::string url = f["file_path"].asString();
       ASSERT_EQ(url.rfind(emu_->base_url(), 0), 0u) << url;
       const CloudReply file = emu_->Call("GET", url.substr(emu_->base_url().size()));
       EXPECT_EQ(file.body.size(), f["size"].asUInt());
-      EXPECT_EQ(file.body.size() % 4096, 0u);
-      EXPECT_EQ(f["address"].asUInt() % 4096, 0u);
-      EXPECT_GE(f["address"].asUInt(), 0x10C000u);
+      partial_block = partial_block || file.body.size() % 4096 != 0;
+      const uint32_t address = f["address"].asUInt();
+      const uint32_t end = address + (f["size"].asUInt() + 4095) / 4096 * 4096;
+      EXPECT_EQ(address % 4096, 0u);
+      EXPECT_GE(address, 0x10C000u);
+      for (const auto& t : taken) EXPECT_TRUE(end <= t.first || address >= t.second) << url;
+      taken.emplace_back(address, end);
       EXPECT_TRUE(f["sequence"].isIntegral());
     }
+    // Each offer has a file whose last block is partial.
+    EXPECT_TRUE(partial_block) << key;
   }
   EXPECT_TRUE(Response(emu_->Call("GET", "/api/v1/devices/firmwareUpdate?model=K7"))["firmware_version"].isString());
   EXPECT_NE(Code(emu_->Call("GET", "/api/v1/devices/firmwareUpdate?model=X9")), "0000000");
@@ -378,7 +407,9 @@ TEST_F(CloudEmuServerTest, FacebookStandInsLeadToASocialSignIn) {
                                                   "&scope=email,public_profile&response_type=token,granted_scopes"
                                                   "&state=PCTidewalkerTool");
   EXPECT_EQ(dialog.status, 200);
-  EXPECT_NE(dialog.body.find("decision=allow"), std::string::npos);
+  // A form whose buttons name the decision.
+  EXPECT_NE(dialog.body.find("name=\"decision\" value=\"allow\""), std::string::npos);
+  EXPECT_NE(dialog.body.find("name=\"decision\" value=\"deny\""), std::string::npos);
 
   // Grant: the redirect carries the token, the Graph answers for it.
   CURL* curl = curl_easy_init();
@@ -406,8 +437,9 @@ TEST_F(CloudEmuServerTest, FacebookStandInsLeadToASocialSignIn) {
   EXPECT_TRUE(me["name"].isString());
   EXPECT_EQ(emu_->Call("GET", "/_fb/v6.0/me?fields=email,id,name&access_token=forged").status, 400);
 
-  const std::string body = "email=" + me["email"].asString() + "&social_platform=facebook&social_id=" +
-                           me["id"].asString() + "&access_token=" + token + "&expire_datetime=" + expires;
+  // The values arrive percent-encoded, as a form.
+  const std::string body = "email=demo%40vorta.example&social_platform=facebook&social_id=" + me["id"].asString() +
+                           "&access_token=" + token + "&expire_datetime=" + expires;
   const Json::Value r = Response(emu_->Call("POST", "/api/v1/users/socialLogin", body));
   EXPECT_EQ(r["user"]["user_id"].asString(), "1001");
   EXPECT_TRUE(r["user"]["profile_image_path"].isString());

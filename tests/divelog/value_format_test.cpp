@@ -161,3 +161,38 @@ TEST(ValueFormat, CodeLabelsAndDiveTypes) {
     EXPECT_STREQ(DiveTypeOf(kDiveFree).chart_start, "url(../../images/freedive_in.png)");
     EXPECT_STREQ(DiveTypeOf(9).label_key, "SCUBA");
 }
+
+TEST(ValueFormat, NumbersHeldAsText) {
+    struct Case {
+        const char* text;
+        double number;
+        int32_t integer;
+    } cases[] = {
+        {"30.5", 30.5, 30},
+        {" 12", 12, 12},
+        {"7.5 m", 7.5, 7},
+        {"-1.25", -1.25, -1},
+        {"+3", 3, 3},
+        {".5", 0.5, 0},
+        {"", 0, 0},
+        {"abc", 0, 0},
+        {"inf", 0, 0},
+        {"nan", 0, 0},
+        {"1e999", 0, 1},
+        {"0x1A", 0, 0},
+        {"20240305", 20240305, 20240305},
+        {"2024-03-05", 2024, 2024},
+        {"99999999999", 99999999999.0, INT32_MAX},
+        {"-99999999999", -99999999999.0, INT32_MIN},
+    };
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(TextNumber(c.text), c.number) << c.text;
+        EXPECT_EQ(TextInteger(c.text), c.integer) << c.text;
+    }
+}
+
+TEST(ValueFormat, LongDurationsKeepTheirHours) {
+    EXPECT_EQ(FormatDuration(255 * 3600 + 59 * 60), "255:59");
+    EXPECT_EQ(FormatDuration(256 * 3600), "256:00");
+    EXPECT_EQ(FormatDuration(1000 * 3600 + 61), "1000:01");
+}

@@ -62,10 +62,14 @@ TEST(DiveSiteRecord, AnyRecordBytesGoBackOutUnchanged) {
     DiveSite site = DecodeDiveSite(bytes);
     auto again = EncodeDiveSite(site);
     EXPECT_EQ(Hex(again.data(), again.size()), Hex(bytes, sizeof bytes));
-    EXPECT_LE(site.Name().size(), DiveSite::kNameMax);
+    EXPECT_LE(site.Name().size(), DiveSite::kNameField);
 
-    for (size_t i = 1; i <= DiveSite::kNameField; ++i) bytes[i] = 'x';  // no zero byte at all
-    EXPECT_EQ(DecodeDiveSite(bytes).Name(), std::string(54, 'x'));
+    // A name field without a zero byte gives its 55 bytes, cut at a
+    // character boundary.
+    for (size_t i = 1; i <= DiveSite::kNameField; ++i) bytes[i] = 'x';
+    EXPECT_EQ(DecodeDiveSite(bytes).Name(), std::string(55, 'x'));
+    bytes[54] = '\xe2', bytes[55] = '\x82';  // a three-byte character cut off by the field's end
+    EXPECT_EQ(DecodeDiveSite(bytes).Name(), std::string(53, 'x'));
 }
 
 TEST(DiveSiteRecord, NamesAreCutAtCharacterBoundaries) {
@@ -107,6 +111,16 @@ TEST(DiveSiteRecord, DegreesBecomeTruncatedMillionths) {
         {2147.483647, kMax},   {3000.0, kMax},          {-INFINITY, kMin},        {NAN, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(DegreesToE6(c.degrees), c.e6) << c.degrees;
+
+    // Typed or file text, read as the C conversion reads it, with a point
+    // for the decimal mark whatever the locale.
+    struct Text {
+        const char* text;
+        double degrees;
+    } texts[] = {{"25.033964", 25.033964}, {"  -33.8688xyz", -33.8688}, {"+1.5e1", 15.0}, {".5", 0.5},
+                 {"abc", 0.0},            {"", 0.0},                   {"1,5", 1.0},      {"--1", 0.0},
+                 {"+-1", 0.0},            {"inf", 0.0},                {"1e999", 0.0},    {"\t\n7", 7.0}};
+    for (const auto& t : texts) EXPECT_DOUBLE_EQ(ParseDegrees(t.text), t.degrees) << t.text;
 
     DiveSite site = MakeDiveSite(kTypeFreedive, std::string(60, 'u'), -33.8688, 151.2093);
     EXPECT_EQ(site.type, kTypeFreedive);

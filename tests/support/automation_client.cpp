@@ -146,8 +146,10 @@ std::optional<std::string> AutomationClient::ValueOf(const Json::Value& answer) 
     return json_safe::String(answer, "value");
 }
 
-bool AutomationClient::Click(const std::string& id, const std::string& frame) {
-    return Ok(Request(ElementRequest("click", id, frame)));
+bool AutomationClient::Click(const std::string& id, const std::string& frame, int nth) {
+    Json::Value r = ElementRequest("click", id, frame);
+    if (nth > 0) r["nth"] = nth;
+    return Ok(Request(r));
 }
 
 bool AutomationClient::SetValue(const std::string& id, const std::string& value, const std::string& frame) {
@@ -195,6 +197,45 @@ bool AutomationClient::WaitWindow(const std::string& page, int timeout_ms, Autom
     if (!Ok(a)) return false;
     if (found) *found = ReadWindow(json_safe::Member(a, "window"));
     return true;
+}
+
+namespace {
+Json::Value FileDialogRequest(int timeout_ms) {
+    Json::Value r;
+    r["cmd"] = "file_dialog";
+    r["timeout_ms"] = timeout_ms;
+    return r;
+}
+}  // namespace
+
+bool AutomationClient::AnswerFileDialog(const std::string& path, Json::Value* dialog, int timeout_ms) {
+    Json::Value r = FileDialogRequest(timeout_ms);
+    r["path"] = path;
+    Json::Value a = Request(r, timeout_ms + 10000);
+    if (dialog) *dialog = json_safe::Member(a, "dialog");
+    return Ok(a);
+}
+
+bool AutomationClient::CancelFileDialog(Json::Value* dialog, int timeout_ms) {
+    Json::Value r = FileDialogRequest(timeout_ms);
+    r["cancel"] = true;
+    Json::Value a = Request(r, timeout_ms + 10000);
+    if (dialog) *dialog = json_safe::Member(a, "dialog");
+    return Ok(a);
+}
+
+bool AutomationClient::AnswerReplaceQuestion(bool replace, int timeout_ms) {
+    Json::Value r = FileDialogRequest(timeout_ms);
+    r["replace"] = replace;
+    return Ok(Request(r, timeout_ms + 10000));
+}
+
+bool AutomationClient::MapEvent(const std::string& name, const std::vector<std::string>& args) {
+    Json::Value r = Base("map_event");
+    r["name"] = name;
+    r["args"] = Json::Value(Json::arrayValue);
+    for (const auto& a : args) r["args"].append(a);
+    return Ok(Request(r));
 }
 
 bool AutomationClient::Snapshot(const std::string& png_path) {

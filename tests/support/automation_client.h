@@ -53,7 +53,8 @@ public:
 
     // `frame` names a frame element of the page whose document holds the
     // element ("" = the page itself).
-    bool Click(const std::string& id, const std::string& frame = "");
+    // `nth` picks one of several elements with the same id (list rows).
+    bool Click(const std::string& id, const std::string& frame = "", int nth = 0);
     // Sets the value as a user would (input and change events follow).
     bool SetValue(const std::string& id, const std::string& value, const std::string& frame = "");
     // Presses a key ("Enter", "Escape", "Tab", or a GDK key name) as the
@@ -69,6 +70,17 @@ public:
     bool Snapshot(const std::string& png_path);
     bool CloseWindow();
     bool Ping();
+
+    // The desktop's file dialog, once one is open (waiting up to
+    // `timeout_ms`): put `path` in it and accept, cancel it, or answer its
+    // question about replacing a file. `dialog` receives what the dialog
+    // showed ({"save", "title", "filters", "filter", "extension", ...}).
+    bool AnswerFileDialog(const std::string& path, Json::Value* dialog = nullptr, int timeout_ms = 30000);
+    bool CancelFileDialog(Json::Value* dialog = nullptr, int timeout_ms = 30000);
+    bool AnswerReplaceQuestion(bool replace, int timeout_ms = 30000);
+    // A map page event raised as the page raises it ("map_event"): `name`
+    // as window.external's method, with its arguments.
+    bool MapEvent(const std::string& name, const std::vector<std::string>& args);
 
     // The "error" of the last failed call ("" after a success).
     const std::string& last_error() const { return last_error_; }

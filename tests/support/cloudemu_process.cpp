@@ -152,6 +152,7 @@ bool CloudEmuProcess::SetFault(const CloudFault& fault) {
   v["skip"] = fault.skip;
   v["delay_ms"] = fault.delay_ms;
   v["code"] = fault.code;
+  if (!fault.verb.empty()) v["verb"] = fault.verb;
   Json::StreamWriterBuilder w;
   const CloudReply r = Call("POST", "/_testbed/fault", Json::writeString(w, v), {"Content-Type: application/json"});
   return r.sent && r.status == 200;

@@ -12,12 +12,13 @@
 namespace vorta_test {
 
 struct CloudFault {
-  std::string kind;       // "not_json", "no_code", "code", "slow", "drop" or "close"
+  std::string kind;       // "not_json", "no_code", "code", "slow", "drop", "close", "not_found", "short" or "truncate"
   std::string path;       // prefix of the request target to spoil ("" = any), e.g. "/api/v1/users/login"
   int count = 1;          // answers to spoil; -1 until Reset
   int delay_ms = 0;       // for "slow"
   std::string code = "0000001";  // for "code"
   int skip = 0;           // matching requests answered normally before the fault applies
+  std::string verb;       // only requests of this method, e.g. "PATCH" ("" = any)
 };
 
 struct CloudRequest {

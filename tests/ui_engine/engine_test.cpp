@@ -60,6 +60,23 @@ TEST_F(PageTest, ButtonBehaviourClicksAndSelectChangesArriveInOrder) {
     EXPECT_EQ(fbtn.GetAttribute("id"), "fbtn");
 }
 
+// List rows repeat their buttons' ids: the event's target is the button that
+// was pressed, so the handler reads that row's data.
+TEST_F(PageTest, RepeatedIdsTargetTheElementThatWasClicked) {
+    for (const char* row : {"1", "2", "3"})
+        El("list").AppendHtml(std::string("<li><button id='view' objid='") + row + "'>view</button></li>");
+    El("view").Nth(2).PostClick();
+    El("view").Nth(1).PostClick();
+    El("view").PostClick();
+    ASSERT_TRUE(log.WaitCount(3));
+    Settle();
+    std::vector<std::string> rows;
+    for (const auto& ev : log.events) rows.push_back(ev.target.GetAttribute("objid"));
+    EXPECT_EQ(rows, (std::vector<std::string>{"3", "2", "1"}));
+    EXPECT_EQ(El("view").Nth(1).GetAttribute("objid"), "2");
+    EXPECT_EQ(El("view").Nth(7).GetAttribute("objid"), "");
+}
+
 TEST_F(PageTest, ButtonsAndLinksInsideFormsDoNotNavigate) {
     El("fb").PostClick();
     El("lnk").PostClick();
@@ -85,7 +102,8 @@ TEST_F(PageTest, NullAndMissingElementsDoNothing) {
         e.ShowPopup(El("t1"));
         e.HidePopup();
         e.PostClick();
-        e.AttachScriptPage("app://local/ENG/frame.htm");
+        win->ShowScriptPage(e, "app://local/ENG/frame.htm", {}, {}).CallScript("echo", {"a"});
+        win->CloseScriptPage(e);
         e.CallScript("echo", {"a"});
         e.Update();
         EXPECT_FALSE(e.Exists());
@@ -259,28 +277,66 @@ TEST_F(PageTest, PrivateMessagesArriveInPostingOrder) {
 
 TEST_F(PageTest, ScriptPageCallsAndExternalEvents) {
     std::vector<ui::ExternalCall> calls;
-    win->SetExternalHandler([&](const ui::ExternalCall& c) { calls.push_back(c); });
-    El("holder").AttachScriptPage(ui::PageUrl(Page("script_page.htm")));
+    std::vector<std::string> states;
+    ui::ScriptPageHandlers handlers;
+    handlers.ready = [&] { states.push_back("ready"); };
+    handlers.gone = [&] { states.push_back("gone"); };
+    handlers.external = [&](const ui::ExternalCall& c) { calls.push_back(c); };
+    const std::string url = ui::PageUrl(Page("script_page.htm"));
+    // Shown twice at once: the first showing is replaced before it reports.
+    win->ShowScriptPage(El("holder"), url, {"on_page_loaded"}, handlers);
+    Element frame =
+        win->ShowScriptPage(El("holder"), url, {"on_page_loaded", "on_echo_event", "bad name", ""}, handlers);
+    ASSERT_FALSE(frame.IsNull());
+    EXPECT_EQ(frame.id(), "holder_page");
+    frame.CallScript("echo", {"too early"});  // the page has not run yet: nothing
     ASSERT_TRUE(ui::RunLoopUntil([&] { return !calls.empty(); }, 5000));
+    EXPECT_EQ(states, std::vector<std::string>{"ready"});
     EXPECT_EQ(calls[0].name, "on_page_loaded");
     EXPECT_EQ(calls[0].frame_path, std::vector<std::string>{"holder_page"});
-    El("holder").CallScript("no_such_function", {"x"});
-    El("holder").CallScript("echo", {"a\"b'c\\", "2"});
+    frame.CallScript("no_such_function", {"x"});
+    El("holder").CallScript("echo", {"a\"b'c\\", "2"});  // the holder finds its frame
     ASSERT_TRUE(ui::RunLoopUntil([&] { return calls.size() == 2; }, 5000));
     EXPECT_EQ(calls[1].name, "on_echo_event");
     EXPECT_EQ(calls[1].args, (std::vector<std::string>{"a\"b'c\\", "2", "1.5"}));
+    // Only the methods named exist; nested and other frames have none.
+    frame.CallScript("call_unnamed", {});
+    frame.CallScript("nested_external", {});
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return calls.size() == 4; }, 5000));
+    EXPECT_EQ(calls[2].args, (std::vector<std::string>{"true", "undefined"}));
+    EXPECT_EQ(calls[3].args, std::vector<std::string>{"undefined"});
+    EXPECT_EQ(win->Evaluate("typeof window.external"), "undefined");
+    EXPECT_EQ(win->Evaluate("typeof document.getElementById('frm').contentWindow.external"), "undefined");
     // Same origin: the script page's document is reachable by frame path.
-    El("holder").CallScript("set_text", {"<b>t</b>"});
+    frame.CallScript("set_text", {"<b>t</b>"});
     Element out = FindInFrame(*win, "holder_page", "out");
     ASSERT_TRUE(ui::RunLoopUntil([&] { return out.GetText() == "<b>t</b>"; }, 5000));
+    // Closed: the page goes, its reports with it.
+    win->CloseScriptPage(El("holder"));
+    Settle(200);
+    EXPECT_FALSE(frame.Exists());
+    EXPECT_EQ(states, std::vector<std::string>{"ready"});
+    EXPECT_EQ(calls.size(), 4u);
+    // Only the program's pages are shown as script pages.
+    EXPECT_TRUE(win->ShowScriptPage(El("holder"), "data:text/html,x", {"on_page_loaded"}, handlers).IsNull());
+    EXPECT_TRUE(win->ShowScriptPage(ui::Element::Root(win->id()), url, {}, handlers).IsNull());
 }
 
 TEST_F(PageTest, ForeignPagesAndForgedMessagesRaiseNothing) {
     std::vector<ui::ExternalCall> calls;
-    win->SetExternalHandler([&](const ui::ExternalCall& c) { calls.push_back(c); });
+    ui::ScriptPageHandlers handlers;
+    handlers.external = [&](const ui::ExternalCall& c) { calls.push_back(c); };
+    win->ShowScriptPage(El("holder"), ui::PageUrl(Page("script_page.htm")), {"on_page_loaded"}, handlers);
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return calls.size() == 1; }, 5000));
     // A message that did not come from the runtime is dropped.
     win->Evaluate("window.webkit.messageHandlers.vorta.postMessage("
                   "JSON.stringify({k:'ev',c:0,p:[],i:'b1',r:0})); 1");
+    // Nor one that copies everything of a script page's report but the token.
+    win->Evaluate(
+        "var g=document.getElementById('holder_page').getAttribute('data-vorta-script');"
+        "window.webkit.messageHandlers.vorta.postMessage("
+        "JSON.stringify({k:'ext',p:['holder_page'],g:g,n:'on_page_loaded',a:[]})); 1");
+    calls.clear();
     // A foreign page gets no runtime and no window.external.
     ASSERT_TRUE(win->LoadUri(
         "data:text/html,<script>try{window.webkit.messageHandlers.vorta.postMessage("
@@ -393,3 +449,19 @@ TEST_F(PageTest, RegistryListsLiveWindows) {
 
 }  // namespace
 
+
+TEST_F(PageTest, EventsCarryTheClickedElementsAttributesAmongRepeatedIds) {
+    // List cells repeat their ids: the attributes sent with the event and the
+    // target handle both tell which one was clicked.
+    El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"0\">a</li>");
+    El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"1\" data-x='q\"'>b</li>");
+    win->Evaluate("document.querySelectorAll(\"[id='cell']\")[1].click(); 1");
+    win->Evaluate("var s=document.getElementById('s1'); s.setAttribute('data-k','v'); s.value='b';"
+                  "s.dispatchEvent(new Event('change',{bubbles:true})); 1");
+    ASSERT_TRUE(log.WaitCount(2));
+    EXPECT_EQ(log.events[0].target_id, "cell");
+    EXPECT_EQ(log.events[0].attributes, (std::map<std::string, std::string>{
+                                            {"id", "cell"}, {"class", "btnctrl"}, {"objid", "1"}, {"data-x", "q\""}}));
+    EXPECT_EQ(log.events[0].target.GetAttribute("objid"), "1");
+    EXPECT_EQ(log.events[1].attributes.at("data-k"), "v");
+}

@@ -80,46 +80,64 @@ TEST(UpdateOffer, FilesInArrayOrderWithTheirFields) {
     auto sites = OfferFiles(text, OfferKind::kDiveSite);
     ASSERT_EQ(sites.size(), 1u);
     EXPECT_EQ(sites[0].sequence, 9);
-    // A file of 10000 bytes is two whole blocks; the rest is not written.
-    EXPECT_EQ(UpdateFile::BlockCount(10000), 2u);
-    EXPECT_EQ(UpdateFile::BlockCount(4095), 0u);
+    // A file of 10000 bytes takes three blocks, the last one partial.
+    EXPECT_EQ(UpdateFile::BlockCount(10000), 3u);
+    EXPECT_EQ(UpdateFile::BlockCount(4095), 1u);
+    EXPECT_EQ(UpdateFile::BlockCount(8192), 2u);
+    EXPECT_EQ(UpdateFile::BlockCount(0), 0u);
 }
 
 TEST(UpdateOffer, HostileEntriesAreRefusedOneByOne) {
+    constexpr auto kOk = FileProblem::kNone;
+    constexpr auto kUnreadable = FileProblem::kUnreadable;
+    constexpr auto kOutOfRange = FileProblem::kOutOfRange;
     struct Case {
         const char* what;
         std::string entry;
-        bool usable;
+        FileProblem problem;
         int32_t sequence;
         uint32_t address, size;
     } cases[] = {
-        {"plain", R"({"sequence":1,"file_path":"https://h/f","address":4096,"size":8192})", true, 1, 4096, 8192},
-        {"numbers as text", R"({"sequence":"3","file_path":"https://h/f","address":"1097728","size":"+10"})", true,
+        {"plain", R"({"sequence":1,"file_path":"https://h/f","address":4096,"size":8192})", kOk, 1, 4096, 8192},
+        {"numbers as text", R"({"sequence":"3","file_path":"https://h/f","address":"1097728","size":"+10"})", kOk,
          3, 0x10C000, 10},
-        {"whole doubles", R"({"sequence":4.0,"file_path":"https://h/f","address":1e3,"size":0})", true, 4, 1000, 0},
+        {"whole doubles", R"({"sequence":4.0,"file_path":"https://h/f","address":1e3,"size":0})", kOk, 4, 1000, 0},
         {"largest address with one block", R"({"sequence":1,"file_path":"u","address":4294963200,"size":4096})",
-         true, 1, 4294963200u, 4096},
-        {"not an object", R"("https://h/f")", false, 0, 0, 0},
-        {"path missing", R"({"sequence":1,"address":0,"size":1})", false, 1, 0, 1},
-        {"path not text", R"({"sequence":1,"file_path":["https://h/f"],"address":0,"size":1})", false, 1, 0, 1},
-        {"sequence missing", R"({"file_path":"u","address":0,"size":1})", false, 0, 0, 1},
-        {"sequence text", R"({"sequence":"../x","file_path":"u","address":0,"size":1})", false, 0, 0, 1},
-        {"sequence too big", R"({"sequence":4294967296,"file_path":"u","address":0,"size":1})", false, 0, 0, 1},
-        {"negative address", R"({"sequence":1,"file_path":"u","address":-4096,"size":1})", false, 1, 0, 1},
-        {"address past 32 bits", R"({"sequence":1,"file_path":"u","address":4294967296,"size":1})", false, 1, 0, 1},
-        {"address with hex text", R"({"sequence":1,"file_path":"u","address":"0x1000","size":1})", false, 1, 0, 1},
-        {"negative size", R"({"sequence":1,"file_path":"u","address":0,"size":-1})", false, 1, 0, 0},
-        {"size huge", R"({"sequence":1,"file_path":"u","address":0,"size":1e300})", false, 1, 0, 0},
+         kOk, 1, 4294963200u, 4096},
+        {"last padded block ends at 4 GiB", R"({"sequence":1,"file_path":"u","address":4294963200,"size":100})",
+         kOk, 1, 4294963200u, 100},
+        // Missing or mistyped: the file cannot be fetched as described.
+        {"not an object", R"("https://h/f")", kUnreadable, 0, 0, 0},
+        {"path missing", R"({"sequence":1,"address":0,"size":1})", kUnreadable, 1, 0, 1},
+        {"path not text", R"({"sequence":1,"file_path":["https://h/f"],"address":0,"size":1})", kUnreadable, 1, 0, 1},
+        {"sequence missing", R"({"file_path":"u","address":0,"size":1})", kUnreadable, 0, 0, 1},
+        {"sequence text", R"({"sequence":"../x","file_path":"u","address":0,"size":1})", kUnreadable, 0, 0, 1},
+        {"sequence too big", R"({"sequence":4294967296,"file_path":"u","address":0,"size":1})", kUnreadable, 0, 0, 1},
+        {"address with hex text", R"({"sequence":1,"file_path":"u","address":"0x1000","size":1})", kUnreadable, 1, 0,
+         1},
+        {"size a fraction", R"({"sequence":1,"file_path":"u","address":0,"size":10.5})", kUnreadable, 1, 0, 0},
+        {"size missing, address negative", R"({"sequence":1,"file_path":"u","address":-1})", kUnreadable, 1, 0, 0},
+        // Numbers that put a block outside the device's address range.
+        {"negative address", R"({"sequence":1,"file_path":"u","address":-4096,"size":1})", kOutOfRange, 1, 0, 1},
+        {"address past 32 bits", R"({"sequence":1,"file_path":"u","address":4294967296,"size":1})", kOutOfRange, 1, 0,
+         1},
+        {"negative size", R"({"sequence":1,"file_path":"u","address":0,"size":-1})", kOutOfRange, 1, 0, 0},
+        {"size huge", R"({"sequence":1,"file_path":"u","address":0,"size":1e300})", kOutOfRange, 1, 0, 0},
         {"size beyond 64 bits", R"({"sequence":1,"file_path":"u","address":0,"size":18446744073709551616})",
-         false, 1, 0, 0},
-        // Blocks past the top of the address space would wrap to address 0.
-        {"wraps the address space", R"({"sequence":1,"file_path":"u","address":4294963200,"size":8192})", false,
-         1, 4294963200u, 8192},
+         kOutOfRange, 1, 0, 0},
+        {"size beyond 64 bits as text", R"({"sequence":1,"file_path":"u","address":0,"size":"99999999999999999999"})",
+         kOutOfRange, 1, 0, 0},
+        {"wraps the address space", R"({"sequence":1,"file_path":"u","address":4294963200,"size":8192})",
+         kOutOfRange, 1, 4294963200u, 8192},
+        // The padded last block would wrap, though address + size does not.
+        {"padded block wraps", R"({"sequence":1,"file_path":"u","address":4294967000,"size":100})", kOutOfRange, 1,
+         4294967000u, 100},
     };
     for (const auto& c : cases) {
         auto files = OfferFiles(Sites("[" + c.entry + "]"), OfferKind::kDiveSite);
         ASSERT_EQ(files.size(), 1u) << c.what;
-        EXPECT_EQ(files[0].usable, c.usable) << c.what;
+        EXPECT_EQ(files[0].problem, c.problem) << c.what;
+        EXPECT_EQ(files[0].usable, c.problem == kOk) << c.what;
         EXPECT_EQ(files[0].sequence, c.sequence) << c.what;
         EXPECT_EQ(files[0].address, c.address) << c.what;
         EXPECT_EQ(files[0].size, c.size) << c.what;

@@ -25,10 +25,6 @@ void Chunk(std::string& png, const char* type, const std::string& data) {
   Be32(png, Crc32(reinterpret_cast<const unsigned char*>(body.data()), body.size()));
 }
 
-void PadToBlocks(std::string& s, char fill) {
-  const size_t blocks = (s.size() + kBlockSize - 1) / kBlockSize;
-  s.resize(blocks * kBlockSize, fill);
-}
 
 }  // namespace
 
@@ -65,8 +61,10 @@ std::string AvatarPng() {
 }
 
 std::vector<UpdateFile> FirmwareFiles(const std::string& version) {
-  // Two images: the application (64 KiB) and a resource image (32 KiB).
-  const uint32_t sizes[] = {64 * 1024, 32 * 1024};
+  // Two images: the application (770 KiB and a bit: its last block is
+  // partial) and a resource image (256 KiB). Each starts at a block
+  // boundary, the second right after the blocks of the first.
+  const uint32_t sizes[] = {786432 + 2345, 256 * 1024};
   std::vector<UpdateFile> files;
   uint32_t address = kFirmwareAddress;
   uint32_t ver = static_cast<uint32_t>(std::strtoul(version.c_str(), nullptr, 10));
@@ -94,15 +92,16 @@ std::vector<UpdateFile> FirmwareFiles(const std::string& version) {
     Le32(b, 28, Crc32(reinterpret_cast<const unsigned char*>(b.data()) + 64, b.size() - 64));
     f.bytes = std::move(b);
     files.push_back(std::move(f));
-    address += sizes[i];
+    address += (sizes[i] + kBlockSize - 1) / kBlockSize * kBlockSize;
   }
   return files;
 }
 
 std::vector<UpdateFile> SiteDatabaseFiles(const DiveSiteDirectory& sites) {
   // Two files, each a 64-byte header then site records (type, name of at
-  // most 54 bytes plus a zero, latitude and longitude in millionths),
-  // padded with 0xFF to whole blocks.
+  // most 54 bytes plus a zero, latitude and longitude in millionths); a
+  // file ends with its last record, and the next one starts at the next
+  // block boundary.
   const auto& all = sites.all();
   const size_t half = (all.size() + 1) / 2;
   std::vector<UpdateFile> files;
@@ -124,12 +123,11 @@ std::vector<UpdateFile> SiteDatabaseFiles(const DiveSiteDirectory& sites) {
       b += rec;
     }
     Le32(b, 16, Crc32(reinterpret_cast<const unsigned char*>(b.data()) + 64, b.size() - 64));
-    PadToBlocks(b, '\xFF');
     UpdateFile f;
     f.sequence = part + 1;
     f.address = address;
     f.name = "K7-ds-" + std::to_string(part + 1) + ".bin";
-    address += static_cast<uint32_t>(b.size());
+    address += static_cast<uint32_t>((b.size() + kBlockSize - 1) / kBlockSize * kBlockSize);
     f.bytes = std::move(b);
     files.push_back(std::move(f));
   }

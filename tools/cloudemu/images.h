@@ -17,7 +17,7 @@ struct UpdateFile {
   int sequence = 0;
   uint32_t address = 0;  // device address of the first block
   std::string name;      // file name under /static/<kind>/
-  std::string bytes;     // whole 4096-byte blocks
+  std::string bytes;     // the file; its last block may be partial
 };
 
 // Firmware images: a header block then code-like payload, at the update area.
@@ -26,6 +26,6 @@ std::vector<UpdateFile> FirmwareFiles(const std::string& version);
 std::vector<UpdateFile> SiteDatabaseFiles(const DiveSiteDirectory& sites);
 
 constexpr uint32_t kFirmwareAddress = 0x10C000;
-constexpr uint32_t kSiteDatabaseAddress = 0x130000;
+constexpr uint32_t kSiteDatabaseAddress = 0x210000;  // after the firmware images
 
 }  // namespace cloudemu

@@ -2,6 +2,7 @@
 //
 //   vorta-cloudemu --data DIR [--host 127.0.0.1] [--port 8443] [--seed N]
 //                  [--sync-plan logs|bulk] [--firmware-version 1026]
+//                  [--oauth-auto allow|deny]
 //
 // Prints "READY <host>:<port>" once listening; SIGTERM or SIGINT stop it.
 #include <signal.h>
@@ -25,7 +26,8 @@ int Usage(const char* why) {
   std::fprintf(stderr,
                "vorta-cloudemu: %s\n"
                "usage: vorta-cloudemu --data DIR [--host 127.0.0.1] [--port 8443] [--seed N]\n"
-               "                      [--sync-plan logs|bulk] [--firmware-version DIGITS]\n",
+               "                      [--sync-plan logs|bulk] [--firmware-version DIGITS]\n"
+               "                      [--oauth-auto allow|deny]\n",
                why);
   return 2;
 }
@@ -64,6 +66,9 @@ int main(int argc, char** argv) {
       if (opt.firmware_version.size() < 2 || opt.firmware_version.size() > 6 ||
           opt.firmware_version.find_first_not_of("0123456789") != std::string::npos)
         return Usage("--firmware-version is 2 to 6 digits");
+    } else if (a == "--oauth-auto") {
+      if (std::strcmp(v, "allow") != 0 && std::strcmp(v, "deny") != 0) return Usage("--oauth-auto is allow or deny");
+      opt.oauth_auto = v;
     } else {
       return Usage(("unknown option " + a).c_str());
     }

@@ -356,10 +356,20 @@ void Emulator::Record(const httplib::Request& req) {
   }
 }
 
-bool Emulator::TakeFault(const std::string& target, Fault& out) {
+namespace {
+
+// A fault applies to requests whose target starts with its prefix and, when
+// it names a method, that use it (a save can fail while reads go through).
+bool FaultMatches(const Fault& f, const std::string& verb, const std::string& target) {
+  return target.compare(0, f.prefix.size(), f.prefix) == 0 && (f.verb.empty() || f.verb == verb);
+}
+
+}  // namespace
+
+bool Emulator::TakeFault(const std::string& verb, const std::string& target, Fault& out) {
   std::lock_guard<std::mutex> lock(mu_);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-    if (target.compare(0, it->prefix.size(), it->prefix) != 0) continue;
+    if (!FaultMatches(*it, verb, target)) continue;
     if (it->skip > 0) {
       --it->skip;
       continue;
@@ -379,7 +389,7 @@ void Emulator::Handle(const httplib::Request& req, httplib::Response& res) {
   ++requests_;
   Record(req);
   Fault f;
-  if (TakeFault(req.target, f)) {
+  if (TakeFault(req.method, req.target, f)) {
     if (f.kind == "slow") {
       std::this_thread::sleep_for(std::chrono::milliseconds(f.delay_ms));
     } else if (f.kind == "not_json") {
@@ -402,9 +412,30 @@ void Emulator::Handle(const httplib::Request& req, httplib::Response& res) {
       if (req.ssl) ::shutdown(SSL_get_fd(req.ssl), SHUT_RDWR);
       res.set_header("Connection", "close");
       return;
+    } else if (UpdateFault(f.kind, req, res)) {
+      return;
     }
   }
   Dispatch(req, res);
+}
+
+bool Emulator::UpdateFault(const std::string& kind, const httplib::Request& req, httplib::Response& res) {
+  if (kind == "not_found") {
+    // The offer or file is not there.
+    res.status = 404;
+    res.set_content("<html><body><h1>404 Not Found</h1></body></html>", "text/html");
+  } else if (kind == "short") {
+    // A success envelope that offers nothing (well under 256 bytes).
+    res.set_content("{\"code\":\"0000000\",\"message\":\"ok\",\"response\":{}}", "application/json");
+  } else if (kind == "truncate") {
+    // The usual answer, but only the first half of its body: a file whose
+    // length differs from the "size" its offer gives.
+    Dispatch(req, res);
+    res.body.resize(res.body.size() / 2);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res) {
@@ -424,6 +455,7 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
     Fault f;
     f.kind = json_safe::String(body, "kind");
     f.prefix = json_safe::String(body, "path");
+    f.verb = json_safe::String(body, "verb");
     if (!f.prefix.empty() && f.prefix[0] != '/') f.prefix = "/" + f.prefix;
     const Json::Value& count = json_safe::Member(body, "count");
     f.count = count.isNull() ? 1 : json_safe::AsInt(count);
@@ -431,7 +463,8 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
     f.delay_ms = std::max(0, std::min(json_safe::Int(body, "delay_ms"), 600000));
     if (body.isMember("code")) f.code = json_safe::String(body, "code");
     const bool known = f.kind == "not_json" || f.kind == "no_code" || f.kind == "code" || f.kind == "slow" ||
-                       f.kind == "drop" || f.kind == "close";
+                       f.kind == "drop" || f.kind == "close" || f.kind == "not_found" || f.kind == "short" ||
+                       f.kind == "truncate";
     if (!known || f.count == 0 || f.count < -1) {
       res.status = 400;
       res.set_content("{\"ok\":false,\"error\":\"unknown kind or bad count\"}", "application/json");
@@ -540,8 +573,8 @@ void Emulator::Login(const httplib::Request& req, httplib::Response& res) {
 }
 
 void Emulator::SocialLogin(const httplib::Request& req, httplib::Response& res) {
-  // The program sends these fields as they are, without percent-encoding.
-  const auto f = ParseFields(req.body, false);
+  // A form body: each value percent-encoded.
+  const auto f = ParseFields(req.body, true);
   const std::string token = Field(f, "access_token"), social_id = Field(f, "social_id");
   std::string known_id;
   {
@@ -689,16 +722,14 @@ void Emulator::Statistics(const httplib::Request& req, httplib::Response& res, c
 void Emulator::SearchSites(const httplib::Request& req, httplib::Response& res) {
   std::string user;
   if (!Authenticate(req, res, user)) return;
-  // The body is "query=<text>&limit=<n>" with the text as typed (not
-  // percent-encoded, so it may itself hold "&"): the last "&limit=" ends it.
-  const std::string& b = req.body;
-  if (b.compare(0, 6, "query=") != 0) return Envelope(res, kBadRequest, "query missing");
-  std::string query = b.substr(6);
+  // The body is a standard form, "query=<text>&limit=<n>", each value
+  // percent-encoded.
+  const auto f = ParseFields(req.body, true);
+  if (f.find("query") == f.end()) return Envelope(res, kBadRequest, "query missing");
+  const std::string query = Field(f, "query");
   size_t limit = 20;
-  const size_t lim = b.rfind("&limit=");
-  if (lim != std::string::npos && lim >= 6) {
-    query = b.substr(6, lim - 6);
-    const std::string n = b.substr(lim + 7);
+  if (f.find("limit") != f.end()) {
+    const std::string n = Field(f, "limit");
     if (!AllDigits(n, 1, 4)) return Envelope(res, kBadRequest, "limit must be a number");
     limit = std::min<size_t>(std::stoul(n), 200);
   }
@@ -832,19 +863,28 @@ void Emulator::OAuthDialog(const httplib::Request& req, httplib::Response& res) 
                     "text/html");
     return;
   }
-  const std::string grant = "/_fb/dialog/oauth/grant?redirect_uri=" + PercentEncode(redirect) +
-                            "&state=" + PercentEncode(state) + "&decision=";
+  // The decision goes to the grant step as a form; with --oauth-auto the page
+  // presses one of its buttons itself a moment after it has loaded.
+  std::string script;
+  if (!opt_.oauth_auto.empty())
+    script = "<script>window.addEventListener('load',function(){setTimeout(function(){"
+             "document.getElementById('" + std::string(opt_.oauth_auto == "allow" ? "allow" : "deny") +
+             "').click();},100);});</script>";
   const std::string page =
       "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Log in with Facebook</title>"
       "<style>body{font-family:sans-serif;background:#f0f2f5;margin:0}"
       ".box{width:360px;margin:40px auto;background:#fff;padding:24px;border-radius:8px}"
-      "a{display:block;text-align:center;padding:10px;margin-top:12px;border-radius:6px;text-decoration:none}"
+      "button{display:block;width:100%;font-size:15px;padding:10px;margin-top:12px;border:0;border-radius:6px}"
       "#allow{background:#1877f2;color:#fff}#deny{background:#e4e6eb;color:#050505}</style></head><body>"
       "<div class=\"box\"><h2>facebook</h2><p>VORTA PC TOOL will receive your name, profile picture and "
       "e-mail address.</p><p>Signed in as <b>" + std::string(kDemoName) + "</b> (" + kDemoEmail +
       ")</p><p>Scope: " + HtmlEscape(Field(q, "scope")) + "</p>"
-      "<a id=\"allow\" href=\"" + HtmlEscape(grant + "allow") + "\">Continue as " + kDemoName + "</a>"
-      "<a id=\"deny\" href=\"" + HtmlEscape(grant + "deny") + "\">Cancel</a></div></body></html>";
+      "<form method=\"get\" action=\"/_fb/dialog/oauth/grant\">"
+      "<input type=\"hidden\" name=\"redirect_uri\" value=\"" + HtmlEscape(redirect) + "\">"
+      "<input type=\"hidden\" name=\"state\" value=\"" + HtmlEscape(state) + "\">"
+      "<button id=\"allow\" type=\"submit\" name=\"decision\" value=\"allow\">Continue as " + kDemoName +
+      "</button><button id=\"deny\" type=\"submit\" name=\"decision\" value=\"deny\">Cancel</button>"
+      "</form></div>" + script + "</body></html>";
   res.set_content(page, "text/html; charset=utf-8");
 }
 

@@ -33,12 +33,16 @@ struct Options {
   uint32_t seed = 1;
   SyncPlan sync_plan = SyncPlan::kLogs;
   std::string firmware_version = "1026";
+  // The OAuth stand-in's page presses "allow" or "deny" by itself; "" waits
+  // for the user.
+  std::string oauth_auto;
 };
 
 // A fault armed through /_testbed/fault.
 struct Fault {
-  std::string kind;    // not_json, no_code, code, slow, drop, close
+  std::string kind;    // not_json, no_code, code, slow, drop, close, not_found, short, truncate
   std::string prefix;  // matched against the request target ("/api/...?..."); empty: any
+  std::string verb;    // only requests of this method ("PATCH"); empty: any
   int skip = 0;        // matching requests still to answer normally first
   int count = 1;       // answers still to spoil; -1 until reset
   int delay_ms = 0;
@@ -64,7 +68,10 @@ class Emulator {
   void Handle(const httplib::Request& req, httplib::Response& res);
   void HandleControl(const httplib::Request& req, httplib::Response& res);
   void Dispatch(const httplib::Request& req, httplib::Response& res);
-  bool TakeFault(const std::string& target, Fault& out);
+  bool TakeFault(const std::string& verb, const std::string& target, Fault& out);
+  // The faults of the update offers and files ("not_found", "short",
+  // "truncate"); false for another kind.
+  bool UpdateFault(const std::string& kind, const httplib::Request& req, httplib::Response& res);
   void Record(const httplib::Request& req);
   std::string BaseUrl(const httplib::Request& req) const;
   bool Authenticate(const httplib::Request& req, httplib::Response& res, std::string& user_id);

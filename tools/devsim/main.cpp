@@ -222,7 +222,11 @@ int Serve(const ServeOptions& opt) {
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(master, rx.data(), rx.size());
             if (n > 0) {
+                const uint32_t updates = sim.firmware_updates();
                 sim.Receive(rx.data(), static_cast<size_t>(n), tx);
+                if (sim.firmware_updates() != updates)
+                    std::fprintf(stderr, "vorta-devsim: firmware update finished; firmware version now %s\n",
+                                 sim.identity().firmware.c_str());
             } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
                 status = 1;
                 break;

@@ -85,8 +85,11 @@ void DeviceSimulator::Handle(const uint8_t* bytes, std::vector<uint8_t>& out) {
         case CMD_WRITE_COMMIT:
             AnswerCommit(packet, out);
             break;
+        case CMD_FIRMWARE_DONE:
+            FinishFirmware();
+            break;
         default:
-            // End of link, end of firmware update and unknown codes: no answer.
+            // End of link and unknown codes: no answer.
             break;
     }
     if (faults_.hangup_after_received && received_ >= *faults_.hangup_after_received) hangup_ = true;
@@ -158,6 +161,7 @@ void DeviceSimulator::AnswerCommit(const DevicePacket& request, std::vector<uint
     if (complete && sum_ok && request.GetU32(12) == kBlockSize && !refused) {
         written = image_.Write(address, write_block_, kBlockSize);
     }
+    if (written && !firmware_header_ && std::memcmp(write_block_, "VFW1", 4) == 0) firmware_header_ = address;
     next_chunk_ = 0;
     chunks_in_order_ = true;
     DevicePacket answer;
@@ -165,4 +169,20 @@ void DeviceSimulator::AnswerCommit(const DevicePacket& request, std::vector<uint
     answer.payload_len = 4;
     answer.SetU32(8, written ? 1 : 0);
     Send(answer, out);
+}
+
+void DeviceSimulator::FinishFirmware() {
+    // The device restarts into the image just written: a firmware header
+    // ("VFW1", model, u32 version at 8) among the blocks written since the
+    // last update gives the version reported from now on ("1026" -> 1.026).
+    // No answer is sent.
+    ++firmware_updates_;
+    if (firmware_header_) {
+        uint8_t header[16];
+        image_.Read(*firmware_header_, header, sizeof header);
+        const uint32_t version = header[8] | (header[9] << 8) | (header[10] << 16) | (uint32_t{header[11]} << 24);
+        const std::string digits = std::to_string(version);
+        if (version > 0) identity_.firmware = digits.substr(0, 1) + "." + digits.substr(1);
+    }
+    firmware_header_.reset();
 }

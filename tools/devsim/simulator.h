@@ -39,6 +39,11 @@ public:
     void Receive(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
     // The link must be hung up once `out` has been sent.
     bool hangup() const { return hangup_; }
+    // The identity the device answers with now (a finished firmware update
+    // changes its version).
+    const SimIdentity& identity() const { return identity_; }
+    // Firmware updates finished (CMD_FIRMWARE_DONE received) since start.
+    uint32_t firmware_updates() const { return firmware_updates_; }
 
 private:
     void Handle(const uint8_t* packet, std::vector<uint8_t>& out);
@@ -47,6 +52,7 @@ private:
     void AnswerIdentify(std::vector<uint8_t>& out);
     void AnswerRead(const DevicePacket& request, std::vector<uint8_t>& out);
     void AnswerCommit(const DevicePacket& request, std::vector<uint8_t>& out);
+    void FinishFirmware();
     void Trace(const uint8_t* packet);
 
     MemoryImage& image_;
@@ -61,6 +67,11 @@ private:
     uint32_t reads_ = 0;
     uint32_t writes_ = 0;
     bool hangup_ = false;
+
+    uint32_t firmware_updates_ = 0;
+    // Address of the first block written since the last finished firmware
+    // update that begins a firmware image ("VFW1" header).
+    std::optional<uint64_t> firmware_header_;
 
     // Chunks of a block being written.
     uint8_t write_block_[kBlockSize];

@@ -1,0 +1,286 @@
+// Dive-site figures:
+//  - showing a list of 64 sites: the cells built from the template (read
+//    from disk once) by the page logic alone, and the same into the real
+//    dive-site page until a following read has come back (needs a display:
+//    run under xvfb-run);
+//  - reading the three device blocks into the lists through the device link
+//    over the simulator's pty, against a bare loop of the same three block
+//    reads on that link (and, for scale, the raw requests and answers with
+//    no protocol logic), turn by turn;
+//  - exporting and importing a ".ds" file of 192 sites (written in full,
+//    renamed into place; read and parsed).
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/serial_port.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/fd_io.h"
+#include "cloud/http_post.h"
+#include "device/device_packet.h"
+#include "device/device_session.h"
+#include "device/usb.h"
+#include "divesite/dive_site_editor.h"
+#include "divesite/dive_site_file.h"
+#include "divesite/dive_site_transfer.h"
+#include "tests/support/devsim_process.h"
+#include "ui_engine/element.h"
+#include "ui_engine/host_window.h"
+#include "ui_engine/ui_engine.h"
+
+using namespace vorta_divesite;
+
+namespace {
+
+using vorta_test::ReadFull;
+using vorta_test::WriteFull;
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
+}
+
+void Report(const char* what, const std::vector<double>& samples, const char* goal) {
+    std::vector<double> s = samples;
+    std::sort(s.begin(), s.end());
+    std::printf("%-46s median %8.3f ms  min %8.3f  p90 %8.3f  (n=%zu) %s\n", what, Median(s), s.front(),
+                s[s.size() * 9 / 10], s.size(), goal);
+}
+
+DiveSite Site(int list, int i) {
+    return MakeDiveSite(TypeOfList(list), "Site " + std::to_string(i) + " & reef <" + std::to_string(list) + ">",
+                        25.033964 + i * 0.01, 121.564468 - i * 0.01);
+}
+
+// A page that only keeps what it is given; everything else does nothing.
+class Sink : public DiveSiteSurface {
+public:
+    std::string pages;
+    size_t written = 0;
+    std::string GetValue(const std::string&) override { return std::string(); }
+    void SetValue(const std::string&, const std::string&) override {}
+    void SetDisabled(const std::string&, bool) override {}
+    void SetContent(const std::string&, const std::string& html) override { written += html.size(); }
+    void ShowPopup(const std::string&, const std::string&) override {}
+    void HidePopup(const std::string&) override {}
+    void UpdatePage() override {}
+    std::string PagePath(const std::string& file) override { return pages + file; }
+    void ShowMessageLine(const std::string&) override {}
+    void ShowMessage(const std::string&, const std::string&) override {}
+    bool AskYesNo(const std::string&) override { return false; }
+    std::string ChooseSiteFile(bool) override { return std::string(); }
+    std::unique_ptr<DeviceSession> OpenDevice() override { return nullptr; }
+    std::unique_ptr<HttpPost> NewCloud() override { return nullptr; }
+    void RunBlocking(const std::function<void()>& call) override { call(); }
+};
+
+// The same on the real dive-site page of a window.
+class PageSurface : public Sink {
+public:
+    explicit PageSurface(ui::WindowId w) : window(w) {}
+    void SetContent(const std::string& id, const std::string& html) override { ui::FindById(window, id).SetHtml(html); }
+    ui::WindowId window;
+};
+
+class NullMap : public vorta_browser::MapScriptSink {
+public:
+    void InvokeScript(const std::string&, const std::vector<std::string>&) override {}
+};
+
+void Idle(int ms) {
+    bool never = false;
+    ui::RunLoopUntil([&] { return never; }, ms);
+}
+
+void ShowListFigures() {
+    const std::string pages = std::string(VORTA_BIN_DIR) + "/ENG/";
+    Sink sink;
+    sink.pages = pages;
+    NullMap map;
+    DiveSiteEditor editor(sink, map);
+    for (int i = 0; i < 64; ++i) editor.AddAtCenter(i, i);  // 64 scuba sites, each shown as it came
+
+    std::vector<double> core;
+    for (int round = 0; round < 200; ++round) {
+        auto t0 = Clock::now();
+        editor.ShowList(0);
+        core.push_back(Ms(t0, Clock::now()));
+    }
+    Report("show list of 64 sites, page logic", core, "(goal <= 5 ms)");
+
+    if (!ui::InitEngine(VORTA_BIN_DIR)) {
+        std::printf("%-46s skipped: no display (run under xvfb-run)\n", "show list of 64 sites, into the page");
+        return;
+    }
+    ui::WindowOptions o;
+    o.width = 980;
+    o.height = 700;
+    ui::HostWindow win(o);
+    if (!win.LoadPage(pages + "dive_site_page.htm")) {
+        std::printf("dive_site_page.htm missing in %s\n", pages.c_str());
+        return;
+    }
+    win.Show();
+    PageSurface page(win.id());
+    page.pages = pages;
+    DiveSiteEditor shown(page, map);
+    for (int i = 0; i < 64; ++i) shown.AddAtCenter(i, i);
+    ui::Element probe = ui::FindById(win, "dive_site_find_name");
+    probe.GetValue();
+    std::vector<double> into_page;
+    for (int round = 0; round < 60; ++round) {
+        Idle(40);
+        auto t0 = Clock::now();
+        shown.ShowList(0);
+        probe.GetValue();  // everything written has reached the page
+        into_page.push_back(Ms(t0, Clock::now()));
+    }
+    Report("show list of 64 sites, into the page", into_page, "(goal <= 5 ms)");
+}
+
+int DeviceReadFigures() {
+    DevSimProcess sim;
+    sim.DisableTrace();
+    if (!sim.Start({"--dives", "0"})) {
+        std::fprintf(stderr, "simulator: %s\n", sim.error().c_str());
+        return 1;
+    }
+    const std::string pty = sim.pty_path();
+    // The bare loop's descriptor is opened before Usb takes the port.
+    const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return 1;
+    struct termios tio {};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
+    boost::asio::io_context io;
+    boost::asio::serial_port port(io);
+    Usb usb(port, pty);
+
+    // Full blocks, so that every slot is decoded.
+    DiveSiteLists full;
+    for (int list = 0; list < 3; ++list)
+        for (int i = 0; i < 64; ++i) full.Append(list, Site(list, i));
+    if (!WriteSitesToDevice(usb, full)) return 1;
+
+    std::vector<std::vector<uint8_t>> requests;
+    for (uint32_t addr : kBlockAddress) {
+        DevicePacket req;
+        req.payload_len = 8;
+        req.code = CMD_READ_BLOCK;
+        req.SetU32(8, addr);
+        req.SetU32(12, 4096);
+        const auto rb = req.Encode();
+        requests.emplace_back(rb.begin(), rb.end());
+    }
+    std::vector<uint8_t> answer((kChunksPerBlock + 1) * kPacketSize);
+
+    // Three runs take turns, each going first in its round: the read into
+    // the lists, a bare loop of three block reads on the same link, and the
+    // same three requests and answers moved over the pty with no protocol
+    // logic at all (the device layer's own cost; see bench_device).
+    std::vector<double> ours, loop, raw, vs_loop, vs_raw;
+    std::vector<uint8_t> block(vorta_divesite::kBlockSize);
+    for (int round = 0; round < 42; ++round) {
+        DiveSiteLists read;
+        bool ok = true;
+        double t[3] = {0, 0, 0};
+        for (int turn = 0; turn < 3; ++turn) {
+            const int which = (round + turn) % 3;
+            auto t0 = Clock::now();
+            if (which == 0) {
+                ok = ReadSitesFromDevice(usb, read) && ok;
+            } else if (which == 1) {
+                for (uint32_t addr : kBlockAddress) ok = usb.ReadBlock(addr, block.data(), 4096) && ok;
+            } else {
+                for (const auto& r : requests)
+                    if (!WriteFull(fd, r.data(), r.size()) || !ReadFull(fd, answer.data(), answer.size())) return 1;
+            }
+            t[which] = Ms(t0, Clock::now());
+        }
+        if (!ok || read.list(2).size() != 64 || !(read.list(0)[5] == full.list(0)[5])) {
+            std::fprintf(stderr, "read back differs\n");
+            return 1;
+        }
+        ours.push_back(t[0]);
+        loop.push_back(t[1]);
+        raw.push_back(t[2]);
+        vs_loop.push_back(t[0] / t[1]);
+        vs_raw.push_back(t[0] / t[2]);
+    }
+    usb.EndLink();
+    ::close(fd);
+    Report("read 3 device blocks into the lists", ours, "");
+    Report("bare loop: 3 block reads on the link", loop, "");
+    Report("raw: 3 requests and answers over the pty", raw, "");
+    std::printf("%-46s median %8.3f x   (goal <= 1.10 x)\n", "read into the lists / bare loop, paired",
+                Median(vs_loop));
+    std::printf("%-46s median %8.3f x\n", "read into the lists / raw, paired", Median(vs_raw));
+    return 0;
+}
+
+int FileFigures() {
+    char tmpl[] = "/tmp/ds_bench_XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    const std::string path = std::string(tmpl) + "/sites.ds";
+    DiveSiteLists lists;
+    for (int list = 0; list < 3; ++list)
+        for (int i = 0; i < 64; ++i) lists.Append(list, Site(list, i));
+    std::vector<double> out, in, print, parse;
+    for (int round = 0; round < 60; ++round) {
+        auto t0 = Clock::now();
+        if (!ExportSiteFile(path, lists)) return 1;
+        auto t1 = Clock::now();
+        DiveSiteLists back;
+        if (!ImportSiteFile(path, back)) return 1;
+        auto t2 = Clock::now();
+        if (back.list(1) != lists.list(1)) return 1;
+        out.push_back(Ms(t0, t1));
+        in.push_back(Ms(t1, t2));
+        auto t3 = Clock::now();
+        const std::string text = PrintSiteFile(lists);
+        auto t4 = Clock::now();
+        ParseSiteFile(text, back);
+        auto t5 = Clock::now();
+        print.push_back(Ms(t3, t4));
+        parse.push_back(Ms(t4, t5));
+    }
+    Report("export 192 sites (print, write, rename)", out, "(goal <= 5 ms)");
+    Report("import 192 sites (read, parse)", in, "(goal <= 5 ms)");
+    Report("  of which: print the document", print, "");
+    Report("  of which: parse the text", parse, "");
+    std::system(("rm -rf " + std::string(tmpl)).c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    std::printf("dive-site figures\n");
+    ShowListFigures();
+    if (FileFigures() != 0) {
+        std::fprintf(stderr, "file figures failed\n");
+        return 1;
+    }
+    if (DeviceReadFigures() != 0) {
+        std::fprintf(stderr, "device figures failed\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,50 @@
+#include "divelog/divelog_cloud.h"
+
+#include <json/writer.h>
+
+#include "base/json_safe.h"
+#include "cloud/cloud_api.h"
+#include "cloud/cloud_config.h"
+#include "cloud/http_post.h"
+
+namespace vorta_divelog {
+
+namespace {
+
+CloudAnswer Send(HttpPost& http, const std::string& verb, const std::string& path, const std::string& body,
+                 int is_json) {
+    CloudAnswer answer;
+    if (!http.connect(CloudHost(), kCloudPort)) return answer;
+    const std::string reply = http.request(body.empty() ? nullptr : body.data(), static_cast<uint32_t>(body.size()),
+                                           is_json, verb, path, make_bearer_header());
+    const EnvelopeResult result = check_envelope(reply, &answer.response);
+    if (result == EnvelopeResult::Success) {
+        answer.status = CloudAnswer::Status::kOk;
+    } else {
+        answer.status = CloudAnswer::Status::kFailed;
+        answer.message_key = EnvelopeMessageKey(result);
+    }
+    return answer;
+}
+
+}  // namespace
+
+CloudAnswer CloudGet(HttpPost& http, const std::string& path) {
+    return Send(http, "GET", path, std::string(), 0);
+}
+
+CloudAnswer SaveDiveLog(HttpPost& http, const Json::Value& divelog, const std::string& loaded_id) {
+    std::string id = json_safe::String(divelog, "divelog_id");
+    if (id.empty()) id = loaded_id;
+    return Send(http, "PATCH", UrlDivelogEdit(id), Json::StyledWriter().write(divelog), 1);
+}
+
+CloudAnswer ViewDiveLog(HttpPost& http, const std::string& divelog_id, int32_t unit, const LangFunction& lang,
+                        vorta_browser::MapScriptSink& page) {
+    CloudAnswer answer = CloudGet(http, UrlDivelog(divelog_id));
+    if (answer.status == CloudAnswer::Status::kOk)
+        ShowDiveLog(json_safe::Member(answer.response, "divelog"), unit, lang, page);
+    return answer;
+}
+
+}  // namespace vorta_divelog

@@ -1,0 +1,193 @@
+// ".ds" files: the exact printed form, what reading takes from any file, and
+// that a failed write or read changes nothing.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "divesite/dive_site_file.h"
+
+using namespace vorta_divesite;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/ds_file_test_XXXXXX";
+        path_ = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+DiveSiteLists Lists(std::initializer_list<std::pair<int, DiveSite>> sites) {
+    DiveSiteLists lists;
+    for (const auto& [list, site] : sites) lists.Append(list, site);
+    return lists;
+}
+
+std::vector<std::string> Names(const DiveSiteLists& lists, int list) {
+    std::vector<std::string> out;
+    for (const DiveSite& s : lists.list(list)) out.push_back(s.Name());
+    return out;
+}
+
+const char kOneScubaSite[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
+    "<vorta_dive_site>\n"
+    "    <scuba>\n"
+    "        <waypoint name=\"Reef\" lat=\"25.033964\" lng=\"121.564468\" />\n"
+    "    </scuba>\n"
+    "    <freedive />\n"
+    "    <gauge />\n"
+    "</vorta_dive_site>\n";
+
+}  // namespace
+
+TEST(DiveSiteFile, PrintsTheLibrarysFormByteForByte) {
+    EXPECT_EQ(PrintSiteFile(Lists({{0, MakeDiveSite(1, "Reef", 25.033964, 121.564468)}})), kOneScubaSite);
+    EXPECT_EQ(PrintSiteFile(DiveSiteLists()),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<vorta_dive_site>\n    <scuba />\n"
+              "    <freedive />\n    <gauge />\n</vorta_dive_site>\n");
+    // Truncated millionths print with six decimals; markup in a name is
+    // escaped by the library.
+    const std::string text = PrintSiteFile(Lists({{2, MakeDiveSite(3, "A&B <x>", 12.3456789, -0.5)}}));
+    EXPECT_NE(text.find("<waypoint name=\"A&amp;B &lt;x&gt;\" lat=\"12.345678\" lng=\"-0.500000\" />"),
+              std::string::npos)
+        << text;
+}
+
+TEST(DiveSiteFile, ReadsWhatAnyFileOffers) {
+    struct Case {
+        const char* what;
+        std::string xml;
+        std::vector<std::string> scuba, freedive, gauge;
+    } cases[] = {
+        {"the printed form", kOneScubaSite, {"Reef"}, {}, {}},
+        {"another root name, types in another order",
+         "<sites><gauge><waypoint name=\"g\" lat=\"1\" lng=\"2\"/></gauge>"
+         "<scuba><waypoint name=\"s\" lat=\"3\" lng=\"4\"/></scuba><freedive/></sites>",
+         {"s"},
+         {},
+         {"g"}},
+        {"only gauge", "<x><gauge><waypoint name=\"g1\"/><waypoint name=\"g2\"/></gauge></x>", {}, {}, {"g1", "g2"}},
+        {"other elements and text ignored, first type element counts",
+         "<x><scuba>text<note/><waypoint name=\"a\"/><point name=\"no\"/><waypoint name=\"b\"/></scuba>"
+         "<scuba><waypoint name=\"second scuba\"/></scuba></x>",
+         {"a", "b"},
+         {},
+         {}},
+        {"a name of 60 ASCII characters",
+         "<x><freedive><waypoint name=\"" + std::string(60, 'n') + "\"/></freedive></x>",
+         {},
+         {std::string(54, 'n')},
+         {}},
+        {"CR LF line ends", "<x>\r\n<scuba>\r\n<waypoint name=\"crlf\"/>\r\n</scuba>\r\n</x>\r\n", {"crlf"}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        DiveSiteLists lists = Lists({{1, MakeDiveSite(2, "old", 0, 0)}});
+        ASSERT_TRUE(ParseSiteFile(c.xml, lists)) << c.what;
+        EXPECT_EQ(Names(lists, 0), c.scuba) << c.what;
+        EXPECT_EQ(Names(lists, 1), c.freedive) << c.what;
+        EXPECT_EQ(Names(lists, 2), c.gauge) << c.what;
+    }
+
+    // Positions: truncated millionths; a missing or broken attribute is 0.
+    DiveSiteLists lists;
+    ASSERT_TRUE(
+        ParseSiteFile("<x><scuba><waypoint name=\"p\" lat=\"12.3456789\" lng=\"-33.8688\"/>"
+                      "<waypoint lat=\"north\"/></scuba></x>",
+                      lists));
+    ASSERT_EQ(lists.list(0).size(), 2u);
+    EXPECT_EQ(lists.list(0)[0].lat_e6, 12345678);
+    EXPECT_EQ(lists.list(0)[0].lng_e6, -33868800);
+    EXPECT_EQ(lists.list(0)[0].type, kTypeScuba);
+    EXPECT_EQ(lists.list(0)[1], MakeDiveSite(kTypeScuba, "", 0, 0));
+}
+
+TEST(DiveSiteFile, KeepsTheFirst64OfEachTypeAndReadsOn) {
+    std::string xml = "<x><scuba>";
+    for (int i = 0; i < 65; ++i) xml += "<waypoint name=\"s" + std::to_string(i) + "\"/>";
+    xml += "</scuba><gauge><waypoint name=\"after\"/></gauge></x>";
+    DiveSiteLists lists;
+    ASSERT_TRUE(ParseSiteFile(xml, lists));
+    ASSERT_EQ(lists.list(0).size(), 64u);
+    EXPECT_EQ(lists.list(0).back().Name(), "s63");
+    EXPECT_EQ(Names(lists, 2), std::vector<std::string>{"after"});
+}
+
+TEST(DiveSiteFile, AFileThatIsNoSiteFileLeavesTheListsAlone) {
+    // Nesting the parser would recurse through past any stack, and nesting
+    // just within the element bound (parsed on a stack made for it).
+    std::string deep, nested;
+    for (int i = 0; i < 200000; ++i) deep += "<a>";
+    for (size_t i = 0; i < kMaxSiteFileElements - 1; ++i) nested += "<a>";
+    const std::string cases[] = {
+        "",
+        "not xml",
+        "<x><scuba><waypoint name=\"a\"/></scuba>",  // never closed
+        "<?xml version=\"1.0\"?><!-- only a comment -->",
+        deep,
+        "<x>" + nested,
+    };
+    for (const auto& text : cases) {
+        DiveSiteLists lists = Lists({{0, MakeDiveSite(1, "kept", 1, 2)}});
+        EXPECT_FALSE(ParseSiteFile(text, lists)) << text.substr(0, 60);
+        EXPECT_EQ(Names(lists, 0), std::vector<std::string>{"kept"});
+    }
+    std::string too_many;
+    for (size_t i = 0; i <= kMaxSiteFileElements; ++i) too_many += "<a/>";
+    DiveSiteLists lists;
+    EXPECT_FALSE(ParseSiteFile("<x>" + too_many + "</x>", lists));
+
+    TempDir dir;
+    for (const std::string& path : {dir / "missing.ds", dir.path()}) EXPECT_FALSE(ImportSiteFile(path, lists)) << path;
+    ASSERT_EQ(mkfifo((dir / "fifo.ds").c_str(), 0600), 0);
+    EXPECT_FALSE(ImportSiteFile(dir / "fifo.ds", lists));  // neither hangs nor reads
+}
+
+TEST(DiveSiteFile, ExportWritesWholeFilesOrNothing) {
+    TempDir dir;
+    const DiveSiteLists lists = Lists({{0, MakeDiveSite(1, "Reef", 25.033964, 121.564468)}});
+    const std::string path = dir / "sites.ds";
+    Write(path, "old content");
+    chmod(path.c_str(), 0640);
+    ASSERT_TRUE(ExportSiteFile(path, lists));
+    EXPECT_EQ(Read(path), kOneScubaSite);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "the replaced file keeps its mode";
+
+    DiveSiteLists back;
+    ASSERT_TRUE(ImportSiteFile(path, back));
+    EXPECT_EQ(back.list(0), lists.list(0));
+
+    EXPECT_FALSE(ExportSiteFile(dir / "no/such/folder/x.ds", lists));
+    EXPECT_FALSE(ExportSiteFile(dir.path(), lists));  // a folder is not replaced
+    if (geteuid() != 0) {                             // root writes anywhere
+        chmod(dir.path().c_str(), 0500);
+        EXPECT_FALSE(ExportSiteFile(path, DiveSiteLists()));
+        chmod(dir.path().c_str(), 0700);
+        EXPECT_EQ(Read(path), kOneScubaSite);
+    }
+    // Nothing is left behind beside the file.
+    EXPECT_EQ(std::system(("test $(ls -A '" + dir.path() + "' | wc -l) -eq 1").c_str()), 0);
+}

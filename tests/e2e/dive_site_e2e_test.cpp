@@ -1,0 +1,329 @@
+// The dive-site page of the real program: sites added on the map, written to
+// the simulated dive computer and read back, ".ds" files through the
+// desktop's file dialog, the cloud emulator's directory search, and the
+// 64-site limit.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "tests/e2e/e2e_app.h"
+#include "tests/support/cloudemu_process.h"
+#include "tests/support/devsim_process.h"
+
+using vorta_test::CloudEmuProcess;
+
+namespace {
+
+constexpr uint16_t kIdentify = 0x0030, kReadBlock = 0x0001, kWriteCommit = 0x0003, kData = 0x0005, kEndLink = 0x9997;
+constexpr uint32_t kScubaBlock = 0x109000;
+
+uint32_t U32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The simulator's trace as "IDENTIFY", "READ addr", "WRITE addr", "END"
+// (the data packets of a write left out).
+std::vector<std::string> Commands(const DevSimProcess& sim, size_t from) {
+    std::vector<std::string> out;
+    const auto trace = sim.Trace();
+    for (size_t i = from; i < trace.size(); ++i) {
+        const auto& p = trace[i];
+        const uint16_t code = static_cast<uint16_t>(p[2] | (p[3] << 8));
+        if (code == kIdentify) out.push_back("IDENTIFY");
+        else if (code == kReadBlock) out.push_back("READ " + std::to_string(U32(&p[8])));
+        else if (code == kWriteCommit) out.push_back("WRITE " + std::to_string(U32(&p[8])));
+        else if (code == kEndLink) out.push_back("END");
+        else if (code != kData) out.push_back("OTHER " + std::to_string(code));
+    }
+    return out;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int32_t I32(const std::string& s, size_t at) {
+    return static_cast<int32_t>(U32(reinterpret_cast<const uint8_t*>(&s[at])));
+}
+
+class DiveSiteE2e : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why = E2eMissing();
+        if (!why.empty()) GTEST_SKIP() << why;
+        ASSERT_TRUE(emu.Start());
+        ASSERT_TRUE(sim.Start({"--dives", "2"})) << sim.error();
+        app.env["VORTA_DEVICE_PORT"] = sim.pty_path();
+        app.env["VORTA_CLOUD_HOST"] = emu.host();
+        app.env["VORTA_CA_FILE"] = emu.ca_file();
+        app.env["GSETTINGS_BACKEND"] = "memory";  // the file dialog keeps its settings in memory
+        ASSERT_TRUE(app.Start());
+        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
+        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.ClickOn("main.htm", "page2"));
+        app.ui().SetTargetPage("main.htm");
+        emu.Reset();
+    }
+
+    AutomationClient& ui() { return app.ui(); }
+    bool Click(const std::string& id) { return ui().Click(id, kFrame); }
+    std::string Value(const std::string& id) { return ui().GetValue(id, kFrame).value_or("?"); }
+    std::string Text(const std::string& id) { return ui().GetText(id, kFrame).value_or("?"); }
+    std::string Attr(const std::string& id, const std::string& name) {
+        return ui().GetAttr(id, name, kFrame).value_or("?");
+    }
+    // Cells in the site table.
+    size_t Cells() {
+        const std::string text = Text("cell_tbody");
+        size_t n = 0;
+        for (size_t p = text.find("Lat:"); p != std::string::npos; p = text.find("Lat:", p + 1)) ++n;
+        return n;
+    }
+    bool PopupShown() { return Attr("pop_table", "style").find("display: block") != std::string::npos; }
+
+    // Answers the yes/no question and returns its text.
+    std::string Answer(bool yes) {
+        if (!ui().WaitWindow("yes_no.htm", 10000)) return "";
+        std::string text = app.Text("yes_no.htm", "MsgText");
+        app.ClickOn("yes_no.htm", yes ? "ok" : "cancel");
+        E2eApp::WaitFor([this] { return !app.Visible("yes_no.htm"); }, 5000);
+        return text;
+    }
+
+    // "New" on the page; the map page answers with its centre. Without a map
+    // page that answers (none here yet), the test raises the answer itself,
+    // at (lat, lng).
+    void NewAt(const std::string& lat, const std::string& lng) {
+        const size_t before = Cells();
+        ASSERT_TRUE(Click("dive_site_new"));
+        if (E2eApp::WaitFor([&] { return Cells() != before || app.Visible("msg.htm"); }, 1500)) return;
+        ASSERT_TRUE(ui().MapEvent("on_get_map_center", {lat, lng})) << ui().last_error();
+    }
+
+    // A new site, dragged to (lat, lng), named and saved.
+    void AddSite(const std::string& name, const std::string& lat, const std::string& lng) {
+        const size_t before = Cells();
+        NewAt(lat, lng);
+        ASSERT_TRUE(E2eApp::WaitFor([&] { return Cells() == before + 1; }, 5000)) << "no new cell";
+        ASSERT_TRUE(ui().MapEvent("on_poi_move_event", {lat, lng}));
+        ASSERT_TRUE(E2eApp::WaitFor([&] { return Value("dive_site_edit_lng") == lng; }, 5000))
+            << Value("dive_site_edit_lng");
+        ASSERT_TRUE(ui().SetValue("dive_site_edit_name", name, kFrame));
+        ASSERT_TRUE(Click("dive_site_save"));
+        ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("cell_tbody").find(name) != std::string::npos; }, 5000));
+    }
+
+    std::string TempDir() {
+        std::string dir = app.home() + "/sites";
+        mkdir(dir.c_str(), 0700);
+        return dir;
+    }
+
+    static constexpr const char* kFrame = "framepage2";
+    CloudEmuProcess emu;
+    DevSimProcess sim;
+    E2eApp app;
+};
+
+}  // namespace
+
+TEST_F(DiveSiteE2e, SitesAddedOnTheMapGoToTheDiveComputerAndComeBack) {
+    AddSite("Green Island 綠島", "22.676100", "121.490300");
+    AddSite("Reef", "-33.868800", "151.209300");
+    AddSite("Wall", "12.345678", "-0.500000");
+    EXPECT_EQ(Cells(), 3u);
+
+    const size_t before = sim.Trace().size();
+    ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_send"));
+    EXPECT_EQ(Answer(true), E2eApp::Lang("SURE_SEND_DS"));
+    EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DIVE_SITE_WRITED"));
+    // Only the scuba list holds sites: one block, then the link ends.
+    EXPECT_EQ(Commands(sim, before),
+              (std::vector<std::string>{"IDENTIFY", "WRITE " + std::to_string(kScubaBlock), "END"}));
+    const std::string image = ReadFile(sim.image_path());
+    ASSERT_GE(image.size(), kScubaBlock + 4096u);
+    const std::string block = image.substr(kScubaBlock, 4096);
+    EXPECT_EQ(block[0], 1);
+    EXPECT_EQ(block.substr(1, 20), std::string("Green Island 綠島") + std::string(1, '\0'));
+    EXPECT_EQ(I32(block, 64 + 56), -33868800);
+    EXPECT_EQ(I32(block, 128 + 56), 12345678);
+    EXPECT_EQ(I32(block, 128 + 60), -500000);
+    EXPECT_EQ(block.substr(192), std::string(4096 - 192, '\xff'));
+
+    // Delete one here, then read the device's three back.
+    ASSERT_TRUE(Click("dive_site_cell"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Value("dive_site_edit_name") == "Green Island 綠島"; }, 5000));
+    ASSERT_TRUE(Click("dive_site_del"));
+    EXPECT_EQ(Answer(true), E2eApp::Lang("TO_DEL_DIVE_SIZE"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Cells() == 2; }, 5000));
+
+    const size_t before_read = sim.Trace().size();
+    ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_read"));
+    EXPECT_EQ(Answer(true), E2eApp::Lang("SURE_READ_DS"));
+    EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DIVE_SITE_READED"));
+    EXPECT_EQ(Commands(sim, before_read),
+              (std::vector<std::string>{"IDENTIFY", "READ 1085440", "READ 1089536", "READ 1093632", "END"}));
+    EXPECT_EQ(Cells(), 3u);
+    const std::string table = Text("cell_tbody");
+    EXPECT_LT(table.find("Green Island 綠島"), table.find("Reef"));
+    EXPECT_NE(table.find("Lat:12.345678Lng:-0.500000"), std::string::npos) << table;
+    EXPECT_EQ(Value("dive_site_type"), "1");
+}
+
+TEST_F(DiveSiteE2e, FilesGoThroughTheFileDialogAndAFullListRefusesASite) {
+    AddSite("Reef & <Wall>", "25.033964", "121.564468");
+    const std::string dir = TempDir();
+
+    // Export: a name without extension becomes ".ds".
+    ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_export"));
+    Json::Value dialog;
+    ASSERT_TRUE(ui().AnswerFileDialog(dir + "/mine", &dialog)) << ui().last_error();
+    EXPECT_TRUE(dialog["save"].asBool());
+    EXPECT_EQ(dialog["filters"][0].asString(), "Dive Site Files (*.ds)");
+    EXPECT_EQ(dialog["filters"][1].asString(), "All Files (*.*)");
+    EXPECT_EQ(dialog["filter"].asString(), "Dive Site Files (*.ds)");
+    EXPECT_EQ(dialog["extension"].asString(), "ds");
+    const std::string expected =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<vorta_dive_site>\n    <scuba>\n"
+        "        <waypoint name=\"Reef &amp; &lt;Wall&gt;\" lat=\"25.033964\" lng=\"121.564468\" />\n"
+        "    </scuba>\n    <freedive />\n    <gauge />\n</vorta_dive_site>\n";
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return ReadFile(dir + "/mine.ds") == expected; }, 5000))
+        << ReadFile(dir + "/mine.ds");
+
+    // Exporting onto it again asks first; "no" keeps the dialog, which is
+    // then cancelled: the file stays.
+    ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_export"));
+    ASSERT_TRUE(ui().AnswerFileDialog(dir + "/mine")) << ui().last_error();
+    ASSERT_TRUE(ui().AnswerReplaceQuestion(false)) << ui().last_error();
+    ASSERT_TRUE(ui().CancelFileDialog());
+    EXPECT_EQ(ReadFile(dir + "/mine.ds"), expected);
+
+    // A file that is no dive-site file: the sites stay, the user is told.
+    std::ofstream(dir + "/broken.ds") << "<vorta_dive_site><scuba><waypoint name=\"x\"";
+    ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_import"));
+    ASSERT_TRUE(ui().AnswerFileDialog(dir + "/broken.ds", &dialog));
+    EXPECT_FALSE(dialog["save"].asBool());
+    EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DIVE_SITE_FILE_UNREADABLE"));
+    EXPECT_EQ(Cells(), 1u);
+
+    // Another program's file: other root, 64 scuba sites and a gauge site.
+    std::string other =
+        "<?xml version=\"1.0\"?>\n<sites><gauge><waypoint name=\"g\" lat=\"1\" lng=\"2\"/></gauge><scuba>";
+    for (int i = 0; i < 64; ++i)
+        other += "<waypoint name=\"s" + std::to_string(i) + "\" lat=\"" + std::to_string(i) + "\" lng=\"0\"/>";
+    other += "</scuba></sites>";
+    std::ofstream(dir + "/other.ds") << other;
+    ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_import"));
+    ASSERT_TRUE(ui().AnswerFileDialog(dir + "/other.ds"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Cells() == 64; }, 5000)) << Cells();
+    EXPECT_EQ(Value("dive_site_type"), "1");
+
+    // The 65th scuba site is refused.
+    NewAt("1.000000", "2.000000");
+    EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DIVE_SITE_MAX"));
+    EXPECT_EQ(Cells(), 64u);
+
+    // Cancelling the open dialog changes nothing.
+    ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_import"));
+    ASSERT_TRUE(ui().CancelFileDialog());
+    EXPECT_EQ(Cells(), 64u);
+}
+
+TEST_F(DiveSiteE2e, SearchTheCloudsDirectory) {
+    auto search = [&](const std::string& text) {
+        EXPECT_TRUE(ui().SetValue("dive_site_find_name", text, kFrame));
+        EXPECT_TRUE(Click("dive_site_find"));
+    };
+    auto bodies = [&] {
+        std::vector<std::string> out;
+        for (const auto& r : emu.Log())
+            if (r.path == "/api/v1/searches/divesites") out.push_back(r.body);
+        return out;
+    };
+
+    // Several results: the pop-up with one row each.
+    search("blue hole");
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return PopupShown(); }, 10000));
+    EXPECT_NE(Text("poi_cell_tbody").find("Great Blue Hole"), std::string::npos);
+    EXPECT_EQ(Attr("dive_site_poi", "poi_id"), "P0010");
+    ASSERT_TRUE(Click("dive_site_poi"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return !PopupShown(); }, 5000));
+    EXPECT_EQ(Value("dive_site_edit_name"), "Blue Hole");
+    EXPECT_EQ(Value("dive_site_edit_lat"), "28.572200");
+
+    // One result fills the editor without the pop-up.
+    search("thistlegorm");
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Value("dive_site_edit_name") == "SS Thistlegorm"; }, 10000));
+    EXPECT_EQ(Value("dive_site_edit_lng"), "33.920600");
+    EXPECT_FALSE(PopupShown());
+
+    // Text that looks like form fields is searched as it is: nothing found,
+    // the rows are cleared.
+    search("blue&limit=1");
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return bodies().size() == 3; }, 10000));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("poi_cell_tbody").empty(); }, 5000)) << Text("poi_cell_tbody");
+    EXPECT_EQ(bodies(), (std::vector<std::string>{"query=blue%20hole&limit=20", "query=thistlegorm&limit=20",
+                                                  "query=blue%26limit%3D1&limit=20"}));
+
+    // A cloud failure goes to the main page's message line.
+    vorta_test::CloudFault fault;
+    fault.kind = "code";
+    fault.path = "/api/v1/searches/divesites";
+    ASSERT_TRUE(emu.SetFault(fault));
+    search("palau");
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return app.Text("main.htm", "message") == E2eApp::Lang("DATA_ERROR"); }, 10000))
+        << app.Text("main.htm", "message");
+}
+
+// A mouse move over the dive-site map goes through the map page's own handler
+// and window.external to the page as message 2025: the position shows below
+// the map, further east when the pointer is further right.
+TEST_F(DiveSiteE2e, AMouseMoveOverTheMapShowsItsPosition) {
+    auto move = [&](double x, double y) {
+        Json::Value r;
+        r["cmd"] = "mouse_move";
+        r["page"] = "main.htm";
+        r["frames"].append(kFrame);
+        r["frames"].append("ie_page");
+        r["element"] = "map";
+        r["x"] = x;
+        r["y"] = y;
+        return ui().Request(r)["ok"].asBool();
+    };
+    auto num = [&](const char* id) {
+        const std::string v = Value(id);
+        char* end = nullptr;
+        const double d = std::strtod(v.c_str(), &end);
+        return !v.empty() && *end == '\0' ? d : std::nan("");
+    };
+    // The map page loads after the tab is shown (moves before it is there
+    // find no map) and may still settle its view: the same point is asked
+    // until it gives the same position twice.
+    std::string seen;
+    ASSERT_TRUE(E2eApp::WaitFor(
+        [&] {
+            if (!move(200, 150)) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the page reports once a frame
+            const std::string now = Value("mouse_move_lat") + "," + Value("mouse_move_lng");
+            const bool same = !std::isnan(num("mouse_move_lat")) && now == seen;
+            seen = now;
+            return same;
+        },
+        10000))
+        << ui().last_error() << " " << seen;
+    const double lat = num("mouse_move_lat"), lng = num("mouse_move_lng");
+    EXPECT_TRUE(lat >= -90 && lat <= 90 && lng >= -180 && lng <= 180) << lat << "," << lng;
+
+    ASSERT_TRUE(move(300, 150));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return num("mouse_move_lng") != lng; }, 5000));
+    EXPECT_GT(num("mouse_move_lng"), lng);
+    EXPECT_DOUBLE_EQ(num("mouse_move_lat"), lat);
+}

@@ -1,0 +1,137 @@
+// The social sign-in of the real program: its browser window on the cloud
+// emulator's stand-ins for the provider's OAuth dialog (which presses its own
+// button, --oauth-auto) and Graph API.
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "base/json_safe.h"
+#include "base/paths.h"
+#include "tests/e2e/e2e_app.h"
+#include "tests/support/cloudemu_process.h"
+
+using vorta_test::CloudEmuProcess;
+
+namespace {
+
+class SocialSignInE2e : public ::testing::Test {
+protected:
+    // `decision`: what the provider's page answers ("allow" or "deny").
+    void Start(const std::string& decision, bool configured = true) {
+        std::string why = E2eMissing();
+        if (!why.empty()) VORTA_SKIP_OR_FAIL(why);
+        emu = std::make_unique<CloudEmuProcess>("", std::vector<std::string>{"--oauth-auto", decision});
+        ASSERT_TRUE(emu->Start());
+        emu->Reset();
+        app.env["VORTA_CLOUD_HOST"] = emu->host();
+        app.env["VORTA_CA_FILE"] = emu->ca_file();
+        app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        if (configured) {
+            app.env["VORTA_FACEBOOK_AUTH_URL"] = emu->base_url() + "/_fb/dialog/oauth";
+            app.env["VORTA_FACEBOOK_REDIRECT_URL"] = emu->base_url() + "/_fb/connect/login_success.html";
+            app.env["VORTA_FACEBOOK_GRAPH_URL"] = emu->base_url() + "/_fb/v6.0/";
+            app.env["VORTA_FACEBOOK_CLIENT_ID"] = "4242";
+        }
+        ASSERT_TRUE(app.Start());
+        ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
+    }
+
+    // Requests to the emulator whose path starts with `prefix`.
+    std::vector<vorta_test::CloudRequest> Sent(const std::string& prefix) {
+        std::vector<vorta_test::CloudRequest> out;
+        for (auto& r : emu->Log())
+            if (r.path.compare(0, prefix.size(), prefix) == 0) out.push_back(r);
+        return out;
+    }
+
+    std::string Message() { return app.Text("login.htm", "message"); }
+
+    std::unique_ptr<CloudEmuProcess> emu;
+    E2eApp app;
+};
+
+// The files under `dir` that hold `text`.
+std::vector<std::string> FilesHolding(const std::string& dir, const std::string& text) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_regular_file(ec)) continue;
+        if (ReadWholeFile(it->path().string()).find(text) != std::string::npos) found.push_back(it->path().string());
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST_F(SocialSignInE2e, AllowedAtTheProviderOpensTheMainWindowWithTheProfile) {
+    Start("allow");
+    ASSERT_TRUE(app.ClickOn("login.htm", "facebook"));
+    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 30000)) << Message();
+    EXPECT_TRUE(E2eApp::WaitFor([&] { return app.Text("main.htm", "display", "framepage1") == "Demo Diver"; }, 10000))
+        << app.Text("main.htm", "display", "framepage1");
+    EXPECT_EQ(app.Text("main.htm", "email", "framepage1"), CloudEmuProcess::kDemoEmail);
+
+    // The OAuth request, the profile query and the cloud's social sign-in.
+    auto dialog = Sent("/_fb/dialog/oauth?");
+    ASSERT_EQ(dialog.size(), 1u);
+    EXPECT_EQ(dialog[0].path, "/_fb/dialog/oauth?client_id=4242&redirect_uri=https%3A%2F%2F" + emu->host() +
+                                  "%3A8443%2F_fb%2Fconnect%2Flogin_success.html&scope=email,public_profile"
+                                  "&response_type=token,granted_scopes&state=PCTidewalkerTool");
+    auto me = Sent("/_fb/v6.0/me?fields=email,id,name&access_token=");
+    ASSERT_EQ(me.size(), 1u);
+    const std::string token = me[0].path.substr(me[0].path.find("access_token=") + 13);
+    ASSERT_FALSE(token.empty());
+    auto social = Sent("/api/v1/users/socialLogin");
+    ASSERT_EQ(social.size(), 1u);
+    const std::string sent =
+        "email=demo%40vorta.example&social_platform=facebook&social_id=10158123456789012"
+        "&access_token=" +
+        token + "&expire_datetime=";
+    EXPECT_EQ(social[0].body.rfind(sent, 0), 0u) << social[0].body;
+    EXPECT_EQ(social[0].Header("Authorization"), "");
+
+    // Remembered: the cloud's session token, not the provider's.
+    Json::Value stored;
+    ASSERT_TRUE(json_safe::Parse(ReadWholeFile(app.SettingsPath()), stored));
+    EXPECT_EQ(stored.get("e", "").asString(), CloudEmuProcess::kDemoEmail);
+    EXPECT_FALSE(stored.get("t", "").asString().empty());
+    EXPECT_NE(stored.get("t", "").asString(), token);
+
+    // The profile file is gone and the provider's token is in no file the
+    // program (or its web engine) wrote.
+    app.Stop();
+    EXPECT_FALSE(std::filesystem::exists(app.home() + "/Documents/VORTA PC TOOL/me.json"));
+    EXPECT_EQ(FilesHolding(app.home(), token), std::vector<std::string>());
+}
+
+TEST_F(SocialSignInE2e, CancelAtTheProviderShowsItsErrorAndKeepsTheDialog) {
+    Start("deny");
+    for (int press = 1; press <= 2; ++press) {
+        SCOPED_TRACE(press);
+        ASSERT_TRUE(app.ClickOn("login.htm", "facebook"));
+        EXPECT_TRUE(E2eApp::WaitFor([&] { return Message() == "fb:error_code=200"; }, 20000)) << Message();
+        EXPECT_TRUE(app.Visible("login.htm"));
+        // Each press is a new browser on a new OAuth request.
+        EXPECT_EQ(Sent("/_fb/dialog/oauth?").size(), static_cast<size_t>(press));
+        // Another text in between, so the second refusal is seen arriving.
+        ASSERT_TRUE(app.SignIn("", ""));
+        ASSERT_TRUE(E2eApp::WaitFor([&] { return Message() == E2eApp::Lang("ENTER_EMAIL"); }, 10000));
+    }
+    EXPECT_TRUE(Sent("/_fb/v6.0/me").empty());
+    EXPECT_TRUE(Sent("/api/v1/users/socialLogin").empty());
+    // The dialog still works: leaving ends the program.
+    ASSERT_TRUE(app.ClickOn("login.htm", "exit"));
+    EXPECT_EQ(app.WaitExit(20000), 0);
+}
+
+TEST_F(SocialSignInE2e, WithoutAClientIdTheDialogSaysSo) {
+    Start("allow", /*configured=*/false);
+    ASSERT_TRUE(app.ClickOn("login.htm", "facebook"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return !Message().empty(); }, 10000));
+    EXPECT_EQ(Message(), E2eApp::Lang("FB_NOT_CONFIGURED"));
+    EXPECT_TRUE(Sent("/_fb/").empty());
+    EXPECT_TRUE(app.Visible("login.htm"));
+}

@@ -1,0 +1,74 @@
+// The device updates as they run, without any window: fetching an offer,
+// the confirmation text, and the worker that downloads the offer's files
+// and writes them to the dive computer block by block.
+//
+// The firmware update and the dive-site database update share all of it;
+// they differ only in the offer, the local file names, the question and the
+// firmware's closing announcement (FinishFirmwareUpdate).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/progress_sink.h"
+#include "base/outcome.h"
+#include "device/device_link.h"
+#include "update/update_offer.h"
+
+namespace vorta_update {
+
+// Fetches an absolute URL into a file. The file is replaced only by a
+// whole, successful download; a failed one leaves an earlier file as it was.
+class Downloader {
+public:
+    virtual ~Downloader() = default;
+    virtual bool Download(const std::string& url, const std::string& path) = 0;
+};
+
+// The real one: download_to_file with the configured transport settings,
+// without flushing each file to the disk.
+class HttpDownloader : public Downloader {
+public:
+    bool Download(const std::string& url, const std::string& path) override;
+};
+
+struct UpdateTiming {
+    // How long the final line ("UPDATE_COMPLETE" or the failure) stays up
+    // before the progress dialog closes.
+    int status_pause_ms = 2000;
+};
+
+// Downloads the offer from `url` to its file in `folder` and reads that
+// file into `text` (empty when it cannot be read). The download's result is
+// not consulted: an earlier offer file is presented when a new download
+// fails. True when the text is usable (OfferUsable). No folder: false, and
+// nothing is fetched.
+bool LoadOffer(OfferKind kind, Downloader& downloader, const std::string& url, const std::string& folder,
+               std::string& text);
+
+// The firmware question: `format` (the text of "FIRMWARE_INFO") with its
+// first "%s" replaced by the installed version and its second by the
+// offered one; "%%" is a percent sign, every other "%" stays as it is. At
+// most 4095 characters.
+std::string FirmwareQuestion(const std::string& format, const std::string& installed, const std::string& offered);
+
+// The worker of one update, once the progress page is up. Reports
+// "GET_UPDATE_FILE" and then, per file in offer order: "GET_UPDATE_FILE",
+// download into `folder`, length check against "size", "UPDATING", the
+// blocks at "address" + i * 4096 (the last one filled up with 0xFF), with
+// the counter line after each step. After the last file the firmware
+// update sends FinishFirmwareUpdate; both then show "UPDATE_COMPLETE".
+//
+// An offer with an unusable entry is refused before anything is fetched or
+// written: "UNABLE_GET_FILE" for an entry that cannot be read, "FILE_ERROR"
+// for an address or size outside the device's range. A failed download is
+// "UNABLE_GET_FILE", a length other than "size" "FILE_ERROR", a refused
+// write "USB_ERROR"; no later file is touched then. The last line stays up
+// for the pause, then the dialog is ended and the device link is ended, on
+// every way out (an exception included). Ok when complete; otherwise failed
+// with the key shown.
+Outcome RunUpdateWorker(OfferKind kind, const std::string& offer_text, const std::string& folder,
+                        DeviceLink& device, Downloader& downloader, ProgressSink& sink,
+                        UpdateTiming timing = UpdateTiming());
+
+}  // namespace vorta_update
