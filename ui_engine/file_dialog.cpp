@@ -159,10 +159,27 @@ bool Step(Command& cmd) {
             gtk_file_chooser_set_filename(chooser, path.c_str());
         }
     }
-    // The chooser takes a folder change in its own time.
-    if (ChosenPath(open->dialog) != path) {
+    // The chooser takes a folder change in its own time, and once the folder
+    // has loaded its name field may complete the typed name inline to a file
+    // that is there ("mine" to "mine.ds"). The name is typed again right
+    // before the click, in the same turn of the loop, so the dialog answers
+    // with the name given and nothing the completion added.
+    if (open->options.save) {
+        gchar* folder = gtk_file_chooser_get_current_folder(chooser);
+        gchar* wanted = g_path_get_dirname(path.c_str());
+        const bool in_folder = folder != nullptr && g_strcmp0(folder, wanted) == 0;
+        g_free(folder);
+        if (in_folder) {
+            gchar* name = g_path_get_basename(path.c_str());
+            gtk_file_chooser_set_current_name(chooser, name);
+            g_free(name);
+        }
+        g_free(wanted);
+    }
+    const std::string chosen = ChosenPath(open->dialog);
+    if (chosen != path) {
         if (!late) return false;
-        cmd.reply(Fail("the dialog did not take the path"));
+        cmd.reply(Fail("the dialog did not take the path (it holds \"" + chosen + "\")"));
         return true;
     }
     cmd.reply(Ok(*open));
