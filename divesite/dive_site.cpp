@@ -33,13 +33,18 @@ std::string CutUtf8(const std::string& s, size_t max_bytes) {
     if (cut == 0) return std::string();
     // The last character kept: back up from the cut over continuation bytes
     // (at most three) to its lead byte. When that character reaches past the
-    // cut (or past the end of the text), it is left out whole. Bytes that are
+    // cut (or past the end of the text), it is left out whole, and so is the
+    // one before it if that one is cut short too (lead bytes of broken text),
+    // so that cutting the result again changes nothing. Other bytes that are
     // not UTF-8 are cut where they fall.
-    size_t lead = cut - 1;
-    while (lead > 0 && cut - 1 - lead < 3 && IsContinuation(static_cast<unsigned char>(s[lead]))) --lead;
-    const unsigned char c = static_cast<unsigned char>(s[lead]);
-    const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    if (c >= 0xC0 && lead + len > cut) cut = lead;
+    while (cut > 0) {
+        size_t lead = cut - 1;
+        while (lead > 0 && cut - 1 - lead < 3 && IsContinuation(static_cast<unsigned char>(s[lead]))) --lead;
+        const unsigned char c = static_cast<unsigned char>(s[lead]);
+        const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (c < 0xC0 || lead + len <= cut) break;
+        cut = lead;
+    }
     return s.substr(0, cut);
 }
 

@@ -34,9 +34,13 @@ const char kRowTemplate[] =
     "<div class=\"log_btns\"><button id=\"view\" class=\"mini primary\"><i class=\"ico ico-eye\"></i>{{view}}"
     "</button><button id=\"edit\" class=\"mini\"><i class=\"ico ico-pencil\"></i>{{edit}}</button></div></div>";
 
-std::string Lang(const std::string& key) { return key; }
+std::string Lang(const std::string& key) {
+    return key;
+}
 
-size_t CountOf(const std::string& s, char c) { return static_cast<size_t>(std::count(s.begin(), s.end(), c)); }
+size_t CountOf(const std::string& s, char c) {
+    return static_cast<size_t>(std::count(s.begin(), s.end(), c));
+}
 
 class RecordingPage : public vorta_browser::MapScriptSink {
 public:
@@ -142,7 +146,9 @@ void View(const std::string& body, const Json::Value& response, int32_t unit) {
     }
 }
 
-bool Near(double a, double b) { return std::fabs(a - b) <= 1e-6 + std::fabs(b) * 1e-15; }
+bool Near(double a, double b) {
+    return std::fabs(a - b) <= 1e-6 + std::fabs(b) * 1e-15;
+}
 
 // The dialog's record: unchanged fields leave the document alone, changed
 // ones read back as written.

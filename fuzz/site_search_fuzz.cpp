@@ -61,7 +61,9 @@ size_t Utf16Units(const std::string& s) {
     return n;
 }
 
-size_t CountOf(const std::string& s, char c) { return static_cast<size_t>(std::count(s.begin(), s.end(), c)); }
+size_t CountOf(const std::string& s, char c) {
+    return static_cast<size_t>(std::count(s.begin(), s.end(), c));
+}
 
 }  // namespace
 

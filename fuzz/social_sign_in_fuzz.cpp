@@ -25,8 +25,8 @@ bool OneQueryValue(const std::string& encoded) {
 
 void Redirect(const std::string& url) {
     const RedirectCheck check = CheckRedirect(url);
-    const bool token = url.find("access_token=") != std::string::npos &&
-                       url.find("data_access_expiration_time=") != std::string::npos;
+    const bool token =
+        url.find("access_token=") != std::string::npos && url.find("data_access_expiration_time=") != std::string::npos;
     FUZZ_CHECK((check.kind == RedirectKind::Token) == token);
     if (check.kind == RedirectKind::Token) {
         FUZZ_CHECK(check.error_text.empty());
