@@ -48,6 +48,31 @@ std::string CutUtf8(const std::string& s, size_t max_bytes) {
     return s.substr(0, cut);
 }
 
+std::string KeepUtf8(const std::string& s) {
+    static const uint32_t kShortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        bool whole = len != 0 && i + len <= s.size();
+        uint32_t cp = len == 1 ? b : len == 2 ? b & 0x1Fu : len == 3 ? b & 0x0Fu : b & 0x07u;
+        for (size_t k = 1; whole && k < len; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + k]);
+            whole = IsContinuation(c);
+            cp = (cp << 6) | (c & 0x3Fu);
+        }
+        if (whole && cp >= kShortest[len] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF)) {
+            out.append(s, i, len);
+            i += len;
+        } else {
+            ++i;  // this byte is dropped; the next may start a character
+        }
+    }
+    return out;
+}
+
 double ParseDegrees(const std::string& text) {
     const char* p = text.c_str();
     const char* end = p + text.size();

@@ -78,8 +78,8 @@ void ParseOnThisThread(ParseJob& job) {
         for (const TiXmlElement* w = type->FirstChildElement("waypoint"); w != nullptr;
              w = w->NextSiblingElement("waypoint")) {
             DiveSite site =
-                MakeDiveSite(TypeOfList(list), AttributeText(*w, "name"), ParseDegrees(AttributeText(*w, "lat")),
-                             ParseDegrees(AttributeText(*w, "lng")));
+                MakeDiveSite(TypeOfList(list), KeepUtf8(AttributeText(*w, "name")),
+                             ParseDegrees(AttributeText(*w, "lat")), ParseDegrees(AttributeText(*w, "lng")));
             job.lists.Append(list, site);  // beyond 64 the site is dropped; the rest is still read
         }
     }
@@ -143,7 +143,7 @@ std::string PrintSiteFile(const DiveSiteLists& lists) {
         root->LinkEndChild(type);
         for (const DiveSite& site : lists.list(list)) {
             auto* w = new TiXmlElement("waypoint");
-            w->SetAttribute("name", site.Name());
+            w->SetAttribute("name", KeepUtf8(site.Name()));
             w->SetAttribute("lat", vorta_browser::FormatCoordinateE6(site.lat_e6));
             w->SetAttribute("lng", vorta_browser::FormatCoordinateE6(site.lng_e6));
             type->LinkEndChild(w);
