@@ -144,7 +144,11 @@ TEST(DiveSiteFile, NamesThatAreNotUtf8ExportAsTheirUtf8Part) {
     } cases[] = {
         {"three-byte lead before a letter", "Reef\xe4x", "Reefx"},
         {"two-byte lead before markup", "A\xc5&B\xc5<", "A&B<"},
-        {"lone continuation, overlong form, surrogate", "a\x80b\xc0\xafc\xed\xa0\x80d\xf0\x9f\x98\x80",
+        {"lone continuation, overlong form, surrogate",
+         "a\x80"
+         "b\xc0\xaf"
+         "c\xed\xa0\x80"
+         "d\xf0\x9f\x98\x80",
          "abcd\xf0\x9f\x98\x80"},
     };
     for (const auto& c : cases) {
