@@ -92,7 +92,11 @@ int32_t DegreesToE6(double degrees) {
     if (std::isnan(v)) return 0;
     if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
     if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);  // truncates toward zero
+    // Truncated toward zero, except that a value a hair off a whole
+    // millionth is that millionth: "-8.123456" is -8123455.9999999995 as a
+    // double, and the text means -8123456.
+    const double whole = std::nearbyint(v);
+    return static_cast<int32_t>(std::fabs(v - whole) < 1e-6 ? whole : std::trunc(v));
 }
 
 DiveSite MakeDiveSite(uint8_t type, const std::string& name, double lat, double lng) {

@@ -73,7 +73,8 @@ std::string KeepUtf8(const std::string& s);
 // not finite (an overflow, "inf", "nan") is 0 as well.
 double ParseDegrees(const std::string& text);
 
-// Degrees to millionths, truncated toward zero. Values beyond the 32-bit
+// Degrees to millionths, truncated toward zero (a decimal text of six places
+// keeps its digits, whatever its binary rounding). Values beyond the 32-bit
 // range saturate; a value that is not a number gives 0.
 int32_t DegreesToE6(double degrees);
 

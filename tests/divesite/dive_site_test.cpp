@@ -111,6 +111,7 @@ TEST(DiveSiteRecord, DegreesBecomeTruncatedMillionths) {
         int32_t e6;
     } cases[] = {
         {-33.8688, -33868800}, {12.3456789, 12345678}, {-12.3456789, -12345678}, {0.0000009, 0},
+        {-8.123456, -8123456}, {121.564468, 121564468}, {0.000001, 1},
         {2147.483647, kMax},   {3000.0, kMax},          {-INFINITY, kMin},        {NAN, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(DegreesToE6(c.degrees), c.e6) << c.degrees;
