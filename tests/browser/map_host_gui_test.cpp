@@ -24,6 +24,7 @@
 #include "ui_engine/element.h"
 #include "ui_engine/host_window.h"
 #include "ui_engine/ui_engine.h"
+#include "tests/support/x_pointer.h"
 
 namespace {
 
@@ -155,6 +156,7 @@ TEST_F(MapHostTest, CallsReachTheReadyPageInOrderAndNothingElse) {
 }
 
 TEST_F(MapHostTest, PageEventsReachTheTargetWindowWithTheirCoordinates) {
+    ASSERT_TRUE(vorta_test::MovePointerOutOfTheWay());
     ShowSitesTab();
     MapHost& host = NewHost();
     ASSERT_TRUE(host.Attach(win->id(), "framepage2", "web_html/maps.htm"));
