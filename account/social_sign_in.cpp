@@ -38,11 +38,18 @@ std::string ValueAfter(const std::string& url, std::size_t at, const char* marke
 }
 
 // `n` bytes of `text` from `start`, shortened so that no UTF-8 character is
-// cut in two.
+// cut in two. Continuation bytes without a lead byte (text that is not
+// UTF-8) are cut where they fall.
 std::string CutAtCharacter(const std::string& text, std::size_t start, std::size_t n) {
-    std::size_t end = std::min(text.size(), start + n);
-    while (end > start && end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(start, end - start);
+    const std::size_t end = std::min(text.size(), start + n);
+    std::size_t lead = end;
+    while (lead > start && lead < text.size() && end - lead < 3 &&
+           (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80)
+        --lead;
+    const unsigned char c = static_cast<unsigned char>(text[lead]);
+    const std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    const bool split = lead < end && c >= 0xC0 && lead + len > end;
+    return text.substr(start, (split ? lead : end) - start);
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 //   VORTA_AUTOMATION_SOCKET  Unix socket path of the automation channel
 //   VORTA_PROGRAM_DIR        folder holding string.json and the page folders
 //   VORTA_DPI                screen resolution to use instead of the screen's
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -43,9 +45,39 @@ void ApplyDpiOverride() {
     if (dpi > 0.0) SetDpiScale(dpi, dpi);
 }
 
+const char kUsage[] =
+    "Usage: vorta-pc-tool [--help | --version]\n"
+    "\n"
+    "The companion program of the VORTA dive computer: syncs the dive computer's\n"
+    "log memory to your cloud account, browses your dives and manages dive sites.\n"
+    "Without options it opens its window.\n"
+    "\n"
+    "Files (in $XDG_CONFIG_HOME/VORTA PC TOOL, ~/.config by default):\n"
+    "  settings.json  units, language and the remembered e-mail address (the\n"
+    "                 password and token too when no desktop keyring runs)\n"
+    "  config.json    cloud_host, ca_file, device_port; the environment variables\n"
+    "                 VORTA_CLOUD_HOST, VORTA_CA_FILE, VORTA_DEVICE_PORT override them\n";
+
+// Options are answered before anything else starts, so they work without a
+// display. Returns the exit status, or -1 to go on and open the window.
+int AnswerOptions(int argc, char** argv) {
+    if (argc < 2) return -1;
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vorta-pc-tool %s\n", VORTA_VERSION);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::fprintf(stderr, "vorta-pc-tool: unknown option '%s'\n\n%s", argv[1], kUsage);
+    return 2;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (const int status = AnswerOptions(argc, argv); status >= 0) return status;
     const std::string program_dir = ProgramDir();
     LoadLangTable(program_dir + "/string.json");
 

@@ -34,13 +34,20 @@ void Take(std::string& field, const Json::Value& root, const char* key, const ch
 }
 
 Config ReadConfig() {
-    Config c;
-    Json::Value root;
     std::string folder = ConfigFolder();
     std::string path = folder.empty() ? std::string() : folder + "/config.json";
     struct stat st;
-    if (!path.empty() && ::stat(path.c_str(), &st) == 0 && st.st_size <= kMaxFileBytes)
-        json_safe::Parse(ReadWholeFile(path), root);
+    std::string text;
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0 && st.st_size <= kMaxFileBytes) text = ReadWholeFile(path);
+    return ParseConfig(text);
+}
+
+}  // namespace
+
+Config ParseConfig(const std::string& text) {
+    Config c;
+    Json::Value root;
+    json_safe::Parse(text, root);
     Take(c.cloud_host, root, "cloud_host", "VORTA_CLOUD_HOST");
     Take(c.ca_file, root, "ca_file", "VORTA_CA_FILE");
     Take(c.device_port, root, "device_port", "VORTA_DEVICE_PORT");
@@ -51,8 +58,6 @@ Config ReadConfig() {
     Take(c.map_tile_url, root, "map_tile_url", "VORTA_MAP_TILE_URL");
     return c;
 }
-
-}  // namespace
 
 const Config& GetConfig() {
     std::lock_guard<std::mutex> lock(ConfigMutex());

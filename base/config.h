@@ -29,6 +29,11 @@ struct Config {
     std::string map_tile_url;
 };
 
+// The configuration from config.json's text (any text: what is not a JSON
+// object, or a value that is not text, gives the defaults), then the
+// environment's overrides.
+Config ParseConfig(const std::string& text);
+
 // Loaded on first use and kept; Reload re-reads (tests).
 const Config& GetConfig();
 void ReloadConfig();

@@ -33,14 +33,44 @@ std::string CutUtf8(const std::string& s, size_t max_bytes) {
     if (cut == 0) return std::string();
     // The last character kept: back up from the cut over continuation bytes
     // (at most three) to its lead byte. When that character reaches past the
-    // cut (or past the end of the text), it is left out whole. Bytes that are
+    // cut (or past the end of the text), it is left out whole, and so is the
+    // one before it if that one is cut short too (lead bytes of broken text),
+    // so that cutting the result again changes nothing. Other bytes that are
     // not UTF-8 are cut where they fall.
-    size_t lead = cut - 1;
-    while (lead > 0 && cut - 1 - lead < 3 && IsContinuation(static_cast<unsigned char>(s[lead]))) --lead;
-    const unsigned char c = static_cast<unsigned char>(s[lead]);
-    const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    if (c >= 0xC0 && lead + len > cut) cut = lead;
+    while (cut > 0) {
+        size_t lead = cut - 1;
+        while (lead > 0 && cut - 1 - lead < 3 && IsContinuation(static_cast<unsigned char>(s[lead]))) --lead;
+        const unsigned char c = static_cast<unsigned char>(s[lead]);
+        const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (c < 0xC0 || lead + len <= cut) break;
+        cut = lead;
+    }
     return s.substr(0, cut);
+}
+
+std::string KeepUtf8(const std::string& s) {
+    static const uint32_t kShortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        bool whole = len != 0 && i + len <= s.size();
+        uint32_t cp = len == 1 ? b : len == 2 ? b & 0x1Fu : len == 3 ? b & 0x0Fu : b & 0x07u;
+        for (size_t k = 1; whole && k < len; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + k]);
+            whole = IsContinuation(c);
+            cp = (cp << 6) | (c & 0x3Fu);
+        }
+        if (whole && cp >= kShortest[len] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF)) {
+            out.append(s, i, len);
+            i += len;
+        } else {
+            ++i;  // this byte is dropped; the next may start a character
+        }
+    }
+    return out;
 }
 
 double ParseDegrees(const std::string& text) {
@@ -62,7 +92,11 @@ int32_t DegreesToE6(double degrees) {
     if (std::isnan(v)) return 0;
     if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
     if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);  // truncates toward zero
+    // Truncated toward zero, except that a value a hair off a whole
+    // millionth is that millionth: "-8.123456" is -8123455.9999999995 as a
+    // double, and the text means -8123456.
+    const double whole = std::nearbyint(v);
+    return static_cast<int32_t>(std::fabs(v - whole) < 1e-6 ? whole : std::trunc(v));
 }
 
 DiveSite MakeDiveSite(uint8_t type, const std::string& name, double lat, double lng) {

@@ -63,13 +63,18 @@ constexpr uint32_t kBlockAddress[3] = {0x109000, 0x10A000, 0x10B000};
 // that the cut (or the end of `s`) splits is dropped whole.
 std::string CutUtf8(const std::string& s, size_t max_bytes);
 
+// `s` without the bytes that are no part of a well-formed UTF-8 character
+// (shortest form, no surrogate, at most U+10FFFF); the rest kept in order.
+std::string KeepUtf8(const std::string& s);
+
 // A decimal number as the C library's text-to-double conversion reads it:
 // leading blanks, then the longest prefix that is a number; 0 when there is
 // none. The decimal mark is a point whatever the locale, and a result that is
 // not finite (an overflow, "inf", "nan") is 0 as well.
 double ParseDegrees(const std::string& text);
 
-// Degrees to millionths, truncated toward zero. Values beyond the 32-bit
+// Degrees to millionths, truncated toward zero (a decimal text of six places
+// keeps its digits, whatever its binary rounding). Values beyond the 32-bit
 // range saturate; a value that is not a number gives 0.
 int32_t DegreesToE6(double degrees);
 

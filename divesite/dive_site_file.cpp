@@ -26,6 +26,8 @@ constexpr const char* kTypeNames[3] = {"scuba", "freedive", "gauge"};
 // they run on a thread of their own whose stack holds the deepest nesting
 // kMaxSiteFileElements allows, whatever the caller's stack has left.
 constexpr size_t kParseStackBytes = 64u << 20;
+// Bytes the parser may read past the end of the text (see ParseSiteFile).
+constexpr size_t kParserOverrun = 8;
 
 // Elements the parser could make of `text`: each starts with '<' and a name
 // character (a letter, '_' or any byte from 127 up, as the parser reads UTF-8).
@@ -78,8 +80,8 @@ void ParseOnThisThread(ParseJob& job) {
         for (const TiXmlElement* w = type->FirstChildElement("waypoint"); w != nullptr;
              w = w->NextSiblingElement("waypoint")) {
             DiveSite site =
-                MakeDiveSite(TypeOfList(list), AttributeText(*w, "name"), ParseDegrees(AttributeText(*w, "lat")),
-                             ParseDegrees(AttributeText(*w, "lng")));
+                MakeDiveSite(TypeOfList(list), KeepUtf8(AttributeText(*w, "name")),
+                             ParseDegrees(AttributeText(*w, "lat")), ParseDegrees(AttributeText(*w, "lng")));
             job.lists.Append(list, site);  // beyond 64 the site is dropped; the rest is still read
         }
     }
@@ -143,7 +145,7 @@ std::string PrintSiteFile(const DiveSiteLists& lists) {
         root->LinkEndChild(type);
         for (const DiveSite& site : lists.list(list)) {
             auto* w = new TiXmlElement("waypoint");
-            w->SetAttribute("name", site.Name());
+            w->SetAttribute("name", KeepUtf8(site.Name()));
             w->SetAttribute("lat", vorta_browser::FormatCoordinateE6(site.lat_e6));
             w->SetAttribute("lng", vorta_browser::FormatCoordinateE6(site.lng_e6));
             type->LinkEndChild(w);
@@ -195,7 +197,12 @@ bool ExportSiteFile(const std::string& path, const DiveSiteLists& lists) {
 
 bool ParseSiteFile(const std::string& raw, DiveSiteLists& out) {
     if (CountElementStarts(raw) > kMaxSiteFileElements) return false;
-    const std::string text = NormalizeLineEnds(raw);
+    // The parser takes a UTF-8 lead byte and the bytes its length promises
+    // in one step, without looking at them: a lead byte among the last three
+    // steps over the terminating zero and reads on past the text. The text
+    // ends in zeros for the longest such step to land on.
+    std::string text = NormalizeLineEnds(raw);
+    text.append(kParserOverrun, '\0');
     ParseJob job;
     job.text = &text;
     pthread_attr_t attr;

@@ -14,6 +14,11 @@
 // element name, the first "scuba", "freedive" and "gauge" child of the root
 // (a missing one is an empty list), their "waypoint" children in order (other
 // elements are ignored) and at most 64 of each type.
+//
+// Names are UTF-8 both ways: bytes of a name that are not (from the device,
+// or from a broken file) are left out. The XML library reads a stray lead
+// byte together with the bytes after it, the closing quote included, so a
+// file holding one would not read back as it was written.
 #pragma once
 
 #include <cstddef>

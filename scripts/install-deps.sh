@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs every Debian package the program, its testbed and its tests need.
+# Installs every Debian package the program, its testbed and its tests need:
+# also clang and its sanitizer and fuzzer runtimes (scripts/check.sh,
+# scripts/fuzz.sh), a Secret Service and a private D-Bus session for the
+# keyring tests, and what building and checking the .deb takes.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 SUDO=""
@@ -15,7 +18,10 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   xvfb xauth libxtst-dev x11-utils \
   fonts-noto-cjk fonts-dejavu-core \
-  python3 >/dev/null
+  python3 \
+  clang libclang-rt-14-dev \
+  libsecret-1-dev gnome-keyring dbus-daemon \
+  dpkg-dev file appstream >/dev/null
 # Node.js and npm install the script pages' libraries at build time (npm ci).
 # Machines usually come with them; Debian's packages are the fallback.
 if ! command -v npm >/dev/null 2>&1; then

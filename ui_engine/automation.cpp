@@ -22,6 +22,7 @@
 #include <memory>
 
 #include "base/json_safe.h"
+#include "ui_engine/automation_request.h"
 #include "ui_engine/element.h"
 #include "ui_engine/engine_internal.h"
 #include "ui_engine/file_dialog.h"
@@ -30,9 +31,6 @@
 namespace ui {
 namespace {
 
-constexpr size_t kMaxLine = 1 << 20;
-constexpr int kDefaultWaitMs = 5000;
-constexpr int kMaxWaitMs = 600000;
 constexpr guint kAcceptRetryMs = 200;
 
 struct Client {
@@ -134,35 +132,28 @@ Json::Value WindowJson(const WindowInfo& w) {
 
 // The window a request names: "window" (id), else "page" (the most recently
 // made visible window showing that page file), else the active window.
-HostWindow* PickWindow(const Json::Value& req) {
-    const Json::Value& wid = json_safe::Member(req, "window");
-    if (wid.isUInt64()) return FindWindow(static_cast<WindowId>(wid.asUInt64()));
-    if (!wid.isNull()) return nullptr;  // negative, fractional or not a number: no such window
-    std::string page = json_safe::String(req, "page");
-    if (!page.empty()) {
-        std::vector<WindowInfo> all = ListWindows();
-        for (auto it = all.rbegin(); it != all.rend(); ++it)
-            if (it->visible && it->page_file == page) return FindWindow(it->id);
-        return nullptr;
+HostWindow* PickWindow(const AutomationRequest& req) {
+    switch (req.window_by) {
+        case AutomationRequest::WindowBy::kId: return FindWindow(static_cast<WindowId>(req.window_id));
+        case AutomationRequest::WindowBy::kNone: return nullptr;
+        case AutomationRequest::WindowBy::kPage: {
+            std::vector<WindowInfo> all = ListWindows();
+            for (auto it = all.rbegin(); it != all.rend(); ++it)
+                if (it->visible && it->page_file == req.page) return FindWindow(it->id);
+            return nullptr;
+        }
+        case AutomationRequest::WindowBy::kActive: break;
     }
     return ActiveWindow();
 }
 
-// The element a request names: "element" (id), inside "frame" (one frame
-// element id) or "frames" (ids from the top page down); "nth" picks one of
-// several elements with that id (from 0, document order).
-Element PickElement(const HostWindow& w, const Json::Value& req) {
-    std::vector<std::string> frames;
-    std::string frame = json_safe::String(req, "frame");
-    if (!frame.empty()) frames.push_back(frame);
-    const Json::Value& list = json_safe::Member(req, "frames");
-    for (Json::ArrayIndex i = 0; i < json_safe::Size(list); ++i)
-        frames.push_back(json_safe::AsString(json_safe::Element(list, i)));
+// The element a request names: "element" (id), inside its frames; "nth"
+// picks one of several elements with that id (from 0, document order).
+Element PickElement(const HostWindow& w, const AutomationRequest& req) {
     Element doc = Element::Root(w.id());
-    for (const auto& f : frames) doc = doc.Find(f).FrameRoot();
-    Element e = doc.Find(json_safe::String(req, "element"));
-    const int nth = json_safe::Int(req, "nth");
-    return nth > 0 ? e.Nth(static_cast<unsigned>(nth)) : e;
+    for (const auto& f : req.frames) doc = doc.Find(f).FrameRoot();
+    Element e = doc.Find(req.element);
+    return req.nth > 0 ? e.Nth(static_cast<unsigned>(req.nth)) : e;
 }
 
 struct WaitState {
@@ -243,9 +234,10 @@ bool PressKey(HostWindow& w, guint keyval) {
 
 void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     if (c->gone) return;
-    Json::Value req;
-    if (!json_safe::Parse(line, req) || !req.isObject()) return Reply(c, req, Fail("bad request"));
-    std::string cmd = json_safe::String(req, "cmd");
+    AutomationRequest parsed;
+    if (!ParseRequest(line, parsed)) return Reply(c, parsed.json, Fail("bad request"));
+    const Json::Value& req = parsed.json;
+    const std::string& cmd = parsed.cmd;
 
     if (cmd == "ping") return Reply(c, req, Ok());
     if (cmd == "windows") {
@@ -258,11 +250,8 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         auto* st = new WaitState;
         st->client = c;
         st->request = req;
-        st->page = json_safe::String(req, "page");
-        int ms = json_safe::Member(req, "timeout_ms").isNumeric() ? json_safe::Int(req, "timeout_ms") : kDefaultWaitMs;
-        if (ms < 0) ms = 0;
-        if (ms > kMaxWaitMs) ms = kMaxWaitMs;
-        st->deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
+        st->page = parsed.page;
+        st->deadline = g_get_monotonic_time() + static_cast<gint64>(parsed.timeout_ms) * 1000;
         if (PollWait(st) == G_SOURCE_CONTINUE) g_timeout_add(20, PollWait, st);
         return;
     }
@@ -273,13 +262,12 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         return;
     }
 
-    HostWindow* w = PickWindow(req);
+    HostWindow* w = PickWindow(parsed);
     if (!w || w->IsClosed()) return Reply(c, req, Fail("no such window"));
 
     if (cmd == "snapshot") {
-        std::string path = json_safe::String(req, "path");
-        if (path.empty()) return Reply(c, req, Fail("no path"));
-        return Reply(c, req, w->SnapshotPng(path) ? Ok() : Fail("snapshot failed"));
+        if (parsed.path.empty()) return Reply(c, req, Fail("no path"));
+        return Reply(c, req, w->SnapshotPng(parsed.path) ? Ok() : Fail("snapshot failed"));
     }
     if (cmd == "close") {
         // Answered first: closing may run handlers that open dialogs.
@@ -290,11 +278,11 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     }
 
     if (cmd == "key") {
-        const guint keyval = KeyvalOf(json_safe::String(req, "key"));
+        const guint keyval = KeyvalOf(parsed.key);
         if (!keyval) return Reply(c, req, Fail("unknown key"));
         Element e;
-        if (!json_safe::String(req, "element").empty()) {
-            e = PickElement(*w, req);
+        if (!parsed.element.empty()) {
+            e = PickElement(*w, parsed);
             if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
         }
         if (!detail::AcceptsUserEvents(w)) return Reply(c, req, Fail("blocked by a modal dialog"));
@@ -320,7 +308,7 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         AutomationCommand handler = added->second;  // a copy: the handler may add commands
         return Reply(c, req, handler(*w, req));
     }
-    Element e = PickElement(*w, req);
+    Element e = PickElement(*w, parsed);
     if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
     if (moves) {
         if (!detail::AcceptsUserEvents(w)) return Reply(c, req, Fail("blocked by a modal dialog"));
@@ -343,7 +331,7 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         // client, and whatever the handler opens (a modal dialog) cannot hold
         // the answer back.
         if (cmd == "click") e.PostClick();
-        else detail::SetValueAsUser(e, json_safe::String(req, "value"));
+        else detail::SetValueAsUser(e, parsed.value);
         e.Exists();
         c->events_pending = true;
         detail::Enqueue([c] { c->events_pending = false; });
@@ -352,7 +340,7 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     Json::Value a = Ok();
     if (cmd == "get_text") a["value"] = e.GetText();
     else if (cmd == "get_value") a["value"] = e.GetValue();
-    else if (cmd == "get_attr") a["value"] = e.GetAttribute(json_safe::String(req, "name"));
+    else if (cmd == "get_attr") a["value"] = e.GetAttribute(parsed.name);
     else {
         // The record is JSON the page wrote; handed on as data, never trusted.
         Json::Value record;
@@ -386,15 +374,7 @@ gboolean OnClientIo(gint fd, GIOCondition cond, gpointer data) {
         char buf[8192];
         ssize_t n = read(fd, buf, sizeof buf);
         if (n > 0) {
-            c->in.append(buf, static_cast<size_t>(n));
-            size_t nl;
-            while ((nl = c->in.find('\n')) != std::string::npos) {
-                std::string line = c->in.substr(0, nl);
-                c->in.erase(0, nl + 1);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                if (!line.empty()) c->lines.push_back(std::move(line));
-            }
-            if (c->in.size() > kMaxLine) {
+            if (!TakeRequestLines(c->in, buf, static_cast<size_t>(n), c->lines)) {
                 c->watch = 0;
                 Drop(c);
                 return G_SOURCE_REMOVE;
@@ -406,9 +386,7 @@ gboolean OnClientIo(gint fd, GIOCondition cond, gpointer data) {
         if (n == 0) {
             // End of the client's sending side (e.g. `printf ... | socat`):
             // its requests are still answered, then the connection closes.
-            if (!c->in.empty() && c->in.back() == '\r') c->in.pop_back();
-            if (!c->in.empty()) c->lines.push_back(std::move(c->in));
-            c->in.clear();
+            FinishRequestLines(c->in, c->lines);
             c->eof = true;
             c->watch = 0;
             ScheduleNext(c);

@@ -18,9 +18,13 @@ Json::Value& Table() {
 constexpr std::uint64_t kMaxTableBytes = 1 << 20;
 
 bool LoadLangTable(const std::string& path) {
+    return LoadLangTableText(ReadWholeFile(path, kMaxTableBytes));
+}
+
+bool LoadLangTableText(const std::string& text) {
     AppState.language.clear();
     Json::Value parsed;
-    bool ok = json_safe::Parse(ReadWholeFile(path, kMaxTableBytes), parsed) && parsed.isObject();
+    bool ok = json_safe::Parse(text, parsed) && parsed.isObject();
     Table() = ok ? parsed : Json::Value(Json::objectValue);
     AppState.language = "ENG";
     return ok;

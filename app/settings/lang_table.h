@@ -7,6 +7,8 @@
 // empty table, in which every lookup gives an empty text. Returns whether the
 // file was loaded. Called once at start-up; sets AppState.language to "ENG".
 bool LoadLangTable(const std::string& path);
+// The same from the file's text.
+bool LoadLangTableText(const std::string& text);
 
 // Text of `key` in AppState.language (UTF-8); empty when the key, the
 // language or a string value is missing.

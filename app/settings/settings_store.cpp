@@ -1,5 +1,6 @@
 #include "app/settings/settings_store.h"
 
+#include "app/settings/keyring.h"
 #include "base/app_state.h"
 #include "base/json_safe.h"
 #include "base/paths.h"
@@ -32,14 +33,7 @@ ReadResult ReadSettings(const std::string& path, StoredSettings& out) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kDefective;
     if (st.st_size > kMaxFileBytes) return ReadResult::kDefective;
-    Json::Value root;
-    if (!json_safe::Parse(ReadWholeFile(path), root) || !root.isObject()) return ReadResult::kDefective;
-    out.unit = json_safe::Int(root, "unit");
-    out.lang = json_safe::Int(root, "lang");
-    out.e = json_safe::String(root, "e");
-    out.p = json_safe::String(root, "p");
-    out.t = json_safe::String(root, "t");
-    return ReadResult::kOk;
+    return ParseSettings(ReadWholeFile(path), out) ? ReadResult::kOk : ReadResult::kDefective;
 }
 
 bool WriteAll(int fd, const std::string& data) {
@@ -91,6 +85,18 @@ int LeadingInt(const std::string& text) {
 
 }  // namespace
 
+bool ParseSettings(const std::string& text, StoredSettings& out) {
+    out = StoredSettings();
+    Json::Value root;
+    if (!json_safe::Parse(text, root) || !root.isObject()) return false;
+    out.unit = json_safe::Int(root, "unit");
+    out.lang = json_safe::Int(root, "lang");
+    out.e = json_safe::String(root, "e");
+    out.p = json_safe::String(root, "p");
+    out.t = json_safe::String(root, "t");
+    return true;
+}
+
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
 
 std::string SettingsStore::DefaultPath() {
@@ -109,8 +115,9 @@ bool SettingsStore::Save(const StoredSettings& s) const {
     root["unit"] = s.unit;
     root["lang"] = s.lang;
     root["e"] = s.e;
-    root["p"] = s.p;
-    root["t"] = s.t;
+    // Kept in the keyring when there is one: then not written here at all.
+    if (!s.p.empty()) root["p"] = s.p;
+    if (!s.t.empty()) root["t"] = s.t;
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "  ";
     return WriteFileAtomic(path_, Json::writeString(builder, root) + "\n");
@@ -147,10 +154,25 @@ int ApplySettingsSave(const std::string& lang_value, const std::string& unit_i_v
 }
 
 void LoadRememberedSignIn() {
-    StoredSettings s = SettingsStore().Load();
+    SettingsStore store;
+    StoredSettings s = store.Load();
     AppState.email = s.e;
     AppState.password = s.p;
     AppState.token = s.t;
+    if (!keyring::Available()) return;
+    if (!s.p.empty() || !s.t.empty()) {
+        // Written while no keyring answered: moved into it, and the file
+        // rewritten without them (the old file is replaced, not kept).
+        if (!keyring::Store(s.p, s.t)) return;
+        s.p.clear();
+        s.t.clear();
+        store.Save(s);
+        return;
+    }
+    std::string password, token;
+    if (!keyring::Load(password, token)) return;
+    AppState.password = password;
+    AppState.token = token;
 }
 
 bool SaveRememberedSignIn() {
@@ -160,5 +182,9 @@ bool SaveRememberedSignIn() {
     s.e = AppState.email;
     s.p = AppState.password;
     s.t = AppState.token;
+    if (keyring::Available() && keyring::Store(s.p, s.t)) {
+        s.p.clear();
+        s.t.clear();
+    }
     return store.Save(s);
 }

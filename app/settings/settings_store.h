@@ -1,8 +1,12 @@
 // The per-user settings file: "unit", "lang" and the remembered sign-in
 // "e", "p", "t". It lives in ConfigFolder() as "settings.json", is written
-// atomically (temporary file, then rename) with mode 0600 because it holds a
-// password and a token, and falls back to defaults when it is missing,
-// unreadable, corrupt or of the wrong types.
+// atomically (temporary file, then rename) with mode 0600 because it may
+// hold a password and a token, and falls back to defaults when it is
+// missing, unreadable, corrupt or of the wrong types.
+//
+// When the desktop's keyring answers (app/settings/keyring.h), the password
+// and token live there instead and the file keeps only "unit", "lang" and
+// "e"; "p" and "t" are written only when not empty.
 #pragma once
 
 #include <string>
@@ -12,6 +16,11 @@ struct StoredSettings {
     int lang = 0;   // 1 = "CHT", anything else = "ENG"
     std::string e, p, t;
 };
+
+// The settings from the file's text. Values of the wrong type read as their
+// defaults one by one; false (and all defaults) when the text is not a JSON
+// object.
+bool ParseSettings(const std::string& text, StoredSettings& out);
 
 class SettingsStore {
 public:
@@ -45,6 +54,9 @@ int ApplySettingsSave(const std::string& lang_value, const std::string& unit_i_v
 int LanguageIndex();
 
 // The remembered sign-in, read into / written from AppState.email,
-// AppState.password and AppState.token.
+// AppState.password and AppState.token: the password and token in the
+// keyring when one answers, else in the file. Loading with a keyring moves a
+// password or token found in the file into the keyring and rewrites the
+// file without them.
 void LoadRememberedSignIn();
 bool SaveRememberedSignIn();

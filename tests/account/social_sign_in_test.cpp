@@ -41,6 +41,9 @@ TEST(SocialRedirect, EachPageIsJudgedByItsMarkers) {
         {p + "?error_code=1234567890123456789&x=1", RedirectKind::Error, "fb:error_code=123456789", "", ""},
         {p + "?error_code=4201#_=_", RedirectKind::Error, "fb:error_code=4201#_=_", "", ""},
         {p + "?error_code=1234567890123456", RedirectKind::Error, "fb:error_code=123456789", "", ""},
+        // Bytes that are not UTF-8 are cut where they fall.
+        {p + "?error_code=" + std::string(30, '\xb1'), RedirectKind::Error,
+         "fb:error_code=\xb1\xb1\xb1\xb1\xb1\xb1\xb1\xb1\xb1", "", ""},
         // A refusal that also carries a token without expiration is a refusal.
         {p + "?error_code=190&access_token=x", RedirectKind::Error, "fb:error_code=190", "", ""},
         // Tokens: each value up to the next "&", the last one to the end.

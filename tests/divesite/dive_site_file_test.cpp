@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -132,6 +133,36 @@ TEST(DiveSiteFile, KeepsTheFirst64OfEachTypeAndReadsOn) {
     ASSERT_EQ(lists.list(0).size(), 64u);
     EXPECT_EQ(lists.list(0).back().Name(), "s63");
     EXPECT_EQ(Names(lists, 2), std::vector<std::string>{"after"});
+}
+
+TEST(DiveSiteFile, NamesThatAreNotUtf8ExportAsTheirUtf8Part) {
+    // Names as a device block may hold them: stray lead bytes before a
+    // letter, before the end, before markup the file escapes.
+    struct Case {
+        const char* what;
+        std::string raw, read;
+    } cases[] = {
+        {"three-byte lead before a letter", "Reef\xe4x", "Reefx"},
+        {"two-byte lead before markup", "A\xc5&B\xc5<", "A&B<"},
+        {"lone continuation, overlong form, surrogate",
+         "a\x80"
+         "b\xc0\xaf"
+         "c\xed\xa0\x80"
+         "d\xf0\x9f\x98\x80",
+         "abcd\xf0\x9f\x98\x80"},
+    };
+    for (const auto& c : cases) {
+        DiveSite site = MakeDiveSite(kTypeScuba, "", 25.5, -80.25);
+        std::copy(c.raw.begin(), c.raw.end(), site.name.begin());
+        DiveSiteLists back;
+        ASSERT_TRUE(ParseSiteFile(PrintSiteFile(Lists({{0, site}})), back)) << c.what;
+        ASSERT_EQ(back.list(0).size(), 1u) << c.what;
+        EXPECT_EQ(back.list(0)[0], MakeDiveSite(kTypeScuba, c.read, 25.5, -80.25)) << c.what;
+    }
+    // A file's own broken bytes are left out the same way.
+    DiveSiteLists lists;
+    ASSERT_TRUE(ParseSiteFile("<x><gauge><waypoint name=\"G\xc5\xc5\" lat=\"1\"/></gauge></x>", lists));
+    EXPECT_EQ(Names(lists, 2), std::vector<std::string>{"G"});
 }
 
 TEST(DiveSiteFile, AFileThatIsNoSiteFileLeavesTheListsAlone) {

@@ -88,6 +88,9 @@ TEST(DiveSiteRecord, NamesAreCutAtCharacterBoundaries) {
         {"four-byte char ending at the cut", a50 + "\xf0\x9f\x98\x80", a50 + "\xf0\x9f\x98\x80"},
         {"stray continuation bytes are cut where they fall", a50 + "aaa\x80\x80\x80\x80",
          a50 + "aaa\x80"},
+        // Each would be a character cut short by the one after it; left in,
+        // every later cut of the name would drop one more.
+        {"lead bytes without continuation at the end go together", "ab\xc5\xc5\xc5", "ab"},
         {"text after a zero byte is dropped", std::string("ab\0cd", 5), "ab"},
     };
     for (const auto& c : cases) {
@@ -108,6 +111,7 @@ TEST(DiveSiteRecord, DegreesBecomeTruncatedMillionths) {
         int32_t e6;
     } cases[] = {
         {-33.8688, -33868800}, {12.3456789, 12345678}, {-12.3456789, -12345678}, {0.0000009, 0},
+        {-8.123456, -8123456}, {121.564468, 121564468}, {0.000001, 1},
         {2147.483647, kMax},   {3000.0, kMax},          {-INFINITY, kMin},        {NAN, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(DegreesToE6(c.degrees), c.e6) << c.degrees;

@@ -27,7 +27,7 @@ std::string E2eMissing() {
 E2eApp::~E2eApp() { Stop(); }
 
 bool E2eApp::Start() {
-    env["VORTA_PROGRAM_DIR"] = BinDir();
+    if (program.empty()) env["VORTA_PROGRAM_DIR"] = BinDir();
     if (!env.count("VORTA_DEVICE_TIMEOUT_MS")) env["VORTA_DEVICE_TIMEOUT_MS"] = "1500";
     return process_.Start() && client_.Connect(process_.socket(), 20000);
 }

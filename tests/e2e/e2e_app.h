@@ -17,6 +17,9 @@ public:
 
     // Extra environment for the program (VORTA_CLOUD_HOST, ...).
     std::map<std::string, std::string>& env = process_.env;
+    // An installed program to start instead of the built one: it finds its
+    // pages itself (VORTA_PROGRAM_DIR is not set for it).
+    std::string& program = process_.program;
     // Starts the program and connects the automation client.
     bool Start();
     void Stop();

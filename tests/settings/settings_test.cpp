@@ -44,6 +44,8 @@ protected:
         ASSERT_FALSE(root_.empty());
         ::setenv("HOME", root_.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
+        // The file without a keyring (keyring_test covers the keyring).
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", "", 1);
         AppState = AppStateRecord();
         AppState.language = "ENG";
     }

@@ -40,7 +40,10 @@ bool AppProcess::Start() {
     all["HOME"] = home_;
     all["XDG_CONFIG_HOME"] = home_ + "/config";
     all["VORTA_AUTOMATION_SOCKET"] = socket_;
-    const std::string bin = BinDir() + "/vorta-pc-tool";
+    // No session bus unless the test hands one: the program then keeps the
+    // remembered sign-in in its settings file, never in the user's keyring.
+    all.emplace("DBUS_SESSION_BUS_ADDRESS", "");
+    const std::string bin = program.empty() ? BinDir() + "/vorta-pc-tool" : program;
     // The environment is built before the fork: the child of a threaded test
     // may only make async-signal-safe calls (setenv allocates and could wait
     // on a lock that another thread held at the fork, for ever).

@@ -17,7 +17,13 @@ public:
     AppProcess& operator=(const AppProcess&) = delete;
 
     // Extra environment for the program (VORTA_CLOUD_HOST, ...); read by Start.
+    // DBUS_SESSION_BUS_ADDRESS is empty (no session bus, so no keyring)
+    // unless given here.
     std::map<std::string, std::string> env;
+
+    // The program to start; empty: BinDir()/vorta-pc-tool (an installed
+    // one is named here: /usr/bin/vorta-pc-tool).
+    std::string program;
 
     // Starts the program; false when it could not be started.
     bool Start();
