@@ -21,6 +21,13 @@ namespace {
 // Sleeps in poll() until `fd` is ready for `events` or the deadline passes.
 // A hang-up or error counts as ready: the read or write that follows reports
 // it. False on time-out.
+//
+// This poll is what a block costs beyond a bare blocking read of the answer:
+// one more system call, and a kernel timer set up and cancelled for its
+// time-out (about 1.5 us of system time per wait on a virtual machine; an
+// untimed poll costs about what the blocking read does). Keeping the
+// deadline on a watcher thread (untimed poll on the port and an eventfd) or
+// waiting in epoll_wait instead were measured and gained under 1%.
 bool WaitReady(int fd, short events, std::chrono::steady_clock::time_point deadline, const char* op) {
     for (;;) {
         const auto left = deadline - std::chrono::steady_clock::now();

@@ -113,10 +113,18 @@ void Usb::SetDefaultAnswerTimeout(std::chrono::milliseconds timeout) {
 }
 
 Usb::Usb(boost::asio::serial_port& port, const std::string& port_name)
-    : transport_(std::make_unique<SerialPortTransport>(port, port_name)), timeout_(DefaultAnswerTimeout()) {}
+    : Usb(std::make_unique<SerialPortTransport>(port, port_name)) {}
 
 Usb::Usb(std::unique_ptr<PacketTransport> transport)
-    : transport_(std::move(transport)), timeout_(DefaultAnswerTimeout()) {}
+    : transport_(std::move(transport)), timeout_(DefaultAnswerTimeout()) {
+    DevicePacket chunk;
+    chunk.payload_len = kChunkSize;
+    chunk.code = PKT_DATA;
+    for (uint32_t i = 0; i < kChunksPerBlock; ++i) {
+        chunk.seq = i;
+        chunk.Encode(write_wire_.data() + i * kPacketSize);
+    }
+}
 
 Usb::~Usb() = default;
 
@@ -178,7 +186,8 @@ bool Usb::ReadBlock(uint32_t address, uint8_t* out, uint32_t length) {
         request.SetU32(12, length);
         WritePacket(request);
 
-        uint8_t block[kBlockSize] = {};
+        // Every byte of the block is filled in before it is used.
+        uint8_t block[kBlockSize];
         uint8_t packet[kPacketSize];
         for (uint32_t i = 0; i < kChunksPerBlock; ++i) {
             transport_->Read(packet, kPacketSize, timeout_);
@@ -204,15 +213,11 @@ bool Usb::WriteBlock(uint32_t address, const uint8_t* data) {
         BeginExchange();
         // The 128 chunks and the commit go out as one write: the same bytes
         // on the wire as packet by packet, for a fraction of the system calls.
-        std::array<uint8_t, (kChunksPerBlock + 1) * kPacketSize> wire;
-        DevicePacket chunk;
-        chunk.payload_len = kChunkSize;
-        chunk.code = PKT_DATA;
-        for (uint32_t i = 0; i < kChunksPerBlock; ++i) {
-            chunk.seq = i;
-            std::memcpy(chunk.payload.data(), data + i * kChunkSize, kChunkSize);
-            chunk.Encode(wire.data() + i * kPacketSize);
-        }
+        // The chunk headers never change (their index is their place), so
+        // only the payloads and the commit are filled in per block.
+        uint8_t* wire = write_wire_.data();
+        for (uint32_t i = 0; i < kChunksPerBlock; ++i)
+            std::memcpy(wire + i * kPacketSize + kPayloadOffset, data + i * kChunkSize, kChunkSize);
         DevicePacket commit;
         commit.marker = kWriteCommitMarker;
         commit.payload_len = 12;
@@ -221,8 +226,8 @@ bool Usb::WriteBlock(uint32_t address, const uint8_t* data) {
         commit.SetU32(8, address);
         commit.SetU32(12, static_cast<uint32_t>(kBlockSize));
         commit.SetU32(16, BlockByteSum(data, kBlockSize));
-        commit.Encode(wire.data() + kChunksPerBlock * kPacketSize);
-        transport_->Write(wire.data(), wire.size(), timeout_);
+        commit.Encode(wire + kChunksPerBlock * kPacketSize);
+        transport_->Write(wire, write_wire_.size(), timeout_);
 
         DevicePacket answer;
         if (ReadPacket(answer) != kPacketSize) return false;

@@ -12,6 +12,7 @@
 
 #include <boost/asio/serial_port.hpp>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -70,6 +71,9 @@ private:
     // An exchange began and its answer was not read to the end.
     bool stale_ = false;
     std::chrono::milliseconds timeout_;
+    // A block write as it goes on the wire: 128 chunks and the commit. The
+    // chunk headers are written once, by the constructor.
+    std::array<uint8_t, (kChunksPerBlock + 1) * kPacketSize> write_wire_;
 };
 
 // Text helpers of the identity answer, exposed for tests.
