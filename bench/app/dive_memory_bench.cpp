@@ -7,7 +7,6 @@
 // figure that does not move with what else runs on the machine sharing the
 // same libraries). Run under Xvfb:
 //   xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bin/app_dive_memory_bench [runs]
-#include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -17,7 +16,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -26,42 +24,9 @@
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
 #include "tests/support/cloudemu_process.h"
+#include "tests/support/proc_memory.h"
 
 namespace {
-
-// "Key:   N kB" of a /proc file, in kB.
-long ProcKb(const std::string& file, const char* key) {
-    std::ifstream f(file);
-    std::string line;
-    size_t n = strlen(key);
-    while (std::getline(f, line))
-        if (line.compare(0, n, key) == 0) return atol(line.c_str() + n);
-    return 0;
-}
-
-// The process and all its descendants.
-std::vector<pid_t> Tree(pid_t root) {
-    std::map<pid_t, pid_t> parent;
-    DIR* d = opendir("/proc");
-    if (!d) return {root};
-    while (dirent* e = readdir(d)) {
-        pid_t pid = static_cast<pid_t>(atoi(e->d_name));
-        if (pid > 0) parent[pid] = static_cast<pid_t>(ProcKb("/proc/" + std::to_string(pid) + "/status", "PPid:"));
-    }
-    closedir(d);
-    std::vector<pid_t> tree{root};
-    for (size_t i = 0; i < tree.size(); ++i)
-        for (const auto& [pid, ppid] : parent)
-            if (ppid == tree[i]) tree.push_back(pid);
-    return tree;
-}
-
-std::string Comm(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/comm");
-    std::string s;
-    std::getline(f, s);
-    return s;
-}
 
 // The physical pages mapped by any of `pids`, each counted once: what the
 // proportional sum comes to when no other program shares the libraries (a
@@ -109,19 +74,16 @@ struct Memory {
 
 Memory Measure(pid_t root) {
     Memory m;
-    const std::vector<pid_t> tree = Tree(root);
+    const std::vector<pid_t> tree = vorta_test::ProcessTree(root);
     m.alone = FootprintKb(tree);
     for (pid_t pid : tree) {
-        long r = ProcKb("/proc/" + std::to_string(pid) + "/status", "VmRSS:");
-        const std::string rollup = "/proc/" + std::to_string(pid) + "/smaps_rollup";
-        long p = ProcKb(rollup, "Pss:");
-        long u = ProcKb(rollup, "Private_Clean:") + ProcKb(rollup, "Private_Dirty:");
+        const long r = vorta_test::ResidentKb(pid), p = vorta_test::ProportionalKb(pid), u = vorta_test::PrivateKb(pid);
         m.rss += r;
         m.pss += p;
         m.uss += u;
         char buf[200];
         std::snprintf(buf, sizeof buf, "    %-16s %6.1f MB proportional, %6.1f MB resident, %6.1f MB private\n",
-                      Comm(pid).c_str(), p / 1024.0, r / 1024.0, u / 1024.0);
+                      vorta_test::ProcessName(pid).c_str(), p / 1024.0, r / 1024.0, u / 1024.0);
         m.lines += buf;
     }
     return m;

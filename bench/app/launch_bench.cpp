@@ -1,7 +1,6 @@
 // Launch of the real program to the interactive sign-in page, and the
 // resident memory of all its processes (UI process and web processes) with
 // the sign-in page up. Prints the figures.
-#include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -9,78 +8,17 @@
 #include <chrono>
 #include <cstring>
 #include <cstdio>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
+#include "tests/support/proc_memory.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Parent pid of every process.
-std::map<pid_t, pid_t> ParentMap() {
-    std::map<pid_t, pid_t> parents;
-    DIR* d = opendir("/proc");
-    if (!d) return parents;
-    while (dirent* e = readdir(d)) {
-        pid_t pid = static_cast<pid_t>(atoi(e->d_name));
-        if (pid <= 0) continue;
-        std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        if (!std::getline(f, line)) continue;
-        size_t close = line.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(line.substr(close + 2));
-        char state;
-        pid_t ppid;
-        if (rest >> state >> ppid) parents[pid] = ppid;
-    }
-    closedir(d);
-    return parents;
-}
-
-// One "Key:   N kB" line of a /proc file, in kB.
-long ProcKb(const std::string& file, const char* key) {
-    std::ifstream f(file);
-    std::string line;
-    size_t n = strlen(key);
-    while (std::getline(f, line)) {
-        if (line.compare(0, n, key) == 0) return atol(line.c_str() + n);
-    }
-    return 0;
-}
-
-long RssKb(pid_t pid) { return ProcKb("/proc/" + std::to_string(pid) + "/status", "VmRSS:"); }
-
-// Proportional set size: shared pages (the WebKit and GTK libraries mapped by
-// both the UI and the web process) are divided among the processes that map
-// them, so the sum over processes counts each page once.
-long PssKb(pid_t pid) { return ProcKb("/proc/" + std::to_string(pid) + "/smaps_rollup", "Pss:"); }
-
-// The process and all its descendants.
-std::vector<pid_t> Tree(pid_t root) {
-    std::map<pid_t, pid_t> parents = ParentMap();
-    std::vector<pid_t> tree{root};
-    for (size_t i = 0; i < tree.size(); ++i) {
-        for (const auto& [pid, ppid] : parents) {
-            if (ppid == tree[i]) tree.push_back(pid);
-        }
-    }
-    return tree;
-}
-
-std::string Comm(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/comm");
-    std::string s;
-    std::getline(f, s);
-    return s;
-}
 
 struct Run {
     double launch_ms = -1;
@@ -99,12 +37,11 @@ Run LaunchOnce(bool measure_memory) {
         run.launch_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         if (measure_memory) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            for (pid_t p : Tree(program.pid())) {
-                long kb = RssKb(p);
-                long pss = PssKb(p);
+            for (pid_t p : vorta_test::ProcessTree(program.pid())) {
+                const long kb = vorta_test::ResidentKb(p), pss = vorta_test::ProportionalKb(p);
                 run.rss_kb += kb;
                 run.pss_kb += pss;
-                run.detail += "    " + Comm(p) + " (" + std::to_string(p) + "): " + std::to_string(kb / 1024) +
+                run.detail += "    " + vorta_test::ProcessName(p) + " (" + std::to_string(p) + "): " + std::to_string(kb / 1024) +
                               " MB resident, " + std::to_string(pss / 1024) + " MB proportional\n";
             }
         }

@@ -7,7 +7,6 @@
 //    page reports its map ready (on_load_map_event, basemap drawn);
 //  - main.htm: attached -> the host may call it (chart and map made) -> its
 //    basemap drawn; then a 2-hour dive handed over and drawn.
-#include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -15,8 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +27,7 @@
 #include "ui_engine/element.h"
 #include "ui_engine/host_window.h"
 #include "ui_engine/ui_engine.h"
+#include "tests/support/proc_memory.h"
 
 namespace {
 
@@ -55,41 +53,6 @@ void Idle(int ms) {
     ui::RunLoopUntil([&] { return never; }, ms);
 }
 
-// "Key:   N kB" of a /proc file.
-long ProcKb(const std::string& file, const char* key) {
-    std::ifstream f(file);
-    std::string line;
-    size_t n = strlen(key);
-    while (std::getline(f, line))
-        if (line.compare(0, n, key) == 0) return atol(line.c_str() + n);
-    return 0;
-}
-
-// This process and its descendants (the web processes).
-std::vector<int> Tree(int root) {
-    std::map<int, int> parent;
-    DIR* d = opendir("/proc");
-    if (!d) return {root};
-    while (dirent* e = readdir(d)) {
-        int pid = atoi(e->d_name);
-        if (pid <= 0) continue;
-        parent[pid] = static_cast<int>(ProcKb("/proc/" + std::to_string(pid) + "/status", "PPid:"));
-    }
-    closedir(d);
-    std::vector<int> tree{root};
-    for (size_t i = 0; i < tree.size(); ++i)
-        for (const auto& [pid, ppid] : parent)
-            if (ppid == tree[i]) tree.push_back(pid);
-    return tree;
-}
-
-std::string Comm(int pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/comm");
-    std::string s;
-    std::getline(f, s);
-    return s;
-}
-
 struct Memory {
     long rss = 0, pss = 0;
     std::string lines;
@@ -98,12 +61,11 @@ struct Memory {
 // Resident and proportional size of this process and its web processes.
 Memory Measure() {
     Memory m;
-    for (int pid : Tree(getpid())) {
-        long r = ProcKb("/proc/" + std::to_string(pid) + "/status", "VmRSS:");
-        long p = ProcKb("/proc/" + std::to_string(pid) + "/smaps_rollup", "Pss:");
+    for (pid_t pid : vorta_test::ProcessTree(getpid())) {
+        const long r = vorta_test::ResidentKb(pid), p = vorta_test::ProportionalKb(pid);
         m.rss += r;
         m.pss += p;
-        m.lines += "    " + Comm(pid) + " (" + std::to_string(pid) + "): " + std::to_string(r / 1024) +
+        m.lines += "    " + vorta_test::ProcessName(pid) + " (" + std::to_string(pid) + "): " + std::to_string(r / 1024) +
                    " MB resident, " + std::to_string(p / 1024) + " MB proportional\n";
     }
     return m;
