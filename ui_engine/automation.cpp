@@ -299,10 +299,9 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         return Reply(c, req, Ok());
     }
 
-    bool acts = cmd == "click" || cmd == "set_value";
+    bool acts = cmd == "click" || cmd == "set_value" || cmd == "mouse_move";
     bool reads = cmd == "get_text" || cmd == "get_value" || cmd == "get_attr" || cmd == "get_received";
-    bool moves = cmd == "mouse_move";
-    if (!acts && !reads && !moves) {
+    if (!acts && !reads) {
         auto added = AddedCommands().find(cmd);
         if (added == AddedCommands().end()) return Reply(c, req, Fail("unknown command"));
         AutomationCommand handler = added->second;  // a copy: the handler may add commands
@@ -310,28 +309,19 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
     }
     Element e = PickElement(*w, parsed);
     if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
-    if (moves) {
-        if (!detail::AcceptsUserEvents(w)) return Reply(c, req, Fail("blocked by a modal dialog"));
-        if (!e.MoveMouse(json_safe::Double(req, "x"), json_safe::Double(req, "y")))
-            return Reply(c, req, Fail("no such element"));
-        // As for a click: what the move raises is handled before the next
-        // request of this client.
-        e.Exists();
-        c->events_pending = true;
-        detail::Enqueue([c] { c->events_pending = false; });
-        return Reply(c, req, Ok());
-    }
     if (acts) {
         // The user could not reach this window either; say so rather than
         // report a click that raises nothing.
         if (!detail::AcceptsUserEvents(w)) return Reply(c, req, Fail("blocked by a modal dialog"));
-        // The page takes the click (or the value) within the read that
-        // follows, and the event it raises is queued before the answer goes
-        // out; so the event is handled before any later request of this
-        // client, and whatever the handler opens (a modal dialog) cannot hold
-        // the answer back.
+        // The page takes the click (or the value, or the move) within the
+        // read that follows, and the event it raises is queued before the
+        // answer goes out; so the event is handled before any later request
+        // of this client, and whatever the handler opens (a modal dialog)
+        // cannot hold the answer back.
         if (cmd == "click") e.PostClick();
-        else detail::SetValueAsUser(e, parsed.value);
+        else if (cmd == "set_value") detail::SetValueAsUser(e, parsed.value);
+        else if (!e.MoveMouse(json_safe::Double(req, "x"), json_safe::Double(req, "y")))
+            return Reply(c, req, Fail("no such element"));
         e.Exists();
         c->events_pending = true;
         detail::Enqueue([c] { c->events_pending = false; });

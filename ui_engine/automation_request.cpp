@@ -58,11 +58,13 @@ bool ParseRequest(const std::string& line, AutomationRequest& out) {
     out.name = json_safe::String(req, "name");
     out.key = json_safe::String(req, "key");
     out.path = json_safe::String(req, "path");
-    if (json_safe::Member(req, "timeout_ms").isNumeric()) {
-        int ms = json_safe::Int(req, "timeout_ms");
-        out.timeout_ms = ms < 0 ? 0 : ms > kMaxWaitMs ? kMaxWaitMs : ms;
-    }
+    out.timeout_ms = RequestTimeoutMs(req);
     return true;
+}
+
+int RequestTimeoutMs(const Json::Value& request) {
+    if (!json_safe::Member(request, "timeout_ms").isNumeric()) return kDefaultWaitMs;
+    return std::clamp(json_safe::Int(request, "timeout_ms"), 0, kMaxWaitMs);
 }
 
 }  // namespace ui

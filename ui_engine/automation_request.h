@@ -52,6 +52,9 @@ struct AutomationRequest {
     int timeout_ms = kDefaultWaitMs;  // "wait_window", within 0..kMaxWaitMs
 };
 
+// A request's "timeout_ms" within 0..kMaxWaitMs; kDefaultWaitMs without one.
+int RequestTimeoutMs(const Json::Value& request);
+
 // Reads one request line. False when it is not a JSON object (answered
 // "bad request"); `out.json` then holds whatever could be parsed.
 bool ParseRequest(const std::string& line, AutomationRequest& out);

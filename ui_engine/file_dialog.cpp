@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/json_safe.h"
+#include "ui_engine/automation_request.h"
 #include "ui_engine/host_window.h"
 
 namespace ui {
@@ -243,15 +244,10 @@ std::string RunFileDialog(const FileDialogOptions& options) {
 }
 
 void detail::FileDialogCommand(const Json::Value& request, const std::function<void(const Json::Value&)>& reply) {
-    constexpr int kDefaultWaitMs = 5000, kMaxWaitMs = 600000;
     auto* cmd = new Command;
     cmd->request = request;
     cmd->reply = reply;
-    int ms =
-        json_safe::Member(request, "timeout_ms").isNumeric() ? json_safe::Int(request, "timeout_ms") : kDefaultWaitMs;
-    if (ms < 0) ms = 0;
-    if (ms > kMaxWaitMs) ms = kMaxWaitMs;
-    cmd->deadline = g_get_monotonic_time() + static_cast<gint64>(ms) * 1000;
+    cmd->deadline = g_get_monotonic_time() + static_cast<gint64>(RequestTimeoutMs(request)) * 1000;
     if (Poll(cmd) == G_SOURCE_CONTINUE) g_timeout_add(20, Poll, cmd);
 }
 

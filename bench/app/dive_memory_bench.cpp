@@ -25,6 +25,7 @@
 #include "tests/support/automation_client.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/proc_memory.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -89,15 +90,6 @@ Memory Measure(pid_t root) {
     return m;
 }
 
-bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
 void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); }
 
 struct Session {
@@ -127,7 +119,7 @@ Session RunOnce(vorta_test::CloudEmuProcess& emu) {
     ui.SetTargetPage("main.htm");
     const char* frame = "framepage1";
     if (!ui.WaitWindow("main.htm", 20000) ||
-        !WaitFor([&] { return !ui.GetText("calendardate", frame).value_or("").empty(); }, 20000)) {
+        !vorta_test::WaitFor([&] { return !ui.GetText("calendardate", frame).value_or("").empty(); }, 20000)) {
         std::fprintf(stderr, "the main page did not come up\n");
         return s;
     }
@@ -156,7 +148,7 @@ Session RunOnce(vorta_test::CloudEmuProcess& emu) {
     req["frames"].append(frame);
     req["frames"].append("ie_page");
     req["element"] = "log_max_depth";
-    if (!WaitFor([&] { return !ui.Request(req)["value"].asString().empty(); }, 20000)) {
+    if (!vorta_test::WaitFor([&] { return !ui.Request(req)["value"].asString().empty(); }, 20000)) {
         std::fprintf(stderr, "the dive detail did not come up\n");
         return s;
     }

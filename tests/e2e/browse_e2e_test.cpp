@@ -352,12 +352,7 @@ TEST_F(BrowseE2e, StatisticsFollowAUnitChange) {
     ASSERT_TRUE(Click(CellId(cell)));
     ASSERT_EQ(Text("depth_unit"), "m");
 
-    ASSERT_TRUE(app.ClickOn("main.htm", "setting"));
-    ASSERT_TRUE(app.ui().WaitWindow("setting.htm"));
-    app.ui().SetTargetPage("setting.htm");
-    ASSERT_TRUE(app.ui().SetValue("unit_i", "1"));
-    ASSERT_TRUE(app.ui().Click("save"));
-    app.ui().SetTargetPage("");
+    ASSERT_TRUE(app.SaveUnits("1"));
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("scuba_max_depth_unit") == "ft"; }, 10000));
     EXPECT_EQ(Text("scuba_max_depth"), shown_depth(stats["scuba_max_depth"], 3.2808399));
     EXPECT_EQ(Text("free_max_depth"), shown_depth(stats["free_max_depth"], 3.2808399));
@@ -447,12 +442,7 @@ TEST_F(BrowseE2e, AViewShowsTheEmulatorsDiveInEitherUnit) {
     ASSERT_GE(cell, 0) << "the demo account has no day of two dives";
     ExpectSecondDiveViewed(cell, date, 0);
 
-    ASSERT_TRUE(app.ClickOn("main.htm", "setting"));
-    ASSERT_TRUE(app.ui().WaitWindow("setting.htm"));
-    app.ui().SetTargetPage("setting.htm");
-    ASSERT_TRUE(app.ui().SetValue("unit_i", "1"));
-    ASSERT_TRUE(app.ui().Click("save"));
-    app.ui().SetTargetPage("");
+    ASSERT_TRUE(app.SaveUnits("1"));
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("scuba_max_depth_unit") == "ft"; }, 10000));
     ExpectSecondDiveViewed(cell, date, 1);
 }

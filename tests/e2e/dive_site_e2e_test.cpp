@@ -17,7 +17,6 @@
 #include "tests/e2e/e2e_app.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/devsim_process.h"
-#include "tests/support/x_pointer.h"
 
 using vorta_test::CloudEmuProcess;
 
@@ -324,7 +323,6 @@ TEST_F(DiveSiteE2e, SearchTheCloudsDirectory) {
 // and window.external to the page as message 2025: the position shows below
 // the map, further east when the pointer is further right.
 TEST_F(DiveSiteE2e, AMouseMoveOverTheMapShowsItsPosition) {
-    ASSERT_TRUE(vorta_test::MovePointerOutOfTheWay());
     auto move = [&](double x, double y) {
         Json::Value r;
         r["cmd"] = "mouse_move";

@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "app/settings/lang_table.h"
+#include "tests/support/wait_for.h"
+#include "tests/support/x_pointer.h"
 
 std::string E2eApp::Lang(const std::string& key) {
     static bool loaded = LoadLangTable(BinDir() + "/string.json");
@@ -27,6 +29,9 @@ std::string E2eMissing() {
 E2eApp::~E2eApp() { Stop(); }
 
 bool E2eApp::Start() {
+    // The display's pointer is shared by every window test: kept away from
+    // the program's (centred) windows, it raises no mouse events of its own.
+    vorta_test::MovePointerOutOfTheWay();
     if (program.empty()) env["VORTA_PROGRAM_DIR"] = BinDir();
     if (!env.count("VORTA_DEVICE_TIMEOUT_MS")) env["VORTA_DEVICE_TIMEOUT_MS"] = "1500";
     return process_.Start() && client_.Connect(process_.socket(), 20000);
@@ -38,12 +43,15 @@ void E2eApp::Stop() {
 }
 
 bool E2eApp::WaitFor(const std::function<bool()>& done, int timeout_ms) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return vorta_test::WaitFor(done, timeout_ms);
+}
+
+bool E2eApp::SaveUnits(const std::string& unit_i) {
+    if (!ClickOn("main.htm", "setting") || !client_.WaitWindow("setting.htm")) return false;
+    client_.SetTargetPage("setting.htm");
+    const bool saved = client_.SetValue("unit_i", unit_i) && client_.Click("save");
+    client_.SetTargetPage("");
+    return saved && WaitFor([this] { return !Visible("setting.htm"); }, 10000);
 }
 
 bool E2eApp::Visible(const std::string& page) {

@@ -45,6 +45,9 @@ public:
     std::string TakeMessage(int timeout_ms = 15000);
     // Polls every 50 ms until `done` or the time-out.
     static bool WaitFor(const std::function<bool()>& done, int timeout_ms);
+    // Settings: chooses the units ("0" metric, "1" imperial) and saves; true
+    // once the settings dialog has closed.
+    bool SaveUnits(const std::string& unit_i);
 
     static std::string BinDir() { return AppProcess::BinDir(); }
     // The ENG text of a message key.

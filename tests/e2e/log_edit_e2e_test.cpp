@@ -201,15 +201,6 @@ protected:
         return out;
     }
 
-    void UseImperialUnits() {
-        ASSERT_TRUE(app.ClickOn("main.htm", "setting"));
-        ASSERT_TRUE(app.ui().WaitWindow("setting.htm"));
-        app.ui().SetTargetPage("setting.htm");
-        ASSERT_TRUE(app.ui().SetValue("unit_i", "1"));
-        ASSERT_TRUE(app.ui().Click("save"));
-        app.ui().SetTargetPage("");
-        ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Visible("setting.htm"); }, 10000));
-    }
 
     CloudEmuProcess emu;
     E2eApp app;
@@ -221,7 +212,7 @@ protected:
 }  // namespace
 
 TEST_F(LogEditE2e, ImperialEditOfWeatherAndWeightChangesNothingElse) {
-    UseImperialUnits();
+    ASSERT_TRUE(app.SaveUnits("1"));
     const FoundDive dive = Find([](const Json::Value& d) {
         return d["dive_type"].asString() == "scuba" &&
                std::trunc(json_safe::Double(d["entry_position"], "latitude") * 1e6) != 0 &&
