@@ -14,14 +14,10 @@ std::string SignInBody(const std::string& email, const std::string& password) {
 std::string ClassifySignInAnswer(const std::string& body, SessionFields& out, const char* refused_key) {
     Json::Value response;
     switch (check_envelope(body, &response)) {
-    case EnvelopeResult::NotConnected:
-        return "HOST_NOT_CONN";
-    case EnvelopeResult::HostError:
-        return "HOST_ERROR";
-    case EnvelopeResult::DataError:
-        return refused_key;
-    case EnvelopeResult::Success:
-        break;
+        case EnvelopeResult::NotConnected: return "HOST_NOT_CONN";
+        case EnvelopeResult::HostError: return "HOST_ERROR";
+        case EnvelopeResult::DataError: return refused_key;
+        case EnvelopeResult::Success: break;
     }
     // A session needs its token and user id: an answer that says "success"
     // without them would open the main window on an empty session (every
@@ -37,8 +33,8 @@ std::string ClassifySignInAnswer(const std::string& body, SessionFields& out, co
     return "";
 }
 
-SignInResult EmailSignIn(const std::string& email, const std::string& password, HttpPost& cloud,
-                         AppStateRecord& state, const std::function<bool()>& remember) {
+SignInResult EmailSignIn(const std::string& email, const std::string& password, HttpPost& cloud, AppStateRecord& state,
+                         const std::function<bool()>& remember) {
     SignInResult result;
     state.email = email;
     state.password = password;

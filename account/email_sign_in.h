@@ -45,7 +45,7 @@ struct SignInResult {
 // in order and `remember` is called once (it writes "e", "p", "t"). On any
 // failure the other session fields keep their values and `remember` is not
 // called.
-SignInResult EmailSignIn(const std::string& email, const std::string& password, HttpPost& cloud,
-                         AppStateRecord& state, const std::function<bool()>& remember);
+SignInResult EmailSignIn(const std::string& email, const std::string& password, HttpPost& cloud, AppStateRecord& state,
+                         const std::function<bool()>& remember);
 
 }  // namespace vorta_account

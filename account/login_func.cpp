@@ -118,4 +118,6 @@ void LoginFunc::DestroyBrowser() {
     token_taken_ = false;
 }
 
-void LoginFunc::ShowMessage(const std::string& key) { ui::FindById(window_, "message").SetText(GetLangText(key)); }
+void LoginFunc::ShowMessage(const std::string& key) {
+    ui::FindById(window_, "message").SetText(GetLangText(key));
+}

@@ -68,9 +68,8 @@ bool frame::create_window(const ui::WindowOptions& options) {
         return false;
     }
     host_->SetEventHandler(this);
-    host_->SetMessageHandler([this](uint32_t msg, intptr_t wparam, intptr_t lparam) {
-        handle_message(msg, wparam, lparam);
-    });
+    host_->SetMessageHandler(
+        [this](uint32_t msg, intptr_t wparam, intptr_t lparam) { handle_message(msg, wparam, lparam); });
     host_->SetCloseVeto([this] { return close_veto(); });
     host_->SetDestroyHandler([this] { on_window_destroyed(); });
     on_created();

@@ -14,7 +14,7 @@
 
 // Behaviour event codes delivered to on_event (the engine's BUTTON_CLICK and
 // SELECT_SELECTION_CHANGED).
-constexpr uint32_t kEventClick = ui::BUTTON_CLICK;               // 0: button click
+constexpr uint32_t kEventClick = ui::BUTTON_CLICK;                     // 0: button click
 constexpr uint32_t kEventSelectChange = ui::SELECT_SELECTION_CHANGED;  // 5: <select> changed
 
 class func_base {

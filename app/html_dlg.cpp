@@ -12,8 +12,12 @@ DialogWnd::DialogWnd(std::string page_file, int logical_width, int logical_heigh
       logical_height_(logical_height),
       drag_band_(ScaleY(logical_drag_band)) {}
 
-int DialogWnd::width() const { return ScaleX(logical_width_); }
-int DialogWnd::height() const { return ScaleY(logical_height_); }
+int DialogWnd::width() const {
+    return ScaleX(logical_width_);
+}
+int DialogWnd::height() const {
+    return ScaleY(logical_height_);
+}
 
 bool DialogWnd::create(WindowHandle parent) {
     ui::WindowOptions options;
@@ -87,7 +91,9 @@ void MsgDlg::on_click(const ElementHandle&, const EventParams& params) {
 
 YesNoDlg::YesNoDlg(std::string text) : DialogWnd("yes_no.htm", 280, 140), text_(std::move(text)) {}
 
-void YesNoDlg::on_document_loaded(const ElementHandle&) { ui::FindById(id(), "MsgText").SetText(text_); }
+void YesNoDlg::on_document_loaded(const ElementHandle&) {
+    ui::FindById(id(), "MsgText").SetText(text_);
+}
 
 void YesNoDlg::on_click(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, "ok")) end_dialog(1);

@@ -45,13 +45,9 @@ public:
     bool page_loaded() const { return page_loaded_; }
 
     // Every behaviour event of the page; never marked handled.
-    virtual void on_click(const ElementHandle& element, const EventParams& params) {
-        (void)element, (void)params;
-    }
+    virtual void on_click(const ElementHandle& element, const EventParams& params) { (void)element, (void)params; }
     // Private messages posted to the dialog's window.
-    virtual void on_message(uint32_t msg, intptr_t wparam, intptr_t lparam) {
-        (void)msg, (void)wparam, (void)lparam;
-    }
+    virtual void on_message(uint32_t msg, intptr_t wparam, intptr_t lparam) { (void)msg, (void)wparam, (void)lparam; }
 
     // Ends the modal loop with `result`.
     void end_dialog(int result);

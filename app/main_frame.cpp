@@ -26,7 +26,8 @@ std::string ProfileImageSource(const std::string& path) {
     if (bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) type = "image/png";
     else if (bytes.compare(0, 3, "\xff\xd8\xff") == 0) type = "image/jpeg";
     else if (bytes.compare(0, 4, "GIF8") == 0) type = "image/gif";
-    else if (bytes.size() >= 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WEBP") == 0) type = "image/webp";
+    else if (bytes.size() >= 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WEBP") == 0)
+        type = "image/webp";
     if (type == nullptr) return std::string();
     gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
     std::string url = std::string("data:") + type + ";base64," + encoded;
@@ -38,8 +39,12 @@ main_frame::~main_frame() {
     for (func_base* controller : controllers_) controller->on_release();
 }
 
-int main_frame::initial_width() { return ScaleX(980); }
-int main_frame::initial_height() { return ScaleY(700); }
+int main_frame::initial_width() {
+    return ScaleX(980);
+}
+int main_frame::initial_height() {
+    return ScaleY(700);
+}
 
 bool main_frame::create(const std::string& page_path) {
     ui::WindowOptions options;
@@ -58,7 +63,9 @@ bool main_frame::create(const std::string& page_path) {
     return true;
 }
 
-void main_frame::on_created() { host()->Center(); }
+void main_frame::on_created() {
+    host()->Center();
+}
 
 void main_frame::on_document_loaded(const ElementHandle&) {
     ++page_loads_;
@@ -84,23 +91,12 @@ void main_frame::OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent
 bool main_frame::handle_message(uint32_t msg, intptr_t wparam, intptr_t lparam) {
     (void)lparam;
     switch (msg) {
-        case kMsgMapMousePosition:
-            dive_site_.on_map_mouse_position();
-            break;
-        case kMsgMapCenter:
-            dive_site_.on_map_center();
-            break;
-        case kMsgMapMarkerDragged:
-            dive_site_.on_map_marker_dragged();
-            break;
-        case kMsgStatisticsReload:
-            history_.reload();
-            break;
-        case kMsgSettingsChanged:
-            settings_changed(wparam);
-            break;
-        default:
-            break;
+        case kMsgMapMousePosition: dive_site_.on_map_mouse_position(); break;
+        case kMsgMapCenter: dive_site_.on_map_center(); break;
+        case kMsgMapMarkerDragged: dive_site_.on_map_marker_dragged(); break;
+        case kMsgStatisticsReload: history_.reload(); break;
+        case kMsgSettingsChanged: settings_changed(wparam); break;
+        default: break;
     }
     return false;
 }

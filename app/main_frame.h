@@ -25,7 +25,6 @@
 #include "sync/upload_func.h"
 #include "update/update_func.h"
 
-
 class main_frame : public app::frame {
 public:
     ~main_frame() override;

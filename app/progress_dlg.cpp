@@ -26,7 +26,8 @@ constexpr int kLogicalHeight = 200;
 class ProgressWnd : public DialogWnd {
 public:
     ProgressWnd(std::shared_ptr<ProgressDlg::Shared> shared, bool cancellable)
-        : DialogWnd("progress.htm", kLogicalWidth, kLogicalHeight), shared_(std::move(shared)),
+        : DialogWnd("progress.htm", kLogicalWidth, kLogicalHeight),
+          shared_(std::move(shared)),
           cancellable_(cancellable) {}
 
     void on_document_loaded(const ElementHandle&) override {
@@ -66,8 +67,12 @@ ProgressDlg::ProgressDlg() : shared_(std::make_shared<Shared>()) {}
 
 ProgressDlg::~ProgressDlg() = default;
 
-int ProgressDlg::width() { return ScaleX(kLogicalWidth); }
-int ProgressDlg::height() { return ScaleY(kLogicalHeight); }
+int ProgressDlg::width() {
+    return ScaleX(kLogicalWidth);
+}
+int ProgressDlg::height() {
+    return ScaleY(kLogicalHeight);
+}
 
 int ProgressDlg::DoModal(WindowHandle parent) {
     if (!ui::EngineReady() || !ui::IsUiThread()) return -1;
@@ -103,7 +108,9 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     return result;
 }
 
-bool ProgressDlg::wait_ready(int timeout_ms) { return ready_event.Wait(timeout_ms); }
+bool ProgressDlg::wait_ready(int timeout_ms) {
+    return ready_event.Wait(timeout_ms);
+}
 
 void ProgressDlg::set_status(const std::string& text) {
     PostToDialog(shared_, [text](WindowHandle w) { ui::FindById(w, "MsgText1").SetText(text); });
@@ -131,10 +138,16 @@ void ProgressDlg::end(int result) {
     });
 }
 
-void ProgressDlg::drop_pending_end() { shared_->ended = false; }
+void ProgressDlg::drop_pending_end() {
+    shared_->ended = false;
+}
 
 // The program being asked to end counts as a Cancel where the user could
 // press one.
-bool ProgressDlg::cancel_requested() const { return shared_->cancel.load() || (cancellable_ && QuitRequested()); }
+bool ProgressDlg::cancel_requested() const {
+    return shared_->cancel.load() || (cancellable_ && QuitRequested());
+}
 
-WindowHandle ProgressDlg::window() const { return shared_->window.load(); }
+WindowHandle ProgressDlg::window() const {
+    return shared_->window.load();
+}

@@ -4,9 +4,13 @@
 #include "app/progress_dlg.h"
 #include "app/settings/lang_table.h"
 
-bool ProgressDlgSink::wait_ready(int timeout_ms) { return dlg_.wait_ready(timeout_ms); }
+bool ProgressDlgSink::wait_ready(int timeout_ms) {
+    return dlg_.wait_ready(timeout_ms);
+}
 
-void ProgressDlgSink::set_status(const std::string& key) { dlg_.set_status(GetLangText(key)); }
+void ProgressDlgSink::set_status(const std::string& key) {
+    dlg_.set_status(GetLangText(key));
+}
 
 void ProgressDlgSink::set_counters(const std::string& line) {
     if (line == last_counters_) return;
@@ -31,4 +35,6 @@ void ProgressDlgSink::end(int result) {
     dlg_.end(result);
 }
 
-bool ProgressDlgSink::cancel_requested() { return dlg_.cancel_requested(); }
+bool ProgressDlgSink::cancel_requested() {
+    return dlg_.cancel_requested();
+}

@@ -37,4 +37,6 @@ void RequestQuit() {
     }
 }
 
-bool QuitRequested() { return g_quit.load(); }
+bool QuitRequested() {
+    return g_quit.load();
+}

@@ -26,7 +26,9 @@ void SettingFunc::on_event(const ElementHandle&, const EventParams& params) {
 
 SettingDlg::SettingDlg() : DialogWnd(page::kFile, page::kWidth, page::kHeight, page::kDragBand) {}
 
-void SettingDlg::on_document_loaded(const ElementHandle&) { setting_.on_init(id()); }
+void SettingDlg::on_document_loaded(const ElementHandle&) {
+    setting_.on_init(id());
+}
 
 void SettingDlg::on_click(const ElementHandle& element, const EventParams& params) {
     setting_.on_event(element, params);

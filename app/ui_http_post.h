@@ -14,8 +14,8 @@ class UiHttpPost : public HttpPost {
 public:
     using HttpPost::HttpPost;
 
-    std::string request(const void* body, uint32_t len, int is_json, const std::string& verb,
-                        const std::string& path, const std::string& headers) override {
+    std::string request(const void* body, uint32_t len, int is_json, const std::string& verb, const std::string& path,
+                        const std::string& headers) override {
         return ui::WaitOffUi([&] { return HttpPost::request(body, len, is_json, verb, path, headers); });
     }
 };

@@ -33,5 +33,9 @@ struct AppStateRecord {
 extern AppStateRecord AppState;
 
 // Logical pixels to device pixels, truncated toward zero.
-inline int ScaleX(int logical) { return static_cast<int>(static_cast<float>(logical) * AppState.dpi_scale_x); }
-inline int ScaleY(int logical) { return static_cast<int>(static_cast<float>(logical) * AppState.dpi_scale_y); }
+inline int ScaleX(int logical) {
+    return static_cast<int>(static_cast<float>(logical) * AppState.dpi_scale_x);
+}
+inline int ScaleY(int logical) {
+    return static_cast<int>(static_cast<float>(logical) * AppState.dpi_scale_y);
+}

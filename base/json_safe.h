@@ -28,9 +28,15 @@ int AsInt(const Json::Value& v);
 // Any number; anything else gives 0.0.
 double AsDouble(const Json::Value& v);
 
-inline std::string String(const Json::Value& obj, const char* key) { return AsString(Member(obj, key)); }
-inline int Int(const Json::Value& obj, const char* key) { return AsInt(Member(obj, key)); }
-inline double Double(const Json::Value& obj, const char* key) { return AsDouble(Member(obj, key)); }
+inline std::string String(const Json::Value& obj, const char* key) {
+    return AsString(Member(obj, key));
+}
+inline int Int(const Json::Value& obj, const char* key) {
+    return AsInt(Member(obj, key));
+}
+inline double Double(const Json::Value& obj, const char* key) {
+    return AsDouble(Member(obj, key));
+}
 
 // Element i of an array, or null when `arr` is not an array or too short.
 const Json::Value& Element(const Json::Value& arr, Json::ArrayIndex i);

@@ -117,7 +117,9 @@ bool IsReadableRegularFile(const std::string& path, std::uint64_t max_bytes) {
            static_cast<std::uint64_t>(st.st_size) <= max_bytes && ::access(path.c_str(), R_OK) == 0;
 }
 
-bool UsableCaFile(const std::string& path) { return IsReadableRegularFile(path, kMaxCaFileBytes); }
+bool UsableCaFile(const std::string& path) {
+    return IsReadableRegularFile(path, kMaxCaFileBytes);
+}
 
 std::string ReadWholeFile(const std::string& path, std::uint64_t max_bytes) {
     // Non-blocking open: a FIFO or device given as a path must not hang the

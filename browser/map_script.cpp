@@ -22,13 +22,27 @@ std::string FormatCoordinateE6(int32_t micro_degrees) {
     return FormatCoordinate(micro_degrees / 1000000.0);
 }
 
-MapScriptCall SetCenter(double lat, double lng) { return LatLng("setCenter", lat, lng); }
-MapScriptCall ClrMarker() { return {"clrMarker", {}}; }
-MapScriptCall SetSMarker(double lat, double lng) { return LatLng("setSMarker", lat, lng); }
-MapScriptCall SetEMarker(double lat, double lng) { return LatLng("setEMarker", lat, lng); }
-MapScriptCall SetCMarker(double lat, double lng) { return LatLng("setCMarker", lat, lng); }
-MapScriptCall SetPMarker(double lat, double lng) { return LatLng("setPMarker", lat, lng); }
-MapScriptCall GetCenter() { return {"getCenter", {}}; }
+MapScriptCall SetCenter(double lat, double lng) {
+    return LatLng("setCenter", lat, lng);
+}
+MapScriptCall ClrMarker() {
+    return {"clrMarker", {}};
+}
+MapScriptCall SetSMarker(double lat, double lng) {
+    return LatLng("setSMarker", lat, lng);
+}
+MapScriptCall SetEMarker(double lat, double lng) {
+    return LatLng("setEMarker", lat, lng);
+}
+MapScriptCall SetCMarker(double lat, double lng) {
+    return LatLng("setCMarker", lat, lng);
+}
+MapScriptCall SetPMarker(double lat, double lng) {
+    return LatLng("setPMarker", lat, lng);
+}
+MapScriptCall GetCenter() {
+    return {"getCenter", {}};
+}
 
 MapScriptCall SetCenterWithZoom(double lat, double lng) {
     MapScriptCall call = LatLng("setCenterWithZoom", lat, lng);
@@ -40,6 +54,8 @@ MapScriptCall SetDiveChart(int32_t unit, const std::string& chart_json) {
     return {"setDiveChart", {std::to_string(unit), chart_json}};
 }
 
-MapScriptCall SetDiveValue(const std::string& values_json) { return {"setDiveValue", {values_json}}; }
+MapScriptCall SetDiveValue(const std::string& values_json) {
+    return {"setDiveValue", {values_json}};
+}
 
 }  // namespace vorta_browser

@@ -8,7 +8,9 @@
 namespace vorta_browser {
 
 namespace {
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 std::optional<double> Finite(double v) {
     if (!std::isfinite(v)) return std::nullopt;

@@ -30,8 +30,12 @@ std::string Format(const char* fmt, ...) {
 
 }  // namespace
 
-std::string UrlLogin() { return "api/v1/users/login"; }
-std::string UrlSocialLogin() { return "api/v1/users/socialLogin"; }
+std::string UrlLogin() {
+    return "api/v1/users/login";
+}
+std::string UrlSocialLogin() {
+    return "api/v1/users/socialLogin";
+}
 
 std::string UrlCalendarMonth(int year, int month) {
     return Format("api/v1/divelogs/calendar/month?year_month=%.4d%.2d", year, month);
@@ -55,19 +59,28 @@ std::string PathSegment(const std::string& value) {
 }
 }  // namespace
 
-std::string UrlDivelog(const std::string& divelog_id) { return "api/v1/divelogs/divelog/" + PathSegment(divelog_id); }
-std::string UrlDivelogEdit(const std::string& divelog_id) { return "api/v1/divelogs/" + PathSegment(divelog_id); }
-std::string UrlStatistics(const std::string& user_id) { return "api/v1/users/" + PathSegment(user_id) + "/statistics"; }
-std::string UrlSearchDivesites() { return "api/v1/searches/divesites"; }
-std::string SearchDivesitesBody(const std::string& text) { return "query=" + url_encode(text) + "&limit=20"; }
+std::string UrlDivelog(const std::string& divelog_id) {
+    return "api/v1/divelogs/divelog/" + PathSegment(divelog_id);
+}
+std::string UrlDivelogEdit(const std::string& divelog_id) {
+    return "api/v1/divelogs/" + PathSegment(divelog_id);
+}
+std::string UrlStatistics(const std::string& user_id) {
+    return "api/v1/users/" + PathSegment(user_id) + "/statistics";
+}
+std::string UrlSearchDivesites() {
+    return "api/v1/searches/divesites";
+}
+std::string SearchDivesitesBody(const std::string& text) {
+    return "query=" + url_encode(text) + "&limit=20";
+}
 
 std::string UrlHeaderInfo(const std::string& model, int firmware_version) {
     return Format("api/v1/devices/headerInfo?model=%s&firmware_version=%d", url_encode(model).c_str(),
                   firmware_version);
 }
 
-std::string UrlDeviceCommand(const std::string& command, const std::string& model, int length,
-                             int firmware_version) {
+std::string UrlDeviceCommand(const std::string& command, const std::string& model, int length, int firmware_version) {
     const char* fmt = command == "addDivelogs" ? "api/v2/devices/%s?model=%s&length=%d&firmware_version=%d"
                                                : "api/v1/devices/%s?model=%s&length=%d&firmware_version=%d";
     return Format(fmt, PathSegment(command).c_str(), url_encode(model).c_str(), length, firmware_version);

@@ -2,5 +2,9 @@
 
 #include "base/config.h"
 
-std::string CloudHost() { return GetConfig().cloud_host; }
-std::string CloudCaFile() { return GetConfig().ca_file; }
+std::string CloudHost() {
+    return GetConfig().cloud_host;
+}
+std::string CloudCaFile() {
+    return GetConfig().ca_file;
+}

@@ -58,8 +58,8 @@ struct BodySink {
     std::string text;
     std::size_t received = 0;
     std::size_t limit = 0;
-    std::size_t chunk_pos = 0;   // offset inside the current 1024-byte read
-    bool chunk_cut = false;      // a zero byte was seen in the current read
+    std::size_t chunk_pos = 0;  // offset inside the current 1024-byte read
+    bool chunk_cut = false;     // a zero byte was seen in the current read
     bool over_limit = false;
 
     static size_t Write(char* data, size_t size, size_t count, void* user) {
@@ -248,8 +248,8 @@ std::string url_encode(const std::string& text) {
     std::string out;
     out.reserve(text.size() * 3);
     for (unsigned char c : text) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                           c == '-' || c == '_' || c == '.' || c == '~';
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '_' || c == '.' || c == '~';
         if (plain) {
             out.push_back(static_cast<char>(c));
         } else {

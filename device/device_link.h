@@ -46,8 +46,7 @@ public:
     ~EndLinkOnExit() {
         try {
             device_.EndLink();
-        } catch (...) {
-        }
+        } catch (...) {}
     }
     EndLinkOnExit(const EndLinkOnExit&) = delete;
     EndLinkOnExit& operator=(const EndLinkOnExit&) = delete;

@@ -90,7 +90,9 @@ bool DeviceSession::Open(const std::string& override_port) {
     return true;
 }
 
-DeviceLink& DeviceSession::link() { return *session_link_; }
+DeviceLink& DeviceSession::link() {
+    return *session_link_;
+}
 
 size_t DeviceSession::EndLink() {
     if (!identified() || ended_.exchange(true)) return 0;
@@ -99,15 +101,12 @@ size_t DeviceSession::EndLink() {
 
 std::string DeviceSession::failure_key() const {
     switch (state_) {
-    case DeviceSessionState::kNoPort:
-    case DeviceSessionState::kAccessDenied:
-    case DeviceSessionState::kOpenFailed:
-        return "USB_NOT_CONN";
-    case DeviceSessionState::kNotIdentified:
-        return "NOT_SUPPOR_DEVICE";
-    case DeviceSessionState::kClosed:
-    case DeviceSessionState::kIdentified:
-        break;
+        case DeviceSessionState::kNoPort:
+        case DeviceSessionState::kAccessDenied:
+        case DeviceSessionState::kOpenFailed: return "USB_NOT_CONN";
+        case DeviceSessionState::kNotIdentified: return "NOT_SUPPOR_DEVICE";
+        case DeviceSessionState::kClosed:
+        case DeviceSessionState::kIdentified: break;
     }
     return std::string();
 }

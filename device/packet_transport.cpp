@@ -52,8 +52,7 @@ SerialPortTransport::SerialPortTransport(asio::serial_port& port, const std::str
         const int err = errno;
         error_code ignored;
         port_.close(ignored);
-        throw system_error(error_code(err == EWOULDBLOCK ? EBUSY : err, boost::system::system_category()),
-                           "open");
+        throw system_error(error_code(err == EWOULDBLOCK ? EBUSY : err, boost::system::system_category()), "open");
     }
     ::ioctl(fd, TIOCEXCL);
     try {

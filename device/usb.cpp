@@ -128,7 +128,9 @@ Usb::Usb(std::unique_ptr<PacketTransport> transport)
 
 Usb::~Usb() = default;
 
-void Usb::Close() { transport_->Close(); }
+void Usb::Close() {
+    transport_->Close();
+}
 
 void Usb::BeginExchange() {
     // Bytes left over from an exchange that failed half-way must not be
@@ -253,6 +255,5 @@ void Usb::FinishFirmwareUpdate() {
         DevicePacket request;
         request.code = CMD_FIRMWARE_DONE;
         WritePacket(request);
-    } catch (...) {
-    }
+    } catch (...) {}
 }

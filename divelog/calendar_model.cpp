@@ -45,7 +45,6 @@ int64_t WholeDays(double automation_date) {
 
 // --- editing the row template -------------------------------------------------
 
-
 // The start tag holding id="<id>" in the program's own markup: its '<', its
 // closing '>' and its element name. Quoted attribute values may hold '>'.
 struct StartTag {

@@ -27,8 +27,7 @@ std::string Fmt(const char* pattern, T... values) {
 
 // Integer fields; printf's integer conversions do not depend on the locale,
 // and boost::format ignores a precision given for an integer.
-std::string Ints(const char* pattern, long long a, long long b, long long c = 0, long long d = 0,
-                 long long e = 0) {
+std::string Ints(const char* pattern, long long a, long long b, long long c = 0, long long d = 0, long long e = 0) {
     char buf[128];
     int n = std::snprintf(buf, sizeof buf, pattern, a, b, c, d, e);
     return n < 0 ? std::string() : std::string(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
@@ -47,7 +46,9 @@ const char* Pick(int32_t code, const char* const (&labels)[6]) {
 
 }  // namespace
 
-bool IsImperial(int32_t unit) { return unit != 0; }
+bool IsImperial(int32_t unit) {
+    return unit != 0;
+}
 
 double TextNumber(const std::string& text) {
     return TextNumber(text.data(), text.data() + text.size());
@@ -119,32 +120,48 @@ std::string FormatDuration(int64_t seconds) {
 std::string FormatDepth(double metres, int32_t unit) {
     return Fmt("%.1f", IsImperial(unit) ? metres * kFeetPerMetre : metres);
 }
-std::string DepthUnit(int32_t unit) { return IsImperial(unit) ? "ft" : "m"; }
+std::string DepthUnit(int32_t unit) {
+    return IsImperial(unit) ? "ft" : "m";
+}
 
 std::string FormatPressure(double bar, int32_t unit) {
     return Fmt("%.0f", IsImperial(unit) ? bar * kPsiPerBar : bar);
 }
-std::string PressureUnit(int32_t unit) { return IsImperial(unit) ? "psi" : "bar"; }
+std::string PressureUnit(int32_t unit) {
+    return IsImperial(unit) ? "psi" : "bar";
+}
 
-std::string FormatVolume(int32_t volume) { return std::to_string(volume); }
-std::string VolumeUnit(int32_t unit) { return IsImperial(unit) ? "cuft" : "L"; }
+std::string FormatVolume(int32_t volume) {
+    return std::to_string(volume);
+}
+std::string VolumeUnit(int32_t unit) {
+    return IsImperial(unit) ? "cuft" : "L";
+}
 
 std::string FormatTemperature(float celsius, int32_t unit) {
     float shown = IsImperial(unit) ? celsius * 9.0f / 5.0f + 32.0f : celsius;
     return Fmt("%.1f", static_cast<double>(shown));
 }
-std::string TemperatureUnit(int32_t unit) { return IsImperial(unit) ? "F" : "c"; }
+std::string TemperatureUnit(int32_t unit) {
+    return IsImperial(unit) ? "F" : "c";
+}
 
 std::string FormatWeight(double kg, int32_t unit) {
     return Fmt("%.1f", IsImperial(unit) ? kg * kPoundsPerKilogram : kg);
 }
-std::string WeightUnit(int32_t unit) { return IsImperial(unit) ? "lbs" : "kg"; }
+std::string WeightUnit(int32_t unit) {
+    return IsImperial(unit) ? "lbs" : "kg";
+}
 
-std::string FormatSuitThickness(double mm) { return Fmt("%.0f", mm); }
-std::string SuitThicknessUnit() { return "mm"; }
+std::string FormatSuitThickness(double mm) {
+    return Fmt("%.0f", mm);
+}
+std::string SuitThicknessUnit() {
+    return "mm";
+}
 
-float ComputeSac(double start_bar, double end_bar, int32_t volume, double avg_depth_m,
-                 int64_t duration_s, int32_t water_type, int32_t unit) {
+float ComputeSac(double start_bar, double end_bar, int32_t volume, double avg_depth_m, int64_t duration_s,
+                 int32_t water_type, int32_t unit) {
     double minutes = static_cast<double>(duration_s) / 60.0;
     double v = volume;
     if (!IsImperial(unit)) return static_cast<float>((start_bar - end_bar) * v / (avg_depth_m / 10.0 + 1.0) / minutes);
@@ -158,15 +175,17 @@ std::string FormatSac(float sac, int32_t unit) {
     if (!std::isfinite(sac)) return kNotAvailable;
     return Fmt(IsImperial(unit) ? "%.2f" : "%.1f", static_cast<double>(sac));
 }
-std::string SacUnit(int32_t unit) { return IsImperial(unit) ? "cuft/min" : "L/min"; }
+std::string SacUnit(int32_t unit) {
+    return IsImperial(unit) ? "cuft/min" : "L/min";
+}
 
 const char* WeatherLabel(int32_t code) {
     static const char* const kLabels[6] = {kNotAvailable, "SUNNY", "CLOUDY", "RAIN", "SNOW", "OVERCAST"};
     return Pick(code, kLabels);
 }
 const char* WavesLabel(int32_t code) {
-    static const char* const kLabels[6] = {kNotAvailable, "WAVE_NO", "WAVE_SMALL", "WAVE_MEDIUM", "WAVE_HIGH",
-                                           kNotAvailable};
+    static const char* const kLabels[6] = {kNotAvailable, "WAVE_NO",   "WAVE_SMALL",
+                                           "WAVE_MEDIUM", "WAVE_HIGH", kNotAvailable};
     return Pick(code, kLabels);
 }
 const char* CurrentLabel(int32_t code) {

@@ -47,18 +47,18 @@ std::string FormatLongDateTime(int64_t local_seconds);
 // never shown with hours. A negative duration shows as 0.
 std::string FormatDuration(int64_t seconds);
 
-std::string FormatDepth(double metres, int32_t unit);  // "%.1f", ft or m
-std::string DepthUnit(int32_t unit);                   // "ft" / "m"
-std::string FormatPressure(double bar, int32_t unit);  // "%.0f", psi or bar
-std::string PressureUnit(int32_t unit);                // "psi" / "bar"
-std::string FormatVolume(int32_t volume);              // "%d", never converted
-std::string VolumeUnit(int32_t unit);                  // "cuft" / "L"
+std::string FormatDepth(double metres, int32_t unit);        // "%.1f", ft or m
+std::string DepthUnit(int32_t unit);                         // "ft" / "m"
+std::string FormatPressure(double bar, int32_t unit);        // "%.0f", psi or bar
+std::string PressureUnit(int32_t unit);                      // "psi" / "bar"
+std::string FormatVolume(int32_t volume);                    // "%d", never converted
+std::string VolumeUnit(int32_t unit);                        // "cuft" / "L"
 std::string FormatTemperature(float celsius, int32_t unit);  // "%.1f", F (single precision) or c
-std::string TemperatureUnit(int32_t unit);             // "F" / "c"
-std::string FormatWeight(double kg, int32_t unit);     // "%.1f", lbs or kg
-std::string WeightUnit(int32_t unit);                  // "lbs" / "kg"
-std::string FormatSuitThickness(double mm);            // "%.0f", never converted
-std::string SuitThicknessUnit();                       // "mm"
+std::string TemperatureUnit(int32_t unit);                   // "F" / "c"
+std::string FormatWeight(double kg, int32_t unit);           // "%.1f", lbs or kg
+std::string WeightUnit(int32_t unit);                        // "lbs" / "kg"
+std::string FormatSuitThickness(double mm);                  // "%.0f", never converted
+std::string SuitThicknessUnit();                             // "mm"
 
 // Water types of a dive log ("water_type").
 constexpr int32_t kSaltWater = 0;
@@ -77,8 +77,8 @@ constexpr double kFreshWaterFeetPerAtm = 34.0;
 // fresh). Imperial takes the volume as cubic feet at a 3000 psi rating and
 // divides by the ambient pressure above. A zero duration gives a value that
 // is not finite, which FormatSac shows as kNotAvailable.
-float ComputeSac(double start_bar, double end_bar, int32_t volume, double avg_depth_m,
-                 int64_t duration_s, int32_t water_type, int32_t unit);
+float ComputeSac(double start_bar, double end_bar, int32_t volume, double avg_depth_m, int64_t duration_s,
+                 int32_t water_type, int32_t unit);
 std::string FormatSac(float sac, int32_t unit);  // "%.2f" imperial, "%.1f" metric
 std::string SacUnit(int32_t unit);               // "cuft/min" / "L/min"
 

@@ -9,7 +9,9 @@
 namespace vorta_divesite {
 
 namespace {
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 void PutLe32(uint8_t* out, int32_t v) {
     uint32_t u = static_cast<uint32_t>(v);

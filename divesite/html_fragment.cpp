@@ -69,7 +69,6 @@ size_t ContentEnd(const std::string& m, const StartTag& tag) {
 
 }  // namespace
 
-
 HtmlFragment::HtmlFragment(const std::string& markup, const std::vector<FragmentSlot>& slots)
     : found_(slots.size(), false) {
     struct Edit {

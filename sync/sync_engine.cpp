@@ -33,7 +33,9 @@ SyncEngine::SyncEngine(DeviceLink& device, HttpPost& cloud, ProgressSink& sink, 
       timing_(timing),
       firmware_number_(FirmwareVersionNumber(identity_.firmware_version_text)) {}
 
-bool SyncEngine::Cancelled() { return sink_.cancel_requested(); }
+bool SyncEngine::Cancelled() {
+    return sink_.cancel_requested();
+}
 
 Outcome SyncEngine::Run() {
     EndLinkOnExit end_link(device_);
@@ -48,8 +50,7 @@ Outcome SyncEngine::Run() {
     // waiting on a device that is slow to take it.
     try {
         sink_.end(0);
-    } catch (...) {
-    }
+    } catch (...) {}
     return outcome;
 }
 
@@ -86,12 +87,9 @@ Outcome SyncEngine::CheckAnswer(const std::string& text) {
     Json::Value root;
     if (!json_safe::Parse(text, root)) return Outcome::Failed("HOST_ERROR");
     switch (CheckCode(root)) {
-    case CodeCheck::kZero:
-        return Outcome::Ok();
-    case CodeCheck::kNonZero:
-        return Outcome::Failed("NOT_SUPPOR_DEVICE");
-    case CodeCheck::kWrongType:
-        break;
+        case CodeCheck::kZero: return Outcome::Ok();
+        case CodeCheck::kNonZero: return Outcome::Failed("NOT_SUPPOR_DEVICE");
+        case CodeCheck::kWrongType: break;
     }
     return Outcome::Failed("HOST_ERROR");
 }
@@ -135,8 +133,8 @@ Outcome SyncEngine::RunInstructions(const std::string& answer, std::string& resu
         ShowCounters();
         const size_t cb_send = static_cast<size_t>(item.cb_send);
         auto buffer = std::make_unique<new_mem>(cb_send);
-        Outcome step = buffer->ok(cb_send) ? ReadFlashList(item.flash, buffer->data(), cb_send)
-                                           : Outcome::Failed("USB_ERROR");
+        Outcome step =
+            buffer->ok(cb_send) ? ReadFlashList(item.flash, buffer->data(), cb_send) : Outcome::Failed("USB_ERROR");
         if (step.ok() && Cancelled()) step = Outcome::Cancelled();
         if (step.cancelled()) {
             // The post handed over finishes; a stopping pool would drop it unsent.
@@ -151,7 +149,8 @@ Outcome SyncEngine::RunInstructions(const std::string& answer, std::string& resu
         sink_.set_status("UPLOAING_LOG");
         const uint8_t* body = buffer->data();
         std::packaged_task<std::string()> post(
-            [this, body, cb_send, path = UrlDeviceCommand(item.command, identity_.model, item.cb_send, firmware_number_)] {
+            [this, body, cb_send,
+             path = UrlDeviceCommand(item.command, identity_.model, item.cb_send, firmware_number_)] {
                 return cloud_.request(body, static_cast<uint32_t>(cb_send), 0, "POST", path, identity_.auth_header);
             });
         reply = post.get_future();
@@ -168,8 +167,7 @@ Outcome SyncEngine::ReadFlashList(const std::vector<FlashRange>& ranges, uint8_t
         if (Cancelled()) return Outcome::Cancelled();
         // The device always sends whole blocks; only the kept bytes go into
         // the buffer, and never past its end.
-        if (r.size < 0 || r.size > static_cast<int64_t>(kBlockSize) ||
-            static_cast<size_t>(r.size) > capacity - offset)
+        if (r.size < 0 || r.size > static_cast<int64_t>(kBlockSize) || static_cast<size_t>(r.size) > capacity - offset)
             return Outcome::Failed("USB_ERROR");
         const uint32_t size = static_cast<uint32_t>(r.size);
         counters_.bytes_done = SaturatingAdd(counters_.bytes_done, size);
@@ -180,6 +178,8 @@ Outcome SyncEngine::ReadFlashList(const std::vector<FlashRange>& ranges, uint8_t
     return Outcome::Ok();
 }
 
-void SyncEngine::ShowCounters() { ::ShowCounters(sink_, counters_); }
+void SyncEngine::ShowCounters() {
+    ::ShowCounters(sink_, counters_);
+}
 
 }  // namespace vorta_sync

@@ -41,7 +41,9 @@ bool ReadText(const Json::Value& v, std::string& out) {
     return true;
 }
 
-bool ReadArray(const Json::Value& v) { return v.isNull() || v.isArray(); }
+bool ReadArray(const Json::Value& v) {
+    return v.isNull() || v.isArray();
+}
 
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 constexpr int64_t kUInt32Max = std::numeric_limits<uint32_t>::max();

@@ -30,7 +30,9 @@ void UploadFunc::on_init(WindowHandle window) {
     progress_.ready_event.Reset();
 }
 
-void UploadFunc::on_release() { progress_.ready_event.Reset(); }
+void UploadFunc::on_release() {
+    progress_.ready_event.Reset();
+}
 
 void UploadFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, "upload")) StartSync();
@@ -65,9 +67,8 @@ void UploadFunc::StartSync() {
 
     progress_.set_cancellable(true);
     DeviceLink& device = session.link();
-    Outcome run = RunUnderProgress(progress_, window_, [this, &http, &device](ProgressSink& sink) {
-        SyncWorker(http, device, sink);
-    });
+    Outcome run = RunUnderProgress(progress_, window_,
+                                   [this, &http, &device](ProgressSink& sink) { SyncWorker(http, device, sink); });
     if (!run.ok()) {
         // No worker: the link is identified, so it is ended here.
         session.EndLink();

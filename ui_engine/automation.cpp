@@ -90,7 +90,9 @@ void SendLine(const std::shared_ptr<Client>& c, const Json::Value& answer) {
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            struct pollfd p{c->fd, POLLOUT, 0};
+            struct pollfd p {
+                c->fd, POLLOUT, 0
+            };
             if (poll(&p, 1, 2000) > 0) continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -388,7 +390,9 @@ gboolean OnClientIo(gint fd, GIOCondition cond, gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-void FreeWeak(gpointer data) { delete static_cast<std::weak_ptr<Client>*>(data); }
+void FreeWeak(gpointer data) {
+    delete static_cast<std::weak_ptr<Client>*>(data);
+}
 
 gboolean OnAccept(gint fd, GIOCondition, gpointer);
 

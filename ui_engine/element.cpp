@@ -37,13 +37,17 @@ namespace {
 // elements with that id.
 std::string IdArg(const Element& e) {
     if (ElementAccess::IsRoot(e)) return "null";
-    if (ElementAccess::Tag(e) > 0) return "{\"i\":" + JsString(e.id()) + ",\"g\":" + std::to_string(ElementAccess::Tag(e)) + "}";
-    if (ElementAccess::Index(e) > 0) return "{\"i\":" + JsString(e.id()) + ",\"n\":" + std::to_string(ElementAccess::Index(e)) + "}";
+    if (ElementAccess::Tag(e) > 0)
+        return "{\"i\":" + JsString(e.id()) + ",\"g\":" + std::to_string(ElementAccess::Tag(e)) + "}";
+    if (ElementAccess::Index(e) > 0)
+        return "{\"i\":" + JsString(e.id()) + ",\"n\":" + std::to_string(ElementAccess::Index(e)) + "}";
     return JsString(e.id());
 }
 
 // "path,id" as the runtime's first two arguments.
-std::string Target(const Element& e) { return JsStringArray(e.frame_path()) + "," + IdArg(e); }
+std::string Target(const Element& e) {
+    return JsStringArray(e.frame_path()) + "," + IdArg(e);
+}
 
 // "op(path,id[,rest])": one call of the runtime's operation `op` on the element.
 std::string Call(const Element& e, const char* op, const std::string& rest) {
@@ -87,7 +91,9 @@ Element Element::Root(WindowId window) {
     return e;
 }
 
-bool Element::Exists() const { return Read(*this, "ex") == "1"; }
+bool Element::Exists() const {
+    return Read(*this, "ex") == "1";
+}
 
 Element Element::Find(const std::string& id) const {
     if (kind_ == Kind::Null) return Element();
@@ -117,10 +123,18 @@ std::string Element::GetAttribute(const std::string& name) const {
     if (kind_ == Kind::ById && name == "id") return id_;
     return Read(*this, "ga", JsString(name));
 }
-std::string Element::GetText() const { return Read(*this, "gt"); }
-std::string Element::GetValue() const { return Read(*this, "gv"); }
-std::string Element::GetHtml() const { return Read(*this, "gh"); }
-std::string Element::GetScriptRecord() const { return Read(*this, "gr"); }
+std::string Element::GetText() const {
+    return Read(*this, "gt");
+}
+std::string Element::GetValue() const {
+    return Read(*this, "gv");
+}
+std::string Element::GetHtml() const {
+    return Read(*this, "gh");
+}
+std::string Element::GetScriptRecord() const {
+    return Read(*this, "gr");
+}
 bool Element::MoveMouse(double x, double y) const {
     if (!std::isfinite(x) || !std::isfinite(y)) return false;
     char args[64];
@@ -135,11 +149,21 @@ void Element::SetAttribute(const std::string& name, const char* value) const {
     if (value) SetAttribute(name, std::string(value));
     else RemoveAttribute(name);
 }
-void Element::RemoveAttribute(const std::string& name) const { Write(*this, "sa", JsString(name) + ",null"); }
-void Element::SetText(const std::string& text) const { Write(*this, "st", JsString(text)); }
-void Element::AppendHtml(const std::string& html) const { Write(*this, "ah", JsString(html)); }
-void Element::SetHtml(const std::string& html) const { Write(*this, "sh", JsString(html)); }
-void Element::SetValue(const std::string& value) const { Write(*this, "sv", JsString(value)); }
+void Element::RemoveAttribute(const std::string& name) const {
+    Write(*this, "sa", JsString(name) + ",null");
+}
+void Element::SetText(const std::string& text) const {
+    Write(*this, "st", JsString(text));
+}
+void Element::AppendHtml(const std::string& html) const {
+    Write(*this, "ah", JsString(html));
+}
+void Element::SetHtml(const std::string& html) const {
+    Write(*this, "sh", JsString(html));
+}
+void Element::SetValue(const std::string& value) const {
+    Write(*this, "sv", JsString(value));
+}
 void Element::SetStyle(const std::string& property, const std::string& value) const {
     Write(*this, "ss", JsString(property) + "," + JsString(value));
 }
@@ -152,23 +176,35 @@ void Element::ShowPopup(const Element& anchor) const {
     if (anchor.IsNull() || anchor.window() != window_) return Write(*this, "sp", "[],null");
     Write(*this, "sp", Target(anchor));
 }
-void Element::HidePopup() const { Write(*this, "hp"); }
-void Element::PostClick() const { Write(*this, "ck"); }
+void Element::HidePopup() const {
+    Write(*this, "hp");
+}
+void Element::PostClick() const {
+    Write(*this, "ck");
+}
 void Element::CallScript(const std::string& function, const std::vector<std::string>& args) const {
     if (IsNull()) return;
     CallScriptIn(window_, JsStringArray(frames_), IdArg(*this), JsString(function), JsStringArray(args));
 }
 
-void detail::SetValueAsUser(const Element& e, const std::string& value) { Write(e, "su", JsString(value)); }
-void detail::FocusAsUser(const Element& e) { Write(e, "fo"); }
+void detail::SetValueAsUser(const Element& e, const std::string& value) {
+    Write(e, "su", JsString(value));
+}
+void detail::FocusAsUser(const Element& e) {
+    Write(e, "fo");
+}
 void detail::AttachScriptPage(const Element& holder, const std::string& url, const std::string& load,
                               const std::string& methods) {
     if (ElementAccess::IsRoot(holder)) return;
     Write(holder, "asp", JsString(url) + "," + JsString(load) + "," + JsString(methods));
 }
 
-Element FindById(WindowId window, const std::string& id) { return Element::ById(window, id); }
-Element FindById(const HostWindow& window, const std::string& id) { return Element::ById(window.id(), id); }
+Element FindById(WindowId window, const std::string& id) {
+    return Element::ById(window, id);
+}
+Element FindById(const HostWindow& window, const std::string& id) {
+    return Element::ById(window.id(), id);
+}
 Element FindInFrame(WindowId window, const std::string& frame_id, const std::string& id) {
     return Element::ById(window, frame_id).FrameRoot().Find(id);
 }
@@ -176,6 +212,8 @@ Element FindInFrame(const HostWindow& window, const std::string& frame_id, const
     return FindInFrame(window.id(), frame_id, id);
 }
 
-std::string EscapeHtml(const std::string& text) { return html_text::Escape(text); }
+std::string EscapeHtml(const std::string& text) {
+    return html_text::Escape(text);
+}
 
 }  // namespace ui

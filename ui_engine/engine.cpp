@@ -23,8 +23,8 @@ namespace detail {
 namespace {
 
 bool g_ready = false;
-std::string g_served_dir;       // as given
-std::string g_served_real;      // realpath of it
+std::string g_served_dir;   // as given
+std::string g_served_real;  // realpath of it
 std::thread::id g_ui_thread;
 WebKitWebContext* g_context = nullptr;
 
@@ -166,12 +166,14 @@ struct RegEntry {
 std::mutex g_reg_mu;
 std::vector<RegEntry> g_reg;
 uint64_t g_shown_serial = 0;
-WindowId g_next_id = 1;  // UI thread only
+WindowId g_next_id = 1;                                 // UI thread only
 std::vector<std::pair<HostWindow*, WindowId>> g_modal;  // UI thread only
 
 }  // namespace
 
-WebKitWebContext* Context() { return g_context; }
+WebKitWebContext* Context() {
+    return g_context;
+}
 
 void Enqueue(std::function<void()> fn, bool during_off_ui_wait) {
     std::lock_guard<std::mutex> lock(g_queue_mu);
@@ -179,7 +181,9 @@ void Enqueue(std::function<void()> fn, bool during_off_ui_wait) {
     ScheduleDrainLocked();
 }
 
-void BeginWait() { ++g_wait_depth; }
+void BeginWait() {
+    ++g_wait_depth;
+}
 void EndWait() {
     if (--g_wait_depth > 0) return;
     std::lock_guard<std::mutex> lock(g_queue_mu);
@@ -198,8 +202,8 @@ std::deque<std::function<void()>> g_after_off_ui_wait;  // UI thread only
 struct BusyCursor {
     GdkCursor* cursor = nullptr;
     struct Saved {
-        GdkWindow* window;     // referenced
-        GdkCursor* previous;   // referenced or nullptr
+        GdkWindow* window;    // referenced
+        GdkCursor* previous;  // referenced or nullptr
     };
     std::vector<Saved> saved;
 
@@ -214,7 +218,8 @@ struct BusyCursor {
         for (const Saved& s : saved)
             if (s.window == window) return;
         GdkCursor* previous = gdk_window_get_cursor(window);
-        saved.push_back(Saved{GDK_WINDOW(g_object_ref(window)), previous ? GDK_CURSOR(g_object_ref(previous)) : nullptr});
+        saved.push_back(
+            Saved{GDK_WINDOW(g_object_ref(window)), previous ? GDK_CURSOR(g_object_ref(previous)) : nullptr});
         gdk_window_set_cursor(window, cursor);
         g_signal_connect(window, "notify::cursor", G_CALLBACK(OnCursorChanged), cursor);
     }
@@ -247,9 +252,13 @@ std::vector<HostWindow*> LiveWindows();
 
 }  // namespace
 
-bool InOffUiWait() { return g_off_ui_depth > 0; }
+bool InOffUiWait() {
+    return g_off_ui_depth > 0;
+}
 
-void RunAfterOffUiWait(std::function<void()> fn) { g_after_off_ui_wait.push_back(std::move(fn)); }
+void RunAfterOffUiWait(std::function<void()> fn) {
+    g_after_off_ui_wait.push_back(std::move(fn));
+}
 
 void RunOffUi(const std::function<void()>& work) {
     struct Shared {
@@ -302,8 +311,12 @@ std::vector<HostWindow*> LiveWindows() {
 }
 }  // namespace
 
-WindowId NextWindowId() { return g_next_id++; }
-WindowId PeekNextWindowId() { return g_next_id; }
+WindowId NextWindowId() {
+    return g_next_id++;
+}
+WindowId PeekNextWindowId() {
+    return g_next_id;
+}
 
 void RegistryAdd(HostWindow* w) {
     std::lock_guard<std::mutex> lock(g_reg_mu);
@@ -342,7 +355,9 @@ void NoteShown(const HostWindow* w) {
         if (e.window == w) e.shown_serial = ++g_shown_serial;
 }
 
-void ModalPush(HostWindow* w, WindowId epoch) { g_modal.emplace_back(w, epoch); }
+void ModalPush(HostWindow* w, WindowId epoch) {
+    g_modal.emplace_back(w, epoch);
+}
 void ModalPop(HostWindow* w) {
     for (auto it = g_modal.rbegin(); it != g_modal.rend(); ++it) {
         if (it->first == w) {
@@ -387,9 +402,19 @@ std::string JsString(const std::string& text) {
         // Multi-byte UTF-8: validate, then copy or replace.
         size_t len = 0;
         unsigned cp = 0, min = 0;
-        if ((c & 0xe0) == 0xc0) { len = 2; cp = c & 0x1f; min = 0x80; }
-        else if ((c & 0xf0) == 0xe0) { len = 3; cp = c & 0x0f; min = 0x800; }
-        else if ((c & 0xf8) == 0xf0) { len = 4; cp = c & 0x07; min = 0x10000; }
+        if ((c & 0xe0) == 0xc0) {
+            len = 2;
+            cp = c & 0x1f;
+            min = 0x80;
+        } else if ((c & 0xf0) == 0xe0) {
+            len = 3;
+            cp = c & 0x0f;
+            min = 0x800;
+        } else if ((c & 0xf8) == 0xf0) {
+            len = 4;
+            cp = c & 0x07;
+            min = 0x10000;
+        }
         bool ok = len != 0 && i + len <= n;
         for (size_t k = 1; ok && k < len; ++k) {
             if ((s[i + k] & 0xc0) != 0x80) ok = false;
@@ -511,7 +536,9 @@ bool InitEngine(const std::string& program_dir) {
     return true;
 }
 
-bool EngineReady() { return g_ready; }
+bool EngineReady() {
+    return g_ready;
+}
 
 std::string PageUrl(const std::string& full_path) {
     if (!g_served_dir.empty()) {
@@ -525,7 +552,9 @@ std::string PageUrl(const std::string& full_path) {
     return "file://" + PercentEncodePath(full_path);
 }
 
-bool IsUiThread() { return g_ready && std::this_thread::get_id() == g_ui_thread; }
+bool IsUiThread() {
+    return g_ready && std::this_thread::get_id() == g_ui_thread;
+}
 
 void PostToUi(std::function<void()> fn) {
     if (fn) Enqueue(std::move(fn));

@@ -98,8 +98,7 @@ struct ElementAccess {
     static Element Make(WindowId w, const std::vector<std::string>& frames, const std::string& id);
     // The same, for the element the page tagged `tag` when it raised an event
     // on it (0: no tag, the first with the id).
-    static Element MakeTagged(WindowId w, const std::vector<std::string>& frames, const std::string& id,
-                              uint64_t tag);
+    static Element MakeTagged(WindowId w, const std::vector<std::string>& frames, const std::string& id, uint64_t tag);
     static bool IsRoot(const Element& e) { return e.kind_ == Element::Kind::Root; }
     static uint64_t Tag(const Element& e) { return e.tag_; }
     static unsigned Index(const Element& e) { return e.nth_; }

@@ -204,8 +204,8 @@ struct HostWindow::Impl {
                 WaitFor(&load_done, static_cast<guint>(left_ms));
                 continue;
             }
-            std::string href = Read(
-                "(document.readyState === 'complete' && !window.__vortaOldDocument) ? location.href : ''");
+            std::string href =
+                Read("(document.readyState === 'complete' && !window.__vortaOldDocument) ? location.href : ''");
             ready = exact_address ? href == uri : !href.empty();
             if (!ready) {
                 bool never = false;
@@ -422,9 +422,8 @@ Slot* CreateSlot(bool dialog) {
     // Only the program's own pages get the runtime; a foreign page (a sign-in
     // site, a map provider's frame) cannot raise events or external calls.
     static const char* const kOwnPages[] = {"app://local/*", nullptr};
-    WebKitUserScript* script =
-        webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kOwnPages, nullptr);
+    WebKitUserScript* script = webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kOwnPages, nullptr);
     webkit_user_content_manager_add_script(slot->ucm, script);
     webkit_user_script_unref(script);
     g_signal_connect(slot->ucm, "script-message-received::vorta", G_CALLBACK(HostWindow::Impl::OnScriptMessage), slot);
@@ -433,13 +432,12 @@ Slot* CreateSlot(bool dialog) {
         "default-charset", "utf-8", "enable-developer-extras", FALSE, "javascript-can-open-windows-automatically",
         FALSE, "enable-page-cache", FALSE, "enable-html5-database", FALSE, nullptr);
     // Every view after the first shares the first one's web process.
-    GObject* obj = g_anchor && g_anchor->view
-                       ? static_cast<GObject*>(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", g_anchor->view,
-                                                            "user-content-manager", slot->ucm, "settings", settings,
-                                                            nullptr))
-                       : static_cast<GObject*>(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", Context(),
-                                                            "user-content-manager", slot->ucm, "settings", settings,
-                                                            nullptr));
+    GObject* obj =
+        g_anchor && g_anchor->view
+            ? static_cast<GObject*>(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", g_anchor->view,
+                                                 "user-content-manager", slot->ucm, "settings", settings, nullptr))
+            : static_cast<GObject*>(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", Context(), "user-content-manager",
+                                                 slot->ucm, "settings", settings, nullptr));
     g_object_unref(settings);
     slot->view = WEBKIT_WEB_VIEW(obj);
     g_signal_connect(slot->view, "load-changed", G_CALLBACK(HostWindow::Impl::OnLoadChanged), slot);
@@ -478,9 +476,11 @@ void PrewarmDialogSlot() {
     // before any other view joins the process: a related view's first load
     // racing this one could stall both.
     bool done = false;
-    gulong handler = g_signal_connect(g_anchor->view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent ev, gpointer flag) {
-        if (ev == WEBKIT_LOAD_FINISHED) *static_cast<bool*>(flag) = true;
-    }), &done);
+    gulong handler = g_signal_connect(g_anchor->view, "load-changed",
+                                      G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent ev, gpointer flag) {
+                                          if (ev == WEBKIT_LOAD_FINISHED) *static_cast<bool*>(flag) = true;
+                                      }),
+                                      &done);
     gtk_widget_realize(g_anchor->window);
     webkit_web_view_load_html(g_anchor->view, "<!DOCTYPE html><html><body></body></html>", "app://local/");
     WaitFor(&done, kLoadTimeoutMs);
@@ -692,7 +692,9 @@ void HostWindow::EndDialog(int result) {
     Hide();
 }
 
-void HostWindow::SetDragBand(int pixels) { drag_band_ = pixels > 0 ? pixels : 0; }
+void HostWindow::SetDragBand(int pixels) {
+    drag_band_ = pixels > 0 ? pixels : 0;
+}
 
 void HostWindow::Close() {
     if (closed_ || !impl_->slot || !impl_->slot->window) return;
@@ -741,7 +743,9 @@ void HostWindow::CloseScriptPage(const Element& holder) {
     holder.SetHtml("");
 }
 
-void HostWindow::FlushWrites() { impl_->Flush(); }
+void HostWindow::FlushWrites() {
+    impl_->Flush();
+}
 
 std::string HostWindow::Evaluate(const std::string& script) {
     if (closed_) return {};
@@ -781,8 +785,12 @@ bool HostWindow::SnapshotPng(const std::string& path) {
     return state->done && state->ok;
 }
 
-GtkWidget* HostWindow::gtk_window() const { return impl_->slot ? impl_->slot->window : nullptr; }
-WebKitWebView* HostWindow::web_view() const { return impl_->slot ? impl_->slot->view : nullptr; }
+GtkWidget* HostWindow::gtk_window() const {
+    return impl_->slot ? impl_->slot->window : nullptr;
+}
+WebKitWebView* HostWindow::web_view() const {
+    return impl_->slot ? impl_->slot->view : nullptr;
+}
 
 // Used by element.cpp.
 namespace detail {

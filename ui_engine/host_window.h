@@ -50,16 +50,16 @@ constexpr uint32_t BUTTON_CLICK = 0;
 constexpr uint32_t SELECT_SELECTION_CHANGED = 5;
 
 struct BehaviorEvent {
-    uint32_t cmd = 0;           // BUTTON_CLICK or SELECT_SELECTION_CHANGED
-    Element target;             // the element acted on; null when it has no "id"
-    std::string target_id;      // its "id" at the time of the event ("" when none)
-    std::string value;          // for code 5: the select's value at the time
+    uint32_t cmd = 0;       // BUTTON_CLICK or SELECT_SELECTION_CHANGED
+    Element target;         // the element acted on; null when it has no "id"
+    std::string target_id;  // its "id" at the time of the event ("" when none)
+    std::string value;      // for code 5: the select's value at the time
     // The target's attributes at the time of the event (name -> value). The
     // target handle finds the first element with its id, so for an element
     // repeated in a list (cells and rows carrying an index) these are the
     // only way to the one that was clicked.
     std::map<std::string, std::string> attributes;
-    uint32_t reason = 0;        // 0 user action, 1 posted (PostClick / automation)
+    uint32_t reason = 0;  // 0 user action, 1 posted (PostClick / automation)
 };
 
 class HostWindow;
@@ -96,11 +96,11 @@ enum class WindowKind { TopLevel, Dialog };
 
 struct WindowOptions {
     WindowKind kind = WindowKind::TopLevel;
-    std::string title;              // window title (TopLevel)
-    int width = 800;                // device pixels (already scaled)
+    std::string title;  // window title (TopLevel)
+    int width = 800;    // device pixels (already scaled)
     int height = 600;
-    HostWindow* parent = nullptr;   // Dialog: transient for this; nullptr = ActiveWindow()
-    int drag_band = 0;              // Dialog: height in pixels of the top band that moves the window
+    HostWindow* parent = nullptr;  // Dialog: transient for this; nullptr = ActiveWindow()
+    int drag_band = 0;             // Dialog: height in pixels of the top band that moves the window
 };
 
 class HostWindow {

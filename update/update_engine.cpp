@@ -24,15 +24,18 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 int32_t SaturatingAdd(int32_t a, int64_t b) {
     const int64_t sum = static_cast<int64_t>(a) + b;
-    return sum > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                     : static_cast<int32_t>(sum);
+    return sum > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(sum);
 }
 
 class UpdateWorker {
 public:
     UpdateWorker(OfferKind kind, const std::string& offer_text, const std::string& folder, DeviceLink& device,
                  Downloader& downloader, ProgressSink& sink)
-        : kind_(kind), offer_text_(offer_text), folder_(folder), device_(device), downloader_(downloader),
+        : kind_(kind),
+          offer_text_(offer_text),
+          folder_(folder),
+          device_(device),
+          downloader_(downloader),
           sink_(sink) {}
 
     Outcome Work() {
@@ -156,8 +159,8 @@ std::string FirmwareQuestion(const std::string& format, const std::string& insta
     return out;
 }
 
-Outcome RunUpdateWorker(OfferKind kind, const std::string& offer_text, const std::string& folder,
-                        DeviceLink& device, Downloader& downloader, ProgressSink& sink, UpdateTiming timing) {
+Outcome RunUpdateWorker(OfferKind kind, const std::string& offer_text, const std::string& folder, DeviceLink& device,
+                        Downloader& downloader, ProgressSink& sink, UpdateTiming timing) {
     EndLinkOnExit end_link(device);
     Outcome outcome = Outcome::Failed("USB_ERROR");
     try {
@@ -169,13 +172,11 @@ Outcome RunUpdateWorker(OfferKind kind, const std::string& offer_text, const std
     try {
         sink.set_status(outcome.ok() ? "UPDATE_COMPLETE" : outcome.key);
         std::this_thread::sleep_for(std::chrono::milliseconds(timing.status_pause_ms));
-    } catch (...) {
-    }
+    } catch (...) {}
     // The dialog goes before the link is ended.
     try {
         sink.end(0);
-    } catch (...) {
-    }
+    } catch (...) {}
     return outcome;
 }
 

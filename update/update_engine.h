@@ -67,8 +67,7 @@ std::string FirmwareQuestion(const std::string& format, const std::string& insta
 // for the pause, then the dialog is ended and the device link is ended, on
 // every way out (an exception included). Ok when complete; otherwise failed
 // with the key shown.
-Outcome RunUpdateWorker(OfferKind kind, const std::string& offer_text, const std::string& folder,
-                        DeviceLink& device, Downloader& downloader, ProgressSink& sink,
-                        UpdateTiming timing = UpdateTiming());
+Outcome RunUpdateWorker(OfferKind kind, const std::string& offer_text, const std::string& folder, DeviceLink& device,
+                        Downloader& downloader, ProgressSink& sink, UpdateTiming timing = UpdateTiming());
 
 }  // namespace vorta_update

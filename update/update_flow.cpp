@@ -12,8 +12,8 @@ bool UpdateFlow::LoadOffer(OfferKind kind, const std::string& url, const std::st
     return usable;
 }
 
-Outcome UpdateFlow::Start(OfferKind kind, const std::string& url, const std::string& folder,
-                          DeviceSession& session, const std::string& port_override) {
+Outcome UpdateFlow::Start(OfferKind kind, const std::string& url, const std::string& folder, DeviceSession& session,
+                          const std::string& port_override) {
     auto fail = [this](const std::string& key, const std::string& detail = std::string()) {
         display_.ShowMessage(key, detail);
         return Outcome::Failed(key);
@@ -31,11 +31,10 @@ Outcome UpdateFlow::Start(OfferKind kind, const std::string& url, const std::str
 
     // The versions are not compared: the question comes even when they are
     // equal, so that a device can be written again.
-    const std::string question =
-        kind == OfferKind::kFirmware
-            ? FirmwareQuestion(display_.Text("FIRMWARE_INFO"), session.identity().firmware_version_text,
-                               offered_version_)
-            : display_.Text("SURE_UPDATE_DS");
+    const std::string question = kind == OfferKind::kFirmware
+                                     ? FirmwareQuestion(display_.Text("FIRMWARE_INFO"),
+                                                        session.identity().firmware_version_text, offered_version_)
+                                     : display_.Text("SURE_UPDATE_DS");
     if (!display_.Confirm(question)) {
         session.EndLink();
         return Outcome::Cancelled();
@@ -43,9 +42,8 @@ Outcome UpdateFlow::Start(OfferKind kind, const std::string& url, const std::str
 
     DeviceLink& device = session.link();
     Outcome result = Outcome::Failed("USB_ERROR");
-    Outcome run = display_.RunWorker([this, kind, &device, &result](ProgressSink& sink) {
-        result = Worker(kind, device, sink);
-    });
+    Outcome run =
+        display_.RunWorker([this, kind, &device, &result](ProgressSink& sink) { result = Worker(kind, device, sink); });
     if (!run.ok()) {
         // No worker ran: the link is identified, so it is ended here.
         session.EndLink();

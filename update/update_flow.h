@@ -65,9 +65,7 @@ private:
         std::string folder;  // where its files go
     };
     LoadedOffer& Offer(OfferKind kind) { return kind == OfferKind::kFirmware ? firmware_ : dive_site_; }
-    const LoadedOffer& Offer(OfferKind kind) const {
-        return kind == OfferKind::kFirmware ? firmware_ : dive_site_;
-    }
+    const LoadedOffer& Offer(OfferKind kind) const { return kind == OfferKind::kFirmware ? firmware_ : dive_site_; }
 
     UpdateDisplay& display_;
     Downloader& downloader_;

@@ -55,7 +55,9 @@ void UpdateFunc::on_init(WindowHandle window) {
     progress_.ready_event.Reset();
 }
 
-void UpdateFunc::on_release() { progress_.ready_event.Reset(); }
+void UpdateFunc::on_release() {
+    progress_.ready_event.Reset();
+}
 
 void UpdateFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, "update_fw")) StartFirmwareUpdate();
@@ -70,9 +72,13 @@ bool UpdateFunc::LoadDiveSiteOffer() {
     return flow_.LoadOffer(OfferKind::kDiveSite, UrlDivesiteManifest(), DataFolder());
 }
 
-void UpdateFunc::StartFirmwareUpdate() { StartUpdate(OfferKind::kFirmware); }
+void UpdateFunc::StartFirmwareUpdate() {
+    StartUpdate(OfferKind::kFirmware);
+}
 
-void UpdateFunc::StartDiveSiteUpdate() { StartUpdate(OfferKind::kDiveSite); }
+void UpdateFunc::StartDiveSiteUpdate() {
+    StartUpdate(OfferKind::kDiveSite);
+}
 
 void UpdateFunc::FirmwareWorker(DeviceLink& device, ProgressSink& sink) {
     flow_.Worker(OfferKind::kFirmware, device, sink);

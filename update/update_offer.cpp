@@ -57,7 +57,9 @@ IntegerValue IntegerField(const Json::Value& v) {
     return out;
 }
 
-const char* FilesKey(OfferKind kind) { return kind == OfferKind::kFirmware ? "firmware_files" : "divesite_files"; }
+const char* FilesKey(OfferKind kind) {
+    return kind == OfferKind::kFirmware ? "firmware_files" : "divesite_files";
+}
 
 // A device number ("address", "size") within [0, hi]: its value, or the
 // problem it makes for the file.
@@ -76,12 +78,11 @@ UpdateFile ReadFile(const Json::Value& entry) {
     if (sequence.kind == IntegerValue::kValue && sequence.value >= std::numeric_limits<int32_t>::min() &&
         sequence.value <= std::numeric_limits<int32_t>::max())
         f.sequence = static_cast<int32_t>(sequence.value);
-    else
-        readable = false;
+    else readable = false;
     const FileProblem address = DeviceNumber(IntegerField(json_safe::Member(entry, "address")),
                                              std::numeric_limits<uint32_t>::max(), f.address);
-    const FileProblem size = DeviceNumber(IntegerField(json_safe::Member(entry, "size")),
-                                          std::numeric_limits<int32_t>::max(), f.size);
+    const FileProblem size =
+        DeviceNumber(IntegerField(json_safe::Member(entry, "size")), std::numeric_limits<int32_t>::max(), f.size);
     if (!readable || address == FileProblem::kUnreadable || size == FileProblem::kUnreadable)
         f.problem = FileProblem::kUnreadable;
     else if (address == FileProblem::kOutOfRange || size == FileProblem::kOutOfRange)
@@ -89,8 +90,7 @@ UpdateFile ReadFile(const Json::Value& entry) {
     // Every block, the last (padded) one too, must end at or below 4 GiB.
     else if (uint64_t{f.address} + uint64_t{UpdateFile::BlockCount(f.size)} * kUpdateBlockSize > (uint64_t{1} << 32))
         f.problem = FileProblem::kOutOfRange;
-    else
-        f.problem = FileProblem::kNone;
+    else f.problem = FileProblem::kNone;
     f.usable = f.problem == FileProblem::kNone;
     return f;
 }

@@ -12,8 +12,8 @@
 #include <string>
 
 struct StoredSettings {
-    int unit = 0;   // 0 metric, 1 imperial
-    int lang = 0;   // 1 = "CHT", anything else = "ENG"
+    int unit = 0;  // 0 metric, 1 imperial
+    int lang = 0;  // 1 = "CHT", anything else = "ENG"
     std::string e, p, t;
 };
 

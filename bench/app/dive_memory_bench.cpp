@@ -90,7 +90,9 @@ Memory Measure(pid_t root) {
     return m;
 }
 
-void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); }
+void Settle() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+}
 
 struct Session {
     Memory sign_in, main_page, dive;
@@ -181,12 +183,13 @@ int main(int argc, char** argv) {
               [](const Session& a, const Session& b) { return a.dive.alone < b.dive.alone; });
     const Session& m = sessions[sessions.size() / 2];
     auto show = [](const char* what, const Memory& mem, const char* goal) {
-        std::printf("%s: %.1f MB proportional%s, %.1f MB resident, %.1f MB private; %.1f MB counting each page "
-                    "once (the proportional figure on an otherwise idle machine)\n%s",
-                    what, mem.pss / 1024.0, goal, mem.rss / 1024.0, mem.uss / 1024.0, mem.alone / 1024.0,
-                    mem.lines.c_str());
+        std::printf(
+            "%s: %.1f MB proportional%s, %.1f MB resident, %.1f MB private; %.1f MB counting each page "
+            "once (the proportional figure on an otherwise idle machine)\n%s",
+            what, mem.pss / 1024.0, goal, mem.rss / 1024.0, mem.uss / 1024.0, mem.alone / 1024.0, mem.lines.c_str());
     };
-    std::printf("memory of all processes, median of %zu sessions (by the footprint with a dive open)\n", sessions.size());
+    std::printf("memory of all processes, median of %zu sessions (by the footprint with a dive open)\n",
+                sessions.size());
     show("sign-in page", m.sign_in, "");
     show("signed in, main page", m.main_page, "");
     show("a dive viewed (detail, map and chart)", m.dive, " (goal <= 160 MB)");

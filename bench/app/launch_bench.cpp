@@ -41,8 +41,9 @@ Run LaunchOnce(bool measure_memory) {
                 const long kb = vorta_test::ResidentKb(p), pss = vorta_test::ProportionalKb(p);
                 run.rss_kb += kb;
                 run.pss_kb += pss;
-                run.detail += "    " + vorta_test::ProcessName(p) + " (" + std::to_string(p) + "): " + std::to_string(kb / 1024) +
-                              " MB resident, " + std::to_string(pss / 1024) + " MB proportional\n";
+                run.detail += "    " + vorta_test::ProcessName(p) + " (" + std::to_string(p) +
+                              "): " + std::to_string(kb / 1024) + " MB resident, " + std::to_string(pss / 1024) +
+                              " MB proportional\n";
             }
         }
         app.Click("exit");
@@ -71,8 +72,9 @@ int main(int argc, char** argv) {
     std::sort(times.begin(), times.end());
     std::printf("launch to interactive sign-in page: median %.1f ms (min %.1f, max %.1f, %zu runs; goal <= 400 ms)\n",
                 times[times.size() / 2], times.front(), times.back(), times.size());
-    std::printf("memory of all processes with the sign-in page up: %ld MB resident (shared pages counted in "
-                "every process), %ld MB proportional (each page once); aim <= 350 MB\n%s",
-                memory.rss_kb / 1024, memory.pss_kb / 1024, memory.detail.c_str());
+    std::printf(
+        "memory of all processes with the sign-in page up: %ld MB resident (shared pages counted in "
+        "every process), %ld MB proportional (each page once); aim <= 350 MB\n%s",
+        memory.rss_kb / 1024, memory.pss_kb / 1024, memory.detail.c_str());
     return 0;
 }

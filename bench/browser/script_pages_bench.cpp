@@ -65,8 +65,9 @@ Memory Measure() {
         const long r = vorta_test::ResidentKb(pid), p = vorta_test::ProportionalKb(pid);
         m.rss += r;
         m.pss += p;
-        m.lines += "    " + vorta_test::ProcessName(pid) + " (" + std::to_string(pid) + "): " + std::to_string(r / 1024) +
-                   " MB resident, " + std::to_string(p / 1024) + " MB proportional\n";
+        m.lines += "    " + vorta_test::ProcessName(pid) + " (" + std::to_string(pid) +
+                   "): " + std::to_string(r / 1024) + " MB resident, " + std::to_string(p / 1024) +
+                   " MB proportional\n";
     }
     return m;
 }

@@ -38,7 +38,9 @@ double Median(std::vector<double> v) {
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 // One kept TLS connection written and read by hand: the time the server and
 // the transport need for a request, without an HTTP library on this side.
@@ -194,7 +196,8 @@ int RunAgainstInBenchServer() {
     std::mutex mu;
     std::vector<double> handler_ms;
     const std::string answer =
-        "{\"code\":\"0000000\",\"message\":\"ok\",\"response\":{\"model\":\"K7\",\"version\":\"1.025\",\"url\":\"https://"
+        "{\"code\":\"0000000\",\"message\":\"ok\",\"response\":{\"model\":\"K7\",\"version\":\"1.025\",\"url\":\"https:"
+        "//"
         "127.0.0.1:8443/files/k7-1025.bin\",\"size\":524288}}";
     server.http().Get("/api/v1/devices/firmwareUpdate", [&](const httplib::Request&, httplib::Response& res) {
         const auto t0 = Clock::now();

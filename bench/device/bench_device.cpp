@@ -199,8 +199,8 @@ int main() {
         return r[r.size() / 2];
     };
     std::printf("device link over a pty, 1 MiB = %d blocks, %d rounds\n", kBlocks, kRounds);
-    std::printf("%-11s %9s %11s %12s %11s %11s %11s %11s\n", "", "wall ms", "us/blk med", "us/blk best",
-                "CPU us/blk", "x bare med", "x bare pair", "x bare best");
+    std::printf("%-11s %9s %11s %12s %11s %11s %11s %11s\n", "", "wall ms", "us/blk med", "us/blk best", "CPU us/blk",
+                "x bare med", "x bare pair", "x bare best");
     auto row = [&](const char* name, const Figures& f, const std::vector<Figures>& all, const Figures& bare,
                    const std::vector<Figures>& bare_all) {
         std::printf("%-11s %9.2f %11.1f %12.1f %11.1f %11.3f %11.3f %11.3f\n", name, f.wall_us * kBlocks / 1000,

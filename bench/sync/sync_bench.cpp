@@ -41,7 +41,9 @@ using vorta_test::FakeDevice;
 
 namespace {
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -73,8 +75,8 @@ struct TimedDevice : FakeDevice {
 
 struct TimedCloud : FakeCloud {
     Clock::duration spent{};
-    std::string request(const void* body, uint32_t len, int is_json, const std::string& verb,
-                        const std::string& path, const std::string& headers) override {
+    std::string request(const void* body, uint32_t len, int is_json, const std::string& verb, const std::string& path,
+                        const std::string& headers) override {
         auto t0 = Clock::now();
         std::string a = FakeCloud::request(body, len, is_json, verb, path, headers);
         spent += Clock::now() - t0;
@@ -281,8 +283,8 @@ int main(int argc, char** argv) {
     }
     std::vector<double> logic;
     for (int i = 0; i < 20; ++i) logic.push_back(LogicAlone(recorded.requests));
-    std::printf("sync logic alone (recorded answers, instant device): median %.2f ms, best %.2f ms\n",
-                Median(logic), *std::min_element(logic.begin(), logic.end()));
+    std::printf("sync logic alone (recorded answers, instant device): median %.2f ms, best %.2f ms\n", Median(logic),
+                *std::min_element(logic.begin(), logic.end()));
 
     std::vector<double> sync_ms, dev_ms, cloud_ms, in_dev_ms, in_cloud_ms;
     for (int i = 0; i < rounds; ++i) {
@@ -305,12 +307,13 @@ int main(int argc, char** argv) {
         for (auto& r : replay)
             if (!r.headers.empty()) r.headers = "Authorization: Bearer " + token + "\r\n\r\n";
         cloud_ms.push_back(CloudFloor(*emu, replay));
-        std::printf("round %d: sync %.1f ms (in device %.1f, in cloud %.1f), device floor %.1f ms, cloud floor %.1f ms\n",
-                    i + 1, sync_ms.back(), in_dev_ms.back(), in_cloud_ms.back(), dev_ms.back(), cloud_ms.back());
+        std::printf(
+            "round %d: sync %.1f ms (in device %.1f, in cloud %.1f), device floor %.1f ms, cloud floor %.1f ms\n",
+            i + 1, sync_ms.back(), in_dev_ms.back(), in_cloud_ms.back(), dev_ms.back(), cloud_ms.back());
     }
     const double s = Median(sync_ms), d = Median(dev_ms), c = Median(cloud_ms);
-    std::printf("median of %d rounds: sync %.1f ms; device floor %.1f ms + cloud floor %.1f ms = %.1f ms\n", rounds,
-                s, d, c, d + c);
+    std::printf("median of %d rounds: sync %.1f ms; device floor %.1f ms + cloud floor %.1f ms = %.1f ms\n", rounds, s,
+                d, c, d + c);
     std::printf("inside the sync (median): device %.1f ms, cloud %.1f ms\n", Median(in_dev_ms), Median(in_cloud_ms));
     std::printf("ratio sync / (device + cloud floors) = %.3f (goal <= 1.15)\n", s / (d + c));
     const double best = *std::min_element(sync_ms.begin(), sync_ms.end());

@@ -28,7 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+double Ms(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -42,7 +44,9 @@ void Report(const char* what, const std::vector<double>& samples, double goal_ms
                 s[s.size() * 9 / 10], s.size(), goal_ms);
 }
 
-std::string Page(const std::string& name) { return std::string(BENCH_PAGES) + "/ENG/" + name; }
+std::string Page(const std::string& name) {
+    return std::string(BENCH_PAGES) + "/ENG/" + name;
+}
 
 // Resident set sizes (kB) of this process and all its descendants, by name.
 std::map<std::string, long> ResidentByProcess() {
@@ -71,7 +75,9 @@ std::map<std::string, long> ResidentByProcess() {
     for (const auto& p : rss) {
         int q = p.first;
         for (int hops = 0; q > 1 && q != self && hops < 64; ++hops) q = parent[q];
-        if (q == self) out[p.first == self ? std::string("UI process") : name[p.first] + " " + std::to_string(p.first)] += p.second;
+        if (q == self)
+            out[p.first == self ? std::string("UI process") : name[p.first] + " " + std::to_string(p.first)] +=
+                p.second;
     }
     return out;
 }

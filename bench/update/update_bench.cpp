@@ -51,7 +51,9 @@ using vorta_test::WriteFull;
 constexpr int kBlocks = 256;
 constexpr uint32_t kBase = 0x10C000;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -64,7 +66,9 @@ double CpuMs() {
     return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
 }
 
-double Best(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()); }
+double Best(const std::vector<double>& v) {
+    return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
+}
 
 double PairedRatio(const std::vector<double>& a, const std::vector<double>& b) {
     std::vector<double> r;
@@ -286,8 +290,8 @@ int DownloadFigures(const std::string& folder, int rounds) {
         if (std::filesystem::file_size(a) != std::filesystem::file_size(b)) return 1;
     }
     auto rate = [bytes](double ms) { return bytes / 1048576.0 / (ms / 1000); };
-    std::printf("downloading the firmware offer's %zu files (%llu bytes) from the emulator, %d rounds\n",
-                urls.size(), static_cast<unsigned long long>(bytes), rounds);
+    std::printf("downloading the firmware offer's %zu files (%llu bytes) from the emulator, %d rounds\n", urls.size(),
+                static_cast<unsigned long long>(bytes), rounds);
     auto row = [&](const char* name, const std::vector<double>& ms) {
         std::printf("  %-28s median %6.1f ms (%5.1f MiB/s), best %6.1f ms\n", name, Median(ms), rate(Median(ms)),
                     Best(ms));

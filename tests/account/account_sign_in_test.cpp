@@ -123,7 +123,8 @@ TEST_F(SignIn, SuccessWithoutTokenOrUserIdIsAHostError) {
         ExpectSessionUntouched();
     }
     // The name and picture are optional: mistyped, they read as empty.
-    cloud.default_answer = R"({"code":"0000000","response":{"token":"T","user":{"user_id":"1","user_name":3,"profile_image_path":null}}})";
+    cloud.default_answer =
+        R"({"code":"0000000","response":{"token":"T","user":{"user_id":"1","user_name":3,"profile_image_path":null}}})";
     EXPECT_TRUE(Run("ann@x", "pw").signed_in);
     EXPECT_EQ(state.user_name, "");
     EXPECT_EQ(state.profile_image_path, "");

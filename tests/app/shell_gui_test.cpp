@@ -130,9 +130,10 @@ TEST_F(ShellMainWindowTest, SwitchingTabsAndBackRestoresTheAttributesExactly) {
 }
 
 TEST_F(ShellMainWindowTest, ClickOnAnElementWithoutIdChangesNothing) {
-    Eval("document.body.insertAdjacentHTML('beforeend','<button class=\"btnctrl\" id=\"probe_parent\">"
-         "<span class=\"btnctrl\">x</span></button>');"
-         "document.getElementById('probe_parent').removeAttribute('id');'ok'");
+    Eval(
+        "document.body.insertAdjacentHTML('beforeend','<button class=\"btnctrl\" id=\"probe_parent\">"
+        "<span class=\"btnctrl\">x</span></button>');"
+        "document.getElementById('probe_parent').removeAttribute('id');'ok'");
     const std::string before = Eval("document.documentElement.outerHTML");
     const size_t windows_before = ui::ListWindows().size();
     Eval("document.querySelector('body > button:last-of-type').click();'ok'");

@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(Dpi, ShellScaledSizes,
                                            ScaleCase{144, 1470, 1050, 420, 240, 780, 390, 45}));
 
 TEST(ShellDpiScale, TruncatesTowardZeroAndTreatsUnknownAs96) {
-    SetDpiScale(100, 72);  // 1.0416.. and 0.75
+    SetDpiScale(100, 72);                   // 1.0416.. and 0.75
     EXPECT_EQ(ProgressDlg::width(), 437);   // 437.49.. truncated
     EXPECT_EQ(ProgressDlg::height(), 150);  // 150 exactly
     EXPECT_EQ(YesNoDlg("q").height(), 105);

@@ -26,7 +26,8 @@ TEST(MapScript, CallsCarryTheirTextsInPageOrder) {
         {GetCenter(), "getCenter", {}},
         {SetDiveChart(1, "[[0,0.0]]"), "setDiveChart", {"1", "[[0,0.0]]"}},
         {SetDiveChart(0, ""), "setDiveChart", {"0", ""}},
-        {SetDiveValue(R"({"value":{"log_date":"2024-01-02 03:04"}})"), "setDiveValue",
+        {SetDiveValue(R"({"value":{"log_date":"2024-01-02 03:04"}})"),
+         "setDiveValue",
          {R"({"value":{"log_date":"2024-01-02 03:04"}})"}},
     };
     browser_test::RecordingMapScript page;

@@ -18,7 +18,9 @@ struct MapEvents : ::testing::Test {
     WebEvent events{state, [this](uint64_t target, uint32_t msg) { posts.emplace_back(target, msg); }};
 };
 
-Json::Value Str(const char* s) { return Json::Value(s); }
+Json::Value Str(const char* s) {
+    return Json::Value(s);
+}
 
 }  // namespace
 
@@ -58,14 +60,34 @@ TEST_F(MapEvents, EachCallStoresItsCoordinatesAndPostsItsMessage) {
         std::vector<Post> posts;
         double lat, lng;  // the record afterwards
     } cases[] = {
-        {"mouse move", 100000, {25.033964, 121.564468}, WebEvent::Result::kOk, {{77, kMsgMapMousePosition}},
-         25.033964, 121.564468},
-        {"marker dragged, integers", 100001, {Json::Value(25), Json::Value(Json::Int64(-121))},
-         WebEvent::Result::kOk, {{77, kMsgMapMarkerDragged}}, 25.0, -121.0},
-        {"centre as text", 100002, {Str(" 25.033964"), Str("-121.5\n")}, WebEvent::Result::kOk,
-         {{77, kMsgMapCenter}}, 25.033964, -121.5},
-        {"extra arguments ignored", 100000, {1.5, 2.5, Str("x")}, WebEvent::Result::kOk,
-         {{77, kMsgMapMousePosition}}, 1.5, 2.5},
+        {"mouse move",
+         100000,
+         {25.033964, 121.564468},
+         WebEvent::Result::kOk,
+         {{77, kMsgMapMousePosition}},
+         25.033964,
+         121.564468},
+        {"marker dragged, integers",
+         100001,
+         {Json::Value(25), Json::Value(Json::Int64(-121))},
+         WebEvent::Result::kOk,
+         {{77, kMsgMapMarkerDragged}},
+         25.0,
+         -121.0},
+        {"centre as text",
+         100002,
+         {Str(" 25.033964"), Str("-121.5\n")},
+         WebEvent::Result::kOk,
+         {{77, kMsgMapCenter}},
+         25.033964,
+         -121.5},
+        {"extra arguments ignored",
+         100000,
+         {1.5, 2.5, Str("x")},
+         WebEvent::Result::kOk,
+         {{77, kMsgMapMousePosition}},
+         1.5,
+         2.5},
         {"map loaded", 100003, {}, WebEvent::Result::kOk, {{77, kMsgMapLoaded}}, -1.0, -2.0},
         // Identifiers of the browser's own events are declined.
         {"identifier 5", 5, {1.0, 2.0}, WebEvent::Result::kNotImplemented, {}, -1.0, -2.0},
@@ -98,7 +120,8 @@ TEST_F(MapEvents, MessagesGoToTheTargetOfTheMomentAndNewerPairsWin) {
     state.target = 77;
     EXPECT_EQ(events.InvokeByName("on_load_map_event", {}), WebEvent::Result::kOk);
     EXPECT_EQ(events.InvokeByName("on_unknown", {5.0, 6.0}), WebEvent::Result::kUnknownName);
-    EXPECT_EQ(posts, (std::vector<Post>{{77, kMsgMapMousePosition}, {4242, kMsgMapMarkerDragged}, {77, kMsgMapLoaded}}));
+    EXPECT_EQ(posts,
+              (std::vector<Post>{{77, kMsgMapMousePosition}, {4242, kMsgMapMarkerDragged}, {77, kMsgMapLoaded}}));
     EXPECT_EQ(state.lat, 3.0);
     EXPECT_EQ(state.lng, 4.0);
 }

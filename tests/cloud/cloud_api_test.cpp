@@ -37,8 +37,16 @@ TEST(Envelope, SuccessWithoutResponseGivesAnEmptyPayload) {
 
 TEST(Envelope, WrongTypesNeverThrow) {
     const char* bodies[] = {
-        "[]", "[1,2]", "5", "\"text\"", "null", "true",
-        "{\"code\":{}}", "{\"code\":[\"0000000\"]}", "{\"code\":0}", "{\"code\":1e400}",
+        "[]",
+        "[1,2]",
+        "5",
+        "\"text\"",
+        "null",
+        "true",
+        "{\"code\":{}}",
+        "{\"code\":[\"0000000\"]}",
+        "{\"code\":0}",
+        "{\"code\":1e400}",
         "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[",
     };
     for (const char* body : bodies) {
@@ -77,8 +85,8 @@ TEST(Paths, CalendarAndAccountEndpoints) {
 TEST(Paths, DeviceEndpointsAndVersionNumber) {
     EXPECT_EQ(FirmwareVersionNumber("1.025"), 1025);
     EXPECT_EQ(FirmwareVersionNumber("0.000"), 0);
-    EXPECT_EQ(FirmwareVersionNumber("2.1b7"), 21);    // stops at the first non-digit
-    EXPECT_EQ(FirmwareVersionNumber("1.0"), 10);      // as far as the text goes
+    EXPECT_EQ(FirmwareVersionNumber("2.1b7"), 21);  // stops at the first non-digit
+    EXPECT_EQ(FirmwareVersionNumber("1.0"), 10);    // as far as the text goes
     EXPECT_EQ(FirmwareVersionNumber("x.123"), 0);
     EXPECT_EQ(FirmwareVersionNumber(""), 0);
     EXPECT_EQ(FirmwareVersionNumber("1.02599"), 1025);
@@ -104,7 +112,8 @@ TEST(Paths, DeviceEndpointsAndVersionNumber) {
     EXPECT_EQ(UrlDeviceCommand("..", "..", 1, 1025), "api/v1/devices/%2E%2E?model=..&length=1&firmware_version=1025");
     EXPECT_EQ(UrlDivelog("..."), "api/v1/divelogs/divelog/...");
 
-    EXPECT_EQ(UrlFirmwareManifest("cloud.example"), "https://cloud.example:8443/api/v1/devices/firmwareUpdate?model=K7");
+    EXPECT_EQ(UrlFirmwareManifest("cloud.example"),
+              "https://cloud.example:8443/api/v1/devices/firmwareUpdate?model=K7");
     EXPECT_EQ(UrlDivesiteManifest("127.0.0.5"), "https://127.0.0.5:8443/api/v1/devices/divesites?model=K7");
     EXPECT_EQ(UrlDivesiteManifest("::1"), "https://[::1]:8443/api/v1/devices/divesites?model=K7");
     EXPECT_EQ(UrlFirmwareManifest("[fd00::5]"), "https://[fd00::5]:8443/api/v1/devices/firmwareUpdate?model=K7");

@@ -42,9 +42,10 @@ protected:
     std::string SignIn(HttpPost& http) {
         const std::string form = "email=" + url_encode("demo@vorta.example") + "&password=" + url_encode("vorta-demo");
         Json::Value response;
-        EXPECT_EQ(check_envelope(http.request(form.data(), static_cast<uint32_t>(form.size()), 0, "POST", UrlLogin(), ""),
-                                 &response),
-                  EnvelopeResult::Success);
+        EXPECT_EQ(
+            check_envelope(http.request(form.data(), static_cast<uint32_t>(form.size()), 0, "POST", UrlLogin(), ""),
+                           &response),
+            EnvelopeResult::Success);
         return json_safe::String(response, "token");
     }
 
@@ -60,11 +61,12 @@ TEST_F(CloudEmulator, SignInThenAuthenticatedRequestsOnOneConnection) {
     ASSERT_FALSE(AppState.token.empty());
 
     Json::Value response;
-    EXPECT_EQ(check_envelope(http.request(nullptr, 0, 0, "GET", UrlCalendarMonth(2024, 3), make_bearer_header()),
-                             &response),
-              EnvelopeResult::Success);
-    EXPECT_EQ(check_envelope(http.request(nullptr, 0, 0, "GET", UrlStatistics("1001"), make_bearer_header()), &response),
-              EnvelopeResult::Success);
+    EXPECT_EQ(
+        check_envelope(http.request(nullptr, 0, 0, "GET", UrlCalendarMonth(2024, 3), make_bearer_header()), &response),
+        EnvelopeResult::Success);
+    EXPECT_EQ(
+        check_envelope(http.request(nullptr, 0, 0, "GET", UrlStatistics("1001"), make_bearer_header()), &response),
+        EnvelopeResult::Success);
     // One block of device bytes, form-typed and binary, arrives intact.
     const std::string device = DeviceBytes(4096);
     http.request(device.data(), static_cast<uint32_t>(device.size()), 0, "POST",

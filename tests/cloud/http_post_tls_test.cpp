@@ -64,15 +64,15 @@ protected:
         http.Patch("/api/echo", record);
         // Device uploads are form-typed binary bodies larger than the server
         // library's form limit; a content reader takes them raw.
-        http.Post("/api/echo", [record](const httplib::Request& req, httplib::Response& res,
-                                        const httplib::ContentReader& reader) {
-            httplib::Request copy = req;
-            reader([&copy](const char* data, size_t n) {
-                copy.body.append(data, n);
-                return true;
-            });
-            record(copy, res);
-        });
+        http.Post("/api/echo",
+                  [record](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+                      httplib::Request copy = req;
+                      reader([&copy](const char* data, size_t n) {
+                          copy.body.append(data, n);
+                          return true;
+                      });
+                      record(copy, res);
+                  });
         http.Get("/exact1024", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(std::string(1024, 'a'), "text/plain");
         });
@@ -93,11 +93,12 @@ protected:
             res.set_content_provider(100, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
         });
         http.Get("/huge", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content_provider(size_t(8) << 20, "application/json", [](size_t offset, size_t, httplib::DataSink& sink) {
-                static const std::string block(65536, 'h');
-                (void)offset;
-                return sink.write(block.data(), block.size());
-            });
+            res.set_content_provider(size_t(8) << 20, "application/json",
+                                     [](size_t offset, size_t, httplib::DataSink& sink) {
+                                         static const std::string block(65536, 'h');
+                                         (void)offset;
+                                         return sink.write(block.data(), block.size());
+                                     });
         });
         http.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
             std::unique_lock<std::mutex> lock(mu_);
@@ -107,9 +108,7 @@ protected:
         http.Get("/file.bin", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(BinaryPayload(300000), "application/octet-stream");
         });
-        http.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect("/file.bin");
-        });
+        http.Get("/moved", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/file.bin"); });
         http.Get("/api/elsewhere", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("https://localhost:1/api/echo");
             res.set_content("{\"code\":\"0000302\"}", "application/json");
@@ -159,8 +158,9 @@ TEST_F(HttpPostTls, RoundTripsWithHeadersBodiesAndOneConnection) {
               kOk);
     // A JSON edit and a plain GET without authorization.
     const std::string json = "{\"notes\":\"x\"}";
-    EXPECT_EQ(http.request(json.data(), static_cast<uint32_t>(json.size()), 1, "PATCH", "api/echo", make_bearer_header()),
-              kOk);
+    EXPECT_EQ(
+        http.request(json.data(), static_cast<uint32_t>(json.size()), 1, "PATCH", "api/echo", make_bearer_header()),
+        kOk);
     EXPECT_EQ(Get(http, "api/echo?year_month=202403"), kOk);
     for (int i = 0; i < 17; ++i) EXPECT_EQ(Get(http, "api/echo"), kOk);
 
@@ -279,7 +279,8 @@ TEST_F(HttpPostTls, ConfiguredCaFileAddsToTheSystemCas) {
     TestPki pki_b;
     ASSERT_TRUE(pki_b.ok());
     TlsTestServer server_b(pki_b.cert(), pki_b.key());
-    server_b.http().Get("/b", [](const httplib::Request&, httplib::Response& res) { res.set_content("B", "text/plain"); });
+    server_b.http().Get("/b",
+                        [](const httplib::Request&, httplib::Response& res) { res.set_content("B", "text/plain"); });
     const int port_b = server_b.Start();
     ASSERT_GT(port_b, 0);
 

@@ -41,11 +41,13 @@ TestPki::TestPki(const std::string& san) : dir_(MakeTempDir("pki")) {
               "ca.pem -days 2 -subj /CN=vorta-test-ca-" + dir_.substr(dir_.rfind('-') + 1) +
               " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign") &&
           Run("openssl req -new" + ec + " -keyout " + d + "server.key -out " + d + "server.csr -subj /CN=vorta-test") &&
-          Run("openssl x509 -req -in " + d + "server.csr -CA " + d + "ca.pem -CAkey " + d + "ca.key -CAcreateserial -out " +
-              d + "server.pem -days 2 -extfile " + d + "leaf.ext");
+          Run("openssl x509 -req -in " + d + "server.csr -CA " + d + "ca.pem -CAkey " + d +
+              "ca.key -CAcreateserial -out " + d + "server.pem -days 2 -extfile " + d + "leaf.ext");
 }
 
-TestPki::~TestPki() { RemoveTree(dir_); }
+TestPki::~TestPki() {
+    RemoveTree(dir_);
+}
 
 std::string TestPki::MakeHashedCaDir() const {
     const std::string cadir = dir_ + "/cadir";
@@ -66,7 +68,9 @@ TlsTestServer::TlsTestServer(const std::string& cert, const std::string& key)
     server_->set_tcp_nodelay(true);
 }
 
-TlsTestServer::~TlsTestServer() { Stop(); }
+TlsTestServer::~TlsTestServer() {
+    Stop();
+}
 
 int TlsTestServer::Start() {
     if (!server_->is_valid()) return -1;
@@ -85,4 +89,6 @@ void TlsTestServer::Stop() {
     }
 }
 
-long TlsTestServer::Handshakes() const { return SSL_CTX_sess_accept(server_->ssl_context()); }
+long TlsTestServer::Handshakes() const {
+    return SSL_CTX_sess_accept(server_->ssl_context());
+}

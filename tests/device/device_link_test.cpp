@@ -32,7 +32,9 @@ std::vector<uint8_t> Pattern(uint32_t seed, size_t size = kBlockSize) {
     return v;
 }
 
-std::vector<uint8_t> Bytes(const DevSimProcess::Packet& p) { return {p.begin(), p.end()}; }
+std::vector<uint8_t> Bytes(const DevSimProcess::Packet& p) {
+    return {p.begin(), p.end()};
+}
 
 std::vector<uint8_t> Request(uint8_t marker, uint8_t len, uint16_t code, std::vector<uint32_t> words = {}) {
     std::vector<uint8_t> b(40, 0);

@@ -58,7 +58,9 @@ TEST(IdentityText, DecodesUtf16AndCleansInvalidUtf8) {
     EXPECT_EQ(Utf16LeToUtf8(fw, 6), "1.02");
     // A lone high surrogate and a pair (U+1F600).
     const uint8_t odd[8] = {0x00, 0xD8, 'A', 0, 0x3D, 0xD8, 0x00, 0xDE};
-    EXPECT_EQ(Utf16LeToUtf8(odd, 4), "\xEF\xBF\xBD" "A\xF0\x9F\x98\x80");
+    EXPECT_EQ(Utf16LeToUtf8(odd, 4),
+              "\xEF\xBF\xBD"
+              "A\xF0\x9F\x98\x80");
 
     const uint8_t model[12] = {'K', '7', 0xC3, 0xA9, 0xFF, 0xE2, 0x82, 'x', 0xC0, 0x80, 0, 'Z'};
     EXPECT_EQ(SanitizeUtf8(model, 12), "K7\xC3\xA9\xEF\xBF\xBD\xEF\xBF\xBDx\xEF\xBF\xBD");

@@ -39,29 +39,78 @@ void Nothing(DeviceSession&) {}
 
 TEST(DeviceSession, EveryWayOutEndsTheLinkOnceIfIdentifiedAndClosesThePort) {
     const Case cases[] = {
-        {"no device", DevicePortStatus::kNotFound, Opens::kYes, false, Nothing, false, DeviceSessionState::kNoPort,
-         "USB_NOT_CONN", "", {}},
-        {"access denied", DevicePortStatus::kAccessDenied, Opens::kYes, false, Nothing, false,
-         DeviceSessionState::kAccessDenied, "USB_NOT_CONN", "USB_ACCESS_DENIED", {}},
-        {"open raises", DevicePortStatus::kFound, Opens::kRaises, false, Nothing, false,
-         DeviceSessionState::kOpenFailed, "USB_NOT_CONN", "", {}},
-        {"open gives nothing", DevicePortStatus::kFound, Opens::kNull, false, Nothing, false,
-         DeviceSessionState::kOpenFailed, "USB_NOT_CONN", "", {}},
+        {"no device",
+         DevicePortStatus::kNotFound,
+         Opens::kYes,
+         false,
+         Nothing,
+         false,
+         DeviceSessionState::kNoPort,
+         "USB_NOT_CONN",
+         "",
+         {}},
+        {"access denied",
+         DevicePortStatus::kAccessDenied,
+         Opens::kYes,
+         false,
+         Nothing,
+         false,
+         DeviceSessionState::kAccessDenied,
+         "USB_NOT_CONN",
+         "USB_ACCESS_DENIED",
+         {}},
+        {"open raises",
+         DevicePortStatus::kFound,
+         Opens::kRaises,
+         false,
+         Nothing,
+         false,
+         DeviceSessionState::kOpenFailed,
+         "USB_NOT_CONN",
+         "",
+         {}},
+        {"open gives nothing",
+         DevicePortStatus::kFound,
+         Opens::kNull,
+         false,
+         Nothing,
+         false,
+         DeviceSessionState::kOpenFailed,
+         "USB_NOT_CONN",
+         "",
+         {}},
         // The identify request went out, but there is no link to end.
-        {"identify fails", DevicePortStatus::kFound, Opens::kYes, true,
-         [](DeviceSession& s) { EXPECT_EQ(s.EndLink(), 0u); }, false, DeviceSessionState::kNotIdentified,
-         "NOT_SUPPOR_DEVICE", "", {"IDENTIFY"}},
+        {"identify fails",
+         DevicePortStatus::kFound,
+         Opens::kYes,
+         true,
+         [](DeviceSession& s) { EXPECT_EQ(s.EndLink(), 0u); },
+         false,
+         DeviceSessionState::kNotIdentified,
+         "NOT_SUPPOR_DEVICE",
+         "",
+         {"IDENTIFY"}},
         // The cloud cannot be reached: the caller ends the link at once.
-        {"caller ends the link", DevicePortStatus::kFound, Opens::kYes, false,
+        {"caller ends the link",
+         DevicePortStatus::kFound,
+         Opens::kYes,
+         false,
          [](DeviceSession& s) {
              EXPECT_EQ(s.EndLink(), 40u);
              EXPECT_EQ(s.EndLink(), 0u);
          },
-         true, DeviceSessionState::kIdentified, "", "", {"IDENTIFY", "END"}},
+         true,
+         DeviceSessionState::kIdentified,
+         "",
+         "",
+         {"IDENTIFY", "END"}},
         // A worker ends the link itself; the caller's EndLink after it (no
         // thread for the worker, say) and the scope's end send nothing more,
         // and nothing reaches the device after it.
-        {"worker ends the link", DevicePortStatus::kFound, Opens::kYes, false,
+        {"worker ends the link",
+         DevicePortStatus::kFound,
+         Opens::kYes,
+         false,
          [](DeviceSession& s) {
              uint8_t block[4096];
              EXPECT_TRUE(s.link().ReadBlock(0, block, 16));
@@ -72,15 +121,26 @@ TEST(DeviceSession, EveryWayOutEndsTheLinkOnceIfIdentifiedAndClosesThePort) {
              s.link().FinishFirmwareUpdate();
              EXPECT_EQ(s.EndLink(), 0u);
          },
-         true, DeviceSessionState::kIdentified, "", "", {"IDENTIFY", "READ 0 16", "END"}},
+         true,
+         DeviceSessionState::kIdentified,
+         "",
+         "",
+         {"IDENTIFY", "READ 0 16", "END"}},
         // Nobody ends it: leaving the scope does.
-        {"work leaves it to the scope", DevicePortStatus::kFound, Opens::kYes, false,
+        {"work leaves it to the scope",
+         DevicePortStatus::kFound,
+         Opens::kYes,
+         false,
          [](DeviceSession& s) {
              uint8_t block[4096] = {};
              EXPECT_TRUE(s.link().WriteBlock(8192, block));
              s.link().FinishFirmwareUpdate();
          },
-         true, DeviceSessionState::kIdentified, "", "", {"IDENTIFY", "WRITE 8192", "FIRMWARE_DONE", "END"}},
+         true,
+         DeviceSessionState::kIdentified,
+         "",
+         "",
+         {"IDENTIFY", "WRITE 8192", "FIRMWARE_DONE", "END"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

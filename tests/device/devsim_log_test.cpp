@@ -14,7 +14,9 @@ namespace {
 uint32_t U32(const std::vector<uint8_t>& m, size_t at) {
     return m[at] | (m[at + 1] << 8) | (m[at + 2] << 16) | (static_cast<uint32_t>(m[at + 3]) << 24);
 }
-uint16_t U16(const std::vector<uint8_t>& m, size_t at) { return static_cast<uint16_t>(m[at] | (m[at + 1] << 8)); }
+uint16_t U16(const std::vector<uint8_t>& m, size_t at) {
+    return static_cast<uint16_t>(m[at] | (m[at + 1] << 8));
+}
 
 TEST(GeneratedLog, IndexAndRecordsAreConsistent) {
     DiveGenOptions opt;

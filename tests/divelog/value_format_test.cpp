@@ -22,21 +22,20 @@ TEST(ValueFormat, MeasuredValuesInBothUnitSystems) {
         std::string (*unit)(int32_t unit);
     } cases[] = {
         {"depth 30 m", "30.0", "m", "98.4", "ft", [](int32_t u) { return FormatDepth(30.0, u); }, DepthUnit},
-        {"depth rounding", "12.4", "m", "40.6", "ft", [](int32_t u) { return FormatDepth(12.36, u); },
-         DepthUnit},
+        {"depth rounding", "12.4", "m", "40.6", "ft", [](int32_t u) { return FormatDepth(12.36, u); }, DepthUnit},
         {"pressure 200 bar", "200", "bar", "2901", "psi", [](int32_t u) { return FormatPressure(200.0, u); },
          PressureUnit},
         {"pressure 49.6 bar", "50", "bar", "719", "psi", [](int32_t u) { return FormatPressure(49.6, u); },
          PressureUnit},
         {"temperature 25 C", "25.0", "c", "77.0", "F", [](int32_t u) { return FormatTemperature(25.0f, u); },
          TemperatureUnit},
-        {"temperature below zero", "-1.5", "c", "29.3", "F",
-         [](int32_t u) { return FormatTemperature(-1.5f, u); }, TemperatureUnit},
+        {"temperature below zero", "-1.5", "c", "29.3", "F", [](int32_t u) { return FormatTemperature(-1.5f, u); },
+         TemperatureUnit},
         {"weight 6 kg", "6.0", "kg", "13.2", "lbs", [](int32_t u) { return FormatWeight(6.0, u); }, WeightUnit},
-        {"cylinder volume is never converted", "12", "L", "12", "cuft",
-         [](int32_t) { return FormatVolume(12); }, VolumeUnit},
-        {"suit thickness is never converted", "7", "mm", "7", "mm",
-         [](int32_t) { return FormatSuitThickness(6.6); }, [](int32_t) { return SuitThicknessUnit(); }},
+        {"cylinder volume is never converted", "12", "L", "12", "cuft", [](int32_t) { return FormatVolume(12); },
+         VolumeUnit},
+        {"suit thickness is never converted", "7", "mm", "7", "mm", [](int32_t) { return FormatSuitThickness(6.6); },
+         [](int32_t) { return SuitThicknessUnit(); }},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.format(kMetric), c.metric) << c.what;

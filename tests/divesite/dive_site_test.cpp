@@ -86,8 +86,7 @@ TEST(DiveSiteRecord, NamesAreCutAtCharacterBoundaries) {
         {"three-byte char, one byte over", a50 + "aa\xe2\x82\xac" + "z", a50 + "aa"},
         {"four-byte char across the cut", a50 + "a\xf0\x9f\x98\x80", a50 + "a"},
         {"four-byte char ending at the cut", a50 + "\xf0\x9f\x98\x80", a50 + "\xf0\x9f\x98\x80"},
-        {"stray continuation bytes are cut where they fall", a50 + "aaa\x80\x80\x80\x80",
-         a50 + "aaa\x80"},
+        {"stray continuation bytes are cut where they fall", a50 + "aaa\x80\x80\x80\x80", a50 + "aaa\x80"},
         // Each would be a character cut short by the one after it; left in,
         // every later cut of the name would drop one more.
         {"lead bytes without continuation at the end go together", "ab\xc5\xc5\xc5", "ab"},
@@ -110,9 +109,17 @@ TEST(DiveSiteRecord, DegreesBecomeTruncatedMillionths) {
         double degrees;
         int32_t e6;
     } cases[] = {
-        {-33.8688, -33868800}, {12.3456789, 12345678}, {-12.3456789, -12345678}, {0.0000009, 0},
-        {-8.123456, -8123456}, {121.564468, 121564468}, {0.000001, 1},
-        {2147.483647, kMax},   {3000.0, kMax},          {-INFINITY, kMin},        {NAN, 0},
+        {-33.8688, -33868800},
+        {12.3456789, 12345678},
+        {-12.3456789, -12345678},
+        {0.0000009, 0},
+        {-8.123456, -8123456},
+        {121.564468, 121564468},
+        {0.000001, 1},
+        {2147.483647, kMax},
+        {3000.0, kMax},
+        {-INFINITY, kMin},
+        {NAN, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(DegreesToE6(c.degrees), c.e6) << c.degrees;
 
@@ -121,9 +128,18 @@ TEST(DiveSiteRecord, DegreesBecomeTruncatedMillionths) {
     struct Text {
         const char* text;
         double degrees;
-    } texts[] = {{"25.033964", 25.033964}, {"  -33.8688xyz", -33.8688}, {"+1.5e1", 15.0}, {".5", 0.5},
-                 {"abc", 0.0},            {"", 0.0},                   {"1,5", 1.0},      {"--1", 0.0},
-                 {"+-1", 0.0},            {"inf", 0.0},                {"1e999", 0.0},    {"\t\n7", 7.0}};
+    } texts[] = {{"25.033964", 25.033964},
+                 {"  -33.8688xyz", -33.8688},
+                 {"+1.5e1", 15.0},
+                 {".5", 0.5},
+                 {"abc", 0.0},
+                 {"", 0.0},
+                 {"1,5", 1.0},
+                 {"--1", 0.0},
+                 {"+-1", 0.0},
+                 {"inf", 0.0},
+                 {"1e999", 0.0},
+                 {"\t\n7", 7.0}};
     for (const auto& t : texts) EXPECT_DOUBLE_EQ(ParseDegrees(t.text), t.degrees) << t.text;
 
     DiveSite site = MakeDiveSite(kTypeFreedive, std::string(60, 'u'), -33.8688, 151.2093);

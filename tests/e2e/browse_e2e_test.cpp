@@ -240,15 +240,17 @@ protected:
         char depth[32];
         std::snprintf(depth, sizeof depth, "%.1f", std::stod(dive["max_depth"].asString()) * factor);
         auto shown = [&](const std::string& element) {
-            return app.ui().Request([&] {
-                Json::Value r;
-                r["cmd"] = "get_text";
-                r["page"] = "main.htm";
-                r["frames"].append(kFrame);
-                r["frames"].append("ie_page");
-                r["element"] = element;
-                return r;
-            }())["value"].asString();
+            return app.ui()
+                .Request([&] {
+                    Json::Value r;
+                    r["cmd"] = "get_text";
+                    r["page"] = "main.htm";
+                    r["frames"].append(kFrame);
+                    r["frames"].append("ie_page");
+                    r["element"] = element;
+                    return r;
+                }())["value"]
+                .asString();
         };
         EXPECT_EQ(shown("log_max_depth"), depth);
         EXPECT_EQ(shown("log_max_depth_unit"), unit == 0 ? "m" : "ft");

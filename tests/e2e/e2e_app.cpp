@@ -26,7 +26,9 @@ std::string E2eMissing() {
     return "";
 }
 
-E2eApp::~E2eApp() { Stop(); }
+E2eApp::~E2eApp() {
+    Stop();
+}
 
 bool E2eApp::Start() {
     // The display's pointer is shared by every window test: kept away from

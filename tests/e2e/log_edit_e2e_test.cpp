@@ -201,7 +201,6 @@ protected:
         return out;
     }
 
-
     CloudEmuProcess emu;
     E2eApp app;
     std::string token_;

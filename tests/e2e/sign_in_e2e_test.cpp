@@ -101,8 +101,8 @@ TEST_F(SignInE2e, SuccessRemembersPrivatelyAndOpensTheMainWindow) {
     ASSERT_TRUE(app.Start());
     ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
     app.ui().SetTargetPage("login.htm");
-    EXPECT_TRUE(E2eApp::WaitFor([&] { return app.ui().GetValue("email").value_or("") == CloudEmuProcess::kDemoEmail; },
-                                5000));
+    EXPECT_TRUE(
+        E2eApp::WaitFor([&] { return app.ui().GetValue("email").value_or("") == CloudEmuProcess::kDemoEmail; }, 5000));
     EXPECT_EQ(app.ui().GetValue("pword").value_or(""), CloudEmuProcess::kDemoPassword);
 }
 

@@ -27,25 +27,24 @@ namespace {
 
 constexpr uint16_t kIdentify = 0x0030, kReadBlock = 0x0001, kEndLink = 0x9997;
 
-uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint16_t Code(const DevSimProcess::Packet& p) { return static_cast<uint16_t>(p[2] | (p[3] << 8)); }
+uint32_t U32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t Code(const DevSimProcess::Packet& p) {
+    return static_cast<uint16_t>(p[2] | (p[3] << 8));
+}
 
 // The simulator's trace as "IDENTIFY", "READ addr len", "END".
 std::vector<std::string> Commands(const DevSimProcess& sim) {
     std::vector<std::string> out;
     for (const auto& p : sim.Trace()) {
         switch (Code(p)) {
-        case kIdentify:
-            out.push_back("IDENTIFY");
-            break;
-        case kReadBlock:
-            out.push_back("READ " + std::to_string(U32(&p[8])) + " " + std::to_string(U32(&p[12])));
-            break;
-        case kEndLink:
-            out.push_back("END");
-            break;
-        default:
-            out.push_back("OTHER " + std::to_string(Code(p)));
+            case kIdentify: out.push_back("IDENTIFY"); break;
+            case kReadBlock:
+                out.push_back("READ " + std::to_string(U32(&p[8])) + " " + std::to_string(U32(&p[12])));
+                break;
+            case kEndLink: out.push_back("END"); break;
+            default: out.push_back("OTHER " + std::to_string(Code(p)));
         }
     }
     return out;
@@ -177,8 +176,8 @@ TEST_F(SyncE2e, FullSyncReadsWhatTheCloudAskedAndPostsItExactly) {
             if (U32(e + 8) == number) addr = U32(e), len = U32(e + 4);
         }
         ASSERT_NE(len, 0u) << "posted a dive the device does not list";
-        EXPECT_EQ(r.path, "/api/v2/devices/addDivelogs?model=K7&length=" + std::to_string(len) +
-                              "&firmware_version=1025");
+        EXPECT_EQ(r.path,
+                  "/api/v2/devices/addDivelogs?model=K7&length=" + std::to_string(len) + "&firmware_version=1025");
         EXPECT_EQ(r.body, image.substr(addr, len));
         for (uint32_t off = 0; off < len; off += 4096)
             expected_device.push_back("READ " + std::to_string(addr + off) + " " +
@@ -260,8 +259,8 @@ TEST_F(SyncE2e, EndingTheProgramMidSyncEndsTheLinkAndExitsCleanly) {
     slow.delay_ms = 2500;
     ASSERT_TRUE(emu.SetFault(slow));
     ASSERT_TRUE(app.ClickOn("main.htm", "upload"));
-    ASSERT_TRUE(E2eApp::WaitFor(
-        [&] { return app.Text("progress.htm", "MsgText1") == E2eApp::Lang("UPLOAING_LOG"); }, 20000));
+    ASSERT_TRUE(
+        E2eApp::WaitFor([&] { return app.Text("progress.htm", "MsgText1") == E2eApp::Lang("UPLOAING_LOG"); }, 20000));
     ASSERT_EQ(::kill(app.pid(), SIGTERM), 0);
     EXPECT_EQ(app.WaitExit(20000), 0);
     EXPECT_EQ(SettledCommands(sim), (std::vector<std::string>{"IDENTIFY", "READ 0 4096", "END"}));

@@ -18,12 +18,15 @@ using vorta_test::CloudFault;
 
 namespace {
 
-constexpr uint16_t kIdentify = 0x0030, kData = 0x0005, kCommit = 0x0003, kEndLink = 0x9997,
-                   kFirmwareDone = 0x9999;
+constexpr uint16_t kIdentify = 0x0030, kData = 0x0005, kCommit = 0x0003, kEndLink = 0x9997, kFirmwareDone = 0x9999;
 constexpr uint32_t kBlock = 4096;
 
-uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint16_t Code(const DevSimProcess::Packet& p) { return static_cast<uint16_t>(p[2] | (p[3] << 8)); }
+uint32_t U32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t Code(const DevSimProcess::Packet& p) {
+    return static_cast<uint16_t>(p[2] | (p[3] << 8));
+}
 
 // What the device was told: "IDENTIFY", "WRITE addr" (with the block's bytes
 // gathered from its chunks), "FIRMWARE_DONE", "END".
@@ -37,25 +40,16 @@ DeviceTraffic Traffic(const DevSimProcess& sim) {
     std::string block;
     for (const auto& p : sim.Trace()) {
         switch (Code(p)) {
-        case kIdentify:
-            t.commands.push_back("IDENTIFY");
-            break;
-        case kData:
-            block.append(reinterpret_cast<const char*>(&p[8]), 32);
-            break;
-        case kCommit:
-            t.commands.push_back("WRITE " + std::to_string(U32(&p[8])));
-            t.blocks.push_back(block);
-            block.clear();
-            break;
-        case kEndLink:
-            t.commands.push_back("END");
-            break;
-        case kFirmwareDone:
-            t.commands.push_back("FIRMWARE_DONE");
-            break;
-        default:
-            t.commands.push_back("OTHER " + std::to_string(Code(p)));
+            case kIdentify: t.commands.push_back("IDENTIFY"); break;
+            case kData: block.append(reinterpret_cast<const char*>(&p[8]), 32); break;
+            case kCommit:
+                t.commands.push_back("WRITE " + std::to_string(U32(&p[8])));
+                t.blocks.push_back(block);
+                block.clear();
+                break;
+            case kEndLink: t.commands.push_back("END"); break;
+            case kFirmwareDone: t.commands.push_back("FIRMWARE_DONE"); break;
+            default: t.commands.push_back("OTHER " + std::to_string(Code(p)));
         }
     }
     return t;

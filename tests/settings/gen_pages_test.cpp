@@ -45,11 +45,13 @@ protected:
 
 TEST_F(GenPagesTest, WritesBothLanguagesEscapedAndStripsFragments) {
     Write("templates/page.htm",
-          "<!DOCTYPE html>\n<html lang=\"{{@HTML_LANG}}\"><button title=\"{{ok}}\">{{#USB_NOT_CONN}} {{@VERSION}}</button></html>\n");
+          "<!DOCTYPE html>\n<html lang=\"{{@HTML_LANG}}\"><button title=\"{{ok}}\">{{#USB_NOT_CONN}} "
+          "{{@VERSION}}</button></html>\n");
     Write("templates/row.htm", "\n  <div id=\"row\">{{ok}}</div>\n\n");
     ASSERT_EQ(Run(), 0);
-    EXPECT_EQ(Out("ENG/page.htm"),
-              "<!DOCTYPE html>\n<html lang=\"en\"><button title=\"OK &lt;&amp;&quot;\">Not found 9.8.7</button></html>\n");
+    EXPECT_EQ(
+        Out("ENG/page.htm"),
+        "<!DOCTYPE html>\n<html lang=\"en\"><button title=\"OK &lt;&amp;&quot;\">Not found 9.8.7</button></html>\n");
     EXPECT_EQ(Out("CHT/page.htm"),
               "<!DOCTYPE html>\n<html lang=\"zh-Hant\"><button title=\"確定\">找不到 9.8.7</button></html>\n");
     EXPECT_EQ(Out("CHT/row.htm"), "<div id=\"row\">確定</div>");

@@ -27,17 +27,63 @@ const char* const kLanguages[] = {"ENG", "CHT"};
 
 // Every key the program looks up.
 const char* const kKeys[] = {
-    "SCUBA", "GAUGE", "FREEDIVE", "SUNNY", "CLOUDY", "RAIN", "SNOW", "OVERCAST", "WAVE_NO",
-    "WAVE_SMALL", "WAVE_MEDIUM", "WAVE_HIGH", "CURRENT_NO", "CURRENT_SMALL", "CURRENT_MEDIUM",
-    "CURRENT_STRONG", "VISIBILITY_CLEAR", "VISIBILITY_SOSO", "VISIBILITY_BAD", "HOST_NOT_CONN",
-    "HOST_ERROR", "DATA_ERROR", "NO_INTERNET", "ENTER_EMAIL", "ENTER_PASSWORD", "EMAIL_PWD_ERROR",
-    "USB_NOT_CONN", "USB_ERROR", "NOT_SUPPOR_DEVICE", "TO_DEL_DIVE_SIZE", "NO_DIVE_SITE",
-    "UNABLE_TO_WRITE", "SURE_SEND_DS", "SURE_READ_DS", "DIVE_SITE_WRITED", "DIVE_SITE_READED",
-    "DIVE_SITE_MAX", "GET_UPDATE_FILE", "NO_UPDATE_INFO", "SURE_UPDATE_DS", "FILE_ERROR", "UPDATING",
-    "UNABLE_GET_FILE", "UPDATE_COMPLETE", "FIRMWARE_INFO", "PREPARING_UPLOAD", "ANALYZING_UPLOAD",
-    "READ_UPLOAD", "COMPLETE_UPLOAD", "UPLOAING_LOG", "READING_LOG", "USB_ACCESS_DENIED",
+    "SCUBA",
+    "GAUGE",
+    "FREEDIVE",
+    "SUNNY",
+    "CLOUDY",
+    "RAIN",
+    "SNOW",
+    "OVERCAST",
+    "WAVE_NO",
+    "WAVE_SMALL",
+    "WAVE_MEDIUM",
+    "WAVE_HIGH",
+    "CURRENT_NO",
+    "CURRENT_SMALL",
+    "CURRENT_MEDIUM",
+    "CURRENT_STRONG",
+    "VISIBILITY_CLEAR",
+    "VISIBILITY_SOSO",
+    "VISIBILITY_BAD",
+    "HOST_NOT_CONN",
+    "HOST_ERROR",
+    "DATA_ERROR",
+    "NO_INTERNET",
+    "ENTER_EMAIL",
+    "ENTER_PASSWORD",
+    "EMAIL_PWD_ERROR",
+    "USB_NOT_CONN",
+    "USB_ERROR",
+    "NOT_SUPPOR_DEVICE",
+    "TO_DEL_DIVE_SIZE",
+    "NO_DIVE_SITE",
+    "UNABLE_TO_WRITE",
+    "SURE_SEND_DS",
+    "SURE_READ_DS",
+    "DIVE_SITE_WRITED",
+    "DIVE_SITE_READED",
+    "DIVE_SITE_MAX",
+    "GET_UPDATE_FILE",
+    "NO_UPDATE_INFO",
+    "SURE_UPDATE_DS",
+    "FILE_ERROR",
+    "UPDATING",
+    "UNABLE_GET_FILE",
+    "UPDATE_COMPLETE",
+    "FIRMWARE_INFO",
+    "PREPARING_UPLOAD",
+    "ANALYZING_UPLOAD",
+    "READ_UPLOAD",
+    "COMPLETE_UPLOAD",
+    "UPLOAING_LOG",
+    "READING_LOG",
+    "USB_ACCESS_DENIED",
     "FB_NOT_CONFIGURED",
-    "DIVE_SITE_FILE_UNREADABLE", "DIVE_SITE_FILE_NOT_SAVED", "DIVE_SITE_IMPORT_TITLE", "DIVE_SITE_EXPORT_TITLE",
+    "DIVE_SITE_FILE_UNREADABLE",
+    "DIVE_SITE_FILE_NOT_SAVED",
+    "DIVE_SITE_IMPORT_TITLE",
+    "DIVE_SITE_EXPORT_TITLE",
     "LOG_EDIT_NOT_SAVED",
 };
 
@@ -52,7 +98,10 @@ std::vector<std::string> Conversions(const std::string& s) {
     std::vector<std::string> out;
     for (size_t i = 0; i + 1 < s.size(); ++i) {
         if (s[i] != '%') continue;
-        if (s[i + 1] == '%') { ++i; continue; }
+        if (s[i + 1] == '%') {
+            ++i;
+            continue;
+        }
         out.push_back(s.substr(i, 2));
     }
     return out;

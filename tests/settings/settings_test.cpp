@@ -94,11 +94,11 @@ TEST_F(SettingsTest, LanguageValuesOtherThanOneReadAsEnglish) {
 TEST_F(SettingsTest, DefectiveFilesGiveDefaultsAndAreRewrittenOnSave) {
     LoadSettings();
     const char* defective[] = {
-        "{\"lang\":1,",                                  // cut short
-        "[1,2,3]",                                        // not an object
-        "",                                               // empty
+        "{\"lang\":1,",                                    // cut short
+        "[1,2,3]",                                         // not an object
+        "",                                                // empty
         R"({"lang":"1","unit":"1","e":5,"p":[],"t":{}})",  // wrong types
-        R"({"lang":1e300,"unit":7})",                     // out of range
+        R"({"lang":1e300,"unit":7})",                      // out of range
     };
     for (const char* text : defective) {
         WriteFile(SettingsPath(), text);
@@ -145,8 +145,8 @@ TEST_F(SettingsTest, SaveResultsAndWhatIsWritten) {
     ASSERT_EQ(::stat(SettingsPath().c_str(), &before), 0);
     std::string bytes_before = ReadWholeFile(SettingsPath());
     EXPECT_EQ(ApplySettingsSave("0", "0"), 0);
-    EXPECT_EQ(ApplySettingsSave("0", "true"), 0);   // only exactly "1" is imperial
-    EXPECT_EQ(ApplySettingsSave("abc", "on"), 0);   // no digits read as 0
+    EXPECT_EQ(ApplySettingsSave("0", "true"), 0);  // only exactly "1" is imperial
+    EXPECT_EQ(ApplySettingsSave("abc", "on"), 0);  // no digits read as 0
     struct stat after;
     ASSERT_EQ(::stat(SettingsPath().c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
@@ -191,7 +191,7 @@ TEST_F(SettingsTest, ConfigFileAndEnvironmentOverrides) {
     ::setenv("VORTA_DEVICE_PORT", "/dev/pts/9", 1);
     ReloadConfig();
     EXPECT_EQ(GetConfig().cloud_host, "cloud.example");
-    EXPECT_EQ(GetConfig().ca_file, "");           // wrong type ignored
+    EXPECT_EQ(GetConfig().ca_file, "");  // wrong type ignored
     EXPECT_EQ(GetConfig().device_port, "/dev/pts/9");
     ::unsetenv("VORTA_DEVICE_PORT");
     WriteFile(ConfigFolder() + "/config.json", "not json");
@@ -226,15 +226,15 @@ TEST_F(LangTableTest, LooksUpTheCurrentLanguage) {
     AppState.language = "CHT";
     EXPECT_EQ(GetLangText("USB_NOT_CONN"), "找不到潛水電腦。");
     EXPECT_EQ(GetLangTextIn("USB_NOT_CONN", "ENG"), "Dive computer not found.");
-    EXPECT_EQ(GetLangText("HOST_ERROR"), "");         // missing key
+    EXPECT_EQ(GetLangText("HOST_ERROR"), "");             // missing key
     EXPECT_EQ(GetLangTextIn("USB_NOT_CONN", "JPN"), "");  // missing language
-    EXPECT_EQ(GetLangTextIn("NUMBER", "ENG"), "");     // not a string
+    EXPECT_EQ(GetLangTextIn("NUMBER", "ENG"), "");        // not a string
 }
 
 TEST_F(LangTableTest, BadTablesGiveAnEmptyTable) {
     std::string path = root_ + "/string.json";
-    for (const char* text : {"", "{\"USB_NOT_CONN\":", "[\"USB_NOT_CONN\"]", "\"text\"",
-                             R"({"USB_NOT_CONN":"flat"})"}) {
+    for (const char* text :
+         {"", "{\"USB_NOT_CONN\":", "[\"USB_NOT_CONN\"]", "\"text\"", R"({"USB_NOT_CONN":"flat"})"}) {
         WriteFile(path, text);
         LoadLangTable(path);
         EXPECT_EQ(GetLangText("USB_NOT_CONN"), "") << text;

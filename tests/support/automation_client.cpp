@@ -43,7 +43,9 @@ AutomationWindow ReadWindow(const Json::Value& w) {
 
 }  // namespace
 
-AutomationClient::~AutomationClient() { Close(); }
+AutomationClient::~AutomationClient() {
+    Close();
+}
 
 bool AutomationClient::Connect(const std::string& socket_path, int timeout_ms) {
     Close();
@@ -104,7 +106,9 @@ Json::Value AutomationClient::Request(const Json::Value& request, int timeout_ms
         }
         int64_t left = deadline - NowMs();
         if (left <= 0) return IoError();
-        struct pollfd p{fd_, POLLIN, 0};
+        struct pollfd p {
+            fd_, POLLIN, 0
+        };
         int r = poll(&p, 1, static_cast<int>(left));
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return IoError();
@@ -244,7 +248,9 @@ bool AutomationClient::Snapshot(const std::string& png_path) {
     return Ok(Request(r));
 }
 
-bool AutomationClient::CloseWindow() { return Ok(Request(Base("close"))); }
+bool AutomationClient::CloseWindow() {
+    return Ok(Request(Base("close")));
+}
 
 bool AutomationClient::Ping() {
     Json::Value r;

@@ -22,7 +22,9 @@ namespace vorta_test {
 
 // Memory whose byte at address a is a simple function of a, so that any
 // copied byte can be checked.
-inline uint8_t MemByte(uint32_t addr) { return static_cast<uint8_t>((addr * 7u + 3u) ^ (addr >> 8)); }
+inline uint8_t MemByte(uint32_t addr) {
+    return static_cast<uint8_t>((addr * 7u + 3u) ^ (addr >> 8));
+}
 
 // `len` bytes of FakeDevice memory from `addr`, as text.
 inline std::string MemBytes(uint32_t addr, uint32_t len) {
@@ -47,8 +49,8 @@ public:
     uint32_t info_value = 0;
     std::string model = "K7";
     bool fail_info = false;
-    int fail_read_at = -1;   // index of the ReadBlock that fails (its bytes still arrive)
-    int fail_write_at = -1;  // index of the WriteBlock that fails
+    int fail_read_at = -1;                   // index of the ReadBlock that fails (its bytes still arrive)
+    int fail_write_at = -1;                  // index of the WriteBlock that fails
     std::function<void(size_t)> after_read;  // with the number of reads so far
     // When set, every command goes on to this link and its answer counts;
     // the script above is not used.
@@ -139,7 +141,7 @@ public:
     std::vector<std::string> answers;  // one per request, in order
     std::string default_answer;        // for requests past the end of `answers`
     bool throw_on_request = false;
-    bool keep_bodies = true;           // false: request bodies are not copied (benchmarks)
+    bool keep_bodies = true;  // false: request bodies are not copied (benchmarks)
     // With the request's index, before it is answered; may run on another thread.
     std::function<void(size_t)> before_answer;
     // When set, connect and every request go on to this client and its
@@ -155,8 +157,8 @@ public:
         connects.push_back(host + ":" + std::to_string(port));
         return through ? through->connect(host, port) : connect_result;
     }
-    std::string request(const void* body, uint32_t len, int is_json, const std::string& verb,
-                        const std::string& path, const std::string& headers) override {
+    std::string request(const void* body, uint32_t len, int is_json, const std::string& verb, const std::string& path,
+                        const std::string& headers) override {
         if (throw_on_request) throw std::runtime_error("cloud gone");
         Request r{verb, path, headers, std::string(), is_json};
         if (keep_bodies && body) r.body.assign(static_cast<const char*>(body), len);

@@ -47,8 +47,12 @@ std::string ProcessName(pid_t pid) {
     return s;
 }
 
-long ResidentKb(pid_t pid) { return ProcKb(ProcFile(pid, "status"), "VmRSS:"); }
-long ProportionalKb(pid_t pid) { return ProcKb(ProcFile(pid, "smaps_rollup"), "Pss:"); }
+long ResidentKb(pid_t pid) {
+    return ProcKb(ProcFile(pid, "status"), "VmRSS:");
+}
+long ProportionalKb(pid_t pid) {
+    return ProcKb(ProcFile(pid, "smaps_rollup"), "Pss:");
+}
 long PrivateKb(pid_t pid) {
     const std::string rollup = ProcFile(pid, "smaps_rollup");
     return ProcKb(rollup, "Private_Clean:") + ProcKb(rollup, "Private_Dirty:");

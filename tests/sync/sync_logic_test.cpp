@@ -43,7 +43,9 @@ struct SyncRun : ::testing::Test {
     }
 };
 
-std::string Block(uint32_t addr, uint32_t len) { return MemBytes(addr, len); }
+std::string Block(uint32_t addr, uint32_t len) {
+    return MemBytes(addr, len);
+}
 
 }  // namespace
 
@@ -71,9 +73,8 @@ TEST_F(SyncRun, TwoListsReadPostAndReportInOrder) {
               (std::vector<std::string>{"PREPARING_UPLOAD", "ANALYZING_UPLOAD", "READING_LOG", "UPLOAING_LOG",
                                         "READ_UPLOAD", "READING_LOG", "UPLOAING_LOG", "COMPLETE_UPLOAD"}));
     // Counters restart with the second list.
-    EXPECT_EQ(sink.With("counters:"),
-              (std::vector<std::string>{"1/1 0/4096", "1/1 4096/4096", "1/1 0/4196", "1/1 4096/4196",
-                                        "1/1 4196/4196"}));
+    EXPECT_EQ(sink.With("counters:"), (std::vector<std::string>{"1/1 0/4096", "1/1 4096/4096", "1/1 0/4196",
+                                                                "1/1 4096/4196", "1/1 4196/4196"}));
     ASSERT_EQ(device.reads.size(), 3u);
     EXPECT_EQ(device.reads[1].addr, 4096u);
     EXPECT_EQ(device.reads[2].len, 100u);
@@ -152,8 +153,10 @@ TEST_F(SyncRun, EachFailureIsShownOnceAndEndsTheLink) {
         const char* key;
         size_t reads, requests;
     };
-    const std::string item = R"({"command":"c","cb_send":8192,"flash":[{"addr":0,"size":4096},{"addr":4096,"size":4096}]})";
-    const std::string list = R"({"code":"0000000","response":{"tknum":2,"total":16384,"spi":[)" + item + "," + item + "]}}";
+    const std::string item =
+        R"({"command":"c","cb_send":8192,"flash":[{"addr":0,"size":4096},{"addr":4096,"size":4096}]})";
+    const std::string list =
+        R"({"code":"0000000","response":{"tknum":2,"total":16384,"spi":[)" + item + "," + item + "]}}";
     const Case cases[] = {
         {"cloud unreachable", {}, -1, "HOST_NOT_CONN", 0, 1},
         {"not JSON", {"<html>"}, -1, "HOST_ERROR", 0, 1},

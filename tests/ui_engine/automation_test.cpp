@@ -77,7 +77,8 @@ TEST_F(AutomationTest, ClientDrivesWindowsThroughTheSocket) {
         EXPECT_FALSE(found.modal);
 
         bool listed = false;
-        for (const auto& w : app.Windows()) listed = listed || (w.id == win.id() && w.visible && w.page == "events.htm");
+        for (const auto& w : app.Windows())
+            listed = listed || (w.id == win.id() && w.visible && w.page == "events.htm");
         EXPECT_TRUE(listed);
 
         EXPECT_TRUE(app.Click("b1"));
@@ -201,7 +202,9 @@ std::string ReadToEnd(int fd, int timeout_ms = 10000) {
     std::string out;
     char buf[4096];
     for (;;) {
-        struct pollfd p{fd, POLLIN, 0};
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
         if (poll(&p, 1, timeout_ms) <= 0) return out + "<silent>";
         ssize_t n = read(fd, buf, sizeof buf);
         if (n <= 0) return out;
@@ -230,20 +233,25 @@ TEST_F(AutomationTest, BrokenHugeAndHalfClosedConnectionsLeaveTheChannelServing)
         // (as `printf ... | socat`) are all answered, in order.
         int fd = RawConnect(sock);
         ASSERT_GE(fd, 0);
-        ASSERT_TRUE(SendAll(fd, "{\"cmd\":\"ping\",\"id\":1}\n{\"cmd\":\"get_text\",\"element\":\"t1\",\"id\":2}\n"
-                                "{\"cmd\":\"ping\",\"id\":3}"));  // the last line without its newline
+        ASSERT_TRUE(SendAll(fd,
+                            "{\"cmd\":\"ping\",\"id\":1}\n{\"cmd\":\"get_text\",\"element\":\"t1\",\"id\":2}\n"
+                            "{\"cmd\":\"ping\",\"id\":3}"));  // the last line without its newline
         shutdown(fd, SHUT_WR);
-        EXPECT_EQ(ReadToEnd(fd), "{\"id\":1,\"ok\":true}\n{\"id\":2,\"ok\":true,\"value\":\"old\"}\n"
-                                 "{\"id\":3,\"ok\":true}\n");
+        EXPECT_EQ(ReadToEnd(fd),
+                  "{\"id\":1,\"ok\":true}\n{\"id\":2,\"ok\":true,\"value\":\"old\"}\n"
+                  "{\"id\":3,\"ok\":true}\n");
         close(fd);
 
         // Malformed lines and requests against windows that are not there.
         fd = RawConnect(sock);
         ASSERT_GE(fd, 0);
-        std::string lines = "not json\n[1]\n{\"cmd\":5}\n{\"cmd\":\"click\",\"window\":-1,\"element\":\"b1\"}\n"
-                            "{\"cmd\":\"get_text\",\"window\":" + std::to_string(gone_id) + ",\"element\":\"t1\"}\n"
-                            "{\"cmd\":\"click\",\"window\":{\"a\":1}}\n{\"cmd\":\"click\",\"frames\":{\"x\":1}}\n"
-                            "{\"cmd\":\"get_attr\",\"element\":\"b2\",\"name\":[]}\n{\"cmd\":\"snapshot\",\"path\":7}\n";
+        std::string lines =
+            "not json\n[1]\n{\"cmd\":5}\n{\"cmd\":\"click\",\"window\":-1,\"element\":\"b1\"}\n"
+            "{\"cmd\":\"get_text\",\"window\":" +
+            std::to_string(gone_id) +
+            ",\"element\":\"t1\"}\n"
+            "{\"cmd\":\"click\",\"window\":{\"a\":1}}\n{\"cmd\":\"click\",\"frames\":{\"x\":1}}\n"
+            "{\"cmd\":\"get_attr\",\"element\":\"b2\",\"name\":[]}\n{\"cmd\":\"snapshot\",\"path\":7}\n";
         ASSERT_TRUE(SendAll(fd, lines));
         shutdown(fd, SHUT_WR);
         EXPECT_EQ(ReadToEnd(fd),
@@ -268,8 +276,9 @@ TEST_F(AutomationTest, BrokenHugeAndHalfClosedConnectionsLeaveTheChannelServing)
         // Gone in the middle of a request: the channel carries on.
         fd = RawConnect(sock);
         ASSERT_GE(fd, 0);
-        ASSERT_TRUE(SendAll(fd, "{\"cmd\":\"wait_window\",\"page\":\"never.htm\",\"timeout_ms\":300}\n"
-                                "{\"cmd\":\"click\",\"element\":\"b1\"}\n"));
+        ASSERT_TRUE(SendAll(fd,
+                            "{\"cmd\":\"wait_window\",\"page\":\"never.htm\",\"timeout_ms\":300}\n"
+                            "{\"cmd\":\"click\",\"element\":\"b1\"}\n"));
         close(fd);
         fd = RawConnect(sock);
         ASSERT_GE(fd, 0);
@@ -319,10 +328,13 @@ TEST_F(AutomationTest, AcceptWithoutFreeDescriptorsWaitsInsteadOfSpinning) {
 
     // Once descriptors are free again, the waiting client is served.
     ASSERT_TRUE(SendAll(fd, "{\"cmd\":\"ping\"}\n"));
-    struct pollfd p{fd, POLLIN, 0};
+    struct pollfd p {
+        fd, POLLIN, 0
+    };
     EXPECT_TRUE(ui::RunLoopUntil([&] { return poll(&p, 1, 0) > 0; }, 5000));
     char buf[64] = {};
-    EXPECT_EQ(std::string(buf, static_cast<size_t>(std::max<ssize_t>(0, read(fd, buf, sizeof buf)))), "{\"ok\":true}\n");
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(std::max<ssize_t>(0, read(fd, buf, sizeof buf)))),
+              "{\"ok\":true}\n");
     close(fd);
     ui::StopAutomation();
 }

@@ -100,9 +100,10 @@ TEST_F(DialogTest, ClicksOfTheFormerPageNeverReachTheNextDialogOfTheWindow) {
     ASSERT_TRUE(first->LoadPage(Page("dialog.htm")));
     // The first page keeps pressing "ok" for as long as it lives, as a
     // double click or a held Enter key can.
-    first->Evaluate("document.getElementById('ok').addEventListener('click', function () {"
-                    "  if (!window.__again) window.__again = setInterval(function () {"
-                    "    document.getElementById('ok').click(); }, 1); }); ''");
+    first->Evaluate(
+        "document.getElementById('ok').addEventListener('click', function () {"
+        "  if (!window.__again) window.__again = setInterval(function () {"
+        "    document.getElementById('ok').click(); }, 1); }); ''");
     ui::PostToUi([&] { ui::FindById(*first, "ok").PostClick(); });
     EXPECT_EQ(first->RunModal(), 1);
     GtkWidget* pooled = first->gtk_window();
@@ -117,12 +118,15 @@ TEST_F(DialogTest, ClicksOfTheFormerPageNeverReachTheNextDialogOfTheWindow) {
         ui::WindowId id;
         bool fired = false;
     } later{next->id()};
-    guint timer = g_timeout_add(300, +[](gpointer p) -> gboolean {
-        auto* l = static_cast<Later*>(p);
-        l->fired = true;
-        ui::FindById(l->id, "cancel").PostClick();
-        return G_SOURCE_REMOVE;
-    }, &later);
+    guint timer = g_timeout_add(
+        300,
+        +[](gpointer p) -> gboolean {
+            auto* l = static_cast<Later*>(p);
+            l->fired = true;
+            ui::FindById(l->id, "cancel").PostClick();
+            return G_SOURCE_REMOVE;
+        },
+        &later);
     EXPECT_EQ(next->RunModal(), 0);
     if (!later.fired) g_source_remove(timer);
 }

@@ -45,8 +45,9 @@ TEST_F(PageTest, ButtonBehaviourClicksAndSelectChangesArriveInOrder) {
     El("inner").PostClick();       // inside a .btnctrl: the btnctrl is the target
     El("plain").PostClick();       // no button behaviour: no event
     El("noid_inner").PostClick();  // a button without an id: target null, id ""
-    win->Evaluate("var s=document.getElementById('s1'); s.value='b';"
-                  "s.dispatchEvent(new Event('change',{bubbles:true})); 1");
+    win->Evaluate(
+        "var s=document.getElementById('s1'); s.value='b';"
+        "s.dispatchEvent(new Event('change',{bubbles:true})); 1");
     FindInFrame(*win, "frm", "fbtn").PostClick();
     ASSERT_TRUE(log.WaitCount(6));
     Settle();
@@ -131,8 +132,13 @@ TEST_F(PageTest, TextAndAttributesNeverRunAsScriptOrMarkup) {
     EXPECT_EQ(win->Evaluate("String(window.__hit)"), "undefined");
 
     // Bytes that are not UTF-8 arrive as replacement characters; a NUL survives.
-    El("t1").SetText(std::string("a\xff" "b\0c", 5));
-    EXPECT_EQ(El("t1").GetText(), std::string("a\xef\xbf\xbd" "b\0c", 7));
+    El("t1").SetText(
+        std::string("a\xff"
+                    "b\0c",
+                    5));
+    EXPECT_EQ(El("t1").GetText(), std::string("a\xef\xbf\xbd"
+                                              "b\0c",
+                                              7));
 
     // A null value removes; a bad attribute name fails alone, the batch goes on.
     El("t1").SetAttribute("data-x", "1");
@@ -329,8 +335,9 @@ TEST_F(PageTest, ForeignPagesAndForgedMessagesRaiseNothing) {
     win->ShowScriptPage(El("holder"), ui::PageUrl(Page("script_page.htm")), {"on_page_loaded"}, handlers);
     ASSERT_TRUE(ui::RunLoopUntil([&] { return calls.size() == 1; }, 5000));
     // A message that did not come from the runtime is dropped.
-    win->Evaluate("window.webkit.messageHandlers.vorta.postMessage("
-                  "JSON.stringify({k:'ev',c:0,p:[],i:'b1',r:0})); 1");
+    win->Evaluate(
+        "window.webkit.messageHandlers.vorta.postMessage("
+        "JSON.stringify({k:'ev',c:0,p:[],i:'b1',r:0})); 1");
     // Nor one that copies everything of a script page's report but the token.
     win->Evaluate(
         "var g=document.getElementById('holder_page').getAttribute('data-vorta-script');"
@@ -338,11 +345,11 @@ TEST_F(PageTest, ForeignPagesAndForgedMessagesRaiseNothing) {
         "JSON.stringify({k:'ext',p:['holder_page'],g:g,n:'on_page_loaded',a:[]})); 1");
     calls.clear();
     // A foreign page gets no runtime and no window.external.
-    ASSERT_TRUE(win->LoadUri(
-        "data:text/html,<script>try{window.webkit.messageHandlers.vorta.postMessage("
-        "JSON.stringify({k:'ev',c:0,p:[],i:'x',r:0}))}catch(e){}"
-        "try{window.external.on_map_event('1','2')}catch(e){}"
-        "document.title=typeof window.__vorta</script><button id=b>b</button>"));
+    ASSERT_TRUE(
+        win->LoadUri("data:text/html,<script>try{window.webkit.messageHandlers.vorta.postMessage("
+                     "JSON.stringify({k:'ev',c:0,p:[],i:'x',r:0}))}catch(e){}"
+                     "try{window.external.on_map_event('1','2')}catch(e){}"
+                     "document.title=typeof window.__vorta</script><button id=b>b</button>"));
     EXPECT_EQ(win->Evaluate("document.title"), "undefined");
     ui::FindById(*win, "b").PostClick();  // no runtime there: nothing happens
     win->Evaluate("document.getElementById('b').click(); 1");
@@ -373,10 +380,13 @@ TEST_F(PageTest, WindowClosedDuringALoadEndsTheWaitAtOnce) {
     // At high priority, so that the window goes before the engine's own
     // messages can finish the load on a busy machine.
     static void (*const destroy_soon)(GtkWidget*) = [](GtkWidget* w) {
-        g_idle_add_full(G_PRIORITY_HIGH, +[](gpointer p) -> gboolean {
-            gtk_widget_destroy(static_cast<GtkWidget*>(p));
-            return G_SOURCE_REMOVE;
-        }, w, nullptr);
+        g_idle_add_full(
+            G_PRIORITY_HIGH,
+            +[](gpointer p) -> gboolean {
+                gtk_widget_destroy(static_cast<GtkWidget*>(p));
+                return G_SOURCE_REMOVE;
+            },
+            w, nullptr);
     };
     // Closed as the load begins, and closed once the new document is on its way.
     for (bool after_start : {false, true}) {
@@ -386,9 +396,11 @@ TEST_F(PageTest, WindowClosedDuringALoadEndsTheWaitAtOnce) {
         w->Show();
         GtkWidget* gw = w->gtk_window();
         if (after_start) {
-            g_signal_connect(w->web_view(), "load-changed", G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent ev, gpointer) {
-                if (ev == WEBKIT_LOAD_STARTED) destroy_soon(gtk_widget_get_toplevel(GTK_WIDGET(v)));
-            }), nullptr);
+            g_signal_connect(w->web_view(), "load-changed",
+                             G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent ev, gpointer) {
+                                 if (ev == WEBKIT_LOAD_STARTED) destroy_soon(gtk_widget_get_toplevel(GTK_WIDGET(v)));
+                             }),
+                             nullptr);
         } else {
             destroy_soon(gw);
         }
@@ -406,15 +418,17 @@ TEST_F(PageTest, SchemeServesOnlyTheProgramFolder) {
     EXPECT_EQ(win->Evaluate("String(document.styleSheets[0].cssRules.length)"), "2");
     EXPECT_EQ(ui::PageUrl(std::string(UI_TEST_PAGES) + "/ENG/a b.htm"), "app://local/ENG/a%20b.htm");
     // Each kind of file comes with its type.
-    win->Evaluate("window.__t='pending';Promise.all(['../common/dot.svg','../common/data.json','../common/x.js',"
-                  "'../common/dot.png','../common/test.css','frame.htm'].map(u=>fetch(u).then("
-                  "r=>r.headers.get('content-type')))).then(a=>{window.__t=a.join(' ')},e=>{window.__t='error'}); 1");
+    win->Evaluate(
+        "window.__t='pending';Promise.all(['../common/dot.svg','../common/data.json','../common/x.js',"
+        "'../common/dot.png','../common/test.css','frame.htm'].map(u=>fetch(u).then("
+        "r=>r.headers.get('content-type')))).then(a=>{window.__t=a.join(' ')},e=>{window.__t='error'}); 1");
     ASSERT_TRUE(ui::RunLoopUntil([&] { return win->Evaluate("window.__t") != "pending"; }, 5000));
     EXPECT_EQ(win->Evaluate("window.__t"),
               "image/svg+xml application/json text/javascript image/png text/css text/html");
     // Nothing outside the served folder can be fetched.
-    win->Evaluate("window.__r='pending';fetch('app://local/../../engine_test.cpp').then("
-                  "r=>r.text()).then(t=>{window.__r='got '+t.length}, e=>{window.__r='refused'}); 1");
+    win->Evaluate(
+        "window.__r='pending';fetch('app://local/../../engine_test.cpp').then("
+        "r=>r.text()).then(t=>{window.__r='got '+t.length}, e=>{window.__r='refused'}); 1");
     ASSERT_TRUE(ui::RunLoopUntil([&] { return win->Evaluate("window.__r") != "pending"; }, 5000));
     EXPECT_EQ(win->Evaluate("window.__r"), "refused");
 }
@@ -465,15 +479,15 @@ TEST_F(PageTest, RegistryListsLiveWindows) {
 
 }  // namespace
 
-
 TEST_F(PageTest, EventsCarryTheClickedElementsAttributesAmongRepeatedIds) {
     // List cells repeat their ids: the attributes sent with the event and the
     // target handle both tell which one was clicked.
     El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"0\">a</li>");
     El("list").AppendHtml("<li id=\"cell\" class=\"btnctrl\" objid=\"1\" data-x='q\"'>b</li>");
     win->Evaluate("document.querySelectorAll(\"[id='cell']\")[1].click(); 1");
-    win->Evaluate("var s=document.getElementById('s1'); s.setAttribute('data-k','v'); s.value='b';"
-                  "s.dispatchEvent(new Event('change',{bubbles:true})); 1");
+    win->Evaluate(
+        "var s=document.getElementById('s1'); s.setAttribute('data-k','v'); s.value='b';"
+        "s.dispatchEvent(new Event('change',{bubbles:true})); 1");
     ASSERT_TRUE(log.WaitCount(2));
     EXPECT_EQ(log.events[0].target_id, "cell");
     EXPECT_EQ(log.events[0].attributes, (std::map<std::string, std::string>{

@@ -19,9 +19,9 @@ TEST(JsStringTest, Utf8IsKeptAndBrokenBytesReplaced) {
     EXPECT_EQ(JsString("\xc3\xa9\xe4\xb8\xad\xf0\x9f\x90\xa0"), "\"\xc3\xa9\xe4\xb8\xad\xf0\x9f\x90\xa0\"");
     EXPECT_EQ(JsString("\xe2\x80\xa8\xe2\x80\xa9"), "\"\\u2028\\u2029\"");  // line breaks in old JS
     EXPECT_EQ(JsString("a\xff"), "\"a\\ufffd\"");
-    EXPECT_EQ(JsString("\xc3"), "\"\\ufffd\"");                 // cut short
-    EXPECT_EQ(JsString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");      // overlong "/"
-    EXPECT_EQ(JsString("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");  // a surrogate
+    EXPECT_EQ(JsString("\xc3"), "\"\\ufffd\"");                                   // cut short
+    EXPECT_EQ(JsString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");                        // overlong "/"
+    EXPECT_EQ(JsString("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");             // a surrogate
     EXPECT_EQ(JsString("\xf4\x90\x80\x80"), "\"\\ufffd\\ufffd\\ufffd\\ufffd\"");  // beyond U+10FFFF
 }
 

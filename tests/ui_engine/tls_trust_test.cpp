@@ -34,11 +34,13 @@ protected:
         win->Evaluate("var i=document.createElement('img');i.id='" + tag + "';i.src='" + url +
                       "';document.body.appendChild(i);'';");
         std::string state;
-        ui::RunLoopUntil([&] {
-            state = win->Evaluate("var i=document.getElementById('" + tag +
-                                  "');i.complete?String(i.naturalWidth):'';");
-            return !state.empty();
-        }, 10000);
+        ui::RunLoopUntil(
+            [&] {
+                state =
+                    win->Evaluate("var i=document.getElementById('" + tag + "');i.complete?String(i.naturalWidth):'';");
+                return !state.empty();
+            },
+            10000);
         return state;
     }
 

@@ -32,12 +32,15 @@ protected:
             std::function<void()> during;
             std::promise<void>* release;
         } timer{during, &release};
-        g_timeout_add(20, +[](gpointer p) -> gboolean {
-            auto* t = static_cast<Timer*>(p);
-            t->during();
-            t->release->set_value();
-            return G_SOURCE_REMOVE;
-        }, &timer);
+        g_timeout_add(
+            20,
+            +[](gpointer p) -> gboolean {
+                auto* t = static_cast<Timer*>(p);
+                t->during();
+                t->release->set_value();
+                return G_SOURCE_REMOVE;
+            },
+            &timer);
         return ui::WaitOffUi([released, this] {
             worker_thread = std::this_thread::get_id();
             return released.wait_for(std::chrono::seconds(10)) == std::future_status::ready ? 42 : -1;

@@ -153,9 +153,9 @@ TEST_F(UpdateRun, DatabaseFilesAreNamedBySequenceAndNeverAnnounced) {
     EXPECT_TRUE(Run(OfferKind::kDiveSite, offer).ok());
     EXPECT_EQ(downloader.log, (std::vector<std::string>{"https://h/2 -> ds2.bin", "https://h/1 -> ds1.bin"}));
     EXPECT_EQ(Local("ds1.bin"), Bytes(64, 5));
-    EXPECT_EQ(device.trace, (std::vector<std::string>{"WRITE " + std::to_string(0x210000),
-                                                      "WRITE " + std::to_string(0x211000),
-                                                      "WRITE " + std::to_string(0x212000), "END"}));
+    EXPECT_EQ(device.trace,
+              (std::vector<std::string>{"WRITE " + std::to_string(0x210000), "WRITE " + std::to_string(0x211000),
+                                        "WRITE " + std::to_string(0x212000), "END"}));
     EXPECT_EQ(device.writes[2].data, Bytes(64, 5) + std::string(4096 - 64, '\xFF'));
     EXPECT_EQ(sink.With("counters:").back(), "2/2 6064/6064");
     ExpectEnded("UPDATE_COMPLETE");
@@ -172,24 +172,59 @@ TEST_F(UpdateRun, EachFailureShowsItsLineAndEndsTheLinkWithoutAnnouncing) {
         size_t writes;     // blocks sent to the device
         size_t downloads;  // downloads tried
     } cases[] = {
-        {"second file not downloadable", Entry(1, a, 0, 4096) + "," + Entry(2, b, 4096, 4096),
-         {{a, Bytes(4096, 1)}}, -1, "UNABLE_GET_FILE", 1, 2},
+        {"second file not downloadable",
+         Entry(1, a, 0, 4096) + "," + Entry(2, b, 4096, 4096),
+         {{a, Bytes(4096, 1)}},
+         -1,
+         "UNABLE_GET_FILE",
+         1,
+         2},
         // A 404 page of another length where 8192 bytes were announced.
         {"length differs", Entry(1, a, 0, 8192), {{a, "<html>404 Not Found</html>"}}, -1, "FILE_ERROR", 0, 1},
         {"longer than announced", Entry(1, a, 0, 4096), {{a, Bytes(4097, 1)}}, -1, "FILE_ERROR", 0, 1},
-        {"refused write", Entry(1, a, 0, 12288) + "," + Entry(2, b, 65536, 4096), {{a, Bytes(12288, 1)}, {b, "x"}},
-         1, "USB_ERROR", 2, 1},
+        {"refused write",
+         Entry(1, a, 0, 12288) + "," + Entry(2, b, 65536, 4096),
+         {{a, Bytes(12288, 1)}, {b, "x"}},
+         1,
+         "USB_ERROR",
+         2,
+         1},
         // Entries the offer cannot stand behind refuse it before anything
         // is fetched or written, wherever they stand in the list.
-        {"second file past 4 GiB", Entry(1, a, 0, 4096) + "," + Entry(2, b, 4294963200u, 4097),
-         {{a, Bytes(4096, 1)}, {b, Bytes(4097, 1)}}, -1, "FILE_ERROR", 0, 0},
-        {"negative size", Entry(1, a, 0, 4096) + R"(,{"sequence":2,"file_path":"u","address":0,"size":-1})",
-         {{a, Bytes(4096, 1)}}, -1, "FILE_ERROR", 0, 0},
-        {"negative address", R"({"sequence":1,"file_path":"u","address":-4096,"size":4096})", {}, -1, "FILE_ERROR",
-         0, 0},
-        {"path missing", Entry(1, a, 0, 4096) + R"(,{"sequence":2,"address":0,"size":1})", {{a, Bytes(4096, 1)}},
-         -1, "UNABLE_GET_FILE", 0, 0},
-        {"size as words", R"({"sequence":1,"file_path":"u","address":0,"size":"big"})", {}, -1, "UNABLE_GET_FILE", 0,
+        {"second file past 4 GiB",
+         Entry(1, a, 0, 4096) + "," + Entry(2, b, 4294963200u, 4097),
+         {{a, Bytes(4096, 1)}, {b, Bytes(4097, 1)}},
+         -1,
+         "FILE_ERROR",
+         0,
+         0},
+        {"negative size",
+         Entry(1, a, 0, 4096) + R"(,{"sequence":2,"file_path":"u","address":0,"size":-1})",
+         {{a, Bytes(4096, 1)}},
+         -1,
+         "FILE_ERROR",
+         0,
+         0},
+        {"negative address",
+         R"({"sequence":1,"file_path":"u","address":-4096,"size":4096})",
+         {},
+         -1,
+         "FILE_ERROR",
+         0,
+         0},
+        {"path missing",
+         Entry(1, a, 0, 4096) + R"(,{"sequence":2,"address":0,"size":1})",
+         {{a, Bytes(4096, 1)}},
+         -1,
+         "UNABLE_GET_FILE",
+         0,
+         0},
+        {"size as words",
+         R"({"sequence":1,"file_path":"u","address":0,"size":"big"})",
+         {},
+         -1,
+         "UNABLE_GET_FILE",
+         0,
          0},
     };
     for (const auto& c : cases) {
@@ -223,8 +258,8 @@ TEST_F(UpdateRun, FilesOfSizeZeroShowZeroPercentAndADeviceThatThrowsStillEnds) {
     } thrower;
     FakeSink sink2;
     downloader.files["https://h/a"] = Bytes(4096, 1);
-    Outcome r = RunUpdateWorker(OfferKind::kFirmware, FirmwareOffer(Entry(1, "https://h/a", 0, 4096)), folder,
-                                thrower, downloader, sink2, UpdateTiming{0});
+    Outcome r = RunUpdateWorker(OfferKind::kFirmware, FirmwareOffer(Entry(1, "https://h/a", 0, 4096)), folder, thrower,
+                                downloader, sink2, UpdateTiming{0});
     EXPECT_TRUE(r.failed());
     EXPECT_EQ(sink2.events.back(), "end:0");
     EXPECT_EQ(thrower.trace, std::vector<std::string>{"END"});
@@ -336,8 +371,8 @@ TEST_F(UpdateRoad, FirmwareAsksWithBothVersionsAndWritesOnYes) {
     EXPECT_TRUE(Start(OfferKind::kFirmware).ok());
     EXPECT_EQ(display.shown, (std::vector<std::string>{"ask:Installed 1.025, new 1.026?", "progress"}));
     EXPECT_EQ(AppState.firmware_version_text, "1.025");
-    EXPECT_EQ(device.trace, (std::vector<std::string>{"IDENTIFY", "WRITE " + std::to_string(0x10C000),
-                                                      "FIRMWARE_DONE", "END"}));
+    EXPECT_EQ(device.trace,
+              (std::vector<std::string>{"IDENTIFY", "WRITE " + std::to_string(0x10C000), "FIRMWARE_DONE", "END"}));
     EXPECT_EQ(device.closes, 1);
 }
 
@@ -353,8 +388,8 @@ TEST_F(UpdateRoad, DecliningEndsTheLinkAndNothingElse) {
     }
     EXPECT_EQ(display.shown[0], "ask:[SURE_UPDATE_DS]");
     // Only the offers were fetched.
-    EXPECT_EQ(downloader.log, (std::vector<std::string>{"https://h/fw.json -> features.json",
-                                                        "https://h/ds.json -> divesite.json"}));
+    EXPECT_EQ(downloader.log,
+              (std::vector<std::string>{"https://h/fw.json -> features.json", "https://h/ds.json -> divesite.json"}));
 }
 
 TEST_F(UpdateRoad, FailuresBeforeTheWorkerAreMessagesAndTouchOnlyWhatTheyMust) {
@@ -366,8 +401,11 @@ TEST_F(UpdateRoad, FailuresBeforeTheWorkerAreMessagesAndTouchOnlyWhatTheyMust) {
         int searches;
     } cases[] = {
         {"no offer", [&] { downloader.files.erase("https://h/fw.json"); }, "message:NO_UPDATE_INFO", {}, 0},
-        {"short offer", [&] { downloader.files["https://h/fw.json"] = R"({"response":{"firmware_version":"1"}})"; },
-         "message:NO_UPDATE_INFO", {}, 0},
+        {"short offer",
+         [&] { downloader.files["https://h/fw.json"] = R"({"response":{"firmware_version":"1"}})"; },
+         "message:NO_UPDATE_INFO",
+         {},
+         0},
         {"no device", [&] { port_found = false; }, "message:USB_NOT_CONN", {}, 1},
         {"not a dive computer", [&] { device.fail_info = true; }, "message:NOT_SUPPOR_DEVICE", {"IDENTIFY"}, 1},
         {"no worker thread", [&] { display.worker_starts = false; }, "message:USB_ERROR", {"IDENTIFY", "END"}, 1},

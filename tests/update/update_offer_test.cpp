@@ -16,7 +16,9 @@ std::string Firmware(const std::string& response) {
     return text + std::string(300, ' ');
 }
 
-std::string Sites(const std::string& files) { return R"({"response":{"divesite_files":)" + files + "}}"; }
+std::string Sites(const std::string& files) {
+    return R"({"response":{"divesite_files":)" + files + "}}";
+}
 
 }  // namespace
 
@@ -37,7 +39,9 @@ TEST(UpdateOffer, OfferedVersionAndUsability) {
         {"digits", Firmware(R"({"firmware_version":"1025"})"), "1.025", true},
         {"leading zeros kept", Firmware(R"({"firmware_version":"0000404"})"), "0.000404", true},
         {"a number", Firmware(R"({"firmware_version":1025})"), "1.025", true},
-        {"multi-byte first character stays whole", Firmware("{\"firmware_version\":\"\xc3\xa9" "12\"}"),
+        {"multi-byte first character stays whole",
+         Firmware("{\"firmware_version\":\"\xc3\xa9"
+                  "12\"}"),
          "\xc3\xa9.12", true},
         {"missing", Firmware(R"({"firmware_files":[]})"), std::nullopt, false},
         {"empty", Firmware(R"({"firmware_version":""})"), std::nullopt, false},
@@ -99,13 +103,13 @@ TEST(UpdateOffer, HostileEntriesAreRefusedOneByOne) {
         uint32_t address, size;
     } cases[] = {
         {"plain", R"({"sequence":1,"file_path":"https://h/f","address":4096,"size":8192})", kOk, 1, 4096, 8192},
-        {"numbers as text", R"({"sequence":"3","file_path":"https://h/f","address":"1097728","size":"+10"})", kOk,
-         3, 0x10C000, 10},
+        {"numbers as text", R"({"sequence":"3","file_path":"https://h/f","address":"1097728","size":"+10"})", kOk, 3,
+         0x10C000, 10},
         {"whole doubles", R"({"sequence":4.0,"file_path":"https://h/f","address":1e3,"size":0})", kOk, 4, 1000, 0},
-        {"largest address with one block", R"({"sequence":1,"file_path":"u","address":4294963200,"size":4096})",
-         kOk, 1, 4294963200u, 4096},
-        {"last padded block ends at 4 GiB", R"({"sequence":1,"file_path":"u","address":4294963200,"size":100})",
-         kOk, 1, 4294963200u, 100},
+        {"largest address with one block", R"({"sequence":1,"file_path":"u","address":4294963200,"size":4096})", kOk, 1,
+         4294963200u, 4096},
+        {"last padded block ends at 4 GiB", R"({"sequence":1,"file_path":"u","address":4294963200,"size":100})", kOk, 1,
+         4294963200u, 100},
         // Missing or mistyped: the file cannot be fetched as described.
         {"not an object", R"("https://h/f")", kUnreadable, 0, 0, 0},
         {"path missing", R"({"sequence":1,"address":0,"size":1})", kUnreadable, 1, 0, 1},
@@ -127,8 +131,8 @@ TEST(UpdateOffer, HostileEntriesAreRefusedOneByOne) {
          kOutOfRange, 1, 0, 0},
         {"size beyond 64 bits as text", R"({"sequence":1,"file_path":"u","address":0,"size":"99999999999999999999"})",
          kOutOfRange, 1, 0, 0},
-        {"wraps the address space", R"({"sequence":1,"file_path":"u","address":4294963200,"size":8192})",
-         kOutOfRange, 1, 4294963200u, 8192},
+        {"wraps the address space", R"({"sequence":1,"file_path":"u","address":4294963200,"size":8192})", kOutOfRange,
+         1, 4294963200u, 8192},
         // The padded last block would wrap, though address + size does not.
         {"padded block wraps", R"({"sequence":1,"file_path":"u","address":4294967000,"size":100})", kOutOfRange, 1,
          4294967000u, 100},

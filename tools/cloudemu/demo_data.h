@@ -17,23 +17,23 @@ namespace cloudemu {
 
 // What the diver adds by hand (the device does not record these).
 struct DiveNotes {
-  int weather = 0, wave = 0, current = 0, visibility = 0;
-  int cylinder_litres = 0;
-  double air_temperature = 0;
-  bool has_air_temperature = false;
-  int suit_mm = 0;
-  double weight_kg = 0;
+    int weather = 0, wave = 0, current = 0, visibility = 0;
+    int cylinder_litres = 0;
+    double air_temperature = 0;
+    bool has_air_temperature = false;
+    int suit_mm = 0;
+    double weight_kg = 0;
 };
 
 // Cloud event codes of a dive log ("events" → "event_code").
 enum CloudEventCode {
-  kCloudDeco = 1,            // value 0: decompression needed
-  kCloudSafetyStopMissed = 2,
-  kCloudAscentTooFast = 3,
-  kCloudDiveTimeAlarm = 5,
-  kCloudLowBattery = 6,
-  kCloudDeepStop = 7,
-  kCloudDepthAlarm = 18,
+    kCloudDeco = 1,  // value 0: decompression needed
+    kCloudSafetyStopMissed = 2,
+    kCloudAscentTooFast = 3,
+    kCloudDiveTimeAlarm = 5,
+    kCloudLowBattery = 6,
+    kCloudDeepStop = 7,
+    kCloudDepthAlarm = 18,
 };
 int CloudEventCode(uint16_t device_code);
 

@@ -14,10 +14,10 @@ namespace cloudemu {
 std::string AvatarPng();
 
 struct UpdateFile {
-  int sequence = 0;
-  uint32_t address = 0;  // device address of the first block
-  std::string name;      // file name under /static/<kind>/
-  std::string bytes;     // the file; its last block may be partial
+    int sequence = 0;
+    uint32_t address = 0;  // device address of the first block
+    std::string name;      // file name under /static/<kind>/
+    std::string bytes;     // the file; its last block may be partial
 };
 
 // Firmware images: a header block then code-like payload, at the update area.

@@ -17,58 +17,58 @@ constexpr uint32_t kRecordHeaderSize = 64;
 constexpr uint32_t kMaxIndexEntries = 255;
 
 struct IndexEntry {
-  uint32_t address = 0;
-  uint32_t length = 0;
-  uint32_t dive_number = 0;
+    uint32_t address = 0;
+    uint32_t length = 0;
+    uint32_t dive_number = 0;
 };
 
 struct LogIndex {
-  uint16_t version = 0;
-  uint32_t first_free = 0;
-  std::vector<IndexEntry> entries;
+    uint16_t version = 0;
+    uint32_t first_free = 0;
+    std::vector<IndexEntry> entries;
 };
 
 struct Sample {
-  uint16_t depth_cm = 0;
-  int16_t temperature_dc = 0;  // tenths of a degree Celsius
+    uint16_t depth_cm = 0;
+    int16_t temperature_dc = 0;  // tenths of a degree Celsius
 };
 
 struct DeviceEvent {
-  uint16_t time_s = 0;
-  uint16_t code = 0;
-  uint16_t value = 0;
+    uint16_t time_s = 0;
+    uint16_t code = 0;
+    uint16_t value = 0;
 };
 
 // Event codes as the device writes them.
 enum DeviceEventCode : uint16_t {
-  kEvAscentTooFast = 1,
-  kEvSafetyStopMissed = 2,
-  kEvDeepStop = 3,
-  kEvDepthAlarm = 4,
-  kEvDiveTimeAlarm = 5,
-  kEvLowBattery = 6,
-  kEvDeco = 7,
+    kEvAscentTooFast = 1,
+    kEvSafetyStopMissed = 2,
+    kEvDeepStop = 3,
+    kEvDepthAlarm = 4,
+    kEvDiveTimeAlarm = 5,
+    kEvLowBattery = 6,
+    kEvDeco = 7,
 };
 
 struct DiveRecord {
-  uint32_t dive_number = 0;
-  uint32_t start_time = 0;    // seconds since 1970 UTC
-  int16_t tz_minutes = 0;     // minutes east of UTC
-  uint8_t dive_type = 0;      // 0 scuba, 1 gauge, 2 freedive
-  uint8_t oxygen_percent = 0;
-  uint32_t duration_s = 0;
-  uint16_t interval_s = 0;
-  uint16_t max_depth_cm = 0;
-  uint16_t avg_depth_cm = 0;
-  int16_t min_temp_dc = 0;
-  uint16_t start_pressure_dbar = 0;  // tenths of bar
-  uint16_t end_pressure_dbar = 0;
-  uint16_t surface_mbar = 0;
-  uint8_t water_type = 0;  // 0 salt, 1 fresh
-  int32_t entry_lat_e6 = 0, entry_lng_e6 = 0;
-  int32_t exit_lat_e6 = 0, exit_lng_e6 = 0;
-  std::vector<Sample> samples;
-  std::vector<DeviceEvent> events;
+    uint32_t dive_number = 0;
+    uint32_t start_time = 0;  // seconds since 1970 UTC
+    int16_t tz_minutes = 0;   // minutes east of UTC
+    uint8_t dive_type = 0;    // 0 scuba, 1 gauge, 2 freedive
+    uint8_t oxygen_percent = 0;
+    uint32_t duration_s = 0;
+    uint16_t interval_s = 0;
+    uint16_t max_depth_cm = 0;
+    uint16_t avg_depth_cm = 0;
+    int16_t min_temp_dc = 0;
+    uint16_t start_pressure_dbar = 0;  // tenths of bar
+    uint16_t end_pressure_dbar = 0;
+    uint16_t surface_mbar = 0;
+    uint8_t water_type = 0;  // 0 salt, 1 fresh
+    int32_t entry_lat_e6 = 0, entry_lng_e6 = 0;
+    int32_t exit_lat_e6 = 0, exit_lng_e6 = 0;
+    std::vector<Sample> samples;
+    std::vector<DeviceEvent> events;
 };
 
 // Decodes a posted log index block. False with a reason on any fault (wrong

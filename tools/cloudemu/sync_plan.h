@@ -12,8 +12,8 @@
 namespace cloudemu {
 
 enum class SyncPlan {
-  kLogs,  // read the log index, then each new dive record
-  kBulk,  // benchmark: 1 MiB of log memory in two lists of 4-block items
+    kLogs,  // read the log index, then each new dive record
+    kBulk,  // benchmark: 1 MiB of log memory in two lists of 4-block items
 };
 
 // "response" of the answer to headerInfo.

@@ -10,12 +10,12 @@
 namespace cloudemu {
 
 struct TlsMaterial {
-  X509* cert = nullptr;      // server certificate
-  EVP_PKEY* key = nullptr;   // its private key
-  TlsMaterial() = default;
-  TlsMaterial(const TlsMaterial&) = delete;
-  TlsMaterial& operator=(const TlsMaterial&) = delete;
-  ~TlsMaterial();
+    X509* cert = nullptr;     // server certificate
+    EVP_PKEY* key = nullptr;  // its private key
+    TlsMaterial() = default;
+    TlsMaterial(const TlsMaterial&) = delete;
+    TlsMaterial& operator=(const TlsMaterial&) = delete;
+    ~TlsMaterial();
 };
 
 // Loads DIR/ca.pem + ca.key (making them when missing) and DIR/server.pem +

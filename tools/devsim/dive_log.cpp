@@ -16,7 +16,9 @@ void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
 void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Get32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
            (static_cast<uint32_t>(p[3]) << 24);
@@ -39,7 +41,7 @@ struct Spot {
     const char* name;
     double lat, lon;
     int16_t tz_minutes;
-    uint8_t water;  // 0 salt, 1 fresh
+    uint8_t water;                // 0 salt, 1 fresh
     double min_depth, max_depth;  // metres, scuba
     double surface_temp, bottom_temp;
     uint16_t surface_mbar;
@@ -373,8 +375,7 @@ bool ReadDives(const MemoryImage& image, std::vector<DiveSummary>& dives, std::s
         s.latitude = static_cast<int32_t>(Get32(&rec[40]));
         s.longitude = static_cast<int32_t>(Get32(&rec[44]));
         const size_t body = 4u * s.samples + 6u * s.events;
-        s.crc_ok = kDiveHeaderSize + body == s.length &&
-                   Crc32(rec.data() + kDiveHeaderSize, body) == Get32(&rec[56]);
+        s.crc_ok = kDiveHeaderSize + body == s.length && Crc32(rec.data() + kDiveHeaderSize, body) == Get32(&rec[56]);
         dives.push_back(s);
     }
     return true;

@@ -36,7 +36,7 @@ struct DiveSummary {
     uint16_t samples = 0;
     uint16_t events = 0;
     uint16_t max_depth_cm = 0;
-    int32_t latitude = 0;   // millionths of a degree
+    int32_t latitude = 0;  // millionths of a degree
     int32_t longitude = 0;
     bool crc_ok = false;
 };

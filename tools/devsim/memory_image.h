@@ -9,8 +9,8 @@
 
 class MemoryImage {
 public:
-    static constexpr uint64_t kMinSize = 0x10C000;       // log, spare and dive-site areas
-    static constexpr uint64_t kMaxSize = 64ull << 20;    // writes beyond are refused
+    static constexpr uint64_t kMinSize = 0x10C000;     // log, spare and dive-site areas
+    static constexpr uint64_t kMaxSize = 64ull << 20;  // writes beyond are refused
 
     MemoryImage() = default;
     ~MemoryImage();

@@ -63,12 +63,8 @@ void DeviceSimulator::Handle(const uint8_t* bytes, std::vector<uint8_t>& out) {
     Trace(bytes);
     const DevicePacket packet = DevicePacket::Decode(bytes);
     switch (packet.code) {
-        case CMD_IDENTIFY:
-            AnswerIdentify(out);
-            break;
-        case CMD_READ_BLOCK:
-            AnswerRead(packet, out);
-            break;
+        case CMD_IDENTIFY: AnswerIdentify(out); break;
+        case CMD_READ_BLOCK: AnswerRead(packet, out); break;
         case PKT_DATA:
             // Chunks of a block to write; an out-of-order chunk spoils the block.
             if (packet.seq == 0) {
@@ -82,12 +78,8 @@ void DeviceSimulator::Handle(const uint8_t* bytes, std::vector<uint8_t>& out) {
                 ++next_chunk_;
             }
             break;
-        case CMD_WRITE_COMMIT:
-            AnswerCommit(packet, out);
-            break;
-        case CMD_FIRMWARE_DONE:
-            FinishFirmware();
-            break;
+        case CMD_WRITE_COMMIT: AnswerCommit(packet, out); break;
+        case CMD_FIRMWARE_DONE: FinishFirmware(); break;
         default:
             // End of link and unknown codes: no answer.
             break;

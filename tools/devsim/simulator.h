@@ -14,16 +14,16 @@
 struct SimIdentity {
     std::string firmware = "1.025";  // sent as UTF-16LE, at most 6 units
     uint32_t info = 1;
-    std::string model = "K7";        // sent as UTF-8, at most 12 bytes
+    std::string model = "K7";  // sent as UTF-8, at most 12 bytes
 };
 
 // Faults on demand. Counts of reads and writes start at 1; packet counts
 // count every packet of the session.
 struct SimFaults {
-    uint32_t bad_sum_read = 0;    // the Nth block read ends with a wrong sum
-    uint32_t bad_seq_read = 0;    // in the Nth block read, chunk `bad_seq_chunk`
-    uint32_t bad_seq_chunk = 4;   //   carries seq chunk+1
-    uint32_t refuse_write = 0;    // the Nth write commit is refused (result 0)
+    uint32_t bad_sum_read = 0;   // the Nth block read ends with a wrong sum
+    uint32_t bad_seq_read = 0;   // in the Nth block read, chunk `bad_seq_chunk`
+    uint32_t bad_seq_chunk = 4;  //   carries seq chunk+1
+    uint32_t refuse_write = 0;   // the Nth write commit is refused (result 0)
     bool refuse_all_writes = false;
     std::optional<uint64_t> silent_after_received;  // answer only the first N packets received
     std::optional<uint64_t> silent_after_sent;      // send at most N packets in all
