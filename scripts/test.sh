@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything and runs every test, the
+# Installs what is needed, checks that the C++ files are formatted
+# (scripts/format-check.sh), builds everything and runs every test, the
 # window tests under a virtual display; then the sanitizer build runs the
 # tests again and fuzzes every parser (scripts/check.sh; VORTA_CHECKS=0
 # leaves it out), and the Debian package is built, installed, run and
@@ -12,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/format-check.sh
 BUILD=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTA_WERROR=ON >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
