@@ -412,6 +412,8 @@ TEST_F(DiveSiteE2e, PositionsOffTheGlobeAreRefused) {
     EXPECT_NE(Text("cell_tbody").find("Lat:-90.000000Lng:180.000000"), std::string::npos) << Text("cell_tbody");
     EXPECT_NE(Value("mouse_move_lat"), "95.000000");
 
+    ASSERT_TRUE(Click("dive_site_cell"));  // selected: the editor is enabled
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Value("dive_site_edit_name") == "unnamed"; }, 5000));
     ASSERT_TRUE(ui().SetValue("dive_site_edit_lat", "91", kFrame));
     ASSERT_TRUE(Click("dive_site_save"));
     EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DIVE_SITE_BAD_POSITION"));
