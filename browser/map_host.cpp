@@ -53,8 +53,14 @@ struct MapHost::Impl {
     ui::Element holder;  // the "ie" element
     ui::Element frame;   // the script page's frame inside it
     bool ready = false;
+    std::function<void(bool)> ready_listener;
     // The page's handlers live in the window and may outlast this host.
     std::shared_ptr<Impl*> self = std::make_shared<Impl*>(this);
+
+    void SetReady(bool now) {
+        ready = now;
+        if (ready_listener) ready_listener(now);
+    }
 
     void Show(const std::string& script_page) {
         ready = false;
@@ -66,10 +72,10 @@ struct MapHost::Impl {
         std::weak_ptr<Impl*> weak = self;
         ui::ScriptPageHandlers handlers;
         handlers.ready = [weak] {
-            if (auto impl = weak.lock()) (*impl)->ready = true;
+            if (auto impl = weak.lock()) (*impl)->SetReady(true);
         };
         handlers.gone = [weak] {
-            if (auto impl = weak.lock()) (*impl)->ready = false;
+            if (auto impl = weak.lock()) (*impl)->SetReady(false);
         };
         handlers.external = [weak](const ui::ExternalCall& call) {
             auto impl = weak.lock();
@@ -86,6 +92,7 @@ struct MapHost::Impl {
 MapHost::MapHost() : impl_(std::make_unique<Impl>()) {}
 
 MapHost::~MapHost() {
+    impl_->ready_listener = nullptr;
     Detach();
 }
 
@@ -118,6 +125,10 @@ void MapHost::Detach() {
 
 bool MapHost::attached() const {
     return impl_->window != 0;
+}
+
+void MapHost::SetReadyListener(std::function<void(bool)> listener) {
+    impl_->ready_listener = std::move(listener);
 }
 
 bool MapHost::ready() const {

@@ -11,6 +11,7 @@
 // their address as its query "tiles". UI thread only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,11 @@ public:
     bool ready() const;
     // Attached to a window (until Detach), ready or not.
     bool attached() const;
+
+    // Called with true when the page has become ready and with false when a
+    // ready page goes away by itself; not for Attach, Navigate and Detach,
+    // after which the host is not ready until it is told so again.
+    void SetReadyListener(std::function<void(bool ready)> listener);
 
     // Calls the page's global function; skipped when the page is not loaded
     // or does not define it.

@@ -22,6 +22,11 @@ std::string FormatCoordinateE6(int32_t micro_degrees) {
     return FormatCoordinate(micro_degrees / 1000000.0);
 }
 
+bool IsOnGlobe(double lat, double lng) {
+    // Written so that NaN fails every comparison.
+    return lat >= -90.0 && lat <= 90.0 && lng >= -180.0 && lng <= 180.0;
+}
+
 MapScriptCall SetCenter(double lat, double lng) {
     return LatLng("setCenter", lat, lng);
 }

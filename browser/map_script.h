@@ -18,6 +18,11 @@ std::string FormatCoordinate(double degrees);
 // Millionths of a degree as the same text: 25033964 -> "25.033964".
 std::string FormatCoordinateE6(int32_t micro_degrees);
 
+// A position on the globe: latitude -90..90 and longitude -180..180 degrees,
+// both finite. Positions from outside (map pages, the cloud, files, typed
+// values) are taken only when this holds.
+bool IsOnGlobe(double lat, double lng);
+
 struct MapScriptCall {
     std::string function;
     std::vector<std::string> args;

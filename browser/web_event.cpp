@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/window_messages.h"
+#include "browser/map_script.h"
 
 namespace vorta_browser {
 
@@ -91,7 +92,9 @@ void WebEvent::StoreAndPost(void* user_data, const Args& args, uint32_t msg) con
     if (record == nullptr || args.size() < 2) return;
     std::optional<double> lat = vorta_browser::ArgAsDouble(args[0]);
     std::optional<double> lng = vorta_browser::ArgAsDouble(args[1]);
-    if (!lat || !lng) return;
+    // Off the globe is as unusable as no number: a broken or hostile page
+    // must not show, add or move a site there.
+    if (!lat || !lng || !vorta_browser::IsOnGlobe(*lat, *lng)) return;
     record->lat = *lat;
     record->lng = *lng;
     Post(msg);

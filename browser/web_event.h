@@ -86,9 +86,11 @@ public:
 
 private:
     void Post(uint32_t msg) const;
-    // Coordinate events: both arguments must convert (ArgAsDouble); a call
-    // with a missing or unusable coordinate is dropped - nothing stored,
-    // nothing posted - so a broken page call cannot move a site to (0, 0).
+    // Coordinate events: both arguments must convert (ArgAsDouble) and lie
+    // on the globe (latitude -90..90, longitude -180..180); a call with a
+    // missing, unusable or out-of-range coordinate is dropped - nothing
+    // stored, nothing posted - so a broken page call cannot move a site to
+    // (0, 0) or off the map.
     void StoreAndPost(void* user_data, const Args& args, uint32_t msg) const;
 
     std::map<std::string, Entry> table_;

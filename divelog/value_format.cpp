@@ -25,6 +25,17 @@ std::string Fmt(const char* pattern, T... values) {
     return f.str();
 }
 
+// A measured value: kNotAvailable when it is not finite (a number from
+// outside that overflows on the way, a division by zero), and never a
+// negative zero ("-0.0" for -0.04 at one decimal): a value that rounds to
+// zero shows as zero.
+std::string Measured(const char* pattern, double value) {
+    if (!std::isfinite(value)) return kNotAvailable;
+    std::string text = Fmt(pattern, value);
+    if (text.size() > 1 && text[0] == '-' && text.find_first_not_of("0.", 1) == std::string::npos) text.erase(0, 1);
+    return text;
+}
+
 // Integer fields; printf's integer conversions do not depend on the locale,
 // and boost::format ignores a precision given for an integer.
 std::string Ints(const char* pattern, long long a, long long b, long long c = 0, long long d = 0, long long e = 0) {
@@ -118,14 +129,14 @@ std::string FormatDuration(int64_t seconds) {
 }
 
 std::string FormatDepth(double metres, int32_t unit) {
-    return Fmt("%.1f", IsImperial(unit) ? metres * kFeetPerMetre : metres);
+    return Measured("%.1f", IsImperial(unit) ? metres * kFeetPerMetre : metres);
 }
 std::string DepthUnit(int32_t unit) {
     return IsImperial(unit) ? "ft" : "m";
 }
 
 std::string FormatPressure(double bar, int32_t unit) {
-    return Fmt("%.0f", IsImperial(unit) ? bar * kPsiPerBar : bar);
+    return Measured("%.0f", IsImperial(unit) ? bar * kPsiPerBar : bar);
 }
 std::string PressureUnit(int32_t unit) {
     return IsImperial(unit) ? "psi" : "bar";
@@ -140,21 +151,21 @@ std::string VolumeUnit(int32_t unit) {
 
 std::string FormatTemperature(float celsius, int32_t unit) {
     float shown = IsImperial(unit) ? celsius * 9.0f / 5.0f + 32.0f : celsius;
-    return Fmt("%.1f", static_cast<double>(shown));
+    return Measured("%.1f", static_cast<double>(shown));
 }
 std::string TemperatureUnit(int32_t unit) {
     return IsImperial(unit) ? "F" : "c";
 }
 
 std::string FormatWeight(double kg, int32_t unit) {
-    return Fmt("%.1f", IsImperial(unit) ? kg * kPoundsPerKilogram : kg);
+    return Measured("%.1f", IsImperial(unit) ? kg * kPoundsPerKilogram : kg);
 }
 std::string WeightUnit(int32_t unit) {
     return IsImperial(unit) ? "lbs" : "kg";
 }
 
 std::string FormatSuitThickness(double mm) {
-    return Fmt("%.0f", mm);
+    return Measured("%.0f", mm);
 }
 std::string SuitThicknessUnit() {
     return "mm";
@@ -172,8 +183,7 @@ float ComputeSac(double start_bar, double end_bar, int32_t volume, double avg_de
 }
 
 std::string FormatSac(float sac, int32_t unit) {
-    if (!std::isfinite(sac)) return kNotAvailable;
-    return Fmt(IsImperial(unit) ? "%.2f" : "%.1f", static_cast<double>(sac));
+    return Measured(IsImperial(unit) ? "%.2f" : "%.1f", static_cast<double>(sac));
 }
 std::string SacUnit(int32_t unit) {
     return IsImperial(unit) ? "cuft/min" : "L/min";

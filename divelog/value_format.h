@@ -1,6 +1,10 @@
 // Dive values as the pages show them: metric numbers from the cloud in the
 // user's unit system, times, and the labels of the note codes.
 //
+// A measured value that is not finite (an overflow on the way, a division by
+// zero) shows as kNotAvailable, and one that rounds to zero shows as zero,
+// never as "-0.0".
+//
 // Every function takes the unit setting (AppState.unit) as `unit`: 0 is
 // metric, any other value imperial. Numbers are printed with a decimal point
 // whatever the process's locale. Labels are message keys, except the literal

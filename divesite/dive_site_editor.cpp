@@ -124,10 +124,18 @@ void DiveSiteEditor::FillEditor(bool with_name) {
     surface_.SetValue("dive_site_edit_lng", FormatCoordinate(position_lng_));
 }
 
-void DiveSiteEditor::ReadEditor() {
+bool DiveSiteEditor::ReadEditor() {
+    const double lat = ParseDegrees(surface_.GetValue("dive_site_edit_lat"));
+    const double lng = ParseDegrees(surface_.GetValue("dive_site_edit_lng"));
+    if (!vorta_browser::IsOnGlobe(lat, lng)) {
+        // Nothing is taken from the editor; its texts stay for the user to fix.
+        surface_.ShowMessage("DIVE_SITE_BAD_POSITION", "");
+        return false;
+    }
     edit_name_ = surface_.GetValue("dive_site_edit_name");
-    position_lat_ = ParseDegrees(surface_.GetValue("dive_site_edit_lat"));
-    position_lng_ = ParseDegrees(surface_.GetValue("dive_site_edit_lng"));
+    position_lat_ = lat;
+    position_lng_ = lng;
+    return true;
 }
 
 void DiveSiteEditor::ShowPosition() {
@@ -154,8 +162,21 @@ void DiveSiteEditor::SwitchType(const std::string& value) {
 }
 
 void DiveSiteEditor::NewSite() {
+    if (!map_ready_) {
+        // A map page still loading would drop the question and never answer:
+        // it is asked once the page is ready.
+        new_pending_ = true;
+        return;
+    }
     map_.Call(vorta_browser::GetCenter());  // answered by the map-centre event
     EnableEditor();
+}
+
+void DiveSiteEditor::SetMapReady(bool ready) {
+    map_ready_ = ready;
+    if (!ready || !new_pending_) return;
+    new_pending_ = false;
+    NewSite();
 }
 
 void DiveSiteEditor::AddAtCenter(double lat, double lng) {
@@ -172,7 +193,7 @@ void DiveSiteEditor::AddAtCenter(double lat, double lng) {
 }
 
 void DiveSiteEditor::Set() {
-    ReadEditor();
+    if (!ReadEditor()) return;
     ShowPosition();
 }
 
@@ -180,8 +201,7 @@ void DiveSiteEditor::Save() {
     // Nothing selected (the editor was enabled by a new site the full list
     // refused): there is nothing to store into.
     DiveSite* site = selected_ ? lists_.at(selected_->list, selected_->pos) : nullptr;
-    if (site == nullptr) return;
-    ReadEditor();
+    if (site == nullptr || !ReadEditor()) return;
     site->lat_e6 = DegreesToE6(position_lat_);
     site->lng_e6 = DegreesToE6(position_lng_);
     site->SetName(edit_name_);
@@ -288,9 +308,12 @@ void DiveSiteEditor::ImportFile() {
     const std::string path = surface_.ChooseSiteFile(false);
     if (path.empty()) return;
     // The file is read whole before anything changes: one that cannot be
-    // read keeps the user's sites.
+    // read keeps the user's sites. Reading waits off the UI thread, so the
+    // window keeps drawing through a large file.
     DiveSiteLists read;
-    if (!ImportSiteFile(path, read)) {
+    bool ok = false;
+    surface_.RunBlocking([&] { ok = ImportSiteFile(path, read); });
+    if (!ok) {
         surface_.ShowMessage("DIVE_SITE_FILE_UNREADABLE", "");
         return;
     }

@@ -64,7 +64,7 @@ public:
     // A fresh cloud client for one request.
     virtual std::unique_ptr<HttpPost> NewCloud() = 0;
     // Runs `call` and returns once it has finished. `call` waits on the
-    // device or the cloud (through OpenDevice and NewCloud) and touches
+    // device, the cloud (through OpenDevice and NewCloud) or a file, and touches
     // nothing else of this surface nor the page, so it may run on another
     // thread while the window keeps drawing.
     virtual void RunBlocking(const std::function<void()>& call) = 0;
@@ -91,6 +91,11 @@ public:
     bool OnClick(const std::string& id, const std::map<std::string, std::string>& attributes);
     // The type selector changed to `value`.
     void SwitchType(const std::string& value);
+
+    // Whether the map page is ready for calls (it is taken as ready until
+    // told otherwise). A "New" pressed while it is not is kept and asked
+    // when it becomes ready.
+    void SetMapReady(bool ready);
 
     // Map page events (the coordinates they carried).
     void OnMouseMove(double lat, double lng);
@@ -129,7 +134,9 @@ private:
     const HtmlFragment& Template(const std::string& file, const std::vector<FragmentSlot>& slots);
     void LoadSelected();
     void FillEditor(bool with_name);
-    void ReadEditor();
+    // Takes the editor's name and position; false (the user told, nothing
+    // taken) when the typed position is off the globe.
+    bool ReadEditor();
     void ShowPosition();
     // The lists read from the device or a file take the place of the old ones.
     void ReplaceLists(DiveSiteLists lists);
@@ -151,6 +158,8 @@ private:
     double position_lng_ = 0;
     std::string edit_name_;
     std::vector<PoiResult> search_results_;
+    bool map_ready_ = true;
+    bool new_pending_ = false;
 
     // Templates by full path, each read from disk once.
     std::map<std::string, HtmlFragment> templates_;

@@ -1,7 +1,7 @@
 #include "divesite/dive_site_file.h"
 
 #include <fcntl.h>
-#include <pthread.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "browser/map_script.h"
@@ -22,24 +23,170 @@ namespace {
 constexpr const char* kRootName = "vorta_dive_site";
 constexpr const char* kTypeNames[3] = {"scuba", "freedive", "gauge"};
 
-// The parser and the document's destructor recurse once per nesting level;
-// they run on a thread of their own whose stack holds the deepest nesting
-// kMaxSiteFileElements allows, whatever the caller's stack has left.
-constexpr size_t kParseStackBytes = 64u << 20;
 // Bytes the parser may read past the end of the text (see ParseSiteFile).
 constexpr size_t kParserOverrun = 8;
 
-// Elements the parser could make of `text`: each starts with '<' and a name
-// character (a letter, '_' or any byte from 127 up, as the parser reads UTF-8).
-size_t CountElementStarts(const std::string& text) {
-    size_t n = 0;
-    for (size_t i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] != '<') continue;
-        const unsigned char c = static_cast<unsigned char>(text[i + 1]);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 127) ++n;
-    }
-    return n;
+bool IsBlank(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
+// Name characters as the parser reads them in UTF-8: every byte from 127 up
+// counts as a letter.
+bool IsNameStart(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 127;
+}
+bool IsNameChar(unsigned char c) {
+    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':';
+}
+
+// Walks a text the way the parser will, without building anything. Where
+// the parser reads characters (text, quoted attribute values) it takes a
+// UTF-8 lead byte and the bytes its length promises in one step, whatever
+// they are, so a '<' or a quote right after a stray lead byte is no markup
+// to it; the walk steps the same way, or a crafted file could hide closing
+// tags from the parser that the walk counts, and nest deeper than it sees.
+// Comments, CDATA sections and other markup are read byte by byte.
+class ShapeScan {
+public:
+    explicit ShapeScan(const std::string& text) : t_(text), n_(text.size()) {}
+
+    SiteFileShape Run() {
+        while (i_ < n_ && !stop_) {
+            if (At() != '<') {
+                Text();
+            } else if (Starts("<!--")) {
+                Node();
+                SkipPast("-->", 4);
+            } else if (Starts("<![CDATA[")) {
+                Node();
+                SkipPast("]]>", 9);
+            } else if (Starts("</") && depth_ > 0) {
+                --depth_;
+                SkipPast(">", 2);
+            } else if (StartsNoCase("<?xml")) {
+                Node();
+                Declaration();
+            } else if (i_ + 1 < n_ && IsNameStart(At(1))) {
+                Node();
+                Element();
+            } else {
+                Node();  // anything else is read up to its first '>'
+                SkipPast(">", 1);
+            }
+        }
+        return shape_;
+    }
+
+private:
+    unsigned char At(size_t k = 0) const { return i_ + k < n_ ? static_cast<unsigned char>(t_[i_ + k]) : 0; }
+    bool Starts(const char* s) const { return t_.compare(i_, std::strlen(s), s) == 0; }
+    bool StartsNoCase(const char* s) const {
+        const size_t len = std::strlen(s);
+        return i_ + len <= n_ && strncasecmp(t_.c_str() + i_, s, len) == 0;
+    }
+    void SkipPast(const char* mark, size_t from) {
+        const size_t at = t_.find(mark, i_ + from);
+        i_ = at == std::string::npos ? n_ : at + std::strlen(mark);
+    }
+    // One character as the parser reads it where it reads text.
+    void StepChar() {
+        const unsigned char c = At();
+        i_ += c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 1;
+    }
+    void SkipBlanks() {
+        while (i_ < n_ && IsBlank(At())) ++i_;
+    }
+    void Node() {
+        if (shape_.nodes <= kMaxSiteFileNodes) ++shape_.nodes;
+    }
+
+    void Text() {
+        bool blank = true;
+        while (i_ < n_ && At() != '<') {
+            if (!IsBlank(At())) blank = false;
+            StepChar();
+        }
+        if (!blank) Node();
+    }
+
+    // name, blanks, '=', blanks, value; false where the parser gives up.
+    bool Attribute() {
+        if (IsNameStart(At()))
+            while (i_ < n_ && IsNameChar(At())) ++i_;
+        SkipBlanks();
+        if (At() != '=') return false;
+        ++i_;
+        SkipBlanks();
+        const unsigned char quote = At();
+        if (quote == '"' || quote == '\'') {
+            ++i_;
+            while (i_ < n_ && At() != quote) StepChar();
+            if (i_ >= n_) return false;
+            ++i_;
+            return true;
+        }
+        while (i_ < n_ && !IsBlank(At()) && At() != '/' && At() != '>') {
+            if (At() == '"' || At() == '\'') return false;
+            ++i_;
+        }
+        return true;
+    }
+
+    void Element() {
+        ++i_;  // '<'
+        while (i_ < n_ && IsNameChar(At())) ++i_;
+        if (++depth_ > shape_.depth) shape_.depth = depth_;
+        size_t attributes = 0;
+        for (;;) {
+            SkipBlanks();
+            if (i_ >= n_) return;
+            if (At() == '/') {
+                // An empty element; anything but '>' after the slash ends the parse.
+                if (At(1) != '>') stop_ = true;
+                --depth_;
+                i_ += 2;
+                return;
+            }
+            if (At() == '>') {
+                ++i_;
+                return;
+            }
+            if (!Attribute()) {
+                stop_ = true;
+                return;
+            }
+            Node();
+            if (++attributes > shape_.attributes) shape_.attributes = attributes;
+        }
+    }
+
+    // The parser reads the values of "version", "encoding" and "standalone"
+    // as attributes and steps over anything else up to a blank or '>'.
+    void Declaration() {
+        i_ += 5;
+        while (i_ < n_) {
+            if (At() == '>') {
+                ++i_;
+                return;
+            }
+            SkipBlanks();
+            if (StartsNoCase("version") || StartsNoCase("encoding") || StartsNoCase("standalone")) {
+                if (!Attribute()) {
+                    stop_ = true;
+                    return;
+                }
+            } else {
+                while (i_ < n_ && At() != '>' && !IsBlank(At())) ++i_;
+            }
+        }
+    }
+
+    const std::string& t_;
+    const size_t n_;
+    size_t i_ = 0;
+    size_t depth_ = 0;
+    bool stop_ = false;  // the parser stops here with an error
+    SiteFileShape shape_;
+};
 
 // Line ends as the library's own file loader leaves them: CR LF and a lone
 // CR become LF.
@@ -62,35 +209,25 @@ std::string AttributeText(const TiXmlElement& e, const char* name) {
     return v ? std::string(v) : std::string();
 }
 
-struct ParseJob {
-    const std::string* text = nullptr;
-    DiveSiteLists lists;
-    bool ok = false;
-};
-
-void ParseOnThisThread(ParseJob& job) {
-    TiXmlDocument doc;
-    doc.Parse(job.text->c_str(), nullptr, TIXML_ENCODING_UTF8);
-    if (doc.Error()) return;
+// The sites of a parsed document; false when it has no root element.
+bool ReadDocument(const TiXmlDocument& doc, DiveSiteLists& out) {
     const TiXmlElement* root = doc.FirstChildElement();
-    if (root == nullptr) return;
+    if (root == nullptr) return false;
     for (int list = 0; list < 3; ++list) {
         const TiXmlElement* type = root->FirstChildElement(kTypeNames[list]);
         if (type == nullptr) continue;
         for (const TiXmlElement* w = type->FirstChildElement("waypoint"); w != nullptr;
              w = w->NextSiblingElement("waypoint")) {
-            DiveSite site =
-                MakeDiveSite(TypeOfList(list), KeepUtf8(AttributeText(*w, "name")),
-                             ParseDegrees(AttributeText(*w, "lat")), ParseDegrees(AttributeText(*w, "lng")));
-            job.lists.Append(list, site);  // beyond 64 the site is dropped; the rest is still read
+            const double lat = ParseDegrees(AttributeText(*w, "lat"));
+            const double lng = ParseDegrees(AttributeText(*w, "lng"));
+            // A position off the globe is refused here rather than stored,
+            // shown, exported and written to the dive computer.
+            if (!vorta_browser::IsOnGlobe(lat, lng)) continue;
+            // Beyond 64 the site is dropped; the rest is still read.
+            out.Append(list, MakeDiveSite(TypeOfList(list), KeepUtf8(AttributeText(*w, "name")), lat, lng));
         }
     }
-    job.ok = true;
-}
-
-void* ParseThread(void* arg) {
-    ParseOnThisThread(*static_cast<ParseJob*>(arg));
-    return nullptr;
+    return true;
 }
 
 // Reads a regular file of at most `limit` bytes whole; false otherwise.
@@ -195,26 +332,27 @@ bool ExportSiteFile(const std::string& path, const DiveSiteLists& lists) {
     return ok;
 }
 
+SiteFileShape ScanSiteFile(const std::string& text) {
+    return ShapeScan(text).Run();
+}
+
 bool ParseSiteFile(const std::string& raw, DiveSiteLists& out) {
-    if (CountElementStarts(raw) > kMaxSiteFileElements) return false;
+    // The parser's time and memory grow with what the text makes of it, not
+    // only with its size: the shape is bounded before it is parsed.
+    if (raw.size() > kMaxSiteFileBytes || !ScanSiteFile(raw).WithinBounds()) return false;
     // The parser takes a UTF-8 lead byte and the bytes its length promises
     // in one step, without looking at them: a lead byte among the last three
     // steps over the terminating zero and reads on past the text. The text
     // ends in zeros for the longest such step to land on.
     std::string text = NormalizeLineEnds(raw);
     text.append(kParserOverrun, '\0');
-    ParseJob job;
-    job.text = &text;
-    pthread_attr_t attr;
-    if (pthread_attr_init(&attr) != 0) return false;
-    pthread_t thread;
-    const bool started = pthread_attr_setstacksize(&attr, kParseStackBytes) == 0 &&
-                         pthread_create(&thread, &attr, ParseThread, &job) == 0;
-    pthread_attr_destroy(&attr);
-    if (!started) return false;
-    pthread_join(thread, nullptr);
-    if (!job.ok) return false;
-    out = std::move(job.lists);
+    DiveSiteLists lists;
+    {
+        TiXmlDocument doc;
+        doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+        if (doc.Error() || !ReadDocument(doc, lists)) return false;
+    }
+    out = std::move(lists);
     return true;
 }
 

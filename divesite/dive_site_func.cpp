@@ -44,6 +44,8 @@ Json::Value MapEventCommand(ui::HostWindow& window, const Json::Value& request) 
 DiveSiteFunc::DiveSiteFunc() {
     vorta_divesite::DiveSiteSurface& surface = *this;
     editor_ = std::make_unique<vorta_divesite::DiveSiteEditor>(surface, map_);
+    editor_->SetMapReady(false);
+    map_.SetReadyListener([this](bool ready) { editor_->SetMapReady(ready); });
 }
 DiveSiteFunc::~DiveSiteFunc() = default;
 
@@ -58,11 +60,16 @@ void DiveSiteFunc::rebuild_browser() {
     // cost memory and start-up time that a user who never opens the tab
     // should not pay.
     map_.Detach();
+    editor_->SetMapReady(false);
     editor_->SetUp();
 }
 
 void DiveSiteFunc::on_event(const ElementHandle&, const EventParams& params) {
-    if (IsEvent(params, kEventClick, "page2") && !map_.attached()) map_.Attach(window_, kFrame, "web_html/maps.htm");
+    if (IsEvent(params, kEventClick, "page2") && !map_.attached()) {
+        // Not ready until the page says so; a "New" meanwhile waits for it.
+        editor_->SetMapReady(false);
+        map_.Attach(window_, kFrame, "web_html/maps.htm");
+    }
     if (params.cmd == kEventClick) {
         editor_->OnClick(params.target_id, params.attributes);
     } else if (IsEvent(params, kEventSelectChange, "dive_site_type")) {

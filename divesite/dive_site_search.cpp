@@ -1,6 +1,7 @@
 #include "divesite/dive_site_search.h"
 
 #include "base/json_safe.h"
+#include "browser/map_script.h"
 #include "cloud/cloud_api.h"
 #include "cloud/cloud_config.h"
 #include "cloud/http_post.h"
@@ -23,9 +24,13 @@ std::vector<PoiResult> ReadPois(const Json::Value& response) {
     for (Json::ArrayIndex i = 0; i < json_safe::Size(pois) && out.size() < kMaxSearchResults; ++i) {
         const Json::Value& p = json_safe::Element(pois, i);
         const Json::Value& gps = json_safe::Member(p, "gps_location");
-        out.push_back({json_safe::String(p, "poi_id"), json_safe::String(p, "poi_name"),
-                       json_safe::String(p, "poi_region"), json_safe::Double(gps, "latitude"),
-                       json_safe::Double(gps, "longitude")});
+        PoiResult poi{json_safe::String(p, "poi_id"), json_safe::String(p, "poi_name"),
+                      json_safe::String(p, "poi_region"), json_safe::Double(gps, "latitude"),
+                      json_safe::Double(gps, "longitude")};
+        // A result off the globe could only be taken into the editor and
+        // saved there: it is not shown at all.
+        if (!vorta_browser::IsOnGlobe(poi.latitude, poi.longitude)) continue;
+        out.push_back(std::move(poi));
     }
     return out;
 }

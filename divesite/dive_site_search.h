@@ -28,7 +28,9 @@ constexpr size_t kMaxSearchResults = 100;
 bool SearchTextLongEnough(const std::string& text);
 
 // The results of a successful answer's "response": its "pois" in order (none
-// when missing or not an array), at most kMaxSearchResults.
+// when missing or not an array), at most kMaxSearchResults. A result whose
+// position is off the globe (latitude outside -90..90, longitude outside
+// -180..180) is left out.
 std::vector<PoiResult> ReadPois(const Json::Value& response);
 
 struct SearchOutcome {

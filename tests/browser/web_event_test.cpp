@@ -102,6 +102,12 @@ TEST_F(MapEvents, EachCallStoresItsCoordinatesAndPostsItsMessage) {
         {"comma decimal", 100000, {Str("25,5"), 1.0}, WebEvent::Result::kOk, {}, -1.0, -2.0},
         {"not finite", 100000, {Str("nan"), Str("inf")}, WebEvent::Result::kOk, {}, -1.0, -2.0},
         {"overflowing text", 100000, {Str("1e999"), 1.0}, WebEvent::Result::kOk, {}, -1.0, -2.0},
+        // Positions off the globe are refused like unusable numbers; its
+        // edges are on it.
+        {"edges", 100002, {-90.0, Str("180")}, WebEvent::Result::kOk, {{77, kMsgMapCenter}}, -90.0, 180.0},
+        {"huge centre", 100002, {1e308, -1e308}, WebEvent::Result::kOk, {}, -1.0, -2.0},
+        {"latitude past a pole", 100000, {Str("90.000001"), 0.0}, WebEvent::Result::kOk, {}, -1.0, -2.0},
+        {"longitude past the date line", 100001, {0.0, -180.5}, WebEvent::Result::kOk, {}, -1.0, -2.0},
     };
     for (const auto& c : cases) {
         state = MapEventStateRecord{-1.0, -2.0, 77};

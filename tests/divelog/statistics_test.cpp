@@ -31,6 +31,12 @@ TEST(Statistics, TotalsAsThePanelShowsThem) {
              "freedive_mode_count": -2})",
          0,
          {"0", "0:00", "0.0", "m", "0", "0:00", "0.0", "m"}},
+        // Depths beyond what a float holds are not shown as "inf"; a negative
+        // hair is no "-0.0".
+        {"depths out of range",
+         R"({"scuba_max_depth": "1e308", "free_max_depth": "-0.01"})",
+         0,
+         {"0", "0:00", "N/A", "m", "0", "0:00", "0.0", "m"}},
         {"no response at all", "null", 0, {"0", "0:00", "0.0", "m", "0", "0:00", "0.0", "m"}},
     };
     for (const auto& c : cases) {

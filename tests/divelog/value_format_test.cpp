@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <locale>
 
 #include "divelog/value_format.h"
@@ -110,6 +111,11 @@ TEST(ValueFormat, AirConsumption) {
          "0.67"},
         {"zero duration", 200, 50, 12, 10, 0, 0, kMetric, "N/A"},
         {"nothing used", 200, 200, 12, 10, 0, 0, kMetric, "N/A"},
+        // A start pressure just below the end pressure: a hair below zero is
+        // zero, not "-0.0"; a real negative stays.
+        {"start a hair low", 199.99, 200, 1, 0, 60, 0, kMetric, "0.0"},
+        {"start a hair low, imperial", 199.99, 200, 1, 0, 60, 0, kImperial, "0.00"},
+        {"start below the end", 100, 200, 10, 0, 60, 0, kMetric, "-1000.0"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FormatSac(ComputeSac(c.s, c.e, c.v, c.d, c.t, c.water, c.unit), c.unit), c.text) << c.what;
@@ -194,4 +200,26 @@ TEST(ValueFormat, LongDurationsKeepTheirHours) {
     EXPECT_EQ(FormatDuration(255 * 3600 + 59 * 60), "255:59");
     EXPECT_EQ(FormatDuration(256 * 3600), "256:00");
     EXPECT_EQ(FormatDuration(1000 * 3600 + 61), "1000:01");
+}
+
+TEST(ValueFormat, ValuesThatAreNotFiniteShowAsNotAvailableAndNoZeroIsNegative) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::nan("");
+    struct Case {
+        const char* what;
+        std::string text, expected;
+    } cases[] = {
+        {"depth overflowing into feet", FormatDepth(1e308, kImperial), "N/A"},
+        {"depth from a float overflow", FormatDepth(static_cast<float>(1e308), kMetric), "N/A"},
+        {"pressure", FormatPressure(-inf, kMetric), "N/A"},
+        {"temperature", FormatTemperature(static_cast<float>(nan), kImperial), "N/A"},
+        {"weight", FormatWeight(nan, kMetric), "N/A"},
+        {"suit", FormatSuitThickness(inf), "N/A"},
+        {"depth -0.04", FormatDepth(-0.04, kMetric), "0.0"},
+        {"depth -0.0", FormatDepth(-0.0, kImperial), "0.0"},
+        {"pressure -0.4", FormatPressure(-0.4, kMetric), "0"},
+        {"temperature -0.01 C", FormatTemperature(-0.01f, kMetric), "0.0"},
+        {"depth -0.06 keeps its sign", FormatDepth(-0.06, kMetric), "-0.1"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.text, c.expected) << c.what;
 }

@@ -507,6 +507,9 @@ TEST_F(DiveSitePage, SearchSendsTheTextEncodedAndShowsWhatCameBack) {
         {"two letters", "ab", Answer({}), "query=ab&limit=20", "", 0},
         {"a text that looks like form fields", "fish&limit=1+x%", Answer({}), "query=fish%26limit%3D1%2Bx%25&limit=20",
          "", 0},
+        {"results off the globe are left out", "ab",
+         Answer({Poi("1", "North", 91, 0), Poi("2", "Reef", 1.5, -2.5), Poi("3", "West", 0, -180.5)}),
+         "query=ab&limit=20", "", 1},
         {"one result fills the editor", "reef", Answer({Poi("7", "Reef", 1.5, -2.5)}), "query=reef&limit=20", "", 1},
         {"several results open the pop-up", "blue",
          Answer({Poi("1", "Blue Hole", 1, 2), Poi("2", "Blue Corner", 3, 4), Poi("3", "Blue <b>", 5, 6)}),
@@ -567,4 +570,51 @@ TEST_F(DiveSitePage, SearchSendsTheTextEncodedAndShowsWhatCameBack) {
     editor.Search();
     EXPECT_EQ(page.Said(), "msg:HOST_NOT_CONN|");
     EXPECT_EQ(editor.search_results().size(), 3u);
+}
+
+TEST_F(DiveSitePage, TypedPositionsOffTheGlobeAreRefusedAndTheUserIsTold) {
+    Add(1, 2);
+    struct Case {
+        const char* lat;
+        const char* lng;
+        bool taken;
+        int32_t lat_e6, lng_e6;  // the stored site afterwards
+    } cases[] = {
+        {"90", "-180", true, 90000000, -180000000},       {"-90.000000", "180", true, -90000000, 180000000},
+        {"90.000001", "0", false, -90000000, 180000000},  {"0", "-180.5", false, -90000000, 180000000},
+        {"1e308", "-1e308", false, -90000000, 180000000}, {"12.5", "33.25", true, 12500000, 33250000},
+    };
+    for (const auto& c : cases) {
+        page.said.clear();
+        map.calls.clear();
+        page.values["dive_site_edit_name"] = "Reef";
+        page.values["dive_site_edit_lat"] = c.lat;
+        page.values["dive_site_edit_lng"] = c.lng;
+        editor.Set();
+        editor.Save();
+        const std::string told = c.taken ? "" : "msg:DIVE_SITE_BAD_POSITION|, msg:DIVE_SITE_BAD_POSITION|";
+        EXPECT_EQ(page.Said(), told) << c.lat << "," << c.lng;
+        EXPECT_EQ(map.calls.empty(), !c.taken) << c.lat << "," << c.lng;
+        const DiveSite& site = editor.lists().list(0).at(0);
+        EXPECT_EQ(site.lat_e6, c.lat_e6) << c.lat;
+        EXPECT_EQ(site.lng_e6, c.lng_e6) << c.lng;
+        EXPECT_EQ(page.values["dive_site_edit_lat"], c.lat) << "the texts stay for the user to correct";
+    }
+}
+
+TEST_F(DiveSitePage, NewWaitsForTheMapPageToBeReady) {
+    editor.SetMapReady(false);
+    editor.NewSite();
+    editor.NewSite();
+    EXPECT_TRUE(map.calls.empty());
+    EXPECT_TRUE(page.EditorDisabled());
+    editor.SetMapReady(true);
+    EXPECT_EQ(map.calls, Calls{vorta_browser::GetCenter()});
+    EXPECT_FALSE(page.EditorDisabled());
+    // Asked once: a page loaded again later asks nothing more.
+    editor.SetMapReady(false);
+    editor.SetMapReady(true);
+    EXPECT_EQ(map.calls.size(), 1u);
+    editor.AddAtCenter(10, 20);
+    EXPECT_EQ(Names(0), std::vector<std::string>{"unnamed"});
 }

@@ -166,33 +166,119 @@ TEST(DiveSiteFile, NamesThatAreNotUtf8ExportAsTheirUtf8Part) {
 }
 
 TEST(DiveSiteFile, AFileThatIsNoSiteFileLeavesTheListsAlone) {
-    // Nesting the parser would recurse through past any stack, and nesting
-    // just within the element bound (parsed on a stack made for it).
-    std::string deep, nested;
+    std::string deep;
     for (int i = 0; i < 200000; ++i) deep += "<a>";
-    for (size_t i = 0; i < kMaxSiteFileElements - 1; ++i) nested += "<a>";
     const std::string cases[] = {
         "",
         "not xml",
         "<x><scuba><waypoint name=\"a\"/></scuba>",  // never closed
         "<?xml version=\"1.0\"?><!-- only a comment -->",
         deep,
-        "<x>" + nested,
     };
     for (const auto& text : cases) {
         DiveSiteLists lists = Lists({{0, MakeDiveSite(1, "kept", 1, 2)}});
         EXPECT_FALSE(ParseSiteFile(text, lists)) << text.substr(0, 60);
         EXPECT_EQ(Names(lists, 0), std::vector<std::string>{"kept"});
     }
-    std::string too_many;
-    for (size_t i = 0; i <= kMaxSiteFileElements; ++i) too_many += "<a/>";
-    DiveSiteLists lists;
-    EXPECT_FALSE(ParseSiteFile("<x>" + too_many + "</x>", lists));
-
     TempDir dir;
+    DiveSiteLists lists;
     for (const std::string& path : {dir / "missing.ds", dir.path()}) EXPECT_FALSE(ImportSiteFile(path, lists)) << path;
     ASSERT_EQ(mkfifo((dir / "fifo.ds").c_str(), 0600), 0);
     EXPECT_FALSE(ImportSiteFile(dir / "fifo.ds", lists));  // neither hangs nor reads
+}
+
+// What the parser would make of a text, counted before it gets it: nodes
+// (markup, non-blank text runs and attributes), nesting and attributes per
+// element, with markup inside quotes, comments and CDATA not counted, and
+// a stray UTF-8 lead byte taking the bytes after it as the parser does.
+TEST(DiveSiteFile, TheShapeOfATextIsCountedAsTheParserWillReadIt) {
+    struct Case {
+        const char* what;
+        std::string text;
+        size_t nodes, depth, attributes;
+    } cases[] = {
+        {"a site file", "<x><scuba><waypoint name=\"a\" lat=\"1\" lng=\"2\"/></scuba></x>", 6, 3, 3},
+        {"markup that is no element", "<?xml version=\"1.0\"?><!x><?x?><!-- <a><b> --><r/>", 5, 1, 0},
+        {"quotes hide markup", "<a b=\">\" c='<d><e>'/>", 3, 1, 2},
+        {"a declaration's quotes too", "<?xml version=\"<a><b>\"?><r/>", 2, 1, 0},
+        {"CDATA", "<a><![CDATA[<b><c>]]></a>", 2, 1, 0},
+        {"text runs, blanks not", "<a> x <b/>\n </a>", 3, 2, 0},
+        {"siblings do not nest", "<r><a></a><a></a><a/></r>", 4, 2, 0},
+        {"a lead byte takes a closing tag along", "<a>\xe2</a><b>", 3, 2, 0},
+        {"and a closing quote", "<a b=\"\xc3\"><c/>\"/>", 2, 1, 1},
+        {"the parser gives up at an attribute without a value", "<a b c=\"1\"><d><e>", 1, 1, 0},
+    };
+    for (const auto& c : cases) {
+        const SiteFileShape shape = ScanSiteFile(c.text);
+        EXPECT_EQ(shape.nodes, c.nodes) << c.what;
+        EXPECT_EQ(shape.depth, c.depth) << c.what;
+        EXPECT_EQ(shape.attributes, c.attributes) << c.what;
+    }
+}
+
+std::string Repeat(const std::string& s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+std::string Attributes(size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += " a" + std::to_string(i) + "=\"\"";
+    return out;
+}
+
+TEST(DiveSiteFile, FilesBeyondTheBoundsAreRefusedBeforeTheyAreParsed) {
+    struct Case {
+        const char* what;
+        std::string text;
+        bool read;
+    } cases[] = {
+        {"32 attributes", "<x" + Attributes(32) + "/>", true},
+        {"33 attributes", "<x" + Attributes(33) + "/>", false},
+        {"nested 32 deep", Repeat("<a>", 32) + Repeat("</a>", 32), true},
+        {"nested 33 deep", Repeat("<a>", 33) + Repeat("</a>", 33), false},
+        {"too many comments", "<x>" + Repeat("<!---->", 1u << 17) + "</x>", false},
+        {"too many declarations", "<x>" + Repeat("<?x?>", 1u << 17) + "</x>", false},
+        {"over 4 MiB", "<x>" + std::string(4u << 20, ' ') + "</x>", false},
+    };
+    for (const auto& c : cases) {
+        DiveSiteLists lists = Lists({{0, MakeDiveSite(1, "kept", 1, 2)}});
+        EXPECT_EQ(ParseSiteFile(c.text, lists), c.read) << c.what;
+        EXPECT_EQ(lists.list(0).size(), c.read ? 0u : 1u) << c.what;
+    }
+}
+
+TEST(DiveSiteFile, AFlatFileOfThousandsOfSitesKeepsTheFirst64OfEachType) {
+    std::string text = "<x><scuba>";
+    for (int i = 0; i < 6000; ++i) text += "<waypoint name=\"s" + std::to_string(i) + "\" lat=\"1\" lng=\"2\"/>";
+    text += "</scuba><gauge>";
+    for (int i = 0; i < 6000; ++i) text += "<waypoint name=\"g" + std::to_string(i) + "\" lat=\"-1\" lng=\"-2\"/>";
+    text += "</gauge></x>";
+    DiveSiteLists lists;
+    ASSERT_TRUE(ParseSiteFile(text, lists));
+    ASSERT_EQ(lists.list(0).size(), 64u);
+    ASSERT_EQ(lists.list(2).size(), 64u);
+    EXPECT_EQ(lists.list(0)[63].Name(), "s63");
+    EXPECT_EQ(lists.list(2)[0], MakeDiveSite(kTypeGauge, "g0", -1, -2));
+}
+
+TEST(DiveSiteFile, WaypointsOffTheGlobeAreLeftOut) {
+    const std::string text =
+        "<x><scuba>"
+        "<waypoint name=\"n\" lat=\"90\" lng=\"180\"/>"
+        "<waypoint name=\"s\" lat=\"-90\" lng=\"-180\"/>"
+        "<waypoint name=\"pole\" lat=\"90.000001\" lng=\"0\"/>"
+        "<waypoint name=\"south\" lat=\"-91\" lng=\"0\"/>"
+        "<waypoint name=\"east\" lat=\"0\" lng=\"180.5\"/>"
+        "<waypoint name=\"huge\" lat=\"1e308\" lng=\"-1e308\"/>"
+        "<waypoint name=\"no numbers\" lat=\"x\"/>"
+        "</scuba></x>";
+    DiveSiteLists lists;
+    ASSERT_TRUE(ParseSiteFile(text, lists));
+    EXPECT_EQ(Names(lists, 0), (std::vector<std::string>{"n", "s", "no numbers"}));
+    EXPECT_EQ(lists.list(0)[1].lat_e6, -90000000);
+    EXPECT_EQ(lists.list(0)[2].lng_e6, 0);
 }
 
 TEST(DiveSiteFile, ExportWritesWholeFilesOrNothing) {

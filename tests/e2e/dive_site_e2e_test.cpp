@@ -364,3 +364,67 @@ TEST_F(DiveSiteE2e, AMouseMoveOverTheMapShowsItsPosition) {
     EXPECT_GT(right.second, left.second);
     EXPECT_DOUBLE_EQ(right.first, left.first);
 }
+
+// Files made to cost the parser time or memory are refused as unreadable,
+// the sites kept; a flat file of thousands of sites is read, its first 64 of
+// each type kept.
+TEST_F(DiveSiteE2e, LargeAndCraftedFilesAreBoundedAndAFlatFileIsRead) {
+    AddSite("Mine", "1.000000", "2.000000");
+    const std::string dir = TempDir();
+    std::string attributes = "<x><scuba><waypoint";
+    for (int i = 0; i < 50000; ++i) attributes += " a" + std::to_string(i) + "=\"\"";
+    attributes += "/></scuba></x>";
+    std::string comments = "<x>";
+    while (comments.size() < (3u << 20)) comments += "<!x><?x?><!---->";
+    comments += "</x>";
+    for (const auto& [name, text] : {std::make_pair("attributes.ds", attributes), {"comments.ds", comments}}) {
+        std::ofstream(dir + "/" + name) << text;
+        ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_import"));
+        ASSERT_TRUE(ui().AnswerFileDialog(dir + "/" + name));
+        EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DIVE_SITE_FILE_UNREADABLE")) << name;
+        EXPECT_NE(Text("cell_tbody").find("Mine"), std::string::npos) << name;
+    }
+
+    std::string flat = "<sites><scuba>";
+    for (int i = 0; i < 6000; ++i)
+        flat += "<waypoint name=\"s" + std::to_string(i) + "\" lat=\"1.5\" lng=\"" + std::to_string(i % 180) + "\"/>";
+    flat += "</scuba><freedive>";
+    for (int i = 0; i < 6000; ++i) flat += "<waypoint name=\"f" + std::to_string(i) + "\" lat=\"-1\" lng=\"-2\"/>";
+    flat += "</freedive></sites>";
+    std::ofstream(dir + "/flat.ds") << flat;
+    ASSERT_TRUE(app.ClickOn("main.htm", "dive_site_import"));
+    ASSERT_TRUE(ui().AnswerFileDialog(dir + "/flat.ds"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Cells() == 64; }, 10000)) << Cells();
+    const std::string table = Text("cell_tbody");
+    EXPECT_NE(table.find("s63"), std::string::npos);
+    EXPECT_EQ(table.find("s64"), std::string::npos);
+    EXPECT_EQ(table.find("Mine"), std::string::npos);
+}
+
+// Positions off the globe from the map page and from the editor are refused
+// where they enter; the user is told about a typed one.
+TEST_F(DiveSiteE2e, PositionsOffTheGlobeAreRefused) {
+    ASSERT_TRUE(ui().MapEvent("on_get_map_center", {"1e308", "-1e308"})) << ui().last_error();
+    ASSERT_TRUE(ui().MapEvent("on_mus_move_event", {"95", "10"}));
+    ASSERT_TRUE(ui().MapEvent("on_get_map_center", {"-90", "180"}));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Cells() >= 1; }, 5000));
+    EXPECT_EQ(Cells(), 1u);
+    EXPECT_NE(Text("cell_tbody").find("Lat:-90.000000Lng:180.000000"), std::string::npos) << Text("cell_tbody");
+    EXPECT_NE(Value("mouse_move_lat"), "95.000000");
+
+    ASSERT_TRUE(Click("dive_site_cell"));  // selected: the editor is enabled
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Value("dive_site_edit_name") == "unnamed"; }, 5000));
+    ASSERT_TRUE(ui().SetValue("dive_site_edit_lat", "91", kFrame));
+    ASSERT_TRUE(Click("dive_site_save"));
+    EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("DIVE_SITE_BAD_POSITION"));
+    EXPECT_NE(Text("cell_tbody").find("Lat:-90.000000Lng:180.000000"), std::string::npos) << Text("cell_tbody");
+}
+
+// "New" pressed as soon as the tab shows, before its map page has loaded, is
+// asked of the map once it is ready, and the site is added at its centre.
+TEST_F(DiveSiteE2e, NewBeforeTheMapIsReadyStillAddsASite) {
+    ASSERT_TRUE(Click("dive_site_new"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return CentreRequests() == 1; }, 20000));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Cells() == 1; }, 10000));
+    EXPECT_EQ(Value("dive_site_edit_name"), "unnamed");
+}
