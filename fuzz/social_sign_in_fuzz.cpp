@@ -59,7 +59,7 @@ void Redirect(const std::string& url) {
     FUZZ_CHECK(check.access_token.empty() && check.expiration.empty());
     if (check.kind == RedirectKind::Error) {
         // "fb:error_code=...", short, never ending inside a character.
-        FUZZ_CHECK(check.error_text.compare(0, 14, "fb:error_code") == 0);
+        FUZZ_CHECK(check.error_text.compare(0, 13, "fb:error_code") == 0);
         FUZZ_CHECK(check.error_text.size() <= 3 + 29);
         if (vorta_fuzz::ValidUtf8(url)) FUZZ_CHECK(vorta_fuzz::ValidUtf8(check.error_text));
     } else {
