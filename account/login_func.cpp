@@ -70,13 +70,23 @@ void LoginFunc::FacebookSignIn() {
         return;
     }
     DestroyBrowser();
+    // A new state for each request: a token redirect counts only when it
+    // echoes this one.
+    oauth_state_ = vorta_account::NewOAuthState();
+    if (oauth_state_.empty()) {
+        ShowMessage("HOST_ERROR");
+        return;
+    }
+    redirect_url_ = endpoints.redirect_url;
     browser_ = std::make_unique<CWTLIExplorer>(window_, ++browser_tag_);
-    browser_->Create(ScaleX(kBrowserWidth), ScaleY(kBrowserHeight), vorta_account::OAuthRequestUrl(endpoints));
+    browser_->Create(ScaleX(kBrowserWidth), ScaleY(kBrowserHeight),
+                     vorta_account::OAuthRequestUrl(endpoints, oauth_state_));
 }
 
 void LoginFunc::CheckSocialRedirect() {
     if (token_taken_) return;
-    const vorta_account::RedirectCheck check = vorta_account::CheckRedirect(browser_->url());
+    const vorta_account::RedirectCheck check =
+        vorta_account::CheckRedirect(browser_->url(), redirect_url_, oauth_state_);
     switch (check.kind) {
         case vorta_account::RedirectKind::Page:
             if (error_shown_) browser_->Hide();
@@ -84,6 +94,12 @@ void LoginFunc::CheckSocialRedirect() {
             return;
         case vorta_account::RedirectKind::Error:
             ui::FindById(window_, "message").SetText(check.error_text);
+            error_shown_ = true;
+            browser_->Hide();
+            return;
+        case vorta_account::RedirectKind::Refused:
+            // A token this program did not ask for: nothing is fetched.
+            ShowMessage("HOST_ERROR");
             error_shown_ = true;
             browser_->Hide();
             return;
@@ -116,6 +132,7 @@ void LoginFunc::CloseLogin(int result) {
 void LoginFunc::DestroyBrowser() {
     browser_.reset();
     token_taken_ = false;
+    oauth_state_.clear();
 }
 
 void LoginFunc::ShowMessage(const std::string& key) {

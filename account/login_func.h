@@ -35,8 +35,9 @@ public:
 
 private:
     // Looks at the page the browser has reached: shows the browser on the
-    // provider's own pages, shows the provider's refusal, or goes on with
-    // the sign-in once the redirect carries the access token.
+    // provider's own pages, shows the provider's refusal (or "HOST_ERROR" for
+    // a redirect that does not echo this request's state), or goes on with
+    // the sign-in once the redirect page carries the access token.
     void CheckSocialRedirect();
     void DestroyBrowser();
     void ShowMessage(const std::string& key);
@@ -45,4 +46,6 @@ private:
     intptr_t browser_tag_ = 0;  // tag of the latest browser
     bool error_shown_ = false;  // the provider's refusal is shown; keep the browser hidden
     bool token_taken_ = false;  // the browser's token redirect was handled; later pages are ignored
+    std::string oauth_state_;   // the "state" of the latest browser's OAuth request
+    std::string redirect_url_;  // the redirect page that request names
 };

@@ -1,9 +1,12 @@
 #include "account/social_sign_in.h"
 
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <vector>
 
 #include "base/config.h"
 #include "base/json_safe.h"
@@ -17,11 +20,12 @@ namespace {
 
 constexpr const char* kScope = "email,public_profile";
 constexpr const char* kResponseType = "token,granted_scopes";
-constexpr const char* kState = "PCTidewalkerTool";
+constexpr std::size_t kStateBytes = 16;
 
-constexpr const char* kTokenMarker = "access_token=";
-constexpr const char* kExpirationMarker = "data_access_expiration_time=";
-constexpr const char* kErrorMarker = "error_code=";
+constexpr const char* kTokenName = "access_token";
+constexpr const char* kExpirationName = "data_access_expiration_time";
+constexpr const char* kStateName = "state";
+constexpr const char* kErrorName = "error_code";
 // The error text ends at the next "&" when it is this close to the start of
 // "error_code=", else it is cut to kErrorCut characters.
 constexpr std::size_t kErrorAmpReach = 29;
@@ -30,11 +34,87 @@ constexpr std::size_t kErrorCut = 20;
 // The Graph answer is a few short values.
 constexpr std::uint64_t kMaxProfileBytes = 64 * 1024;
 
-// From just after `marker` at `at` up to the next "&" or the end.
-std::string ValueAfter(const std::string& url, std::size_t at, const char* marker) {
-    const std::size_t start = at + std::char_traits<char>::length(marker);
-    const std::size_t end = url.find('&', start);
-    return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+// The parts of an absolute URL that decide which page it is, plus its query
+// and fragment with their offsets in the URL.
+struct UrlParts {
+    std::string scheme;     // lowercase
+    std::string authority;  // lowercase, without the scheme's default port
+    std::string path;       // "/" when the URL has none
+    std::size_t query_at = std::string::npos;
+    std::string query;  // without "?"
+    std::size_t fragment_at = std::string::npos;
+    std::string fragment;  // without "#"
+};
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// False when `url` has no "scheme://authority".
+bool SplitUrl(const std::string& url, UrlParts& out) {
+    const std::size_t colon = url.find("://");
+    if (colon == std::string::npos || colon == 0) return false;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = url[i];
+        const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alpha && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return false;
+    }
+    out.scheme = Lower(url.substr(0, colon));
+    const std::size_t authority_at = colon + 3;
+    const std::size_t fragment = url.find('#', authority_at);
+    const std::size_t query = url.find('?', authority_at);
+    const std::size_t path_end = std::min(query, fragment);
+    const std::size_t authority_end = std::min(url.find('/', authority_at), path_end);
+    out.authority = Lower(url.substr(authority_at, authority_end - authority_at));
+    if (out.authority.empty()) return false;
+    const char* default_port = out.scheme == "https" ? ":443" : out.scheme == "http" ? ":80" : nullptr;
+    if (default_port && EndsWith(out.authority, default_port))
+        out.authority.resize(out.authority.size() - std::char_traits<char>::length(default_port));
+    out.path = authority_end >= path_end ? std::string("/") : url.substr(authority_end, path_end - authority_end);
+    if (query < fragment) {
+        out.query_at = query + 1;
+        out.query = url.substr(query + 1, fragment == std::string::npos ? std::string::npos : fragment - query - 1);
+    }
+    if (fragment != std::string::npos) {
+        out.fragment_at = fragment + 1;
+        out.fragment = url.substr(fragment + 1);
+    }
+    return true;
+}
+
+struct Param {
+    std::string name;
+    std::string value;
+    std::size_t at;  // offset of the name in the URL
+};
+
+// "a=1&b=2" as pairs; a piece without "=" is a name with an empty value.
+std::vector<Param> SplitParams(const std::string& text, std::size_t offset) {
+    std::vector<Param> params;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('&', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string piece = text.substr(start, end - start);
+        const std::size_t eq = piece.find('=');
+        if (!piece.empty())
+            params.push_back(
+                {piece.substr(0, eq), eq == std::string::npos ? std::string() : piece.substr(eq + 1), offset + start});
+        start = end + 1;
+    }
+    return params;
+}
+
+const Param* FindParam(const std::vector<Param>& params, const char* name) {
+    for (const Param& p : params)
+        if (p.name == name) return &p;
+    return nullptr;
 }
 
 // `n` bytes of `text` from `start`, shortened so that no UTF-8 character is
@@ -63,25 +143,58 @@ bool SocialEndpoints::configured() const {
     return !auth_url.empty() && !redirect_url.empty() && !graph_url.empty() && !client_id.empty();
 }
 
-std::string OAuthRequestUrl(const SocialEndpoints& e) {
-    const char joint = e.auth_url.find('?') == std::string::npos ? '?' : '&';
-    return e.auth_url + joint + "client_id=" + url_encode(e.client_id) + "&redirect_uri=" + url_encode(e.redirect_url) +
-           "&scope=" + kScope + "&response_type=" + kResponseType + "&state=" + kState;
+std::string NewOAuthState() {
+    unsigned char bytes[kStateBytes];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::string();
+        got += static_cast<std::size_t>(n);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string state;
+    for (unsigned char b : bytes) {
+        state += kHex[b >> 4];
+        state += kHex[b & 0x0F];
+    }
+    return state;
 }
 
-RedirectCheck CheckRedirect(const std::string& url) {
+std::string OAuthRequestUrl(const SocialEndpoints& e, const std::string& state) {
+    const char joint = e.auth_url.find('?') == std::string::npos ? '?' : '&';
+    return e.auth_url + joint + "client_id=" + url_encode(e.client_id) + "&redirect_uri=" + url_encode(e.redirect_url) +
+           "&scope=" + kScope + "&response_type=" + kResponseType + "&state=" + url_encode(state);
+}
+
+RedirectCheck CheckRedirect(const std::string& url, const std::string& redirect_url,
+                            const std::string& expected_state) {
     RedirectCheck check;
-    const std::size_t token_at = url.find(kTokenMarker);
-    const std::size_t expiration_at = url.find(kExpirationMarker);
-    if (token_at != std::string::npos && expiration_at != std::string::npos) {
+    UrlParts page, redirect;
+    if (!SplitUrl(url, page) || !SplitUrl(redirect_url, redirect) || page.scheme != redirect.scheme ||
+        page.authority != redirect.authority || page.path != redirect.path)
+        return check;
+
+    const std::vector<Param> fragment = SplitParams(page.fragment, page.fragment_at);
+    const Param* token = FindParam(fragment, kTokenName);
+    const Param* expiration = FindParam(fragment, kExpirationName);
+    if (token && expiration) {
+        const Param* state = FindParam(fragment, kStateName);
+        if (expected_state.empty() || !state || state->value != expected_state) {
+            check.kind = RedirectKind::Refused;
+            return check;
+        }
         check.kind = RedirectKind::Token;
-        check.access_token = ValueAfter(url, token_at, kTokenMarker);
-        check.expiration = ValueAfter(url, expiration_at, kExpirationMarker);
+        check.access_token = token->value;
+        check.expiration = expiration->value;
         return check;
     }
-    const std::size_t error_at = url.find(kErrorMarker);
-    if (error_at == std::string::npos) return check;
+
+    const Param* error = FindParam(SplitParams(page.query, page.query_at), kErrorName);
+    if (!error) error = FindParam(fragment, kErrorName);
+    if (!error) return check;
     check.kind = RedirectKind::Error;
+    const std::size_t error_at = error->at;
     const std::size_t amp = url.find('&', error_at);
     check.error_text = "fb:" + (amp != std::string::npos && amp - error_at <= kErrorAmpReach
                                     ? url.substr(error_at, amp - error_at)

@@ -37,17 +37,24 @@ struct SocialEndpoints {
     bool configured() const;
 };
 
+// A fresh value for the OAuth "state" parameter: 128 bits from the system's
+// random source as 32 lowercase hex digits, or "" when that source fails
+// (then no sign-in may start). The provider only echoes it; comparing the
+// echo is what ties a token redirect to the request this program made.
+std::string NewOAuthState();
+
 // The OAuth dialog URL: auth_url with client_id, redirect_uri, scope
-// "email,public_profile", response_type "token,granted_scopes" and state
-// "PCTidewalkerTool", in this order (after any query auth_url already has).
-// The client id and the redirect page are percent-encoded.
-std::string OAuthRequestUrl(const SocialEndpoints& endpoints);
+// "email,public_profile", response_type "token,granted_scopes" and `state`,
+// in this order (after any query auth_url already has). The client id, the
+// redirect page and the state are percent-encoded.
+std::string OAuthRequestUrl(const SocialEndpoints& endpoints, const std::string& state);
 
 // What a page reached by the sign-in browser means.
 enum class RedirectKind {
-    Page,   // an ordinary page (the provider's forms): show the browser
-    Error,  // the provider refused or the user cancelled: show error_text
-    Token,  // the redirect with the access token: go on with the sign-in
+    Page,     // an ordinary page (the provider's forms): show the browser
+    Error,    // the provider refused or the user cancelled: show error_text
+    Token,    // the redirect with the access token: go on with the sign-in
+    Refused,  // a token redirect whose "state" is not the one sent: "HOST_ERROR"
 };
 
 struct RedirectCheck {
@@ -56,16 +63,27 @@ struct RedirectCheck {
     // "&" is at most 29 characters after the start of "error_code=", else
     // its first 20 characters.
     std::string error_text;
-    // Token: the text after "access_token=" and after
-    // "data_access_expiration_time=", each up to the next "&" or the end.
+    // Token: the values of "access_token" and "data_access_expiration_time"
+    // as they stand in the fragment (not decoded).
     std::string access_token;
     std::string expiration;
 };
 
-// Judges a URL (with its fragment). Both "access_token=" and
-// "data_access_expiration_time=" make a token redirect; without one of them
-// "error_code=" makes an error; anything else is an ordinary page.
-RedirectCheck CheckRedirect(const std::string& url);
+// Judges a URL (with its fragment) reached by the sign-in browser.
+//
+// Only the configured redirect page counts: the URL's scheme, host (with
+// port; a scheme's default port may be written or not) and path must equal
+// `redirect_url`'s. Any other address is an ordinary page, whatever it
+// carries, so no page the browser happens to reach can hand in a token of
+// its own choosing.
+//
+// On the redirect page, the fragment is read as "key=value" pairs split on
+// "&", names compared exactly. Both "access_token" and
+// "data_access_expiration_time" make a token redirect, which also needs a
+// "state" equal to `expected_state` (and a non-empty one) or it is Refused.
+// Without them, an "error_code" parameter of the query or the fragment makes
+// an error; anything else is an ordinary page.
+RedirectCheck CheckRedirect(const std::string& url, const std::string& redirect_url, const std::string& expected_state);
 
 // The Graph query for the signed-in user's e-mail, id and name.
 std::string GraphMeUrl(const std::string& graph_url, const std::string& access_token);

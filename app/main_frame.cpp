@@ -1,7 +1,5 @@
 #include "app/main_frame.h"
 
-#include <sys/stat.h>
-
 #include <glib.h>
 
 #include "base/app_state.h"
@@ -10,29 +8,19 @@
 #include "pages/page_manifest.h"
 
 std::string ProfileImageSource(const std::string& path) {
-    if (path.empty() || path[0] != '/') return path;
-    // A file on this machine (e.g. a downloaded profile picture): the pages
-    // are served from their own scheme and cannot load local files, so a
-    // picture of a known type is inlined. Anything else shows no picture.
-    constexpr off_t kMaxImageBytes = 2 * 1024 * 1024;
-    // The path comes from the cloud: look before reading, so that a huge file
-    // or a device node is never read on the UI thread.
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxImageBytes)
-        return std::string();
-    const std::string bytes = ReadWholeFile(path);
-    if (bytes.empty() || bytes.size() > static_cast<size_t>(kMaxImageBytes)) return std::string();
-    const char* type = nullptr;
-    if (bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) type = "image/png";
-    else if (bytes.compare(0, 3, "\xff\xd8\xff") == 0) type = "image/jpeg";
-    else if (bytes.compare(0, 4, "GIF8") == 0) type = "image/gif";
-    else if (bytes.size() >= 12 && bytes.compare(0, 4, "RIFF") == 0 && bytes.compare(8, 4, "WEBP") == 0)
-        type = "image/webp";
-    if (type == nullptr) return std::string();
-    gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
-    std::string url = std::string("data:") + type + ";base64," + encoded;
-    g_free(encoded);
-    return url;
+    // The value comes from the cloud: only a picture on the network, over
+    // https, is shown. Anything else (a path on this machine, another scheme,
+    // a data: URL) would let the cloud choose what the page loads from here,
+    // so it shows the default picture.
+    static const std::string kScheme = "https://";
+    if (path.size() <= kScheme.size()) return std::string();
+    for (std::size_t i = 0; i < kScheme.size(); ++i)
+        if (g_ascii_tolower(path[i]) != kScheme[i]) return std::string();
+    const char host = path[kScheme.size()];
+    if (host == '/' || host == '?' || host == '#') return std::string();
+    for (unsigned char c : path)
+        if (c <= 0x20 || c == 0x7F) return std::string();
+    return path;
 }
 
 main_frame::~main_frame() {

@@ -75,7 +75,7 @@ private:
     int page_loads_ = 0;
 };
 
-// The "src" for the user panel's picture: a URL as it is; a local file
-// (absolute path) of PNG, JPEG, GIF or WebP up to 2 MiB as a data: URL;
-// any other local file as "" (no picture).
+// The "src" for the user panel's picture: an https address as it is;
+// anything else (a local path, another scheme, text with spaces or control
+// characters) as "", which shows the default picture.
 std::string ProfileImageSource(const std::string& path);

@@ -104,7 +104,13 @@ gboolean Watch(gpointer data) {
 // The two requests the sign-in waits for, made alone the same way: the
 // profile into a file, then a fresh connection for the social sign-in.
 double TimeRequests(const std::string& token_url) {
-    const vorta_account::RedirectCheck check = vorta_account::CheckRedirect(token_url);
+    // The program's own request state, as the provider echoed it.
+    const std::size_t state_at = token_url.find("&state=");
+    const std::string state = state_at == std::string::npos
+                                  ? std::string()
+                                  : token_url.substr(state_at + 7, token_url.find('&', state_at + 7) - state_at - 7);
+    const vorta_account::RedirectCheck check =
+        vorta_account::CheckRedirect(token_url, GetConfig().facebook_redirect_url, state);
     const std::string path = DataFolder() + "/bench-me.json";
     const Clock::time_point start = Clock::now();
     if (!download_to_file(vorta_account::GraphMeUrl(GetConfig().facebook_graph_url, check.access_token), path))

@@ -20,8 +20,11 @@ namespace {
 
 const char* const kSuccessPage = "https://www.example.test/connect/login_success.html";
 
+const char* const kState = "0123456789abcdef0123456789abcdef";
+
 TEST(SocialRedirect, EachPageIsJudgedByItsMarkers) {
     const std::string p = kSuccessPage;
+    const std::string ok = std::string("&state=") + kState;
     const struct {
         std::string url;
         RedirectKind kind;
@@ -33,7 +36,7 @@ TEST(SocialRedirect, EachPageIsJudgedByItsMarkers) {
         {"https://www.example.test/v6.0/dialog/oauth?client_id=1&state=s", RedirectKind::Page, "", "", ""},
         {"", RedirectKind::Page, "", "", ""},
         // A token without its expiration is not a sign-in.
-        {p + "#access_token=EAAB&expires_in=60", RedirectKind::Page, "", "", ""},
+        {p + "#access_token=EAAB&expires_in=60" + ok, RedirectKind::Page, "", "", ""},
         // Refusals: up to the "&" when it is close, else 20 characters.
         {p + "?error=access_denied&error_code=200&error_description=Permissions+error#_=_", RedirectKind::Error,
          "fb:error_code=200", "", ""},
@@ -41,41 +44,89 @@ TEST(SocialRedirect, EachPageIsJudgedByItsMarkers) {
         {p + "?error_code=1234567890123456789&x=1", RedirectKind::Error, "fb:error_code=123456789", "", ""},
         {p + "?error_code=4201#_=_", RedirectKind::Error, "fb:error_code=4201#_=_", "", ""},
         {p + "?error_code=1234567890123456", RedirectKind::Error, "fb:error_code=123456789", "", ""},
+        {p + "#error_code=7&state=x", RedirectKind::Error, "fb:error_code=7", "", ""},
         // Bytes that are not UTF-8 are cut where they fall.
         {p + "?error_code=" + std::string(30, '\xb1'), RedirectKind::Error,
          "fb:error_code=\xb1\xb1\xb1\xb1\xb1\xb1\xb1\xb1\xb1", "", ""},
         // A refusal that also carries a token without expiration is a refusal.
         {p + "?error_code=190&access_token=x", RedirectKind::Error, "fb:error_code=190", "", ""},
-        // Tokens: each value up to the next "&", the last one to the end.
-        {p + "#access_token=EAAV1&data_access_expiration_time=1767225600&expires_in=5183944&state=S",
-         RedirectKind::Token, "", "EAAV1", "1767225600"},
-        {p + "#data_access_expiration_time=1767225600&access_token=EAAV2", RedirectKind::Token, "", "EAAV2",
-         "1767225600"},
-        {p + "#access_token=&data_access_expiration_time=", RedirectKind::Token, "", "", ""},
+        // Tokens: from the fragment, each value up to the next "&", the last
+        // one to the end.
+        {p + "#access_token=EAAV1&data_access_expiration_time=1767225600&expires_in=5183944" + ok, RedirectKind::Token,
+         "", "EAAV1", "1767225600"},
+        {p + "#state=" + kState + "&data_access_expiration_time=1767225600&access_token=EAAV2", RedirectKind::Token, "",
+         "EAAV2", "1767225600"},
+        {p + "#access_token=&data_access_expiration_time=" + ok, RedirectKind::Token, "", "", ""},
+        // Scheme and host compare without case, a default port may be written.
+        {"HTTPS://WWW.Example.test:443/connect/login_success.html#access_token=T&data_access_expiration_time=1" + ok,
+         RedirectKind::Token, "", "T", "1"},
+        // The state must be this request's.
+        {p + "#access_token=T&data_access_expiration_time=1", RedirectKind::Refused, "", "", ""},
+        {p + "#access_token=T&data_access_expiration_time=1&state=", RedirectKind::Refused, "", "", ""},
+        {p + "#access_token=T&data_access_expiration_time=1&state=PCTidewalkerTool", RedirectKind::Refused, "", "", ""},
+        {p + "#access_token=T&data_access_expiration_time=1" + ok + "0", RedirectKind::Refused, "", "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
-        const RedirectCheck r = CheckRedirect(c.url);
+        const RedirectCheck r = CheckRedirect(c.url, p, kState);
         EXPECT_EQ(r.kind, c.kind);
         EXPECT_EQ(r.error_text, c.error_text);
         EXPECT_EQ(r.access_token, c.token);
         EXPECT_EQ(r.expiration, c.expiration);
     }
     // The 20-character cut never splits a character.
-    EXPECT_EQ(CheckRedirect(p + "?error_code=12345678\xC3\xA9" + std::string(20, 'x')).error_text,
+    EXPECT_EQ(CheckRedirect(p + "?error_code=12345678\xC3\xA9" + std::string(20, 'x'), p, kState).error_text,
               "fb:error_code=12345678");
+    // Without a state of its own (no request made) no token counts.
+    EXPECT_EQ(CheckRedirect(p + "#access_token=T&data_access_expiration_time=1&state=", p, "").kind,
+              RedirectKind::Refused);
+}
+
+TEST(SocialRedirect, MarkersAnywhereButInTheRedirectPagesFragmentAreAnOrdinaryPage) {
+    // Each address below is followed by a complete token with the right state.
+    const std::string token = std::string("access_token=A&data_access_expiration_time=1&state=") + kState;
+    const std::string path = "/connect/login_success.html";
+    const std::string before[] = {
+        "http://evil.test/evil.html?x=1&",             // another page, in its query
+        "https://evil.test" + path + "#",              // another host
+        "http://www.example.test" + path + "#",        // another scheme
+        "https://www.example.test:8443" + path + "#",  // another port
+        "https://www.example.test.evil.test" + path + "#",
+        "https://www.example.test@evil.test" + path + "#",
+        "https://www.example.test" + path + ".evil#",  // another path
+        "https://www.example.test/evil?r=" + path + "#",
+        "https://www.example.test/x#" + std::string(kSuccessPage) + "#",
+        std::string(kSuccessPage) + "?",      // the redirect page's query
+        std::string(kSuccessPage) + "#foo_",  // a longer name
+        std::string(kSuccessPage) + "#x=",    // a name inside a value
+    };
+    for (const std::string& b : before) {
+        SCOPED_TRACE(b);
+        EXPECT_EQ(CheckRedirect(b + token, kSuccessPage, kState).kind, RedirectKind::Page);
+    }
+    EXPECT_EQ(CheckRedirect("https://evil.test/?error_code=200&x=1", kSuccessPage, kState).kind, RedirectKind::Page);
+    EXPECT_EQ(CheckRedirect(std::string(kSuccessPage) + "?my_error_code=2", kSuccessPage, kState).kind,
+              RedirectKind::Page);
+}
+
+TEST(SocialRedirect, EachRequestHasItsOwnState) {
+    const std::string a = NewOAuthState(), b = NewOAuthState();
+    EXPECT_EQ(a.size(), 32u);
+    EXPECT_EQ(a.find_first_not_of("0123456789abcdef"), std::string::npos) << a;
+    EXPECT_NE(a, b);
 }
 
 TEST(SocialRequests, OAuthQueryProfileQueryAndBody) {
     SocialEndpoints e{"https://www.example.test/v6.0/dialog/oauth", kSuccessPage, "https://graph.example.test/v6.0",
                       "1234&5"};
     EXPECT_TRUE(e.configured());
-    EXPECT_EQ(OAuthRequestUrl(e),
+    EXPECT_EQ(OAuthRequestUrl(e, "s&1"),
               "https://www.example.test/v6.0/dialog/oauth?client_id=1234%265"
               "&redirect_uri=https%3A%2F%2Fwww.example.test%2Fconnect%2Flogin_success.html"
-              "&scope=email,public_profile&response_type=token,granted_scopes&state=PCTidewalkerTool");
+              "&scope=email,public_profile&response_type=token,granted_scopes&state=s%261");
     e.auth_url += "?locale=en";
-    EXPECT_EQ(OAuthRequestUrl(e).rfind("https://www.example.test/v6.0/dialog/oauth?locale=en&client_id=", 0), 0u);
+    EXPECT_EQ(OAuthRequestUrl(e, kState).rfind("https://www.example.test/v6.0/dialog/oauth?locale=en&client_id=", 0),
+              0u);
     for (std::string SocialEndpoints::*field : {&SocialEndpoints::auth_url, &SocialEndpoints::redirect_url,
                                                 &SocialEndpoints::graph_url, &SocialEndpoints::client_id}) {
         SocialEndpoints missing = e;

@@ -131,32 +131,39 @@ TEST(ShellHtmlDlg, WithoutAnEngineADialogReportsItCannotBeShown) {
 
 namespace {
 
-std::string WriteTemp(const std::string& bytes) {
-    char path[] = "/tmp/vorta-image-XXXXXX";
-    int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+TEST(ShellUserPanel, PictureSourceShowsOnlyHttpsAddresses) {
+    // A real picture on this machine.
+    char png[] = "/tmp/vorta-image-XXXXXX";
+    const int fd = mkstemp(png);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "\x89PNG\r\n\x1a\nabc", 11), 11);
     close(fd);
-    return path;
-}
-
-TEST(ShellUserPanel, PictureSourceInlinesLocalImagesAndPassesUrls) {
-    EXPECT_EQ(ProfileImageSource("https://127.0.0.1:8443/static/avatar.png"),
-              "https://127.0.0.1:8443/static/avatar.png");
-    EXPECT_EQ(ProfileImageSource(""), "");
-    EXPECT_EQ(ProfileImageSource("/no/such/file.png"), "");
-
-    const std::string png = WriteTemp(std::string("\x89PNG\r\n\x1a\n", 8) + "abc");
-    EXPECT_EQ(ProfileImageSource(png), "data:image/png;base64,iVBORw0KGgphYmM=");
-    const std::string jpeg = WriteTemp("\xff\xd8\xff\xe0");
-    EXPECT_EQ(ProfileImageSource(jpeg).rfind("data:image/jpeg;base64,", 0), 0u);
-    // Not an image (a page could otherwise be inlined as one).
-    const std::string html = WriteTemp("<script>alert(1)</script>");
-    EXPECT_EQ(ProfileImageSource(html), "");
-    // Too large to inline.
-    const std::string big = WriteTemp(std::string("GIF89a") + std::string(3 * 1024 * 1024, 'x'));
-    EXPECT_EQ(ProfileImageSource(big), "");
-    for (const std::string& p : {png, jpeg, html, big}) unlink(p.c_str());
+    const struct {
+        std::string path;
+        const char* src;
+    } cases[] = {
+        {"https://127.0.0.1:8443/static/avatar.png", "https://127.0.0.1:8443/static/avatar.png"},
+        {"HTTPS://cdn.example.test/a.jpg?s=46", "HTTPS://cdn.example.test/a.jpg?s=46"},
+        // The default picture: nothing, a picture on this machine (even a
+        // real image), any other scheme, no host, or text that is no address.
+        {"", ""},
+        {png, ""},
+        {"/etc/passwd", ""},
+        {std::string("file://") + png, ""},
+        {"http://127.0.0.1/avatar.png", ""},
+        {"data:image/png;base64,iVBORw0KGgo=", ""},
+        {"javascript:alert(1)", ""},
+        {"avatar.png", ""},
+        {"https://", ""},
+        {"https:///etc/passwd", ""},
+        {"https://x.test/a b.png", ""},
+        {"https://x.test/a.png\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(ProfileImageSource(c.path), c.src);
+    }
+    unlink(png);
 }
 
 }  // namespace

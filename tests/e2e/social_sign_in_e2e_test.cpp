@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "base/json_safe.h"
@@ -18,11 +21,14 @@ namespace {
 
 class SocialSignInE2e : public ::testing::Test {
 protected:
-    // `decision`: what the provider's page answers ("allow" or "deny").
-    void Start(const std::string& decision, bool configured = true) {
+    // `decision`: what the provider's page does ("allow", "deny",
+    // "wrong_state" or "hostile"); `extra`: further emulator options.
+    void Start(const std::string& decision, bool configured = true, const std::vector<std::string>& extra = {}) {
         std::string why = E2eMissing();
         if (!why.empty()) VORTA_SKIP_OR_FAIL(why);
-        emu = std::make_unique<CloudEmuProcess>("", std::vector<std::string>{"--oauth-auto", decision});
+        std::vector<std::string> args{"--oauth-auto", decision};
+        args.insert(args.end(), extra.begin(), extra.end());
+        emu = std::make_unique<CloudEmuProcess>("", args);
         ASSERT_TRUE(emu->Start());
         emu->Reset();
         app.env["VORTA_CLOUD_HOST"] = emu->host();
@@ -47,6 +53,23 @@ protected:
     }
 
     std::string Message() { return app.Text("login.htm", "message"); }
+
+    // The "state" of each OAuth request the browser made, in order.
+    std::vector<std::string> States() {
+        std::vector<std::string> states;
+        for (auto& r : Sent("/_fb/dialog/oauth?")) {
+            const std::size_t at = r.path.find("&state=");
+            states.push_back(at == std::string::npos ? "" : r.path.substr(at + 7));
+        }
+        return states;
+    }
+
+    std::string Picture() {
+        app.ui().SetTargetPage("main.htm");
+        auto v = app.ui().GetAttr("thumbnails", "src", "framepage1");
+        app.ui().SetTargetPage("");
+        return v.value_or("<missing>");
+    }
 
     std::unique_ptr<CloudEmuProcess> emu;
     E2eApp app;
@@ -77,9 +100,16 @@ TEST_F(SocialSignInE2e, AllowedAtTheProviderOpensTheMainWindowWithTheProfile) {
     // The OAuth request, the profile query and the cloud's social sign-in.
     auto dialog = Sent("/_fb/dialog/oauth?");
     ASSERT_EQ(dialog.size(), 1u);
+    const std::vector<std::string> states = States();
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_EQ(states[0].size(), 32u) << states[0];
+    EXPECT_EQ(states[0].find_first_not_of("0123456789abcdef"), std::string::npos) << states[0];
     EXPECT_EQ(dialog[0].path, "/_fb/dialog/oauth?client_id=4242&redirect_uri=https%3A%2F%2F" + emu->host() +
                                   "%3A8443%2F_fb%2Fconnect%2Flogin_success.html&scope=email,public_profile"
-                                  "&response_type=token,granted_scopes&state=PCTidewalkerTool");
+                                  "&response_type=token,granted_scopes&state=" +
+                                  states[0]);
+    // The picture the cloud names, on the network.
+    EXPECT_EQ(Picture(), emu->base_url() + "/static/avatar.png");
     auto me = Sent("/_fb/v6.0/me?fields=email,id,name&access_token=");
     ASSERT_EQ(me.size(), 1u);
     const std::string token = me[0].path.substr(me[0].path.find("access_token=") + 13);
@@ -122,6 +152,10 @@ TEST_F(SocialSignInE2e, CancelAtTheProviderShowsItsErrorAndKeepsTheDialog) {
     }
     EXPECT_TRUE(Sent("/_fb/v6.0/me").empty());
     EXPECT_TRUE(Sent("/api/v1/users/socialLogin").empty());
+    // A new state for each request.
+    const std::vector<std::string> states = States();
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_NE(states[0], states[1]);
     // The dialog still works: leaving ends the program.
     ASSERT_TRUE(app.ClickOn("login.htm", "exit"));
     EXPECT_EQ(app.WaitExit(20000), 0);
@@ -134,4 +168,50 @@ TEST_F(SocialSignInE2e, WithoutAClientIdTheDialogSaysSo) {
     EXPECT_EQ(Message(), E2eApp::Lang("FB_NOT_CONFIGURED"));
     EXPECT_TRUE(Sent("/_fb/").empty());
     EXPECT_TRUE(app.Visible("login.htm"));
+}
+
+TEST_F(SocialSignInE2e, AHostilePageCarryingATokenDoesNotSignIn) {
+    // The provider's page sends the browser to another page holding both
+    // token markers and the right state, in its query and then in its
+    // fragment, and at last to the redirect page with a refusal.
+    Start("hostile");
+    ASSERT_TRUE(app.ClickOn("login.htm", "facebook"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Message() == "fb:error_code=200"; }, 30000)) << Message();
+    EXPECT_EQ(Sent("/_fb/hostile.html?step=").size(), 2u);
+    EXPECT_TRUE(Sent("/_fb/v6.0/me").empty());
+    EXPECT_TRUE(Sent("/api/v1/users/socialLogin").empty());
+    EXPECT_TRUE(app.Visible("login.htm"));
+    EXPECT_FALSE(app.Visible("main.htm"));
+    // No account is remembered.
+    Json::Value stored;
+    json_safe::Parse(ReadWholeFile(app.SettingsPath()), stored);
+    EXPECT_EQ(json_safe::String(stored, "t"), "");
+}
+
+TEST_F(SocialSignInE2e, ARedirectWithAnotherStateFetchesNothing) {
+    Start("wrong_state");
+    ASSERT_TRUE(app.ClickOn("login.htm", "facebook"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Message() == E2eApp::Lang("HOST_ERROR"); }, 30000)) << Message();
+    EXPECT_EQ(Sent("/_fb/dialog/oauth/grant?").size(), 1u);
+    EXPECT_TRUE(Sent("/_fb/v6.0/me").empty());
+    EXPECT_TRUE(Sent("/api/v1/users/socialLogin").empty());
+    EXPECT_TRUE(app.Visible("login.htm"));
+    EXPECT_FALSE(app.Visible("main.htm"));
+}
+
+TEST_F(SocialSignInE2e, APictureOnThisMachineIsNeverShown) {
+    // The cloud names a real picture on this machine as the profile picture.
+    const std::string picture =
+        std::filesystem::temp_directory_path().string() + "/vorta-e2e-picture-" + std::to_string(::getpid()) + ".png";
+    {
+        std::ofstream out(picture, std::ios::binary);
+        out << std::string("\x89PNG\r\n\x1a\n", 8) << "picture";
+    }
+    Start("allow", true, {"--profile-image", picture});
+    ASSERT_TRUE(app.ClickOn("login.htm", "facebook"));
+    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 30000)) << Message();
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return app.Text("main.htm", "display", "framepage1") == "Demo Diver"; }, 10000));
+    // The default picture.
+    EXPECT_EQ(Picture(), "");
+    std::filesystem::remove(picture);
 }

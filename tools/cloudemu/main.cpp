@@ -2,7 +2,7 @@
 //
 //   vorta-cloudemu --data DIR [--host 127.0.0.1] [--port 8443] [--seed N]
 //                  [--sync-plan logs|bulk] [--firmware-version 1026]
-//                  [--oauth-auto allow|deny]
+//                  [--oauth-auto allow|deny|wrong_state|hostile] [--profile-image TEXT]
 //
 // Prints "READY <host>:<port>" once listening; SIGTERM or SIGINT stop it.
 #include <signal.h>
@@ -27,7 +27,7 @@ int Usage(const char* why) {
                  "vorta-cloudemu: %s\n"
                  "usage: vorta-cloudemu --data DIR [--host 127.0.0.1] [--port 8443] [--seed N]\n"
                  "                      [--sync-plan logs|bulk] [--firmware-version DIGITS]\n"
-                 "                      [--oauth-auto allow|deny]\n",
+                 "                      [--oauth-auto allow|deny|wrong_state|hostile] [--profile-image TEXT]\n",
                  why);
     return 2;
 }
@@ -67,9 +67,12 @@ int main(int argc, char** argv) {
                 opt.firmware_version.find_first_not_of("0123456789") != std::string::npos)
                 return Usage("--firmware-version is 2 to 6 digits");
         } else if (a == "--oauth-auto") {
-            if (std::strcmp(v, "allow") != 0 && std::strcmp(v, "deny") != 0)
-                return Usage("--oauth-auto is allow or deny");
             opt.oauth_auto = v;
+            if (opt.oauth_auto != "allow" && opt.oauth_auto != "deny" && opt.oauth_auto != "wrong_state" &&
+                opt.oauth_auto != "hostile")
+                return Usage("--oauth-auto is allow, deny, wrong_state or hostile");
+        } else if (a == "--profile-image") {
+            opt.profile_image = v;
         } else {
             return Usage(("unknown option " + a).c_str());
         }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -540,6 +541,7 @@ void Emulator::Dispatch(const httplib::Request& req, httplib::Response& res) {
     if (m == "GET" && p == "/_fb/dialog/oauth") return OAuthDialog(req, res);
     if (m == "GET" && p == "/_fb/dialog/oauth/grant") return OAuthGrant(req, res);
     if (m == "GET" && (p == "/_fb/v6.0/me" || p == "/_fb/me")) return GraphMe(req, res);
+    if (m == "GET" && p == "/_fb/hostile.html") return HostilePage(req, res);
     if (m == "GET" && p == "/_fb/connect/login_success.html") {
         res.set_content("<html><head><title>Success</title></head><body>Success</body></html>", "text/html");
         return;
@@ -558,7 +560,8 @@ void Emulator::StartSession(const httplib::Request& req, httplib::Response& res,
     r["user"]["user_id"] = u.user_id;
     r["user"]["user_name"] = u.user_name;
     r["user"]["email"] = u.email;
-    r["user"]["profile_image_path"] = BaseUrl(req) + "/static/avatar.png";
+    r["user"]["profile_image_path"] =
+        opt_.profile_image.empty() ? BaseUrl(req) + "/static/avatar.png" : opt_.profile_image;
     Envelope(res, kOk, "ok", r);
 }
 
@@ -854,6 +857,28 @@ void Emulator::StaticFile(const httplib::Request& req, httplib::Response& res) {
 
 // --- Facebook stand-ins ----------------------------------------------------------
 
+namespace {
+
+// A script that sends the page to `target` 100 ms after it has loaded (so
+// that the load completes first). Every byte that could end the string or
+// the script is escaped.
+std::string GoLater(const std::string& target) {
+    std::string literal;
+    char buf[8];
+    for (unsigned char c : target) {
+        if (std::isalnum(c) || (c != 0 && std::strchr("/:?&=%#._-~", c))) {
+            literal += static_cast<char>(c);
+        } else {
+            std::snprintf(buf, sizeof buf, "\\u%04X", c);
+            literal += buf;
+        }
+    }
+    return "<script>window.addEventListener('load',function(){setTimeout(function(){location.href='" + literal +
+           "';},100);});</script>";
+}
+
+}  // namespace
+
 void Emulator::OAuthDialog(const httplib::Request& req, httplib::Response& res) {
     const auto q = Query(req);
     const std::string redirect = Field(q, "redirect_uri"), state = Field(q, "state");
@@ -865,12 +890,17 @@ void Emulator::OAuthDialog(const httplib::Request& req, httplib::Response& res) 
     }
     // The decision goes to the grant step as a form; with --oauth-auto the page
     // presses one of its buttons itself a moment after it has loaded.
+    // In the hostile role the page leaves for a page of its own instead,
+    // carrying a token of its choosing.
     std::string script;
-    if (!opt_.oauth_auto.empty())
+    if (opt_.oauth_auto == "hostile")
+        script = GoLater("/_fb/hostile.html?step=1&x=1&access_token=ATTACKER&data_access_expiration_time=1&state=" +
+                         PercentEncode(state) + "&redirect_uri=" + PercentEncode(redirect));
+    else if (!opt_.oauth_auto.empty())
         script =
             "<script>window.addEventListener('load',function(){setTimeout(function(){"
             "document.getElementById('" +
-            std::string(opt_.oauth_auto == "allow" ? "allow" : "deny") + "').click();},100);});</script>";
+            std::string(opt_.oauth_auto == "deny" ? "deny" : "allow") + "').click();},100);});</script>";
     const std::string page =
         "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Log in with Facebook</title>"
         "<style>body{font-family:sans-serif;background:#f0f2f5;margin:0}"
@@ -912,8 +942,10 @@ void Emulator::OAuthGrant(const httplib::Request& req, httplib::Response& res) {
             fb_tokens_[token] = kDemoFacebookId;
         }
         const long long expires = static_cast<long long>(std::time(nullptr)) + 90LL * 86400;
+        // In the wrong_state role the echo is not the state that was sent.
+        const std::string echoed = opt_.oauth_auto == "wrong_state" ? state + "0" : state;
         location = redirect + "#access_token=" + token + "&data_access_expiration_time=" + std::to_string(expires) +
-                   "&expires_in=5183944&state=" + PercentEncode(state);
+                   "&expires_in=5183944&state=" + PercentEncode(echoed);
     } else {
         location = redirect +
                    "?error=access_denied&error_code=200&error_description=Permissions+error&error_reason=user_denied"
@@ -943,6 +975,24 @@ void Emulator::GraphMe(const httplib::Request& req, httplib::Response& res) {
     me["id"] = kDemoFacebookId;
     me["name"] = kDemoName;
     res.set_content(CompactJson(me), "application/json");
+}
+
+void Emulator::HostilePage(const httplib::Request& req, httplib::Response& res) {
+    // A page that is not the redirect page hands in the markers of a token
+    // redirect: step 1 in its query (as it was loaded), step 2 in its
+    // fragment; then it goes to the redirect page with error_code=200, so a
+    // client that shows that refusal has looked at both steps before.
+    const auto q = Query(req);
+    const std::string redirect = Field(q, "redirect_uri"), state = Field(q, "state");
+    std::string next;
+    if (Field(q, "step") == "1")
+        next = "/_fb/hostile.html?step=2&redirect_uri=" + PercentEncode(redirect) +
+               "#access_token=ATTACKER&data_access_expiration_time=1&state=" + PercentEncode(state);
+    else if (!redirect.empty())
+        next = redirect + "?error=access_denied&error_code=200&error_description=Done&state=" + PercentEncode(state);
+    res.set_content("<!DOCTYPE html><html><head><title>Not the provider</title></head><body>Not the provider" +
+                        (next.empty() ? std::string() : GoLater(next)) + "</body></html>",
+                    "text/html; charset=utf-8");
 }
 
 }  // namespace cloudemu

@@ -34,8 +34,12 @@ struct Options {
     SyncPlan sync_plan = SyncPlan::kLogs;
     std::string firmware_version = "1026";
     // The OAuth stand-in's page presses "allow" or "deny" by itself; "" waits
-    // for the user.
+    // for the user. "wrong_state" allows but echoes another state;
+    // "hostile" sends the browser through hostile pages (HostilePage).
     std::string oauth_auto;
+    // "profile_image_path" of the sign-in answers; "" for the emulator's own
+    // avatar address.
+    std::string profile_image;
 };
 
 // A fault armed through /_testbed/fault.
@@ -94,6 +98,7 @@ private:
     void OAuthDialog(const httplib::Request& req, httplib::Response& res);
     void OAuthGrant(const httplib::Request& req, httplib::Response& res);
     void GraphMe(const httplib::Request& req, httplib::Response& res);
+    void HostilePage(const httplib::Request& req, httplib::Response& res);
     void SeedIfNeeded();
 
     Options opt_;
