@@ -103,17 +103,6 @@ void WriteDiveLogEdit(const DiveLogEdit& e, int32_t unit, Json::Value& divelog) 
     }
 }
 
-void ShowEditedDiveLog(const Json::Value& divelog, uint32_t changed, bool shown, int32_t unit, const LangFunction& lang,
-                       vorta_browser::MapScriptSink& page) {
-    if (!shown) {
-        ShowDiveLog(divelog, unit, lang, page);
-        return;
-    }
-    page.Call(vorta_browser::SetDiveValue(ValuePanelJson(divelog, unit, lang)));
-    if (changed & kEditDiveSite)
-        for (const vorta_browser::MapScriptCall& call : PositionCalls(divelog)) page.Call(call);
-}
-
 bool HasPositions(const DiveLogEdit& e) {
     return MicroDegrees(e.entry_lat) != 0 || MicroDegrees(e.entry_lng) != 0 || MicroDegrees(e.exit_lat) != 0 ||
            MicroDegrees(e.exit_lng) != 0;

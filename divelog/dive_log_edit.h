@@ -80,12 +80,6 @@ void WriteDiveLogEdit(const DiveLogEdit& edit, int32_t unit, Json::Value& divelo
 // (0, 0). Nothing else when there is nothing to show (the map keeps its view).
 std::vector<vorta_browser::MapScriptCall> EditMarkerCalls(const DiveLogEdit& edit);
 
-// The detail page after a save: the whole dive log ("view") when the page
-// showed another one (`shown` false), else only what the edit can change: the
-// value panel, and the map when the dive site changed. The chart never does.
-void ShowEditedDiveLog(const Json::Value& divelog, uint32_t changed, bool shown, int32_t unit, const LangFunction& lang,
-                       vorta_browser::MapScriptSink& page);
-
 // A number truncated toward zero and held within the int range (not finite: 0).
 int32_t TruncateToInt(double value);
 

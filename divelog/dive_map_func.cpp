@@ -32,20 +32,16 @@ void DiveMapFunc::on_event(const ElementHandle&, const EventParams& params) {
 }
 
 void DiveMapFunc::reload_chart() {
-    shown_id_.clear();
     host_.Navigate(kScriptPage);
 }
 
 void DiveMapFunc::rebuild_browser() {
-    shown_id_.clear();
     host_.Attach(window_, kFrame, kScriptPage);
 }
 
 void DiveMapFunc::View(const std::string& divelog_id) {
     UiHttpPost http(HttpOptions::FromConfig());
     const CloudAnswer answer = vorta_divelog::ViewDiveLog(http, divelog_id, AppState.unit, GetLangText, host_);
-    // Calls made while the page loads are skipped: then it shows nothing.
-    if (answer.status == CloudAnswer::Status::kOk) shown_id_ = host_.ready() ? divelog_id : std::string();
     if (answer.status == CloudAnswer::Status::kNoSession) {
         ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
     } else if (answer.status == CloudAnswer::Status::kFailed) {
@@ -81,8 +77,9 @@ void DiveMapFunc::Edit(const std::string& divelog_id) {
 
     const int32_t unit = AppState.unit;
     vorta_divelog::WriteDiveLogEdit(record, unit, divelog);
-    vorta_divelog::ShowEditedDiveLog(divelog, record.changed, shown_id_ == divelog_id, unit, GetLangText, host_);
-    shown_id_ = host_.ready() ? divelog_id : std::string();
+    // The whole dive log again, whichever one the page showed: values,
+    // markers and chart.
+    vorta_divelog::ShowDiveLog(divelog, unit, GetLangText, host_);
     CloudAnswer saved;
     {
         UiHttpPost http(HttpOptions::FromConfig());

@@ -27,17 +27,14 @@ public:
     void View(const std::string& divelog_id);
     // "edit": loads the dive log and opens the edit dialog over the main
     // window. After "save" the changed fields go into the dive log, the
-    // detail page shows it, and it is sent back to the cloud (PATCH); when
-    // the cloud does not take it, a message dialog says why and the detail
-    // page is loaded again from the cloud. Map events go to the main window
-    // again however the dialog ended.
+    // detail page shows all of it again (values, markers, chart), and it is
+    // sent back to the cloud (PATCH); when the cloud does not take it, a
+    // message dialog says why and the detail page is loaded again from the
+    // cloud. Map events go to the main window again however the dialog ended.
     void Edit(const std::string& divelog_id);
 
     MapHost& map_host() { return host_; }
 
 private:
     MapHost host_;
-    // The dive log the detail page shows in full (value panel, map, chart);
-    // "" when it shows none.
-    std::string shown_id_;
 };

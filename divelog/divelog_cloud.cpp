@@ -42,8 +42,17 @@ CloudAnswer SaveDiveLog(HttpPost& http, const Json::Value& divelog, const std::s
 CloudAnswer ViewDiveLog(HttpPost& http, const std::string& divelog_id, int32_t unit, const LangFunction& lang,
                         vorta_browser::MapScriptSink& page) {
     CloudAnswer answer = CloudGet(http, UrlDivelog(divelog_id));
-    if (answer.status == CloudAnswer::Status::kOk)
-        ShowDiveLog(json_safe::Member(answer.response, "divelog"), unit, lang, page);
+    if (answer.status != CloudAnswer::Status::kOk) return answer;
+    const Json::Value& divelog = json_safe::Member(answer.response, "divelog");
+    if (!divelog.isObject()) {
+        // A success that carries no dive log has nothing to show: drawn, it
+        // would be a panel of zeros and an empty chart.
+        answer.status = CloudAnswer::Status::kFailed;
+        answer.message_key = "DATA_ERROR";
+        answer.response = Json::Value();
+        return answer;
+    }
+    ShowDiveLog(divelog, unit, lang, page);
     return answer;
 }
 

@@ -35,7 +35,8 @@ CloudAnswer CloudGet(HttpPost& http, const std::string& path);
 CloudAnswer SaveDiveLog(HttpPost& http, const Json::Value& divelog, const std::string& loaded_id);
 
 // "view" of one dive log: GETs it and, on a success, shows its "divelog" on
-// `page` (ShowDiveLog). On any other answer the page is left alone.
+// `page` (ShowDiveLog). A success without a "divelog" object is kFailed with
+// "DATA_ERROR". On any failure the page is left alone.
 CloudAnswer ViewDiveLog(HttpPost& http, const std::string& divelog_id, int32_t unit, const LangFunction& lang,
                         vorta_browser::MapScriptSink& page);
 

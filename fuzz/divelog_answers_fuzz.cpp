@@ -117,6 +117,12 @@ void View(const std::string& body, const Json::Value& response, int32_t unit) {
     vorta_fuzz::AnswerCloud cloud(body);
     RecordingPage page;
     const CloudAnswer answer = ViewDiveLog(cloud, "42", unit, Lang, page);
+    if (check_envelope(body) == EnvelopeResult::Success && !Member(response, "divelog").isObject()) {
+        // A success without a dive log is a data error and shows nothing.
+        FUZZ_CHECK(answer.status == CloudAnswer::Status::kFailed && answer.message_key == "DATA_ERROR");
+        FUZZ_CHECK(answer.response.isNull() && page.calls.empty());
+        return;
+    }
     CheckAnswer(answer, body);
     if (answer.status != CloudAnswer::Status::kOk) {
         FUZZ_CHECK(page.calls.empty());

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <memory>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -36,13 +37,24 @@ std::vector<uint8_t> Bytes(const DevSimProcess::Packet& p) {
     return {p.begin(), p.end()};
 }
 
+// Little-endian, written out here: the packets expected on the wire are not
+// built with the program's own encoders.
+void PutLittleEndian(uint8_t* at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 std::vector<uint8_t> Request(uint8_t marker, uint8_t len, uint16_t code, std::vector<uint32_t> words = {}) {
     std::vector<uint8_t> b(40, 0);
     b[0] = marker;
     b[1] = len;
-    StoreU16(&b[2], code);
-    for (size_t i = 0; i < words.size(); ++i) StoreU32(&b[8 + 4 * i], words[i]);
+    PutLittleEndian(&b[2], code, 2);
+    for (size_t i = 0; i < words.size(); ++i) PutLittleEndian(&b[8 + 4 * i], words[i], 4);
     return b;
+}
+
+// The block byte sum: every byte as an unsigned value, added.
+uint32_t PlainSum(const std::vector<uint8_t>& block) {
+    return std::accumulate(block.begin(), block.end(), 0u);
 }
 
 class DeviceLinkTest : public ::testing::Test {
@@ -192,12 +204,11 @@ TEST_F(DeviceLinkTest, ExactBytesOnTheWire) {
     EXPECT_EQ(Bytes(trace[1]), Request(0, 8, CMD_READ_BLOCK, {0x109000, 100}));
     for (uint32_t i = 0; i < 128; ++i) {
         std::vector<uint8_t> chunk = Request(0, 32, PKT_DATA);
-        StoreU32(&chunk[4], i);
+        PutLittleEndian(&chunk[4], i, 4);
         std::copy(data.begin() + i * 32, data.begin() + i * 32 + 32, chunk.begin() + 8);
         ASSERT_EQ(Bytes(trace[2 + i]), chunk) << "chunk " << i;
     }
-    EXPECT_EQ(Bytes(trace[130]),
-              Request(0xAA, 12, CMD_WRITE_COMMIT, {0x10B000, 4096, BlockByteSum(data.data(), data.size())}));
+    EXPECT_EQ(Bytes(trace[130]), Request(0xAA, 12, CMD_WRITE_COMMIT, {0x10B000, 4096, PlainSum(data)}));
     EXPECT_EQ(Bytes(trace[131]), Request(0, 0, CMD_FIRMWARE_DONE));
     EXPECT_EQ(Bytes(trace[132]), Request(0, 0, CMD_END_LINK));
 }

@@ -215,22 +215,6 @@ TEST(DiveLogEditMap, MarkersAtMicroDegreeResolution) {
     EXPECT_TRUE(calls(R"({"poi": null})").empty());
 }
 
-TEST(DiveLogEditMap, AfterASaveTheDetailRedrawsOnlyWhatChanged) {
-    const Json::Value doc = Parsed(kScuba);
-    auto functions = [&](uint32_t changed, bool shown) {
-        browser_test::RecordingMapScript page;
-        ShowEditedDiveLog(
-            doc, changed, shown, 0, [](const std::string& k) { return k; }, page);
-        return page.Functions();
-    };
-    using V = std::vector<std::string>;
-    EXPECT_EQ(functions(kEditWeather | kEditWeight, true), V{"setDiveValue"});
-    EXPECT_EQ(functions(kEditDiveSite, true), (V{"setDiveValue", "clrMarker", "setSMarker", "setCenter"}));
-    // The page showed another dive: all of this one.
-    EXPECT_EQ(functions(kEditWeather, false),
-              (V{"setDiveValue", "clrMarker", "setSMarker", "setCenter", "setDiveChart"}));
-}
-
 TEST(DiveLogEditSearch, FindAndTakeASite) {
     const std::string row_file = ::testing::TempDir() + "/log_edit_row.htm";
     std::ofstream(row_file) << R"(<div id="dive_site_poi" class="btnctrl" poi_id=""><b id="poi_name"></b>)"

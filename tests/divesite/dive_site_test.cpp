@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <string>
 
 #include "divesite/dive_site.h"
 
@@ -153,12 +155,15 @@ TEST(DiveSiteBlock, ListsGoIntoSlotsInOrderWithTheBlockType) {
     std::vector<DiveSite> sites = {Site(0, "a", 1, 2), Site(2, "b", 3, 4), Site(7, "c", 5, 6)};
     std::vector<uint8_t> block = EncodeSiteBlock(sites, kTypeScuba);
     ASSERT_EQ(block.size(), kBlockSize);
-    for (size_t i = 0; i < sites.size(); ++i) {
-        DiveSite expect = sites[i];
-        expect.type = kTypeScuba;
-        auto bytes = EncodeDiveSite(expect);
-        EXPECT_EQ(Hex(block.data() + i * 64, 64), Hex(bytes.data(), 64)) << i;
-    }
+    // Type 1, the name zero-filled to 55 bytes, latitude and longitude
+    // little-endian.
+    const std::string zeros(2 * 54, '0');
+    const std::string slots[] = {
+        "0161" + zeros + "0100000002000000",
+        "0162" + zeros + "0300000004000000",
+        "0163" + zeros + "0500000006000000",
+    };
+    for (size_t i = 0; i < std::size(slots); ++i) EXPECT_EQ(Hex(block.data() + i * 64, 64), slots[i]) << i;
     for (size_t i = 192; i < kBlockSize; ++i) ASSERT_EQ(block[i], 0xFF) << i;
 
     // Never more than the block holds.

@@ -4,6 +4,7 @@
 // "exit" sending nothing, and a save the cloud refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <functional>
@@ -135,6 +136,22 @@ protected:
         return app.ui().Request(r)["value"].asString();
     }
 
+    // The calls the detail page has received, oldest first: [{"f", "a"}, ...].
+    Json::Value DetailCalls() {
+        Json::Value r;
+        r["cmd"] = "get_received";
+        r["page"] = "main.htm";
+        r["frame"] = kFrame;
+        r["element"] = "ie_page";
+        return app.ui().Request(r)["value"];
+    }
+    static std::vector<std::string> Functions(const Json::Value& calls) {
+        std::vector<std::string> out;
+        for (const Json::Value& c : calls) out.push_back(c["f"].asString());
+        return out;
+    }
+    std::string Message() { return app.Text("main.htm", "message", kFrame); }
+
     // The script calls the edit dialog's map has received, as "f a1 a2 ...".
     std::vector<std::string> MapCalls() {
         Json::Value r;
@@ -220,6 +237,17 @@ TEST_F(LogEditE2e, ImperialEditOfWeatherAndWeightChangesNothingElse) {
     ASSERT_FALSE(dive.id.empty());
     const Json::Value& before = dive.doc;
     ASSERT_TRUE(emu.Reset());
+    // The dive is the one the detail page shows.
+    Press(dive, "view");
+    const std::vector<std::string> kWhole = {"setDiveValue", "clrMarker", "setSMarker",
+                                             "setEMarker",   "setCenter", "setDiveChart"};
+    auto ends_with_whole = [&](const std::vector<std::string>& f) {
+        return f.size() >= kWhole.size() && std::equal(kWhole.begin(), kWhole.end(), f.end() - kWhole.size());
+    };
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return ends_with_whole(Functions(DetailCalls())); }, 10000))
+        << ::testing::PrintToString(Functions(DetailCalls()));
+    const Json::Value viewed = DetailCalls();
+    const Json::ArrayIndex n = viewed.size(), first = n - static_cast<Json::ArrayIndex>(kWhole.size());
 
     // "exit" sends nothing and changes nothing.
     Press(dive, "edit");
@@ -262,6 +290,13 @@ TEST_F(LogEditE2e, ImperialEditOfWeatherAndWeightChangesNothingElse) {
         << Detail("log_weather");
     EXPECT_EQ(Detail("log_weight"), "9.9");
     EXPECT_EQ(Detail("log_weight_unit"), "lbs");
+    // All of it drawn again: the new panel, then the markers and the chart as
+    // the view drew them (the edit changed neither).
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return DetailCalls().size() == n + kWhole.size(); }, 10000))
+        << ::testing::PrintToString(Functions(DetailCalls()));
+    const Json::Value calls = DetailCalls();
+    EXPECT_EQ(calls[n]["f"].asString(), "setDiveValue");
+    for (Json::ArrayIndex i = 1; i < kWhole.size(); ++i) EXPECT_EQ(calls[n + i], viewed[first + i]) << kWhole[i];
 
     // Stored: the two fields, in kilograms; every other member as it was.
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Patches().size() == 1; }, 10000));
@@ -341,4 +376,44 @@ TEST_F(LogEditE2e, ARefusedSaveIsReportedAndTheDetailShowsWhatIsStored) {
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Detail("log_weather") == E2eApp::Lang(kWeather[stored_weather]); }, 10000))
         << Detail("log_weather");
     EXPECT_EQ(Stored(dive.id), dive.doc);
+}
+
+// A success answer that holds no dive log: "edit" opens no dialog, "view"
+// draws nothing over the dive shown, and both say so.
+TEST_F(LogEditE2e, AnAnswerWithoutTheDiveLogIsADataError) {
+    const FoundDive dive = Find([](const Json::Value& d) { return d["dive_type"].asString() == "scuba"; });
+    ASSERT_FALSE(dive.id.empty());
+    Press(dive, "view");
+    const std::string depth = Fixed("%.1f", std::stod(dive.doc["max_depth"].asString()));
+    ASSERT_TRUE(E2eApp::WaitFor(
+        [&] {
+            const std::vector<std::string> f = Functions(DetailCalls());
+            return Detail("log_max_depth") == depth && !f.empty() && f.back() == "setDiveChart";
+        },
+        10000))
+        << Detail("log_max_depth");
+    const Json::Value drawn = DetailCalls();
+    ASSERT_EQ(Message(), "");
+
+    auto arm = [&](const char* kind) {
+        vorta_test::CloudFault fault;
+        fault.kind = kind;  // "short": {"code": "0000000", "response": {}}
+        fault.path = "/api/v1/divelogs/divelog/" + dive.id;
+        return emu.SetFault(fault);
+    };
+    ASSERT_TRUE(arm("short"));
+    Press(dive, "edit");
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Message() == E2eApp::Lang("DATA_ERROR"); }, 10000)) << Message();
+    EXPECT_FALSE(app.Visible(kDialog));
+
+    // Another message between the two, so that the view's own is seen.
+    ASSERT_TRUE(arm("not_json"));
+    Press(dive, "view");
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Message() == E2eApp::Lang("HOST_NOT_CONN"); }, 10000)) << Message();
+
+    ASSERT_TRUE(arm("short"));
+    Press(dive, "view");
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Message() == E2eApp::Lang("DATA_ERROR"); }, 10000)) << Message();
+    EXPECT_EQ(Detail("log_max_depth"), depth);
+    EXPECT_EQ(DetailCalls(), drawn);
 }
