@@ -12,6 +12,10 @@
 #include "base/window_messages.h"
 #include "cloud/http_post.h"
 #include "ui_engine/element.h"
+#include "ui_engine/ui_engine.h"
+
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -19,18 +23,56 @@ namespace {
 constexpr int kBrowserWidth = 640;
 constexpr int kBrowserHeight = 520;
 
+// Remembering the sign-in may wait for the keyring (at most its time-out):
+// the window keeps drawing meanwhile.
+bool RememberSignIn() {
+    return ui::WaitOffUi([] { return SaveRememberedSignIn(); });
+}
+
 }  // namespace
 
 void LoginFunc::on_init(WindowHandle window) {
     func_base::on_init(window);
     DestroyBrowser();
-    LoadRememberedSignIn();
+    const StoredSettings file = LoadRememberedSignInFromFile();
     ui::FindById(window_, "email").SetValue(AppState.email);
     ui::FindById(window_, "pword").SetValue(AppState.password);
+    AskKeyringMeanwhile(file);
 }
 
 void LoginFunc::on_release() {
+    keyring_alive_.reset();
     DestroyBrowser();
+}
+
+void LoginFunc::AskKeyringMeanwhile(const StoredSettings& file) {
+    keyring_alive_ = std::make_shared<bool>(true);
+    const std::weak_ptr<bool> alive = keyring_alive_;
+    const WindowHandle window = window_;
+    const std::string shown_password = AppState.password;
+    const std::string shown_token = AppState.token;
+    const auto take = [alive, window, shown_password, shown_token](const KeyringSignIn& k) {
+        // A move only tidies the file; a load fills the password while the
+        // page is still this one, its field untouched and no sign-in has
+        // replaced the session.
+        if (k.moved || !k.answered) {
+            ApplyKeyringSignIn(k);
+            return;
+        }
+        if (alive.expired() || AppState.password != shown_password || AppState.token != shown_token) return;
+        ui::Element field = ui::FindById(window, "pword");
+        if (field.GetValue() != shown_password) return;
+        ApplyKeyringSignIn(k);
+        field.SetValue(AppState.password);
+    };
+    try {
+        std::thread([file, take] {
+            const KeyringSignIn k = AskKeyringForSignIn(file);
+            ui::PostToUi([k, take] { take(k); });
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the page goes on without the keyring's values.
+    }
 }
 
 void LoginFunc::on_event(const ElementHandle&, const EventParams& params) {
@@ -51,8 +93,7 @@ void LoginFunc::EmailSignIn() {
     // A fresh connection for this attempt; the dialog keeps drawing while
     // the cloud answers.
     UiHttpPost http(HttpOptions::FromConfig());
-    vorta_account::SignInResult result =
-        vorta_account::EmailSignIn(email, password, http, AppState, [] { return SaveRememberedSignIn(); });
+    vorta_account::SignInResult result = vorta_account::EmailSignIn(email, password, http, AppState, RememberSignIn);
     if (!result.signed_in) {
         ShowMessage(result.message_key);
         return;
@@ -114,9 +155,8 @@ void LoginFunc::CheckSocialRedirect() {
         return ui::WaitOffUi([&] { return download_to_file(url, path); });
     };
     UiHttpPost http(HttpOptions::FromConfig());
-    const vorta_account::SocialSignInResult result =
-        vorta_account::CompleteSocialSignIn(check, GetConfig().facebook_graph_url, DataFolder(), download, http,
-                                            AppState, [] { return SaveRememberedSignIn(); });
+    const vorta_account::SocialSignInResult result = vorta_account::CompleteSocialSignIn(
+        check, GetConfig().facebook_graph_url, DataFolder(), download, http, AppState, RememberSignIn);
     if (!result.signed_in) {
         if (!result.message_key.empty()) ShowMessage(result.message_key);
         return;

@@ -9,6 +9,7 @@
 
 #include "account/social_browser.h"
 #include "app/func_base.h"
+#include "app/settings/settings_store.h"
 
 class LoginFunc : public func_base {
 public:
@@ -41,11 +42,16 @@ private:
     void CheckSocialRedirect();
     void DestroyBrowser();
     void ShowMessage(const std::string& key);
+    // Asks the keyring for the remembered password and token on a thread of
+    // its own (an unlock prompt can keep it waiting); the page works
+    // meanwhile, and the answer fills "pword" only if nothing changed it.
+    void AskKeyringMeanwhile(const StoredSettings& file);
 
     std::unique_ptr<CWTLIExplorer> browser_;
-    intptr_t browser_tag_ = 0;  // tag of the latest browser
-    bool error_shown_ = false;  // the provider's refusal is shown; keep the browser hidden
-    bool token_taken_ = false;  // the browser's token redirect was handled; later pages are ignored
-    std::string oauth_state_;   // the "state" of the latest browser's OAuth request
-    std::string redirect_url_;  // the redirect page that request names
+    intptr_t browser_tag_ = 0;             // tag of the latest browser
+    bool error_shown_ = false;             // the provider's refusal is shown; keep the browser hidden
+    bool token_taken_ = false;             // the browser's token redirect was handled; later pages are ignored
+    std::string oauth_state_;              // the "state" of the latest browser's OAuth request
+    std::string redirect_url_;             // the redirect page that request names
+    std::shared_ptr<bool> keyring_alive_;  // while set, the keyring's late answer may fill the page
 };

@@ -486,6 +486,18 @@ const std::string& MessageToken() {
     return token;
 }
 
+bool IsOwnPageUrl(const std::string& uri) {
+    static const char kPrefix[] = "app://local/";
+    return uri.compare(0, sizeof kPrefix - 1, kPrefix) == 0;
+}
+
+bool NavigationAllowed(const std::string& uri, const std::string& requested) {
+    if (IsOwnPageUrl(uri)) return true;
+    // A foreign page the host itself asked for (HostWindow::LoadUri), and only
+    // that address: its own links and redirects lead nowhere.
+    return !requested.empty() && uri == requested;
+}
+
 void PrewarmDialogSlot();  // host_window.cpp
 
 }  // namespace detail

@@ -73,6 +73,15 @@ const char* PageRuntimeScript();
 // message it posts; messages without it did not come from the runtime.
 const std::string& MessageToken();
 
+// Whether `uri` is one of the program's own pages or files (app://local/...).
+bool IsOwnPageUrl(const std::string& uri);
+// Whether a page window may navigate its top document or one of its frames
+// to `uri`: only to the program's own pages, or to `requested`, the address
+// the host is loading itself at that moment ("" when none). Everything else
+// (a dropped file, a page script or a link leading elsewhere, a frame sent
+// to a foreign site) is refused and the page stays.
+bool NavigationAllowed(const std::string& uri, const std::string& requested);
+
 // Escaped for a URL path segment.
 std::string PercentEncodePath(const std::string& path);
 

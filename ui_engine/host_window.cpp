@@ -79,6 +79,8 @@ struct HostWindow::Impl {
 
     bool close_deferred = false;  // a close waits for the end of WaitOffUi
 
+    std::string requested_uri;  // a foreign address LoadUri is loading ("" otherwise)
+
     // Script pages shown in this window's page, by the frame path of their
     // document (the holder's frame path and "<holder id>_page").
     struct ScriptPage {
@@ -194,6 +196,7 @@ struct HostWindow::Impl {
             return false;
         }
         load_started = load_done = load_failed = false;
+        requested_uri = exact_address ? std::string() : uri;
         webkit_web_view_load_uri(slot->view, uri.c_str());
         const gint64 deadline = g_get_monotonic_time() + gint64(kLoadTimeoutMs) * 1000;
         bool ready = false;
@@ -213,6 +216,7 @@ struct HostWindow::Impl {
             }
         }
         load_waiting = false;
+        requested_uri.clear();
         return ready;
     }
 
@@ -402,6 +406,46 @@ struct HostWindow::Impl {
 
     static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) { return nullptr; }
 
+    // The program's pages stay in place: a navigation of the top document or
+    // of any frame to an address that is not one of the program's own pages
+    // is refused (a file dropped on the view, a script or link leading away,
+    // a frame sent elsewhere), no new window opens, and nothing is downloaded.
+    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                   gpointer data) {
+        auto* slot = static_cast<Slot*>(data);
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+            WebKitNavigationAction* action =
+                webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+            WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+            const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+            const std::string requested = slot->owner ? slot->owner->impl_->requested_uri : std::string();
+            if (uri && NavigationAllowed(uri, requested)) webkit_policy_decision_use(decision);
+            else webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE &&
+            !webkit_response_policy_decision_is_mime_type_supported(WEBKIT_RESPONSE_POLICY_DECISION(decision))) {
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        return FALSE;
+    }
+
+    // Drops onto a page are ignored: nothing dragged in from outside (a file,
+    // a link, text) reaches the page or the view.
+    static gboolean OnDragMotion(GtkWidget*, GdkDragContext* context, gint, gint, guint time, gpointer) {
+        gdk_drag_status(context, static_cast<GdkDragAction>(0), time);
+        return TRUE;
+    }
+    static gboolean OnDragDrop(GtkWidget*, GdkDragContext* context, gint, gint, guint time, gpointer) {
+        gtk_drag_finish(context, FALSE, FALSE, time);
+        return TRUE;
+    }
+
     static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
         return TRUE;
     }
@@ -446,6 +490,10 @@ Slot* CreateSlot(bool dialog) {
     g_signal_connect(slot->view, "create", G_CALLBACK(HostWindow::Impl::OnCreate), slot);
     g_signal_connect(slot->view, "web-process-terminated", G_CALLBACK(HostWindow::Impl::OnWebProcessTerminated), slot);
     g_signal_connect(slot->view, "context-menu", G_CALLBACK(HostWindow::Impl::OnContextMenu), slot);
+    g_signal_connect(slot->view, "decide-policy", G_CALLBACK(HostWindow::Impl::OnDecidePolicy), slot);
+    gtk_drag_dest_unset(GTK_WIDGET(slot->view));
+    g_signal_connect(slot->view, "drag-motion", G_CALLBACK(HostWindow::Impl::OnDragMotion), slot);
+    g_signal_connect(slot->view, "drag-drop", G_CALLBACK(HostWindow::Impl::OnDragDrop), slot);
 
     slot->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     if (dialog) {

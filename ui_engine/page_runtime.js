@@ -13,12 +13,28 @@
 (function () {
 'use strict';
 if (window.__vorta) return;
-var handler = null;
-try { handler = window.webkit.messageHandlers.vorta; } catch (e) {}
 // The host drops messages without this token: the message handler is visible
 // to every frame, but only the program's own pages get this script.
 var TOKEN = '@TOKEN@';
-function post(m) { m.t = TOKEN; try { if (handler) handler.postMessage(JSON.stringify(m)); } catch (e) {} }
+// What posting needs is taken now, before any page script runs. The frames
+// of a page share its origin and can replace what this window offers later
+// (JSON.stringify, the handler's postMessage, a setter or toJSON on
+// Object.prototype); a replacement made then must not see the token. The
+// token never becomes a property of anything: it is joined to the message's
+// text as a string.
+var stringify = JSON.stringify;
+var sliceText = Function.prototype.call.bind(String.prototype.slice);
+var send = null;
+try {
+  var handler = window.webkit.messageHandlers.vorta;
+  send = Function.prototype.bind.call(handler.postMessage, handler);
+} catch (e) {}
+function post(m) {
+  try {
+    var body = stringify(m);
+    if (send && typeof body === 'string' && body.length > 2) send('{"t":"' + TOKEN + '",' + sliceText(body, 1));
+  } catch (e) {}
+}
 
 // Ids of the frame elements from the top document down to this one; null
 // when a frame on the way is not reachable.

@@ -153,26 +153,51 @@ int ApplySettingsSave(const std::string& lang_value, const std::string& unit_i_v
     return result;
 }
 
-void LoadRememberedSignIn() {
-    SettingsStore store;
-    StoredSettings s = store.Load();
+StoredSettings LoadRememberedSignInFromFile() {
+    StoredSettings s = SettingsStore().Load();
     AppState.email = s.e;
     AppState.password = s.p;
     AppState.token = s.t;
-    if (!keyring::Available()) return;
-    if (!s.p.empty() || !s.t.empty()) {
-        // Written while no keyring answered: moved into it, and the file
-        // rewritten without them (the old file is replaced, not kept).
-        if (!keyring::Store(s.p, s.t)) return;
-        s.p.clear();
-        s.t.clear();
-        store.Save(s);
-        return;
+    return s;
+}
+
+KeyringSignIn AskKeyringForSignIn(const StoredSettings& from_file) {
+    KeyringSignIn k;
+    if (!keyring::Available()) return k;
+    if (!from_file.p.empty() || !from_file.t.empty()) {
+        // Written while no keyring answered: moved into it (the file is
+        // rewritten without them by ApplyKeyringSignIn).
+        k.moved = keyring::Store(from_file.p, from_file.t);
+        k.answered = k.moved;
+        k.password = from_file.p;
+        k.token = from_file.t;
+        return k;
     }
-    std::string password, token;
-    if (!keyring::Load(password, token)) return;
-    AppState.password = password;
-    AppState.token = token;
+    k.answered = keyring::Load(k.password, k.token);
+    return k;
+}
+
+bool ApplyKeyringSignIn(const KeyringSignIn& k) {
+    if (!k.answered) return false;
+    if (k.moved) {
+        // The file loses them only while it still holds what was moved (it
+        // may have been written since); the old file is replaced, not kept.
+        SettingsStore store;
+        StoredSettings s;
+        if (ReadSettings(store.path(), s) == ReadResult::kOk && s.p == k.password && s.t == k.token) {
+            s.p.clear();
+            s.t.clear();
+            store.Save(s);
+        }
+        return false;
+    }
+    AppState.password = k.password;
+    AppState.token = k.token;
+    return true;
+}
+
+void LoadRememberedSignIn() {
+    ApplyKeyringSignIn(AskKeyringForSignIn(LoadRememberedSignInFromFile()));
 }
 
 bool SaveRememberedSignIn() {
@@ -182,7 +207,12 @@ bool SaveRememberedSignIn() {
     s.e = AppState.email;
     s.p = AppState.password;
     s.t = AppState.token;
-    if (keyring::Available() && keyring::Store(s.p, s.t)) {
+    if (keyring::Available()) {
+        // With a keyring the secrets go there or nowhere: when it refuses (a
+        // locked keyring without a prompt, or no answer in time), the
+        // password is not remembered and the token lasts for this run only
+        // (it stays in AppState).
+        keyring::Store(s.p, s.t);
         s.p.clear();
         s.t.clear();
     }

@@ -57,6 +57,28 @@ int LanguageIndex();
 // AppState.password and AppState.token: the password and token in the
 // keyring when one answers, else in the file. Loading with a keyring moves a
 // password or token found in the file into the keyring and rewrites the
-// file without them.
+// file without them. Both wait for the keyring (at most its time-outs, see
+// keyring.h): the UI thread asks it off the UI thread (below, or WaitOffUi).
 void LoadRememberedSignIn();
+// Saving with a keyring present never writes the password or token to the
+// file: when the keyring refuses them, the password is not remembered and
+// the token lasts for this run only. The e-mail is always written.
 bool SaveRememberedSignIn();
+
+// LoadRememberedSignIn in three steps, for a caller that must not wait for
+// the keyring: the file (UI thread), the keyring (any thread), the answer
+// (UI thread).
+struct KeyringSignIn {
+    bool answered = false;  // a keyring answered: password and token are its values
+    bool moved = false;     // they are the file's, now moved into the keyring
+    std::string password, token;
+};
+// Reads the file into AppState.email, .password and .token; returns it.
+StoredSettings LoadRememberedSignInFromFile();
+// Asks the keyring: loads from it, or moves the file's password and token
+// into it. Not answered when there is no keyring, it refused or timed out.
+KeyringSignIn AskKeyringForSignIn(const StoredSettings& from_file);
+// Takes the answer: a load goes into AppState.password and .token (returns
+// true); a move rewrites the file without the password and token while it
+// still holds them (AppState keeps them).
+bool ApplyKeyringSignIn(const KeyringSignIn& k);

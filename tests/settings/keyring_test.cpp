@@ -9,6 +9,7 @@
 #include "tests/e2e/e2e_app.h"
 #include "tests/support/cloudemu_process.h"
 
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -150,6 +151,100 @@ TEST(KeyringE2e, SignInRemembersInTheKeyring) {
     app.ui().SetTargetPage("login.htm");
     EXPECT_TRUE(E2eApp::WaitFor(
         [&] { return app.ui().GetValue("pword").value_or("") == vorta_test::CloudEmuProcess::kDemoPassword; }, 5000));
+}
+
+// Locks the keyring (the daemon's "login" collection, the default one), as
+// a desktop session does when the screen locks: from then on it asks for
+// its password through a prompt that no one here answers.
+bool LockKeyring() {
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) return false;
+    const char* const paths[] = {"/org/freedesktop/secrets/collection/login", nullptr};
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service", "Lock",
+        g_variant_new("(^ao)", paths), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    if (reply) g_variant_unref(reply);
+    GVariant* locked =
+        g_dbus_connection_call_sync(bus, "org.freedesktop.secrets", paths[0], "org.freedesktop.DBus.Properties", "Get",
+                                    g_variant_new("(ss)", "org.freedesktop.Secret.Collection", "Locked"),
+                                    G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    gboolean is_locked = FALSE;
+    if (locked) {
+        GVariant* v = nullptr;
+        g_variant_get(locked, "(v)", &v);
+        is_locked = g_variant_get_boolean(v);
+        g_variant_unref(v);
+        g_variant_unref(locked);
+    }
+    g_object_unref(bus);
+    return reply != nullptr && is_locked;
+}
+
+bool HasPrivateBus() {
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    return bus && *bus;
+}
+
+// Each of these runs in a keyring of its own (a separate ctest entry): it
+// stays locked.
+TEST(KeyringLocked, SavingNeverPutsTheSecretsInTheFile) {
+    if (!HasPrivateBus()) VORTA_SKIP_OR_FAIL("no private session bus: run under with_keyring.sh");
+    const std::string root = MakeTempDir();
+    ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    ASSERT_TRUE(LockKeyring());
+    ASSERT_TRUE(keyring::Available());
+    // Both ways in: a sign-in remembered now, and a file written while no
+    // keyring answered, whose secrets cannot move into a locked keyring.
+    AppState = AppStateRecord();
+    AppState.email = "diver@example.com";
+    AppState.password = "locked-secret";
+    AppState.token = "locked-token";
+    EXPECT_TRUE(SaveRememberedSignIn());
+    const std::string path = SettingsStore::DefaultPath();
+    const std::string bytes = ReadWholeFile(path);
+    EXPECT_EQ(ReadJson(path).getMemberNames(), (std::vector<std::string>{"e", "lang", "unit"})) << bytes;
+    EXPECT_EQ(ReadJson(path)["e"].asString(), "diver@example.com");
+    EXPECT_EQ(bytes.find("locked-secret"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("locked-token"), std::string::npos) << bytes;
+    EXPECT_EQ(AppState.token, "locked-token");  // this run keeps it
+
+    // Loading: nothing from the keyring, the e-mail from the file.
+    AppState = AppStateRecord();
+    LoadRememberedSignIn();
+    EXPECT_EQ(AppState.email, "diver@example.com");
+    EXPECT_EQ(AppState.password + AppState.token, "");
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+}
+
+// The real program starts beside a locked keyring that holds a remembered
+// password: the sign-in page works while the keyring waits for its prompt,
+// and the sign-in's secrets go nowhere but the keyring.
+TEST(KeyringLocked, SignInPageWorksWhileTheKeyringWaitsAndNothingLeaks) {
+    const std::string why = E2eMissing();
+    if (!why.empty()) VORTA_SKIP_OR_FAIL(why);
+    if (!HasPrivateBus()) VORTA_SKIP_OR_FAIL("no private session bus: run under with_keyring.sh");
+    ASSERT_TRUE(keyring::Store("remembered-before", "token-before"));
+    ASSERT_TRUE(LockKeyring());
+
+    vorta_test::CloudEmuProcess emu;
+    ASSERT_TRUE(emu.Start());
+    E2eApp app;
+    app.env["DBUS_SESSION_BUS_ADDRESS"] = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    app.env["VORTA_CLOUD_HOST"] = emu.host();
+    app.env["VORTA_CA_FILE"] = emu.ca_file();
+    app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+    ASSERT_TRUE(app.Start());
+    ASSERT_TRUE(app.SignIn(vorta_test::CloudEmuProcess::kDemoEmail, vorta_test::CloudEmuProcess::kDemoPassword));
+    // Remembering waits at most the keyring's store time-out.
+    ASSERT_TRUE(app.ui().WaitWindow("main.htm", keyring::kStoreTimeoutMs + 20000));
+
+    const std::string bytes = ReadWholeFile(app.SettingsPath());
+    const Json::Value stored = ReadJson(app.SettingsPath());
+    EXPECT_EQ(stored["e"].asString(), vorta_test::CloudEmuProcess::kDemoEmail) << bytes;
+    EXPECT_FALSE(stored.isMember("p")) << bytes;
+    EXPECT_FALSE(stored.isMember("t")) << bytes;
+    EXPECT_EQ(bytes.find(vorta_test::CloudEmuProcess::kDemoPassword), std::string::npos) << bytes;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "tests/ui_engine/gui_fixture.h"
 #include "ui_engine/element.h"
+#include "ui_engine/engine_internal.h"
 
 using ui::Element;
 using ui::FindById;
@@ -361,6 +362,78 @@ TEST_F(PageTest, ForeignPagesAndForgedMessagesRaiseNothing) {
     El("b1").PostClick();
     ASSERT_TRUE(log.WaitCount(1));
     EXPECT_EQ(log.entries, std::vector<std::string>{"0:b1"});
+}
+
+// Nothing moves a page window off the program's pages: not the view told to
+// open a file (what a file dropped on it does), not a page script, a link or
+// a frame sent elsewhere. The page stays, with its events; own pages still
+// open.
+TEST_F(PageTest, PagesStayOnTheProgramsOwnAddresses) {
+    const std::string file = ::testing::TempDir() + "ui_engine_dropped_" + std::to_string(getpid()) + ".htm";
+    std::ofstream(file) << "<title>dropped</title><p id=t1>dropped</p>";
+    const std::string own = ui::PageUrl(Page("events.htm"));
+    struct Attempt {
+        const char* what;
+        std::string script;  // "" = the view is told to load `file`
+    };
+    const Attempt attempts[] = {
+        {"view loads a file", ""},
+        {"top to a file", "location.href='file://" + file + "'"},
+        {"top to http", "location.href='http://127.0.0.1:9/'"},
+        {"top to data", "location.href='data:text/html,<p id=t1>data</p>'"},
+        {"top to about:blank", "location.href='about:blank'"},
+        {"link with a target",
+         "var a=document.createElement('a');a.href='http://127.0.0.1:9/';a.target='_top';"
+         "document.body.appendChild(a);a.click()"},
+        {"frame to data", "document.getElementById('frm').src='data:text/html,<p id=ft>data</p>'"},
+        {"frame to a file", "document.getElementById('frm').contentWindow.location='file://" + file + "'"},
+        {"frame from inside to http",
+         "document.getElementById('frm').contentWindow.eval("
+         "\"location.href='http://127.0.0.1:9/'\")"},
+    };
+    for (const Attempt& a : attempts) {
+        if (a.script.empty()) webkit_web_view_load_uri(win->web_view(), ("file://" + file).c_str());
+        else win->Evaluate(a.script + "; 1");
+        Settle(400);
+        EXPECT_EQ(win->Evaluate("location.href"), own) << a.what;
+        EXPECT_EQ(El("t1").GetText(), "old") << a.what;
+        EXPECT_EQ(FindInFrame(*win, "frm", "ft").GetText(), "frame text") << a.what;
+    }
+    log.entries.clear();
+    El("b1").PostClick();
+    ASSERT_TRUE(log.WaitCount(1));
+    EXPECT_EQ(log.entries, std::vector<std::string>{"0:b1"});
+    // The program's own pages still open, in the frame and on top.
+    win->Evaluate("document.getElementById('frm').src='dialog.htm'; 1");
+    EXPECT_TRUE(ui::RunLoopUntil([&] { return !FindInFrame(*win, "frm", "ft").Exists(); }, 5000));
+    win->Evaluate("location.href='frame.htm'; 1");
+    EXPECT_TRUE(ui::RunLoopUntil([&] { return El("fbtn").Exists(); }, 5000));
+    std::remove(file.c_str());
+}
+
+// The frames of a page share its origin and may replace what its window
+// offers; what they put in place never sees the message token, and events
+// still reach the host.
+TEST_F(PageTest, ReplacedPageFunctionsNeverSeeTheMessageToken) {
+    win->Evaluate(
+        "window.__seen=[];"
+        "var keep=function(x){try{window.__seen.push(String(x))}catch(e){}};"
+        "var js=JSON.stringify;"
+        "JSON.stringify=function(v){keep(js(v));return js(v)};"
+        "Object.defineProperty(Object.prototype,'t',{set:function(v){keep(v)},get:function(){return ''},"
+        "configurable:true});"
+        "Object.prototype.toJSON=function(){var d=Object.getOwnPropertyDescriptor(this,'t');"
+        "if(d)keep(d.value);return this};"
+        "var h=window.webkit.messageHandlers.vorta,pm=h.postMessage;"
+        "h.postMessage=function(x){keep(x);return pm.call(h,x)};"
+        "Object.getPrototypeOf(h).postMessage=h.postMessage;"
+        "var sl=String.prototype.slice;String.prototype.slice=function(){keep(this);return sl.apply(this,arguments)};"
+        "1");
+    El("b1").PostClick();
+    ASSERT_TRUE(log.WaitCount(1));
+    EXPECT_EQ(log.entries, std::vector<std::string>{"0:b1"});
+    const std::string seen = win->Evaluate("JSON.stringify(window.__seen)");
+    EXPECT_EQ(seen.find(ui::detail::MessageToken()), std::string::npos) << seen;
 }
 
 TEST_F(PageTest, MissingPageLoadsBlankAndTheWindowStays) {

@@ -44,3 +44,34 @@ TEST(ElementHandleTest, HandlesAreLazyAndNullOnlyWhenUnresolvable) {
     EXPECT_TRUE(ui::Element::Root(3).FrameRoot().IsNull());
     EXPECT_EQ(ui::FindById(3, "a").FrameRoot().Find("b").frame_path(), std::vector<std::string>{"a"});
 }
+
+// Where a page window may go: the program's own pages, and the one foreign
+// address the host itself loads; nothing else, however it is spelled.
+TEST(NavigationPolicyTest, OnlyOwnPagesAndTheHostsOwnRequest) {
+    struct Case {
+        const char* uri;
+        const char* requested;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {"app://local/ENG/main.htm", "", true},
+        {"app://local/ENG/web_html/maps.htm?x=1#y", "", true},
+        {"app://local/", "", true},
+        {"file:///home/u/Desktop/dropped.htm", "", false},
+        {"file:///etc/passwd", "", false},
+        {"http://127.0.0.1:8443/", "", false},
+        {"https://tiles.example/1/2/3.png", "", false},
+        {"data:text/html,<script>1</script>", "", false},
+        {"about:blank", "", false},
+        {"javascript:alert(1)", "", false},
+        {"app://other/ENG/main.htm", "", false},
+        {"app://local.example/ENG/main.htm", "", false},
+        {"app:local/ENG/main.htm", "", false},
+        {"", "", false},
+        {"data:text/html,x", "data:text/html,x", true},
+        {"data:text/html,y", "data:text/html,x", false},
+        {"file:///tmp/a.htm", "data:text/html,x", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ui::detail::NavigationAllowed(c.uri, c.requested), c.allowed) << c.uri << " / " << c.requested;
+}
