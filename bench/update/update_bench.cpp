@@ -79,7 +79,7 @@ double PairedRatio(const std::vector<double>& a, const std::vector<double>& b) {
 // The image is already in its local file: the worker's download step costs
 // nothing here, only its reading, counting and writing are timed.
 struct LocalFile : vorta_update::Downloader {
-    bool Download(const std::string&, const std::string&) override { return true; }
+    DownloadResult Download(const std::string&, const std::string&, uint64_t) override { return DownloadResult::kOk; }
 };
 
 // A device that takes every block at once: the worker's own work alone.
@@ -259,10 +259,12 @@ int DownloadFigures(const std::string& folder, int rounds) {
     if (!json_safe::Parse(emu.Call("GET", "/api/v1/devices/firmwareUpdate?model=K7").body, root)) return 1;
     const Json::Value& files = json_safe::Member(json_safe::Member(root, "response"), "firmware_files");
     std::vector<std::string> urls;
+    std::vector<uint64_t> sizes;
     uint64_t bytes = 0;
     for (Json::ArrayIndex i = 0; i < json_safe::Size(files); ++i) {
         urls.push_back(json_safe::String(json_safe::Element(files, i), "file_path"));
-        bytes += json_safe::Member(json_safe::Element(files, i), "size").asUInt64();
+        sizes.push_back(json_safe::Member(json_safe::Element(files, i), "size").asUInt64());
+        bytes += sizes.back();
     }
     if (urls.empty()) return 1;
 
@@ -278,7 +280,9 @@ int DownloadFigures(const std::string& folder, int rounds) {
     for (int r = 0; r < rounds; ++r) {
         const auto t0 = Clock::now();
         for (size_t i = 0; i < urls.size(); ++i)
-            if (!downloader.Download(urls[i], folder + "/data" + std::to_string(i + 1) + ".bin")) return 1;
+            if (downloader.Download(urls[i], folder + "/data" + std::to_string(i + 1) + ".bin", sizes[i]) !=
+                DownloadResult::kOk)
+                return 1;
         update_ms.push_back(Ms(Clock::now() - t0));
         bare_ms.push_back(bare_round(false));
         durable_ms.push_back(bare_round(true));
