@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -113,6 +115,23 @@ protected:
             res.set_redirect("https://localhost:1/api/echo");
             res.set_content("{\"code\":\"0000302\"}", "application/json");
         });
+        http.Get("/to-http", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("http://127.0.0.1:" + std::to_string(plain_port_) + "/file.bin");
+        });
+        // A body without an announced length that goes on (up to 256 MiB).
+        http.Get("/endless", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("application/octet-stream",
+                                             [this](size_t offset, httplib::DataSink& sink) {
+                                                 static const std::string block(65536, 'e');
+                                                 if (offset >= (size_t(256) << 20)) {
+                                                     sink.done();
+                                                     return true;
+                                                 }
+                                                 if (!sink.write(block.data(), block.size())) return false;
+                                                 endless_sent_ += block.size();
+                                                 return true;
+                                             });
+        });
         http.Get(R"(/api/v1/users/([^/]*)/statistics)", record);
         port_ = server_->Start();
         ASSERT_GT(port_, 0);
@@ -138,6 +157,8 @@ protected:
     TestPki pki_;
     std::unique_ptr<TlsTestServer> server_;
     int port_ = -1;
+    std::atomic<int> plain_port_{0};
+    std::atomic<size_t> endless_sent_{0};
     HttpOptions options_;
     std::string temp_;
     std::mutex mu_;
@@ -364,6 +385,56 @@ TEST_F(HttpPostTls, DownloadReplacesAnExistingFileOnlyWhenComplete) {
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(temp_)) files += entry.is_regular_file();
     EXPECT_EQ(files, 2u);
+}
+
+TEST_F(HttpPostTls, DownloadsStopAtTheirLimitAndHttpsOnlyRefusesEveryPlainHop) {
+    httplib::Server plain;
+    std::atomic<int> plain_hits{0};
+    plain.Get("/file.bin", [&plain_hits](const httplib::Request&, httplib::Response& res) {
+        ++plain_hits;
+        res.set_content(BinaryPayload(300000), "application/octet-stream");
+    });
+    plain_port_ = plain.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(plain_port_, 0);
+    std::thread serving([&plain] { plain.listen_after_bind(); });
+    const std::string http_url = "http://127.0.0.1:" + std::to_string(plain_port_) + "/file.bin";
+
+    HttpOptions https_only = options_, exact = options_, one_less = options_;
+    https_only.https_only = true;
+    exact.max_download_bytes = 300000;
+    one_less.max_download_bytes = 299999;
+    const struct Case {
+        const char* what;
+        std::string url;
+        const HttpOptions& options;
+        DownloadResult expected;
+    } cases[] = {
+        {"plain http by default", http_url, options_, DownloadResult::kOk},
+        {"redirect to plain http by default", Url("/to-http"), options_, DownloadResult::kOk},
+        {"plain http, https only", http_url, https_only, DownloadResult::kFailed},
+        {"redirect to plain http, https only", Url("/to-http"), https_only, DownloadResult::kFailed},
+        {"https redirect, https only", Url("/moved"), https_only, DownloadResult::kOk},
+        {"exactly the limit", Url("/file.bin"), exact, DownloadResult::kOk},
+        {"announced one byte over", Url("/file.bin"), one_less, DownloadResult::kTooLarge},
+        {"no length announced, going on", Url("/endless"), one_less, DownloadResult::kTooLarge},
+        {"error page", Url("/no/such/file"), one_less, DownloadResult::kFailed},
+    };
+    const std::string path = temp_ + "/data1.bin";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(path);
+        EXPECT_EQ(download_file(c.url, path, c.options), c.expected);
+        EXPECT_EQ(ReadFile(path), c.expected == DownloadResult::kOk ? BinaryPayload(300000) : "");
+    }
+    // Only the two default cases reached the plain host; the endless body
+    // was stopped near the limit (socket buffers aside), not at its end.
+    EXPECT_EQ(plain_hits.load(), 2);
+    EXPECT_LT(endless_sent_.load(), size_t(32) << 20);
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(temp_)) files += entry.is_regular_file();
+    EXPECT_EQ(files, 0u) << "a failed download left a file";
+    plain.stop();
+    serving.join();
 }
 
 TEST_F(HttpPostTls, DefaultsComeFromTheConfiguration) {
