@@ -41,9 +41,8 @@ struct Options {
 
 // A fault armed through /_testbed/fault.
 struct Fault {
-    // not_json, no_code, code, slow, drop, close, not_found, short, truncate,
-    // http_files, http_redirect, oversize
-    std::string kind;
+    // Also http_files, http_redirect and oversize (the update faults).
+    std::string kind;    // not_json, no_code, code, slow, drop, close, not_found, short, truncate
     std::string prefix;  // matched against the request target ("/api/...?..."); empty: any
     std::string verb;    // only requests of this method ("PATCH"); empty: any
     int skip = 0;        // matching requests still to answer normally first
@@ -73,7 +72,8 @@ private:
     void Dispatch(const httplib::Request& req, httplib::Response& res);
     bool TakeFault(const std::string& verb, const std::string& target, Fault& out);
     // The faults of the update offers and files ("not_found", "short",
-    // "truncate"); false for another kind.
+    // "truncate", "http_files", "http_redirect", "oversize"); false for
+    // another kind.
     bool UpdateFault(const std::string& kind, const httplib::Request& req, httplib::Response& res);
     // "http://<host>:<port>" of the plain-http file host.
     std::string PlainBaseUrl() const;
