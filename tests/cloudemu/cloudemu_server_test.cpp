@@ -406,6 +406,73 @@ TEST_F(CloudEmuServerTest, UpdateOffersListFilesThatDownloadWhole) {
     EXPECT_EQ(emu_->Call("GET", "/static/firmware/none.bin").status, 404);
 }
 
+namespace {
+
+struct Fetched {
+    long status = 0;  // 0 when nothing answered
+    std::string body;
+    size_t limit = 0;
+};
+
+size_t Append(char* data, size_t size, size_t n, void* out) {
+    auto* f = static_cast<Fetched*>(out);
+    f->body.append(data, size * n);
+    return f->body.size() > f->limit ? 0 : size * n;  // stop once past the limit
+}
+
+// A GET that follows redirects (to http too) and stops after about `limit`
+// bytes of body.
+Fetched Fetch(const std::string& url, const std::string& ca_file, size_t limit = size_t(16) << 20) {
+    Fetched out;
+    out.limit = limit;
+    CURL* curl = curl_easy_init();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Append);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &out);
+    curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
+    curl_easy_cleanup(curl);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(CloudEmuServerTest, UpdateFaultsPointAtAPlainHttpHostOrGoOnPastTheSize) {
+    const std::string offer_path = "/api/v1/devices/divesites?model=K7";
+    const std::string file_url = Response(emu_->Call("GET", offer_path))["divesite_files"][0]["file_path"].asString();
+    const std::string file_path = file_url.substr(emu_->base_url().size());
+    const std::string file = emu_->Call("GET", file_path).body;
+    ASSERT_FALSE(file.empty());
+
+    const std::string ca = emu_->ca_file();
+    // The offer names its files on the plain host, which serves them.
+    ASSERT_TRUE(emu_->SetFault({"http_files", offer_path}));
+    const std::string plain_url = Response(emu_->Call("GET", offer_path))["divesite_files"][0]["file_path"].asString();
+    ASSERT_EQ(plain_url.rfind("http://" + emu_->host() + ":", 0), 0u) << plain_url;
+    EXPECT_EQ(Fetch(plain_url, ca).body, file);
+    // The redirect leads there too.
+    ASSERT_TRUE(emu_->SetFault({"http_redirect", file_path}));
+    EXPECT_EQ(Fetch(file_url, ca).body, file);
+    // Only the update files are served there.
+    const std::string plain_base = plain_url.substr(0, plain_url.find('/', 7));
+    EXPECT_EQ(Fetch(plain_base + "/static/avatar.png", ca).status, 404);
+    EXPECT_EQ(Fetch(plain_base + offer_path, ca).status, 404);
+    EXPECT_EQ(emu_->Stats().plain_requests, 4);
+
+    // The usual file, then filler far past it, with no length announced.
+    ASSERT_TRUE(emu_->SetFault({"oversize", file_path}));
+    const Fetched big = Fetch(file_url, ca, size_t(4) << 20);
+    ASSERT_GT(big.body.size(), size_t(4) << 20);
+    EXPECT_EQ(big.body.compare(0, file.size(), file), 0);
+    EXPECT_EQ(big.body.find_first_not_of('\xA5', file.size()), std::string::npos);
+    const long long sent = emu_->Stats().oversize_sent;
+    EXPECT_GT(sent, 4ll << 20);
+    EXPECT_LT(sent, 300ll << 20);
+}
+
 TEST_F(CloudEmuServerTest, FacebookStandInsLeadToASocialSignIn) {
     const std::string redirect = emu_->base_url() + "/_fb/connect/login_success.html";
     const CloudReply dialog = emu_->Call("GET", "/_fb/dialog/oauth?client_id=123&redirect_uri=" + redirect +
