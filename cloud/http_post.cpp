@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <mutex>
 
 namespace {
@@ -346,11 +345,9 @@ DownloadResult download_file(const std::string& url, const std::string& path, co
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &FileSink::Write);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-    // A body announced longer than the limit is refused before it starts
-    // (curl reads 0 as "no limit"; the sink still stops an empty-limit one).
-    if (options.max_download_bytes > 0 &&
-        options.max_download_bytes <= static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max()))
-        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.max_download_bytes));
+    // The size limit is the sink's alone: curl's own (CURLOPT_MAXFILESIZE)
+    // also judges the bodies of redirects and error answers, so a small file
+    // behind a wordy redirect would count as too large.
     // An error answer (404, 500, ...) is a failed download, not the file: it
     // must never replace a good manifest or image, nor be flashed later.
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
@@ -358,7 +355,7 @@ DownloadResult download_file(const std::string& url, const std::string& path, co
     const CURLcode rc = curl_easy_perform(h);
     curl_easy_cleanup(h);
 
-    const bool too_large = sink.over_limit || rc == CURLE_FILESIZE_EXCEEDED;
+    const bool too_large = sink.over_limit;
     bool ok = rc == CURLE_OK && !sink.failed && !too_large;
     if (ok && options.sync_to_disk && ::fsync(sink.fd) != 0) ok = false;
     if (::close(sink.fd) != 0) ok = false;

@@ -28,8 +28,7 @@ struct HttpOptions {
     // Largest accepted response body; a larger one fails the request.
     std::size_t max_body_bytes = std::size_t(64) << 20;
     // Largest accepted download (update files go to disk, not memory). The
-    // transfer stops as soon as it would pass this, before the body when the
-    // server announces a longer one.
+    // transfer stops as soon as the body received would pass this.
     std::uint64_t max_download_bytes = std::uint64_t(1) << 30;
     // Downloads over https only, the first URL and every redirect alike: for
     // files that end up on the dive computer, where a plain-http hop would
@@ -109,8 +108,8 @@ std::string UrlHost(const std::string& host);
 bool download_to_file(const std::string& url, const std::string& path);
 bool download_to_file(const std::string& url, const std::string& path, const HttpOptions& options);
 
-// How a download ended: kTooLarge when the body (announced or received)
-// would pass options.max_download_bytes; kFailed for any other failure.
+// How a download ended: kTooLarge when the body would pass
+// options.max_download_bytes; kFailed for any other failure.
 enum class DownloadResult { kOk, kFailed, kTooLarge };
 
 // download_to_file, telling a body over the size limit from other failures.

@@ -115,6 +115,15 @@ protected:
             res.set_redirect("https://localhost:1/api/echo");
             res.set_content("{\"code\":\"0000302\"}", "application/json");
         });
+        // Wordy answers around a small file: neither body is the file.
+        http.Get("/big-404", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_content(std::string(400000, 'n'), "text/html");
+        });
+        http.Get("/wordy-move", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/file.bin");
+            res.set_content(std::string(400000, 'm'), "text/html");
+        });
         http.Get("/to-http", [this](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("http://127.0.0.1:" + std::to_string(plain_port_) + "/file.bin");
         });
@@ -418,6 +427,8 @@ TEST_F(HttpPostTls, DownloadsStopAtTheirLimitAndHttpsOnlyRefusesEveryPlainHop) {
         {"announced one byte over", Url("/file.bin"), one_less, DownloadResult::kTooLarge},
         {"no length announced, going on", Url("/endless"), one_less, DownloadResult::kTooLarge},
         {"error page", Url("/no/such/file"), one_less, DownloadResult::kFailed},
+        {"error page longer than the limit", Url("/big-404"), one_less, DownloadResult::kFailed},
+        {"redirect page longer than the limit", Url("/wordy-move"), exact, DownloadResult::kOk},
     };
     const std::string path = temp_ + "/data1.bin";
     for (const auto& c : cases) {
@@ -430,6 +441,7 @@ TEST_F(HttpPostTls, DownloadsStopAtTheirLimitAndHttpsOnlyRefusesEveryPlainHop) {
     // was stopped near the limit (socket buffers aside), not at its end.
     EXPECT_EQ(plain_hits.load(), 2);
     EXPECT_LT(endless_sent_.load(), size_t(32) << 20);
+    std::filesystem::remove(path);
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(temp_)) files += entry.is_regular_file();
     EXPECT_EQ(files, 0u) << "a failed download left a file";
