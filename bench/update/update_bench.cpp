@@ -6,7 +6,8 @@
 //            packets out, the answer in, no logic), and against Usb writing
 //            the same blocks in a plain loop (what the link itself costs);
 //   download: the emulator's firmware files fetched by the update's
-//            downloader (download_to_file: temporary file, fsync, rename),
+//            downloader (download_file, https only, each capped at its
+//            offered size: temporary file, rename),
 //            against a bare libcurl client writing the same URLs to files.
 // Rounds alternate between the measured code and its floor, so that load
 // from other programs on the machine falls on both alike. Prints medians,
