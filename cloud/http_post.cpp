@@ -268,12 +268,14 @@ struct FileSink {
     std::uint64_t written = 0;
     std::uint64_t limit = 0;
     bool failed = false;
+    bool over_limit = false;
 
     static size_t Write(char* data, size_t size, size_t count, void* user) {
         auto* self = static_cast<FileSink*>(user);
         const size_t total = size * count;
         if (total > self->limit - self->written) {
-            self->failed = true;
+            // Stops the transfer at once: nothing past the limit is taken.
+            self->over_limit = true;
             return 0;
         }
         size_t done = 0;
@@ -309,10 +311,14 @@ bool download_to_file(const std::string& url, const std::string& path) {
 }
 
 bool download_to_file(const std::string& url, const std::string& path, const HttpOptions& options) {
-    if (url.empty() || path.empty()) return false;
+    return download_file(url, path, options) == DownloadResult::kOk;
+}
+
+DownloadResult download_file(const std::string& url, const std::string& path, const HttpOptions& options) {
+    if (url.empty() || path.empty()) return DownloadResult::kFailed;
     GlobalInit();
     CURL* h = curl_easy_init();
-    if (!h) return false;
+    if (!h) return DownloadResult::kFailed;
 
     std::string temp;
     FileSink sink;
@@ -320,24 +326,28 @@ bool download_to_file(const std::string& url, const std::string& path, const Htt
     sink.fd = OpenTempBeside(path, temp);
     if (sink.fd < 0) {
         curl_easy_cleanup(h);
-        return false;
+        return DownloadResult::kFailed;
     }
 
     if (!ApplyTransport(h, options)) {
         curl_easy_cleanup(h);
         ::close(sink.fd);
         ::unlink(temp.c_str());
-        return false;
+        return DownloadResult::kFailed;
     }
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     // Only web schemes: a URL named by a downloaded manifest must not reach
     // local files or other protocols, neither directly nor by a redirect.
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    const char* protocols = options.https_only ? "https" : "http,https";
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &FileSink::Write);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    // The size limit is the sink's alone: curl's own (CURLOPT_MAXFILESIZE)
+    // also judges the bodies of redirects and error answers, so a small file
+    // behind a wordy redirect would count as too large.
     // An error answer (404, 500, ...) is a failed download, not the file: it
     // must never replace a good manifest or image, nor be flashed later.
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
@@ -345,10 +355,12 @@ bool download_to_file(const std::string& url, const std::string& path, const Htt
     const CURLcode rc = curl_easy_perform(h);
     curl_easy_cleanup(h);
 
-    bool ok = rc == CURLE_OK && !sink.failed;
+    const bool too_large = sink.over_limit;
+    bool ok = rc == CURLE_OK && !sink.failed && !too_large;
     if (ok && options.sync_to_disk && ::fsync(sink.fd) != 0) ok = false;
     if (::close(sink.fd) != 0) ok = false;
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false;
     if (!ok) ::unlink(temp.c_str());
-    return ok;
+    if (ok) return DownloadResult::kOk;
+    return too_large ? DownloadResult::kTooLarge : DownloadResult::kFailed;
 }

@@ -27,8 +27,13 @@ struct HttpOptions {
     long total_timeout_ms = 180000;
     // Largest accepted response body; a larger one fails the request.
     std::size_t max_body_bytes = std::size_t(64) << 20;
-    // Largest accepted download (update files go to disk, not memory).
+    // Largest accepted download (update files go to disk, not memory). The
+    // transfer stops as soon as the body received would pass this.
     std::uint64_t max_download_bytes = std::uint64_t(1) << 30;
+    // Downloads over https only, the first URL and every redirect alike: for
+    // files that end up on the dive computer, where a plain-http hop would
+    // let anyone on the way replace them.
+    bool https_only = false;
     // A download is flushed to the disk (fsync) before it replaces its file.
     // Callers that fetch a file afresh before every use (the update images)
     // gain nothing from that and may turn it off: the replacement stays
@@ -102,3 +107,10 @@ std::string UrlHost(const std::string& host);
 // transport or file failure and on an error status (400 and above).
 bool download_to_file(const std::string& url, const std::string& path);
 bool download_to_file(const std::string& url, const std::string& path, const HttpOptions& options);
+
+// How a download ended: kTooLarge when the body would pass
+// options.max_download_bytes; kFailed for any other failure.
+enum class DownloadResult { kOk, kFailed, kTooLarge };
+
+// download_to_file, telling a body over the size limit from other failures.
+DownloadResult download_file(const std::string& url, const std::string& path, const HttpOptions& options);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/show_counters.h"
 #include "base/paths.h"
@@ -21,6 +22,20 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Deletes the local files of an update's offer on the way out, unless the
+// update completed: a file of a failed update (cut short, too long, or never
+// written) must not stay behind looking like a downloaded image.
+struct RemoveFilesUnlessComplete {
+    const std::string& folder;
+    OfferKind kind;
+    const std::vector<UpdateFile>& files;
+    bool complete = false;
+    ~RemoveFilesUnlessComplete() {
+        if (complete) return;
+        for (const UpdateFile& f : files) ::unlink(UpdateFilePath(folder, kind, f.sequence).c_str());
+    }
+};
 
 int32_t SaturatingAdd(int32_t a, int64_t b) {
     const int64_t sum = static_cast<int64_t>(a) + b;
@@ -52,10 +67,14 @@ public:
             if (f.problem == FileProblem::kOutOfRange) return Outcome::Failed("FILE_ERROR");
         }
 
+        // Until the last block is written, a way out (an exception
+        // included) deletes the files of this update.
+        RemoveFilesUnlessComplete cleanup{folder_, kind_, files};
         for (const UpdateFile& f : files) {
             Outcome step = WriteFile(f);
             if (!step.ok()) return step;
         }
+        cleanup.complete = true;
         if (kind_ == OfferKind::kFirmware) device_.FinishFirmwareUpdate();
         return Outcome::Ok();
     }
@@ -67,7 +86,11 @@ private:
         ShowCounters(sink_, counters_);
 
         const std::string path = UpdateFilePath(folder_, kind_, f.sequence);
-        if (!downloader_.Download(f.url, path)) return Outcome::Failed("UNABLE_GET_FILE");
+        // A body longer than "size" is stopped there: it cannot be the file,
+        // and a hostile server could otherwise fill the disk.
+        const DownloadResult got = downloader_.Download(f.url, path, f.size);
+        if (got == DownloadResult::kTooLarge) return Outcome::Failed("FILE_ERROR");
+        if (got != DownloadResult::kOk) return Outcome::Failed("UNABLE_GET_FILE");
 
         // The file is read block by block from disk: an image is never held
         // whole in memory.
@@ -107,13 +130,19 @@ private:
 
 }  // namespace
 
-bool HttpDownloader::Download(const std::string& url, const std::string& path) {
+DownloadResult HttpDownloader::Download(const std::string& url, const std::string& path, uint64_t max_bytes) {
+    HttpOptions options = HttpOptions::FromConfig();
+    // What is fetched here ends up on the dive computer, and the offer
+    // carries no checksum: TLS verified against the cloud's trust is what
+    // vouches for the bytes, so there is no plain-http hop, redirects
+    // included.
+    options.https_only = true;
+    options.max_download_bytes = max_bytes;
     // Offers and images are fetched afresh before every use, so a copy lost
     // in a crash costs nothing: no flush to the disk (it can cost more than
     // the transfer itself on a busy disk).
-    HttpOptions options = HttpOptions::FromConfig();
     options.sync_to_disk = false;
-    return download_to_file(url, path, options);
+    return download_file(url, path, options);
 }
 
 bool LoadOffer(OfferKind kind, Downloader& downloader, const std::string& url, const std::string& folder,
@@ -121,7 +150,12 @@ bool LoadOffer(OfferKind kind, Downloader& downloader, const std::string& url, c
     text.clear();
     if (folder.empty()) return false;
     const std::string path = OfferPath(folder, kind);
-    (void)downloader.Download(url, path);
+    if (downloader.Download(url, path, kMaxOfferBytes) != DownloadResult::kOk) {
+        // An earlier offer may name files and a version the cloud has since
+        // withdrawn: it is never presented in place of a current one.
+        ::unlink(path.c_str());
+        return false;
+    }
     text = ReadWholeFile(path);
     return OfferUsable(text, kind);
 }

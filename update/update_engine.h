@@ -12,24 +12,27 @@
 
 #include "app/progress_sink.h"
 #include "base/outcome.h"
+#include "cloud/http_post.h"
 #include "device/device_link.h"
 #include "update/update_offer.h"
 
 namespace vorta_update {
 
 // Fetches an absolute URL into a file. The file is replaced only by a
-// whole, successful download; a failed one leaves an earlier file as it was.
+// whole, successful download; a failed one leaves an earlier file as it was
+// and no partial one. A body of more than `max_bytes` is stopped as soon as
+// that shows (kTooLarge).
 class Downloader {
 public:
     virtual ~Downloader() = default;
-    virtual bool Download(const std::string& url, const std::string& path) = 0;
+    virtual DownloadResult Download(const std::string& url, const std::string& path, uint64_t max_bytes) = 0;
 };
 
-// The real one: download_to_file with the configured transport settings,
-// without flushing each file to the disk.
+// The real one: download_file with the configured transport settings (the
+// cloud's trust), https only, without flushing each file to the disk.
 class HttpDownloader : public Downloader {
 public:
-    bool Download(const std::string& url, const std::string& path) override;
+    DownloadResult Download(const std::string& url, const std::string& path, uint64_t max_bytes) override;
 };
 
 struct UpdateTiming {
@@ -38,11 +41,12 @@ struct UpdateTiming {
     int status_pause_ms = 2000;
 };
 
-// Downloads the offer from `url` to its file in `folder` and reads that
-// file into `text` (empty when it cannot be read). The download's result is
-// not consulted: an earlier offer file is presented when a new download
-// fails. True when the text is usable (OfferUsable). No folder: false, and
-// nothing is fetched.
+// Downloads the offer from `url` (at most kMaxOfferBytes) to its file in
+// `folder` and reads that file into `text`. True when the text is usable
+// (OfferUsable). Only an offer fetched by this call is ever read: when the
+// download fails, `text` stays empty and an offer file left by an earlier
+// download is deleted, since the cloud no longer stands behind it. No
+// folder: false, and nothing is fetched.
 bool LoadOffer(OfferKind kind, Downloader& downloader, const std::string& url, const std::string& folder,
                std::string& text);
 
@@ -54,7 +58,8 @@ std::string FirmwareQuestion(const std::string& format, const std::string& insta
 
 // The worker of one update, once the progress page is up. Reports
 // "GET_UPDATE_FILE" and then, per file in offer order: "GET_UPDATE_FILE",
-// download into `folder`, length check against "size", "UPDATING", the
+// download into `folder` (stopped as soon as it passes "size"), length
+// check against "size", "UPDATING", the
 // blocks at "address" + i * 4096 (the last one filled up with 0xFF), with
 // the counter line after each step. After the last file the firmware
 // update sends FinishFirmwareUpdate; both then show "UPDATE_COMPLETE".
@@ -63,7 +68,9 @@ std::string FirmwareQuestion(const std::string& format, const std::string& insta
 // written: "UNABLE_GET_FILE" for an entry that cannot be read, "FILE_ERROR"
 // for an address or size outside the device's range. A failed download is
 // "UNABLE_GET_FILE", a length other than "size" "FILE_ERROR", a refused
-// write "USB_ERROR"; no later file is touched then. The last line stays up
+// write "USB_ERROR"; no later file is touched then, and every local file of
+// the offer is deleted, so that no image of a failed update stays behind to
+// be taken for a good one. The last line stays up
 // for the pause, then the dialog is ended and the device link is ended, on
 // every way out (an exception included). Ok when complete; otherwise failed
 // with the key shown.

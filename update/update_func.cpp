@@ -42,8 +42,8 @@ struct BusyScope {
 
 }  // namespace
 
-bool UpdateFunc::Downloader::Download(const std::string& url, const std::string& path) {
-    return ui::WaitOffUi([&] { return HttpDownloader::Download(url, path); });
+DownloadResult UpdateFunc::Downloader::Download(const std::string& url, const std::string& path, uint64_t max_bytes) {
+    return ui::WaitOffUi([&] { return HttpDownloader::Download(url, path, max_bytes); });
 }
 
 UpdateFunc::UpdateFunc() : display_(std::make_unique<Display>(*this)), flow_(*display_, downloader_) {}

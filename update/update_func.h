@@ -47,7 +47,7 @@ private:
     // window keeps drawing; on the worker it is a plain download.
     class Downloader : public vorta_update::HttpDownloader {
     public:
-        bool Download(const std::string& url, const std::string& path) override;
+        DownloadResult Download(const std::string& url, const std::string& path, uint64_t max_bytes) override;
     };
     void StartUpdate(vorta_update::OfferKind kind);
 

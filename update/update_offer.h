@@ -19,6 +19,9 @@ enum class OfferKind { kFirmware, kDiveSite };
 constexpr uint32_t kUpdateBlockSize = 4096;
 // A firmware offer of this many bytes or fewer carries no update.
 constexpr size_t kMinFirmwareOfferBytes = 256;
+// An offer lists a few files: a longer answer is not an offer, and its
+// download is stopped there.
+constexpr uint64_t kMaxOfferBytes = uint64_t(1) << 20;
 
 // "<folder>/features.json" or "<folder>/divesite.json".
 std::string OfferPath(const std::string& folder, OfferKind kind);

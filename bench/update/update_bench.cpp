@@ -6,7 +6,8 @@
 //            packets out, the answer in, no logic), and against Usb writing
 //            the same blocks in a plain loop (what the link itself costs);
 //   download: the emulator's firmware files fetched by the update's
-//            downloader (download_to_file: temporary file, fsync, rename),
+//            downloader (download_file, https only, each capped at its
+//            offered size: temporary file, rename),
 //            against a bare libcurl client writing the same URLs to files.
 // Rounds alternate between the measured code and its floor, so that load
 // from other programs on the machine falls on both alike. Prints medians,
@@ -79,7 +80,7 @@ double PairedRatio(const std::vector<double>& a, const std::vector<double>& b) {
 // The image is already in its local file: the worker's download step costs
 // nothing here, only its reading, counting and writing are timed.
 struct LocalFile : vorta_update::Downloader {
-    bool Download(const std::string&, const std::string&) override { return true; }
+    DownloadResult Download(const std::string&, const std::string&, uint64_t) override { return DownloadResult::kOk; }
 };
 
 // A device that takes every block at once: the worker's own work alone.
@@ -259,10 +260,12 @@ int DownloadFigures(const std::string& folder, int rounds) {
     if (!json_safe::Parse(emu.Call("GET", "/api/v1/devices/firmwareUpdate?model=K7").body, root)) return 1;
     const Json::Value& files = json_safe::Member(json_safe::Member(root, "response"), "firmware_files");
     std::vector<std::string> urls;
+    std::vector<uint64_t> sizes;
     uint64_t bytes = 0;
     for (Json::ArrayIndex i = 0; i < json_safe::Size(files); ++i) {
         urls.push_back(json_safe::String(json_safe::Element(files, i), "file_path"));
-        bytes += json_safe::Member(json_safe::Element(files, i), "size").asUInt64();
+        sizes.push_back(json_safe::Member(json_safe::Element(files, i), "size").asUInt64());
+        bytes += sizes.back();
     }
     if (urls.empty()) return 1;
 
@@ -278,7 +281,9 @@ int DownloadFigures(const std::string& folder, int rounds) {
     for (int r = 0; r < rounds; ++r) {
         const auto t0 = Clock::now();
         for (size_t i = 0; i < urls.size(); ++i)
-            if (!downloader.Download(urls[i], folder + "/data" + std::to_string(i + 1) + ".bin")) return 1;
+            if (downloader.Download(urls[i], folder + "/data" + std::to_string(i + 1) + ".bin", sizes[i]) !=
+                DownloadResult::kOk)
+                return 1;
         update_ms.push_back(Ms(Clock::now() - t0));
         bare_ms.push_back(bare_round(false));
         durable_ms.push_back(bare_round(true));

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -113,6 +115,18 @@ protected:
             res.set_redirect("https://localhost:1/api/echo");
             res.set_content("{\"code\":\"0000302\"}", "application/json");
         });
+        // Wordy answers around a small file: neither body is the file.
+        http.Get("/big-404", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_content(std::string(400000, 'n'), "text/html");
+        });
+        http.Get("/wordy-move", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/file.bin");
+            res.set_content(std::string(400000, 'm'), "text/html");
+        });
+        http.Get("/to-http", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("http://127.0.0.1:" + std::to_string(plain_port_) + "/file.bin");
+        });
         http.Get(R"(/api/v1/users/([^/]*)/statistics)", record);
         port_ = server_->Start();
         ASSERT_GT(port_, 0);
@@ -138,6 +152,7 @@ protected:
     TestPki pki_;
     std::unique_ptr<TlsTestServer> server_;
     int port_ = -1;
+    std::atomic<int> plain_port_{0};
     HttpOptions options_;
     std::string temp_;
     std::mutex mu_;
@@ -364,6 +379,56 @@ TEST_F(HttpPostTls, DownloadReplacesAnExistingFileOnlyWhenComplete) {
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(temp_)) files += entry.is_regular_file();
     EXPECT_EQ(files, 2u);
+}
+
+TEST_F(HttpPostTls, DownloadsStopAtTheirLimitAndHttpsOnlyRefusesEveryPlainHop) {
+    httplib::Server plain;
+    std::atomic<int> plain_hits{0};
+    plain.Get("/file.bin", [&plain_hits](const httplib::Request&, httplib::Response& res) {
+        ++plain_hits;
+        res.set_content(BinaryPayload(300000), "application/octet-stream");
+    });
+    plain_port_ = plain.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(plain_port_, 0);
+    std::thread serving([&plain] { plain.listen_after_bind(); });
+    const std::string http_url = "http://127.0.0.1:" + std::to_string(plain_port_) + "/file.bin";
+
+    HttpOptions https_only = options_, exact = options_, one_less = options_;
+    https_only.https_only = true;
+    exact.max_download_bytes = 300000;
+    one_less.max_download_bytes = 299999;
+    const struct Case {
+        const char* what;
+        std::string url;
+        const HttpOptions& options;
+        DownloadResult expected;
+    } cases[] = {
+        {"plain http by default", http_url, options_, DownloadResult::kOk},
+        {"redirect to plain http by default", Url("/to-http"), options_, DownloadResult::kOk},
+        {"plain http, https only", http_url, https_only, DownloadResult::kFailed},
+        {"redirect to plain http, https only", Url("/to-http"), https_only, DownloadResult::kFailed},
+        {"https redirect, https only", Url("/moved"), https_only, DownloadResult::kOk},
+        {"exactly the limit", Url("/file.bin"), exact, DownloadResult::kOk},
+        {"announced one byte over", Url("/file.bin"), one_less, DownloadResult::kTooLarge},
+        {"error page", Url("/no/such/file"), one_less, DownloadResult::kFailed},
+        {"error page longer than the limit", Url("/big-404"), one_less, DownloadResult::kFailed},
+        {"redirect page longer than the limit", Url("/wordy-move"), exact, DownloadResult::kOk},
+    };
+    const std::string path = temp_ + "/data1.bin";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(path);
+        EXPECT_EQ(download_file(c.url, path, c.options), c.expected);
+        EXPECT_EQ(ReadFile(path), c.expected == DownloadResult::kOk ? BinaryPayload(300000) : "");
+    }
+    // Only the two default cases reached the plain host.
+    EXPECT_EQ(plain_hits.load(), 2);
+    std::filesystem::remove(path);
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(temp_)) files += entry.is_regular_file();
+    EXPECT_EQ(files, 0u) << "a failed download left a file";
+    plain.stop();
+    serving.join();
 }
 
 TEST_F(HttpPostTls, DefaultsComeFromTheConfiguration) {

@@ -3,6 +3,7 @@
 // "update_fw" / "update_ds" on the main page or on the sign-in page.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -275,4 +276,99 @@ TEST_F(UpdateE2e, MissingOrShortOfferSaysSoBeforeTheDeviceIsOpened) {
         EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("NO_UPDATE_INFO"));
     }
     EXPECT_TRUE(sim.Trace().empty()) << "the device was opened";
+}
+
+namespace {
+
+// Every update file in the data folder ("data*.bin", "ds*.bin").
+std::vector<std::string> UpdateFilesIn(const std::string& folder) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("data", 0) == 0 || name.rfind("ds", 0) == 0) out.push_back(name);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(UpdateE2e, FailedOfferDownloadNeverFallsBackToAnEarlierOffer) {
+    StartApp(false);
+    // Offers of an earlier run, one of them for a version the cloud no
+    // longer offers.
+    const std::string folder = app.home() + "/Documents/VORTA PC TOOL";
+    std::filesystem::create_directories(folder);
+    const std::string earlier = emu.Call("GET", kFirmwareOffer).body;
+    ASSERT_NE(earlier.find("\"1026\""), std::string::npos);
+    std::string old_firmware = earlier;
+    old_firmware.replace(old_firmware.find("\"1026\""), 6, "\"1099\"");
+    std::ofstream(folder + "/features.json") << old_firmware;
+    std::ofstream(folder + "/divesite.json") << emu.Call("GET", kSiteOffer).body;
+    emu.Reset();
+
+    for (const char* id : {"update_fw", "update_ds"}) {
+        SCOPED_TRACE(id);
+        CloudFault fault;
+        fault.kind = "not_found";
+        fault.path = std::string(id) == "update_fw" ? kFirmwareOffer : kSiteOffer;
+        ASSERT_TRUE(emu.SetFault(fault));
+        ASSERT_TRUE(app.ClickOn("login.htm", id));
+        EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("NO_UPDATE_INFO"));
+    }
+    EXPECT_FALSE(app.Visible("yes_no.htm")) << "an earlier offer was presented";
+    EXPECT_TRUE(sim.Trace().empty()) << "the device was opened";
+    EXPECT_FALSE(std::filesystem::exists(folder + "/features.json"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/divesite.json"));
+}
+
+TEST_F(UpdateE2e, OversizedFileIsStoppedAtItsSizeAndLeavesNoFile) {
+    StartApp(true);
+    const auto files = Offered(kFirmwareOffer, "firmware_files");
+    ASSERT_EQ(files.size(), 2u);
+    // The first image goes on past its size, 300 MiB in all, with no length
+    // announced.
+    CloudFault fault;
+    fault.kind = "oversize";
+    fault.path = files[0].path;
+    ASSERT_TRUE(emu.SetFault(fault));
+    std::set<std::string> stages;
+    RunUpdate("main.htm", "update_fw", stages);
+    ExpectFailedWith("FILE_ERROR", stages, 0);
+    // Stopped near the size (socket buffers aside), not at the end.
+    const long long sent = emu.Stats().oversize_sent;
+    EXPECT_GT(sent, static_cast<long long>(files[0].bytes.size()));
+    EXPECT_LT(sent, 64ll << 20);
+    EXPECT_TRUE(UpdateFilesIn(app.home() + "/Documents/VORTA PC TOOL").empty());
+}
+
+TEST_F(UpdateE2e, FilesAreTakenOverHttpsOnlyRedirectsIncluded) {
+    StartApp(true);
+    const auto firmware = Offered(kFirmwareOffer, "firmware_files");
+    ASSERT_EQ(firmware.size(), 2u);
+    struct Case {
+        const char* id;
+        CloudFault fault;
+    } cases[] = {
+        // The database offer names its files on a plain-http host.
+        {"update_ds", {"http_files", kSiteOffer}},
+        // The second image is sent on to plain http; the first was written.
+        {"update_fw", {"http_redirect", firmware[1].path}},
+    };
+    size_t writes = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault.kind);
+        ASSERT_TRUE(emu.SetFault(c.fault));
+        std::set<std::string> stages;
+        RunUpdate("main.htm", c.id, stages);
+        if (std::string(c.id) == "update_fw") writes += (firmware[0].bytes.size() + kBlock - 1) / kBlock;
+        ExpectFailedWith("UNABLE_GET_FILE", stages, writes);
+    }
+    EXPECT_EQ(emu.Stats().plain_requests, 0) << "a file was fetched over plain http";
+    EXPECT_TRUE(UpdateFilesIn(app.home() + "/Documents/VORTA PC TOOL").empty());
+
+    // The emulator did offer plain-http files.
+    CloudFault fault{"http_files", kSiteOffer};
+    ASSERT_TRUE(emu.SetFault(fault));
+    EXPECT_NE(emu.Call("GET", kSiteOffer).body.find("\"http://" + emu.host() + ":"), std::string::npos);
 }

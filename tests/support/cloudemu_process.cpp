@@ -193,6 +193,9 @@ CloudStats CloudEmuProcess::Stats() {
     if (!r.sent || !json_safe::Parse(r.body, root)) return s;
     s.handshakes = json_safe::Int(root, "handshakes");
     s.requests = json_safe::Int(root, "requests");
+    s.plain_requests = json_safe::Int(root, "plain_requests");
+    const Json::Value& sent = json_safe::Member(root, "oversize_sent");
+    s.oversize_sent = sent.isIntegral() ? sent.asInt64() : -1;
     return s;
 }
 

@@ -12,6 +12,7 @@
 namespace vorta_test {
 
 struct CloudFault {
+    // Also "http_files", "http_redirect" and "oversize" (tools/cloudemu/README.md).
     std::string kind;  // "not_json", "no_code", "code", "slow", "drop", "close", "not_found", "short" or "truncate"
     std::string path;  // prefix of the request target to spoil ("" = any), e.g. "/api/v1/users/login"
     int count = 1;     // answers to spoil; -1 until Reset
@@ -31,8 +32,10 @@ struct CloudRequest {
 };
 
 struct CloudStats {
-    long handshakes = -1;  // completed TLS handshakes of non-control connections since start/Reset
-    long requests = -1;    // non-control requests since start/Reset
+    long handshakes = -1;          // completed TLS handshakes of non-control connections since start/Reset
+    long requests = -1;            // non-control requests since start/Reset
+    long plain_requests = -1;      // requests to the plain-http file host since start/Reset
+    long long oversize_sent = -1;  // bytes "oversize" answers handed out since start/Reset
 };
 
 struct CloudReply {

@@ -19,19 +19,23 @@ using namespace vorta_test;
 
 namespace {
 
-// Answers each URL with scripted bytes; an unknown URL fails. Records every
-// download as "url -> file name".
+// Answers each URL with scripted bytes; an unknown URL fails, and bytes over
+// the limit are refused without a file, as the real downloader does. Records
+// every download as "url -> file name" and the limit it was given.
 class FakeDownloader : public Downloader {
 public:
     std::map<std::string, std::string> files;
     std::vector<std::string> log;
+    std::vector<uint64_t> limits;
 
-    bool Download(const std::string& url, const std::string& path) override {
+    DownloadResult Download(const std::string& url, const std::string& path, uint64_t max_bytes) override {
         log.push_back(url + " -> " + std::filesystem::path(path).filename().string());
+        limits.push_back(max_bytes);
         auto it = files.find(url);
-        if (it == files.end()) return false;
+        if (it == files.end()) return DownloadResult::kFailed;
+        if (it->second.size() > max_bytes) return DownloadResult::kTooLarge;
         std::ofstream(path, std::ios::binary | std::ios::trunc) << it->second;
-        return true;
+        return DownloadResult::kOk;
     }
 };
 
@@ -109,6 +113,9 @@ TEST_F(UpdateRun, TwoWholeBlockFilesCountAndWriteInOrderThenAnnounce) {
     EXPECT_EQ(device.writes[0].data, Bytes(4096, 1));
     EXPECT_EQ(device.writes[1].data, Bytes(4096, 2));
     EXPECT_EQ(downloader.log, (std::vector<std::string>{"https://h/a -> data1.bin", "https://h/b -> data2.bin"}));
+    // Each image may be no longer than its offer says.
+    EXPECT_EQ(downloader.limits, (std::vector<uint64_t>{4096, 4096}));
+    EXPECT_EQ(Local("data1.bin"), Bytes(4096, 1));
     EXPECT_EQ(Local("data2.bin"), Bytes(4096, 2));
     ExpectEnded("UPDATE_COMPLETE");
 }
@@ -234,6 +241,8 @@ TEST_F(UpdateRun, EachFailureShowsItsLineAndEndsTheLinkWithoutAnnouncing) {
         sink = FakeSink();
         downloader = FakeDownloader();
         downloader.files = c.files;
+        // An image of the same name from an earlier update.
+        std::ofstream(folder + "/data2.bin") << "earlier";
         Outcome r = Run(OfferKind::kFirmware, FirmwareOffer(c.entries));
         EXPECT_TRUE(r.failed());
         EXPECT_EQ(r.key, c.key);
@@ -241,6 +250,11 @@ TEST_F(UpdateRun, EachFailureShowsItsLineAndEndsTheLinkWithoutAnnouncing) {
         EXPECT_EQ(downloader.log.size(), c.downloads);
         for (const auto& t : device.trace) EXPECT_NE(t, "FIRMWARE_DONE");
         ExpectEnded(c.key);
+        // No image of a failed update stays behind, whether this update
+        // fetched it or an earlier one did.
+        EXPECT_FALSE(std::filesystem::exists(folder + "/data1.bin"));
+        const bool offers_second = c.entries.find(R"("sequence":2)") != std::string::npos;
+        EXPECT_EQ(std::filesystem::exists(folder + "/data2.bin"), !(offers_second && c.downloads > 0));
     }
 }
 
@@ -265,24 +279,42 @@ TEST_F(UpdateRun, FilesOfSizeZeroShowZeroPercentAndADeviceThatThrowsStillEnds) {
     EXPECT_EQ(thrower.trace, std::vector<std::string>{"END"});
 }
 
-TEST(UpdateOfferLoad, AnEarlierOfferIsPresentedWhenTheDownloadFails) {
+TEST(UpdateOfferLoad, OnlyAnOfferFetchedNowIsPresented) {
     char tmpl[] = "/tmp/vorta-offer-XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const std::string folder = tmpl;
+    const std::string earlier =
+        R"({"response":{"firmware_version":"1099","firmware_files":[]}})" + std::string(300, ' ');
+    struct Case {
+        const char* what;
+        OfferKind kind;
+        std::string answer;  // "" = the download fails
+        bool usable;
+    } cases[] = {
+        {"firmware offer missing", OfferKind::kFirmware, "", false},
+        {"database offer missing", OfferKind::kDiveSite, "", false},
+        {"database offer of 1 MiB", OfferKind::kDiveSite, std::string(1 << 20, 'x'), true},
+        {"database offer over 1 MiB", OfferKind::kDiveSite, std::string((1 << 20) + 1, 'x'), false},
+        {"database offer of one character", OfferKind::kDiveSite, "x", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = folder + (c.kind == OfferKind::kFirmware ? "/features.json" : "/divesite.json");
+        std::ofstream(path) << earlier;
+        FakeDownloader d;
+        if (!c.answer.empty()) d.files["v"] = c.answer;
+        std::string text = "stale";
+        EXPECT_EQ(LoadOffer(c.kind, d, "v", folder, text), c.usable);
+        EXPECT_EQ(d.limits, std::vector<uint64_t>{1 << 20});
+        EXPECT_EQ(text, c.usable ? c.answer : "");
+        // The earlier offer is gone unless this download replaced it.
+        EXPECT_EQ(std::filesystem::exists(path), c.usable);
+    }
+    // No data folder: nothing is fetched (and nothing lands in "/").
     FakeDownloader d;
     std::string text;
-    d.files["v"] = "x";
-    EXPECT_TRUE(LoadOffer(OfferKind::kDiveSite, d, "v", folder, text));
-    EXPECT_EQ(d.log.back(), "v -> divesite.json");
-    // The cloud has no offer now: the one fetched before is presented.
-    d.files.clear();
-    EXPECT_TRUE(LoadOffer(OfferKind::kDiveSite, d, "v", folder, text));
-    EXPECT_EQ(text, "x");
-    EXPECT_FALSE(LoadOffer(OfferKind::kFirmware, d, "u", folder, text));
-    // No data folder: nothing is fetched (and nothing lands in "/").
-    const size_t tries = d.log.size();
     EXPECT_FALSE(LoadOffer(OfferKind::kDiveSite, d, "v", "", text));
-    EXPECT_EQ(d.log.size(), tries);
+    EXPECT_TRUE(d.log.empty());
     std::filesystem::remove_all(folder);
 }
 

@@ -303,15 +303,39 @@ bool Emulator::Prepare(std::string& error) {
         error = "cannot listen on " + opt_.host + ":" + std::to_string(opt_.port);
         return false;
     }
+    plain_ = std::make_unique<httplib::Server>();
+    plain_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        ++plain_requests_;
+        if (req.path.compare(0, 8, "/static/") == 0 && req.path != "/static/avatar.png") return StaticFile(req, res);
+        res.status = 404;
+    });
+    plain_port_ = plain_->bind_to_any_port(opt_.host);
+    if (plain_port_ <= 0) {
+        error = "cannot listen for plain http on " + opt_.host;
+        return false;
+    }
     return true;
 }
 
 bool Emulator::Run() {
-    return server_ && server_->listen_after_bind();
+    if (!server_) return false;
+    std::thread plain([this] { plain_->listen_after_bind(); });
+    // A stop before the plain host runs would not reach it; wait for it.
+    for (int i = 0; i < 500 && !plain_->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const bool ok = server_->listen_after_bind();
+    plain_->stop();
+    plain.join();
+    return ok;
 }
 
 void Emulator::Stop() {
     if (server_) server_->stop();
+    if (plain_) plain_->stop();
+}
+
+std::string Emulator::PlainBaseUrl() const {
+    const std::string host = opt_.host.find(':') != std::string::npos ? "[" + opt_.host + "]" : opt_.host;
+    return "http://" + host + ":" + std::to_string(plain_port_);
 }
 
 void Emulator::SeedIfNeeded() {
@@ -433,6 +457,34 @@ bool Emulator::UpdateFault(const std::string& kind, const httplib::Request& req,
         // length differs from the "size" its offer gives.
         Dispatch(req, res);
         res.body.resize(res.body.size() / 2);
+    } else if (kind == "http_files") {
+        // The usual offer, naming its files on the plain-http host.
+        Dispatch(req, res);
+        const std::string from = BaseUrl(req) + "/static/", to = PlainBaseUrl() + "/static/";
+        for (size_t at = res.body.find(from); at != std::string::npos; at = res.body.find(from, at + to.size()))
+            res.body.replace(at, from.size(), to);
+    } else if (kind == "http_redirect") {
+        // Sent on to the same file over plain http.
+        res.set_redirect(PlainBaseUrl() + req.target);
+    } else if (kind == "oversize") {
+        // The usual answer followed by filler, 300 MiB in all, with no length
+        // announced: only the receiver can stop it.
+        Dispatch(req, res);
+        auto body = std::make_shared<std::string>(std::move(res.body));
+        res.body.clear();
+        const std::string type = res.get_header_value("Content-Type");
+        res.set_chunked_content_provider(type, [this, body](size_t offset, httplib::DataSink& sink) {
+            constexpr size_t kTotal = size_t(300) << 20, kChunk = 64 << 10;
+            if (offset >= kTotal) {
+                sink.done();
+                return true;
+            }
+            std::string chunk(std::min(kChunk, kTotal - offset), '\xA5');
+            if (offset < body->size()) chunk.replace(0, std::min(chunk.size(), body->size() - offset), *body, offset);
+            if (!sink.write(chunk.data(), chunk.size())) return false;
+            oversize_sent_ += static_cast<long long>(chunk.size());
+            return true;
+        });
     } else {
         return false;
     }
@@ -465,7 +517,8 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
         if (body.isMember("code")) f.code = json_safe::String(body, "code");
         const bool known = f.kind == "not_json" || f.kind == "no_code" || f.kind == "code" || f.kind == "slow" ||
                            f.kind == "drop" || f.kind == "close" || f.kind == "not_found" || f.kind == "short" ||
-                           f.kind == "truncate";
+                           f.kind == "truncate" || f.kind == "http_files" || f.kind == "http_redirect" ||
+                           f.kind == "oversize";
         if (!known || f.count == 0 || f.count < -1) {
             res.status = 400;
             res.set_content("{\"ok\":false,\"error\":\"unknown kind or bad count\"}", "application/json");
@@ -481,6 +534,8 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
         log_bytes_ = 0;
         handshakes_ = 0;
         requests_ = 0;
+        plain_requests_ = 0;
+        oversize_sent_ = 0;
         out["ok"] = true;
     } else if (req.method == "GET" && req.path == "/_testbed/log") {
         std::string text = "[";
@@ -494,6 +549,8 @@ void Emulator::HandleControl(const httplib::Request& req, httplib::Response& res
     } else if (req.method == "GET" && req.path == "/_testbed/stats") {
         out["handshakes"] = static_cast<Json::Int64>(std::max(0L, handshakes_.load()));
         out["requests"] = static_cast<Json::Int64>(requests_.load());
+        out["plain_requests"] = static_cast<Json::Int64>(plain_requests_.load());
+        out["oversize_sent"] = static_cast<Json::Int64>(oversize_sent_.load());
     } else {
         res.status = 404;
         out["ok"] = false;

@@ -19,6 +19,7 @@
 #include "tls_setup.h"
 
 namespace httplib {
+class Server;
 class SSLServer;
 struct Request;
 struct Response;
@@ -44,6 +45,7 @@ struct Options {
 
 // A fault armed through /_testbed/fault.
 struct Fault {
+    // Also http_files, http_redirect and oversize (the update faults).
     std::string kind;    // not_json, no_code, code, slow, drop, close, not_found, short, truncate
     std::string prefix;  // matched against the request target ("/api/...?..."); empty: any
     std::string verb;    // only requests of this method ("PATCH"); empty: any
@@ -74,8 +76,11 @@ private:
     void Dispatch(const httplib::Request& req, httplib::Response& res);
     bool TakeFault(const std::string& verb, const std::string& target, Fault& out);
     // The faults of the update offers and files ("not_found", "short",
-    // "truncate"); false for another kind.
+    // "truncate", "http_files", "http_redirect", "oversize"); false for
+    // another kind.
     bool UpdateFault(const std::string& kind, const httplib::Request& req, httplib::Response& res);
+    // "http://<host>:<port>" of the plain-http file host.
+    std::string PlainBaseUrl() const;
     void Record(const httplib::Request& req);
     std::string BaseUrl(const httplib::Request& req) const;
     bool Authenticate(const httplib::Request& req, httplib::Response& res, std::string& user_id);
@@ -106,6 +111,10 @@ private:
     Store store_;
     DiveSiteDirectory sites_;
     std::unique_ptr<httplib::SSLServer> server_;
+    // The update files again over plain http, on a port of the system's
+    // choosing: the host a hostile offer or redirect points at.
+    std::unique_ptr<httplib::Server> plain_;
+    int plain_port_ = 0;
 
     std::string avatar_;
     std::vector<UpdateFile> firmware_;
@@ -119,6 +128,8 @@ private:
     std::map<std::string, uint32_t> bulk_posts_;    // user -> first-list posts since headerInfo (bulk plan)
     std::atomic<long> handshakes_{0};
     std::atomic<long> requests_{0};
+    std::atomic<long> plain_requests_{0};      // served by the plain-http file host
+    std::atomic<long long> oversize_sent_{0};  // bytes handed out by "oversize" answers
 };
 
 }  // namespace cloudemu
