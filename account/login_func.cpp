@@ -151,8 +151,13 @@ void LoginFunc::CheckSocialRedirect() {
 
     // The profile and the cloud's answer are awaited off the UI thread; the
     // dialog keeps drawing meanwhile.
-    const vorta_account::Downloader download = [](const std::string& url, const std::string& path) {
-        return ui::WaitOffUi([&] { return download_to_file(url, path); });
+    // The profile carries the e-mail that the session is opened for: over
+    // https only, redirects included, and no larger than a profile can be.
+    HttpOptions profile_options = HttpOptions::FromConfig();
+    profile_options.https_only = true;
+    profile_options.max_download_bytes = vorta_account::kMaxProfileBytes;
+    const vorta_account::Downloader download = [&profile_options](const std::string& url, const std::string& path) {
+        return ui::WaitOffUi([&] { return download_to_file(url, path, profile_options); });
     };
     UiHttpPost http(HttpOptions::FromConfig());
     const vorta_account::SocialSignInResult result = vorta_account::CompleteSocialSignIn(

@@ -31,9 +31,6 @@ constexpr const char* kErrorName = "error_code";
 constexpr std::size_t kErrorAmpReach = 29;
 constexpr std::size_t kErrorCut = 20;
 
-// The Graph answer is a few short values.
-constexpr std::uint64_t kMaxProfileBytes = 64 * 1024;
-
 // The parts of an absolute URL that decide which page it is, plus its query
 // and fragment with their offsets in the URL.
 struct UrlParts {

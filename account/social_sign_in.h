@@ -8,6 +8,7 @@
 // file or prints it.
 #pragma once
 
+#include <cstdint>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -24,6 +25,8 @@ namespace vorta_account {
 // refused ("HOST_ERROR"), never cut.
 constexpr std::size_t kMaxAccessTokenChars = 1024;
 constexpr std::size_t kMaxSocialValueChars = 127;  // expiration, name, e-mail, id
+// The Graph answer is a few short values; a larger download is stopped.
+constexpr std::uint64_t kMaxProfileBytes = 64 * 1024;
 
 // The provider's addresses and the program's registered client id.
 struct SocialEndpoints {
