@@ -9,9 +9,11 @@
 #include "cloud/cloud_api.h"
 #include "divelog/dive_log_edit.h"
 #include "divelog/divelog_cloud.h"
+#include "divelog/export_file.h"
 #include "divelog/log_edit_dlg.h"
 #include "pages/page_manifest.h"
 #include "ui_engine/element.h"
+#include "ui_engine/file_dialog.h"
 
 namespace {
 namespace page = pages::dive_log_page;
@@ -29,6 +31,7 @@ void DiveMapFunc::on_init(WindowHandle window) {
 void DiveMapFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, row::edit)) Edit(params.target.GetAttribute("objid"));
     if (IsEvent(params, kEventClick, row::view)) View(params.target.GetAttribute("objid"));
+    if (IsEvent(params, kEventClick, page::export_log)) ExportShown();
 }
 
 void DiveMapFunc::reload_chart() {
@@ -94,4 +97,43 @@ void DiveMapFunc::Edit(const std::string& divelog_id) {
     ShowMsgDlg(GetLangText(saved.message_key.empty() ? "HOST_NOT_CONN" : saved.message_key),
                GetLangText("LOG_EDIT_NOT_SAVED"), window_);
     View(divelog_id);
+}
+
+void DiveMapFunc::ExportShown() {
+    auto message = [this](const std::string& key) {
+        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText(key));
+    };
+    const std::string divelog_id = shown_id_;
+    if (divelog_id.empty()) {
+        message("EXPORT_NO_DIVE");
+        return;
+    }
+    ui::FileDialogOptions options;
+    options.save = true;
+    options.title = GetLangText("EXPORT_TITLE");
+    options.filters = {{"UDDF Files (*.uddf)", "*.uddf"}, {"CSV Files (*.csv)", "*.csv"}, {"All Files (*.*)", "*.*"}};
+    options.default_extension = "uddf";
+    options.parent = window_;
+    const std::string path = ui::RunFileDialog(options);
+    if (path.empty()) return;
+
+    CloudAnswer loaded;
+    {
+        UiHttpPost http(HttpOptions::FromConfig());
+        loaded = vorta_divelog::CloudGet(http, UrlDivelog(divelog_id));
+    }
+    if (loaded.status == CloudAnswer::Status::kNoSession) {
+        ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
+        return;
+    }
+    const Json::Value& divelog = json_safe::Member(loaded.response, "divelog");
+    if (loaded.status == CloudAnswer::Status::kOk && !divelog.isObject()) loaded.message_key = "DATA_ERROR";
+    if (!loaded.message_key.empty()) {
+        message(loaded.message_key);
+        return;
+    }
+    const vorta_divelog::UddfGenerator generator{"VORTA PC TOOL", VORTA_VERSION};
+    const vorta_divelog::UddfOwner owner{AppState.user_name, AppState.email};
+    if (!vorta_divelog::ExportDiveLogs(path, {divelog}, AppState.unit, GetLangText, generator, owner))
+        ShowMsgDlg(GetLangText("EXPORT_NOT_SAVED"), std::string(), window_);
 }

@@ -33,6 +33,11 @@ public:
     // again however the dialog ended.
     void Edit(const std::string& divelog_id);
 
+    // "Export...": the save dialog (UDDF or CSV by the chosen name), then the
+    // dive log shown, fetched again, written whole to that file. Nothing is
+    // written when the dialog is cancelled or the fetch fails.
+    void ExportShown();
+
     MapHost& map_host() { return host_; }
 
 private:

@@ -3,6 +3,7 @@
 // and CSV quoting.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "base/json_safe.h"
 #include "divelog/export_csv.h"
+#include "divelog/export_file.h"
 #include "divelog/export_text.h"
 #include "divelog/export_uddf.h"
 #include "tests/support/skip_or_fail.h"
@@ -265,4 +267,45 @@ TEST(CsvExport, QuotingOfLabelsAndSiteNames) {
     EXPECT_NE(doc.find(",\"Site, name\",CSV_ENTRY_LAT (°),"), std::string::npos) << doc;
     EXPECT_NE(doc.find(",\"Joe's \"\"Reef\"\"\nNorth\",,,,\r\n"), std::string::npos) << doc;
     EXPECT_NE(doc.find(",'=HYPERLINK(1),,,,\r\n"), std::string::npos) << doc;
+}
+
+TEST(ExportFile, FormatByTheChosenName) {
+    const std::pair<const char*, ExportFormat> names[] = {
+        {"/x/log.csv", ExportFormat::kCsv},   {"/x/LOG.CSV", ExportFormat::kCsv},
+        {"/x/log.uddf", ExportFormat::kUddf}, {"/x/log", ExportFormat::kUddf},
+        {"/x.csv/log", ExportFormat::kUddf},  {"/x/log.csv.txt", ExportFormat::kUddf},
+    };
+    for (const auto& [name, format] : names) EXPECT_EQ(ExportFormatOf(name), format) << name;
+}
+
+TEST(ExportFile, ReplacesWholeKeepsModeAndFollowsLinks) {
+    char dir[] = "/tmp/vorta-export-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string base = dir;
+    auto read = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    // A new file, then the same file replaced: its mode stays.
+    ASSERT_TRUE(WriteWholeFile(base + "/a.uddf", "first"));
+    ASSERT_EQ(chmod((base + "/a.uddf").c_str(), 0640), 0);
+    ASSERT_TRUE(WriteWholeFile(base + "/a.uddf", "second"));
+    struct stat st;
+    ASSERT_EQ(stat((base + "/a.uddf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(read(base + "/a.uddf"), "second");
+    // Through a link: the target is replaced, the link stays a link.
+    ASSERT_EQ(symlink((base + "/a.uddf").c_str(), (base + "/link.uddf").c_str()), 0);
+    ASSERT_TRUE(WriteWholeFile(base + "/link.uddf", "third"));
+    EXPECT_EQ(read(base + "/a.uddf"), "third");
+    ASSERT_EQ(lstat((base + "/link.uddf").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    // A folder is not replaced; a folder that does not exist fails cleanly.
+    ASSERT_EQ(mkdir((base + "/sub").c_str(), 0700), 0);
+    EXPECT_FALSE(WriteWholeFile(base + "/sub", "x"));
+    EXPECT_FALSE(WriteWholeFile(base + "/missing/b.csv", "x"));
+    EXPECT_FALSE(WriteWholeFile("", "x"));
+    // Nothing else was left in the folder.
+    EXPECT_EQ(std::system(("test $(ls -A '" + base + "' | wc -l) -eq 3").c_str()), 0);
+    std::system(("rm -rf '" + base + "'").c_str());
 }

@@ -109,6 +109,9 @@ const char* const kKeys[] = {
     "CSV_ENTRY_LNG",
     "CSV_EXIT_LAT",
     "CSV_EXIT_LNG",
+    "EXPORT_TITLE",
+    "EXPORT_NO_DIVE",
+    "EXPORT_NOT_SAVED",
 };
 
 bool HasNonAscii(const std::string& s) {
