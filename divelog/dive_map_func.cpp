@@ -1,11 +1,14 @@
 #include "divelog/dive_map_func.h"
 
+#include <cstdlib>
+
 #include "app/html_dlg.h"
 #include "app/settings/lang_table.h"
 #include "app/ui_http_post.h"
 #include "base/app_state.h"
 #include "base/json_safe.h"
 #include "browser/map_event_state.h"
+#include "browser/print_page.h"
 #include "cloud/cloud_api.h"
 #include "divelog/dive_log_edit.h"
 #include "divelog/divelog_cloud.h"
@@ -32,6 +35,7 @@ void DiveMapFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, row::edit)) Edit(params.target.GetAttribute("objid"));
     if (IsEvent(params, kEventClick, row::view)) View(params.target.GetAttribute("objid"));
     if (IsEvent(params, kEventClick, page::export_log)) ExportShown();
+    if (IsEvent(params, kEventClick, page::print_log)) PrintShown();
 }
 
 void DiveMapFunc::reload_chart() {
@@ -99,13 +103,35 @@ void DiveMapFunc::Edit(const std::string& divelog_id) {
     View(divelog_id);
 }
 
-void DiveMapFunc::ExportShown() {
+bool DiveMapFunc::FetchShown(Json::Value& divelog) {
     auto message = [this](const std::string& key) {
         ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText(key));
     };
-    const std::string divelog_id = shown_id_;
-    if (divelog_id.empty()) {
+    if (shown_id_.empty()) {
         message("EXPORT_NO_DIVE");
+        return false;
+    }
+    CloudAnswer loaded;
+    {
+        UiHttpPost http(HttpOptions::FromConfig());
+        loaded = vorta_divelog::CloudGet(http, UrlDivelog(shown_id_));
+    }
+    if (loaded.status == CloudAnswer::Status::kNoSession) {
+        ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
+        return false;
+    }
+    divelog = json_safe::Member(loaded.response, "divelog");
+    if (loaded.status == CloudAnswer::Status::kOk && !divelog.isObject()) loaded.message_key = "DATA_ERROR";
+    if (!loaded.message_key.empty()) {
+        message(loaded.message_key);
+        return false;
+    }
+    return true;
+}
+
+void DiveMapFunc::ExportShown() {
+    if (shown_id_.empty()) {
+        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText("EXPORT_NO_DIVE"));
         return;
     }
     ui::FileDialogOptions options;
@@ -115,25 +141,25 @@ void DiveMapFunc::ExportShown() {
     options.default_extension = "uddf";
     options.parent = window_;
     const std::string path = ui::RunFileDialog(options);
-    if (path.empty()) return;
-
-    CloudAnswer loaded;
-    {
-        UiHttpPost http(HttpOptions::FromConfig());
-        loaded = vorta_divelog::CloudGet(http, UrlDivelog(divelog_id));
-    }
-    if (loaded.status == CloudAnswer::Status::kNoSession) {
-        ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
-        return;
-    }
-    const Json::Value& divelog = json_safe::Member(loaded.response, "divelog");
-    if (loaded.status == CloudAnswer::Status::kOk && !divelog.isObject()) loaded.message_key = "DATA_ERROR";
-    if (!loaded.message_key.empty()) {
-        message(loaded.message_key);
-        return;
-    }
+    Json::Value divelog;
+    if (path.empty() || !FetchShown(divelog)) return;
     const vorta_divelog::UddfGenerator generator{"VORTA PC TOOL", VORTA_VERSION};
     const vorta_divelog::UddfOwner owner{AppState.user_name, AppState.email};
     if (!vorta_divelog::ExportDiveLogs(path, {divelog}, AppState.unit, GetLangText, generator, owner))
         ShowMsgDlg(GetLangText("EXPORT_NOT_SAVED"), std::string(), window_);
+}
+
+void DiveMapFunc::PrintShown() {
+    Json::Value divelog;
+    if (!FetchShown(divelog)) return;
+    PrintRequest request;
+    request.script_page = kScriptPage;
+    request.parent = window_;
+    const int32_t unit = AppState.unit;
+    request.calls.push_back(vorta_browser::SetDiveValue(vorta_divelog::ValuePanelJson(divelog, unit, GetLangText)));
+    for (const auto& call : vorta_divelog::PositionCalls(divelog)) request.calls.push_back(call);
+    request.calls.push_back(vorta_browser::SetDiveChart(unit, vorta_divelog::ProfileChartJson(divelog, unit)));
+    if (const char* pdf = std::getenv("VORTA_PRINT_PDF")) request.pdf_file = pdf;
+    if (PrintScriptPage(request) == PrintResult::kFailed)
+        ShowMsgDlg(GetLangText("PRINT_FAILED"), std::string(), window_);
 }

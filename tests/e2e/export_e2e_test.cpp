@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/json_safe.h"
+#include "tests/support/skip_or_fail.h"
 #include "divelog/dive_values.h"
 #include "divelog/value_format.h"
 #include "tests/e2e/e2e_app.h"
@@ -63,6 +64,8 @@ protected:
         app.env["VORTA_CLOUD_HOST"] = emu.host();
         app.env["VORTA_CA_FILE"] = emu.ca_file();
         app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        pdf_ = app.home() + "/dive.pdf";
+        app.env["VORTA_PRINT_PDF"] = pdf_;
         ASSERT_TRUE(app.Start());
         ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
         ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
@@ -130,6 +133,18 @@ protected:
         return dive;
     }
 
+    // What a command prints on its standard output.
+    static std::string Output(const std::string& command) {
+        std::string out;
+        if (FILE* p = popen(command.c_str(), "r")) {
+            char buf[4096];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+            pclose(p);
+        }
+        return out;
+    }
+
     bool Validates(const std::string& file) {
         const std::string command = "xmllint --noout --schema '" + schema_ + "' '" + file + "' 2>/dev/null";
         return std::system(command.c_str()) == 0;
@@ -137,7 +152,7 @@ protected:
 
     CloudEmuProcess emu;
     E2eApp app;
-    std::string token_, dir_, schema_;
+    std::string token_, dir_, schema_, pdf_;
 };
 
 }  // namespace
@@ -195,4 +210,42 @@ TEST_F(ExportE2e, TheDiveShownGoesToAUddfOrCsvFileAndNothingElseIsWritten) {
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("message") == E2eApp::Lang("DATA_ERROR"); }, 10000))
         << Text("message");
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"dive.csv", "dive.uddf"})) << "left behind";
+}
+
+// "Print..." to a PDF file without the dialog: one page, with the dive's
+// date, greatest depth and duration as text, and the profile drawn where the
+// chart stands (the upper right of the page).
+TEST_F(ExportE2e, PrintMakesOneLogbookPageOfTheDiveShown) {
+    if (std::system("pdfinfo -v >/dev/null 2>&1") != 0) VORTA_SKIP_OR_FAIL("poppler-utils not installed");
+    const Json::Value dive = ViewADive();
+    ASSERT_TRUE(dive.isObject()) << "the demo account has no dive in the last year";
+    ASSERT_TRUE(Click("print_log"));
+    const std::string quoted = "'" + pdf_ + "'";
+    ASSERT_TRUE(E2eApp::WaitFor(
+        [&] { return Output("pdfinfo " + quoted + " 2>/dev/null").find("Pages:") != std::string::npos; }, 30000));
+    const std::string info = Output("pdfinfo " + quoted);
+    int pages = 0;
+    ASSERT_EQ(std::sscanf(info.c_str() + info.find("Pages:"), "Pages: %d", &pages), 1) << info;
+    EXPECT_EQ(pages, 1) << info;
+    const std::string text = Output("pdftotext -layout " + quoted + " -");
+    for (const char* id : {"log_date", "log_max_depth", "log_dive_time"}) {
+        const std::string shown = Detail(id);
+        ASSERT_FALSE(shown.empty()) << id;
+        EXPECT_NE(text.find(shown), std::string::npos) << id << " " << shown << "\n" << text;
+    }
+
+    // The page as a grey image (PGM, 40 dots per inch): dark pixels in the
+    // chart's area, right of the values and above the map.
+    ASSERT_EQ(std::system(("pdftoppm -r 40 -gray -singlefile " + quoted + " '" + app.home() + "/page'").c_str()), 0);
+    const std::string pgm = ReadFile(app.home() + "/page.pgm");
+    int width = 0, height = 0, max = 0, header = 0;
+    ASSERT_EQ(std::sscanf(pgm.c_str(), "P5 %d %d %d%n", &width, &height, &max, &header), 3) << pgm.substr(0, 20);
+    ASSERT_GT(width, 0);
+    const size_t data = static_cast<size_t>(header) + 1;
+    ASSERT_EQ(pgm.size(), data + static_cast<size_t>(width) * static_cast<size_t>(height));
+    size_t dark = 0, all = 0;
+    for (int y = height / 10; y < height / 3; ++y)
+        for (int x = width * 45 / 100; x < width * 95 / 100; ++x, ++all)
+            if (static_cast<unsigned char>(pgm[data + static_cast<size_t>(y) * width + x]) < 160) ++dark;
+    EXPECT_GT(dark * 100, all) << dark << " of " << all << " pixels dark";
 }

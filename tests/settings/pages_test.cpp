@@ -112,6 +112,7 @@ const char* const kKeys[] = {
     "EXPORT_TITLE",
     "EXPORT_NO_DIVE",
     "EXPORT_NOT_SAVED",
+    "PRINT_FAILED",
 };
 
 bool HasNonAscii(const std::string& s) {
