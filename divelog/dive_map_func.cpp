@@ -151,7 +151,8 @@ void DiveMapFunc::ExportShown() {
 
 void DiveMapFunc::PrintShown() {
     Json::Value divelog;
-    if (!FetchShown(divelog)) return;
+    if (printing_ || !FetchShown(divelog)) return;
+    printing_ = true;
     PrintRequest request;
     request.script_page = kScriptPage;
     request.parent = window_;
@@ -160,6 +161,7 @@ void DiveMapFunc::PrintShown() {
     for (const auto& call : vorta_divelog::PositionCalls(divelog)) request.calls.push_back(call);
     request.calls.push_back(vorta_browser::SetDiveChart(unit, vorta_divelog::ProfileChartJson(divelog, unit)));
     if (const char* pdf = std::getenv("VORTA_PRINT_PDF")) request.pdf_file = pdf;
-    if (PrintScriptPage(request) == PrintResult::kFailed)
-        ShowMsgDlg(GetLangText("PRINT_FAILED"), std::string(), window_);
+    const PrintResult result = PrintScriptPage(request);
+    printing_ = false;
+    if (result == PrintResult::kFailed) ShowMsgDlg(GetLangText("PRINT_FAILED"), std::string(), window_);
 }

@@ -56,4 +56,7 @@ private:
     // The dive log the detail page shows in full (value panel, map, chart);
     // "" when it shows none.
     std::string shown_id_;
+    // A print runs a nested main loop while the window stays usable: a
+    // second "Print..." meanwhile is ignored.
+    bool printing_ = false;
 };

@@ -65,6 +65,9 @@ protected:
         app.env["VORTA_CA_FILE"] = emu.ca_file();
         app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
         pdf_ = app.home() + "/dive.pdf";
+        // A test can print where nothing can be written.
+        const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        if (std::string(name).find("Unwritable") != std::string::npos) pdf_ = app.home() + "/no-such-folder/dive.pdf";
         app.env["VORTA_PRINT_PDF"] = pdf_;
         ASSERT_TRUE(app.Start());
         ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
@@ -248,4 +251,14 @@ TEST_F(ExportE2e, PrintMakesOneLogbookPageOfTheDiveShown) {
         for (int x = width * 45 / 100; x < width * 95 / 100; ++x, ++all)
             if (static_cast<unsigned char>(pgm[data + static_cast<size_t>(y) * width + x]) < 160) ++dark;
     EXPECT_GT(dark * 100, all) << dark << " of " << all << " pixels dark";
+}
+
+// A PDF that cannot be written: the user is told, nothing is left.
+TEST_F(ExportE2e, APrintToAnUnwritableFileSaysSo) {
+    const Json::Value dive = ViewADive();
+    ASSERT_TRUE(dive.isObject()) << "the demo account has no dive in the last year";
+    ASSERT_TRUE(Click("print_log"));
+    EXPECT_EQ(app.TakeMessage(30000), E2eApp::Lang("PRINT_FAILED"));
+    struct stat st;
+    EXPECT_NE(stat(pdf_.c_str(), &st), 0);
 }
