@@ -1,17 +1,22 @@
 #include "divelog/dive_map_func.h"
 
+#include <cstdlib>
+
 #include "app/html_dlg.h"
 #include "app/settings/lang_table.h"
 #include "app/ui_http_post.h"
 #include "base/app_state.h"
 #include "base/json_safe.h"
 #include "browser/map_event_state.h"
+#include "browser/print_page.h"
 #include "cloud/cloud_api.h"
 #include "divelog/dive_log_edit.h"
 #include "divelog/divelog_cloud.h"
+#include "divelog/export_file.h"
 #include "divelog/log_edit_dlg.h"
 #include "pages/page_manifest.h"
 #include "ui_engine/element.h"
+#include "ui_engine/file_dialog.h"
 
 namespace {
 namespace page = pages::dive_log_page;
@@ -29,19 +34,25 @@ void DiveMapFunc::on_init(WindowHandle window) {
 void DiveMapFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, row::edit)) Edit(params.target.GetAttribute("objid"));
     if (IsEvent(params, kEventClick, row::view)) View(params.target.GetAttribute("objid"));
+    if (IsEvent(params, kEventClick, page::export_log)) ExportShown();
+    if (IsEvent(params, kEventClick, page::print_log)) PrintShown();
 }
 
 void DiveMapFunc::reload_chart() {
+    shown_id_.clear();
     host_.Navigate(kScriptPage);
 }
 
 void DiveMapFunc::rebuild_browser() {
+    shown_id_.clear();
     host_.Attach(window_, kFrame, kScriptPage);
 }
 
 void DiveMapFunc::View(const std::string& divelog_id) {
     UiHttpPost http(HttpOptions::FromConfig());
     const CloudAnswer answer = vorta_divelog::ViewDiveLog(http, divelog_id, AppState.unit, GetLangText, host_);
+    // Calls made while the page loads are skipped: then it shows nothing.
+    if (answer.status == CloudAnswer::Status::kOk) shown_id_ = host_.ready() ? divelog_id : std::string();
     if (answer.status == CloudAnswer::Status::kNoSession) {
         ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
     } else if (answer.status == CloudAnswer::Status::kFailed) {
@@ -80,6 +91,7 @@ void DiveMapFunc::Edit(const std::string& divelog_id) {
     // The whole dive log again, whichever one the page showed: values,
     // markers and chart.
     vorta_divelog::ShowDiveLog(divelog, unit, GetLangText, host_);
+    shown_id_ = host_.ready() ? divelog_id : std::string();
     CloudAnswer saved;
     {
         UiHttpPost http(HttpOptions::FromConfig());
@@ -91,4 +103,67 @@ void DiveMapFunc::Edit(const std::string& divelog_id) {
     ShowMsgDlg(GetLangText(saved.message_key.empty() ? "HOST_NOT_CONN" : saved.message_key),
                GetLangText("LOG_EDIT_NOT_SAVED"), window_);
     View(divelog_id);
+}
+
+bool DiveMapFunc::FetchShown(Json::Value& divelog) {
+    auto message = [this](const std::string& key) {
+        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText(key));
+    };
+    if (shown_id_.empty()) {
+        message("EXPORT_NO_DIVE");
+        return false;
+    }
+    CloudAnswer loaded;
+    {
+        UiHttpPost http(HttpOptions::FromConfig());
+        loaded = vorta_divelog::CloudGet(http, UrlDivelog(shown_id_));
+    }
+    if (loaded.status == CloudAnswer::Status::kNoSession) {
+        ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
+        return false;
+    }
+    divelog = json_safe::Member(loaded.response, "divelog");
+    if (loaded.status == CloudAnswer::Status::kOk && !divelog.isObject()) loaded.message_key = "DATA_ERROR";
+    if (!loaded.message_key.empty()) {
+        message(loaded.message_key);
+        return false;
+    }
+    return true;
+}
+
+void DiveMapFunc::ExportShown() {
+    if (shown_id_.empty()) {
+        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText("EXPORT_NO_DIVE"));
+        return;
+    }
+    ui::FileDialogOptions options;
+    options.save = true;
+    options.title = GetLangText("EXPORT_TITLE");
+    options.filters = {{"UDDF Files (*.uddf)", "*.uddf"}, {"CSV Files (*.csv)", "*.csv"}, {"All Files (*.*)", "*.*"}};
+    options.default_extension = "uddf";
+    options.parent = window_;
+    const std::string path = ui::RunFileDialog(options);
+    Json::Value divelog;
+    if (path.empty() || !FetchShown(divelog)) return;
+    const vorta_divelog::UddfGenerator generator{"VORTA PC TOOL", VORTA_VERSION};
+    const vorta_divelog::UddfOwner owner{AppState.user_name, AppState.email};
+    if (!vorta_divelog::ExportDiveLogs(path, {divelog}, AppState.unit, GetLangText, generator, owner))
+        ShowMsgDlg(GetLangText("EXPORT_NOT_SAVED"), std::string(), window_);
+}
+
+void DiveMapFunc::PrintShown() {
+    Json::Value divelog;
+    if (printing_ || !FetchShown(divelog)) return;
+    printing_ = true;
+    PrintRequest request;
+    request.script_page = kScriptPage;
+    request.parent = window_;
+    const int32_t unit = AppState.unit;
+    request.calls.push_back(vorta_browser::SetDiveValue(vorta_divelog::ValuePanelJson(divelog, unit, GetLangText)));
+    for (const auto& call : vorta_divelog::PositionCalls(divelog)) request.calls.push_back(call);
+    request.calls.push_back(vorta_browser::SetDiveChart(unit, vorta_divelog::ProfileChartJson(divelog, unit)));
+    if (const char* pdf = std::getenv("VORTA_PRINT_PDF")) request.pdf_file = pdf;
+    const PrintResult result = PrintScriptPage(request);
+    printing_ = false;
+    if (result == PrintResult::kFailed) ShowMsgDlg(GetLangText("PRINT_FAILED"), std::string(), window_);
 }

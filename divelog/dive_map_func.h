@@ -4,6 +4,8 @@
 // buttons, which carry the dive log's id in "objid".
 #pragma once
 
+#include <json/value.h>
+
 #include <string>
 
 #include "app/func_base.h"
@@ -33,8 +35,28 @@ public:
     // cloud. Map events go to the main window again however the dialog ended.
     void Edit(const std::string& divelog_id);
 
+    // "Export...": the save dialog (UDDF or CSV by the chosen name), then the
+    // dive log shown, fetched again, written whole to that file. Nothing is
+    // written when the dialog is cancelled or the fetch fails.
+    void ExportShown();
+    // "Print...": the dive log shown, fetched again, printed as a logbook
+    // page (values, profile, map, a box for a signature) through the
+    // desktop's print dialog; with VORTA_PRINT_PDF set, to that PDF file
+    // without a dialog (for tests).
+    void PrintShown();
+
     MapHost& map_host() { return host_; }
 
 private:
+    // The dive log shown, fetched again; false (and the user told) when
+    // none is shown or the fetch fails.
+    bool FetchShown(Json::Value& divelog);
+
     MapHost host_;
+    // The dive log the detail page shows in full (value panel, map, chart);
+    // "" when it shows none.
+    std::string shown_id_;
+    // A print runs a nested main loop while the window stays usable: a
+    // second "Print..." meanwhile is ignored.
+    bool printing_ = false;
 };

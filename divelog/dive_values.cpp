@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <unordered_map>
 #include <utility>
@@ -118,7 +119,8 @@ int64_t JsonInt64(const Json::Value& v) {
     return 0;
 }
 
-std::string ValuePanelJson(const Json::Value& divelog, int32_t unit, const LangFunction& lang) {
+std::vector<std::pair<std::string, std::string>> ValuePanelMembers(const Json::Value& divelog, int32_t unit,
+                                                                   const LangFunction& lang) {
     const int type = DiveTypeCode(json_safe::String(divelog, "dive_type"));
     const bool freedive = type == kDiveFree;
     const double start_bar = Number(divelog, "air_in_text");
@@ -163,9 +165,13 @@ std::string ValuePanelJson(const Json::Value& divelog, int32_t unit, const LangF
         {"log_weight_unit", WeightUnit(unit)},
     };
 
+    return {std::begin(members), std::end(members)};
+}
+
+std::string ValuePanelJson(const Json::Value& divelog, int32_t unit, const LangFunction& lang) {
     std::string out = "{\"value\":{";
     bool first = true;
-    for (const auto& [name, text] : members) {
+    for (const auto& [name, text] : ValuePanelMembers(divelog, unit, lang)) {
         if (!first) out += ',';
         first = false;
         AppendJsonString(out, name);
@@ -230,11 +236,25 @@ double SurfacePressure(const Json::Value& divelog) {
     return (p0 < kLowestSurfaceMbar || p0 > kHighestSurfaceMbar) ? kStandardSurfaceMbar : p0;
 }
 
-std::string ProfileChartJson(const Json::Value& divelog, int32_t unit) {
-    const bool imperial = IsImperial(unit);
+std::vector<SampleDepth> SampleDepths(const Json::Value& divelog) {
     const double p0 = SurfacePressure(divelog);
     const double metres_per_bar =
         json_safe::Int(divelog, "water_type") == kFreshWater ? kFreshMetresPerBar : kSaltMetresPerBar;
+    const Json::Value& samples = Member(divelog, "dive_profiles");
+    std::vector<SampleDepth> depths;
+    if (!samples.isArray()) return depths;
+    depths.reserve(samples.size());
+    // Iterated, not indexed: an index lookup is not constant time in JsonCpp.
+    for (const Json::Value& sample : samples) {
+        double metres = (Number(sample, "pressure") / 1000.0 - p0 / 1000.0) * metres_per_bar;
+        if (metres < kSurfaceDepthMetres) metres = 0;
+        depths.push_back({json_safe::Int(sample, "profile_time"), metres});
+    }
+    return depths;
+}
+
+std::string ProfileChartJson(const Json::Value& divelog, int32_t unit) {
+    const bool imperial = IsImperial(unit);
     const float deepest = static_cast<float>(Number(divelog, "max_depth") * (imperial ? kFeetPerMetre : 1.0));
 
     // Symbol by sample time: one pass over the events, the later of two at
@@ -243,17 +263,13 @@ std::string ProfileChartJson(const Json::Value& divelog, int32_t unit) {
     for (const ChartEvent& e : ChartEvents(divelog))
         if (const char* symbol = EventSymbol(e)) symbol_at[e.time] = symbol;
 
-    const Json::Value& samples = Member(divelog, "dive_profiles");
+    const std::vector<SampleDepth> samples = SampleDepths(divelog);
     std::string out = "[";
-    if (!samples.isArray()) return out + ']';
-    out.reserve(static_cast<size_t>(samples.size()) * 16 + 2);
+    out.reserve(samples.size() * 16 + 2);
     bool first = true;
-    // Iterated, not indexed: an index lookup is not constant time in JsonCpp.
-    for (const Json::Value& sample : samples) {
-        const int time = json_safe::Int(sample, "profile_time");
-        double metres = (Number(sample, "pressure") / 1000.0 - p0 / 1000.0) * metres_per_bar;
-        if (metres < kSurfaceDepthMetres) metres = 0;
-        float depth = static_cast<float>(metres);
+    for (const SampleDepth& sample : samples) {
+        const int time = sample.time;
+        float depth = static_cast<float>(sample.metres);
         if (imperial) depth = static_cast<float>(depth * kFeetPerMetre);
         depth = std::min(depth, deepest);
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "browser/map_script.h"
@@ -34,6 +35,9 @@ int32_t MicroDegrees(double degrees);
 // shows "N/A" for the pressures, cylinder volume, air consumption and
 // oxygen; their unit members are filled all the same.
 std::string ValuePanelJson(const Json::Value& divelog, int32_t unit, const LangFunction& lang);
+// The same members as (name, text) pairs, in that order.
+std::vector<std::pair<std::string, std::string>> ValuePanelMembers(const Json::Value& divelog, int32_t unit,
+                                                                   const LangFunction& lang);
 
 // The map calls: "clrMarker"; the entry ("setSMarker") and exit
 // ("setEMarker") positions that are not (0, 0), centred on their mean; with
@@ -57,6 +61,15 @@ std::vector<ChartEvent> ChartEvents(const Json::Value& divelog);
 // The surface pressure the depths are measured from, in millibar: "altitude",
 // or 1013 when that is below 520 or above 1060.
 double SurfacePressure(const Json::Value& divelog);
+
+// A sample's depth in metres below the surface pressure, in the water of
+// the log ("water_type"), 0 above half a metre; not yet limited to the
+// log's maximum depth.
+struct SampleDepth {
+    int time = 0;  // "profile_time", seconds
+    double metres = 0;
+};
+std::vector<SampleDepth> SampleDepths(const Json::Value& divelog);
 
 // The chart document: [[time, depth], ...] in sample order, with a third item
 // {"enabled": true, "symbol": "url(...)"} on a sample that an event falls on

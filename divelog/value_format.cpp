@@ -66,16 +66,22 @@ double TextNumber(const std::string& text) {
 }
 
 double TextNumber(const char* p, const char* end) {
+    double value = 0.0;
+    return ReadTextNumber(p, end, value) ? value : 0.0;
+}
+
+bool ReadTextNumber(const char* p, const char* end, double& out) {
     while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
     if (p < end && *p == '+') ++p;  // from_chars takes a minus sign only
     // Decimal notation only: hexadecimal, "inf" and "nan" are not numbers a
     // dive log holds.
-    if (p == end || !(std::isdigit(static_cast<unsigned char>(*p)) || *p == '-' || *p == '.')) return 0.0;
+    if (p == end || !(std::isdigit(static_cast<unsigned char>(*p)) || *p == '-' || *p == '.')) return false;
     double value = 0.0;
     auto [stop, error] = std::from_chars(p, end, value, std::chars_format::general);
     (void)stop;
-    if (error != std::errc() || !std::isfinite(value)) return 0.0;
-    return value;
+    if (error != std::errc() || !std::isfinite(value)) return false;
+    out = value;
+    return true;
 }
 
 int32_t TextInteger(const std::string& text) {

@@ -33,6 +33,9 @@ constexpr double kPsiPerBar = 14.5037738;
 // as 0, so no later sum or comparison sees them.
 double TextNumber(const std::string& text);
 double TextNumber(const char* begin, const char* end);
+// The same reading, telling whether the text held a number at all: false
+// (and `out` untouched) where TextNumber gives 0 for want of one.
+bool ReadTextNumber(const char* begin, const char* end, double& out);
 // The leading decimal integer of a text (blanks and a sign allowed), 0 when
 // there is none; clamped to the int range.
 int32_t TextInteger(const std::string& text);

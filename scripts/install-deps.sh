@@ -19,6 +19,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   xvfb xauth libxtst-dev x11-utils \
   fonts-noto-cjk fonts-dejavu-core \
   python3 \
+  libxml2-utils poppler-utils \
   clang libclang-rt-14-dev clang-format-14 \
   libsecret-1-dev gnome-keyring dbus-daemon \
   dpkg-dev file appstream >/dev/null
