@@ -17,7 +17,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libssl-dev libsqlite3-dev libcpp-httplib-dev openssl \
   libgtest-dev libgmock-dev libbenchmark-dev \
   xvfb xauth libxtst-dev x11-utils \
-  fonts-noto-cjk fonts-dejavu-core \
+  fonts-inter fonts-noto-cjk fonts-dejavu-core \
   python3 \
   clang libclang-rt-14-dev clang-format-14 \
   libsecret-1-dev gnome-keyring dbus-daemon \
