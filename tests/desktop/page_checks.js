@@ -181,3 +181,41 @@
 
   window.__checks = { fill: fill, contrast: contrast, fonts: fonts, count: function () { return String(textElements().length); } };
 })();
+
+// Every control a user can reach has a name a screen reader can say: its
+// own label (aria-label, aria-labelledby, a <label>), its text, a title, or
+// the alternative text of its picture.
+(function () {
+  'use strict';
+  var CONTROLS = 'button, a[href], input:not([type=hidden]), select, textarea, .btnctrl, [role=button], [role=gridcell]';
+  function text(el) { return el ? (el.textContent || '').trim() : ''; }
+  function accessibleName(el) {
+    var n = (el.getAttribute('aria-label') || '').trim();
+    if (n) return n;
+    var by = el.getAttribute('aria-labelledby');
+    if (by) {
+      n = by.split(/\s+/).map(function (id) { return text(document.getElementById(id)); }).join(' ').trim();
+      if (n) return n;
+    }
+    if (el.labels && el.labels.length) {
+      n = Array.prototype.map.call(el.labels, text).join(' ').trim();
+      if (n) return n;
+    }
+    if (!/^(INPUT|SELECT|TEXTAREA)$/.test(el.tagName)) {
+      n = text(el);
+      if (n) return n;
+    }
+    n = (el.getAttribute('title') || '').trim();
+    if (n) return n;
+    var img = el.querySelector && el.querySelector('img[alt]');
+    return img ? img.getAttribute('alt').trim() : '';
+  }
+  window.__checks.names = function () {
+    var lines = [];
+    document.querySelectorAll(CONTROLS).forEach(function (el) {
+      if (!el.getClientRects().length) return;
+      if (!accessibleName(el)) lines.push((el.tagName.toLowerCase()) + (el.id ? '#' + el.id : '') + ' has no name');
+    });
+    return lines.join('\n');
+  };
+})();

@@ -1,7 +1,8 @@
 // Every page of both languages, rendered by the engine: Latin text drawn with
-// the Latin interface face (never the CJK face), and every text element at a
-// contrast of at least 4.5:1 in the light and the dark colour scheme, with
-// the scheme switched live as the desktop switches it.
+// the Latin interface face (never the CJK face), every control with a name a
+// screen reader can say, and every text element at a contrast of at least
+// 4.5:1 in the light and the dark colour scheme, with the scheme switched
+// live as the desktop switches it.
 #include <gtk/gtk.h>
 #include <gtest/gtest.h>
 
@@ -94,6 +95,16 @@ TEST_F(PageLookTest, LatinTextIsNeverDrawnWithTheCjkFace) {
             EXPECT_EQ(win->Evaluate("__checks.fonts('" + std::string(kLatinFace) + "','" + kCjkFace + "')"), "");
         }
         EXPECT_GT(texts, 150) << lang;
+    }
+}
+
+TEST_F(PageLookTest, EveryControlHasAName) {
+    for (const char* lang : {"ENG", "CHT"}) {
+        for (const pages::PageInfo& page : FullPages()) {
+            SCOPED_TRACE(std::string(lang) + "/" + page.file);
+            auto win = Open(lang, page);
+            EXPECT_EQ(win->Evaluate("__checks.names()"), "");
+        }
     }
 }
 
