@@ -43,7 +43,22 @@
   }
   function refresh() {
     var cal = document.getElementById('calendar');
-    if (cal) roveCalendar(cal, cal.contains(document.activeElement) ? document.activeElement : null);
+    if (cal) {
+      roveCalendar(cal, cal.contains(document.activeElement) ? document.activeElement : null);
+      // A screen reader says a dive day as such, and that it can be pressed.
+      var note = cal.getAttribute('data-has-dives') || '';
+      Array.prototype.forEach.call(cal.children, function (c) {
+        var dive = c.classList.contains('date_td_in_dive_day');
+        var label = dive ? c.textContent.trim() + ', ' + note : null;
+        if (label) {
+          if (c.getAttribute('aria-label') !== label) c.setAttribute('aria-label', label);
+          c.setAttribute('role', 'button');
+        } else {
+          c.removeAttribute('aria-label');
+          c.removeAttribute('role');
+        }
+      });
+    }
     document.querySelectorAll(LISTS).forEach(function (list) {
       var focused = list.contains(document.activeElement) ? rowOf(list, document.activeElement) : null;
       roveList(list, focused);

@@ -89,6 +89,10 @@ TEST_F(KeyboardTest, CalendarIsOneTabStopWithArrowKeysAndEnterPressesADiveDay) {
         EXPECT_EQ(win->Evaluate(kFocused), s.focused);
         EXPECT_EQ(win->Evaluate(kTabStops), "1");
     }
+    // A dive day is said as such; other days are plain text.
+    EXPECT_EQ(win->Evaluate("document.getElementById('date_cell_12').getAttribute('aria-label')"),
+              win->Evaluate("document.getElementById('date_cell_12').textContent") + ", has dives");
+    EXPECT_EQ(win->Evaluate("String(document.getElementById('date_cell_20').getAttribute('aria-label'))"), "null");
     // Enter and Space press a dive day; on a day without dives they do nothing.
     win->Evaluate("document.getElementById('date_cell_12').focus(),''");
     win->Evaluate(Press("document", "Enter"));
