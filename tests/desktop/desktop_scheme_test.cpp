@@ -56,20 +56,6 @@ TEST(DesktopSchemeTest, PortalValues) {
     EXPECT_EQ(ColorSchemeFromPortal(owned.v), ColorScheme::kDefault);
 }
 
-TEST(DesktopSchemeTest, WhoDecides) {
-    struct Case {
-        ColorScheme scheme;
-        bool gtk_dark, dark;
-    } cases[] = {
-        {ColorScheme::kPreferDark, false, true},  {ColorScheme::kPreferDark, true, true},
-        {ColorScheme::kPreferLight, true, false}, {ColorScheme::kPreferLight, false, false},
-        {ColorScheme::kDefault, true, true},      {ColorScheme::kDefault, false, false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(PagesDark(c.scheme, c.gtk_dark), c.dark) << int(c.scheme) << " " << c.gtk_dark;
-    }
-}
-
 // ---- a stand-in portal on the test's own session bus ----
 
 const char kIntrospection[] =

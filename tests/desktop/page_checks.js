@@ -219,3 +219,24 @@
     return lines.join('\n');
   };
 })();
+
+// The text a box cuts off without saying so (no ellipsis), for the scale
+// test.
+(function () {
+  'use strict';
+  window.__checks.clipped = function () {
+    var lines = [];
+    document.querySelectorAll('body *').forEach(function (el) {
+      if (!el.getClientRects().length || el.closest('.list, .msg_scroll, .dd_values, .popup, .leaflet-container')) return;
+      var cs = getComputedStyle(el);
+      if (cs.textOverflow === 'ellipsis' || /^(INPUT|SELECT|TEXTAREA|IFRAME|PROGRESS|IMG)$/.test(el.tagName)) return;
+      var own = Array.prototype.some.call(el.childNodes, function (n) { return n.nodeType === 3 && n.nodeValue.trim(); });
+      if (!own) return;
+      var hides = /(hidden|clip)/.test(cs.overflowX + cs.overflowY);
+      if (hides && (el.scrollWidth > el.clientWidth + 1 || el.scrollHeight > el.clientHeight + 1))
+        lines.push((el.id ? '#' + el.id : el.tagName.toLowerCase() + '.' + el.className) + ' ' + el.scrollWidth + 'x' +
+                   el.scrollHeight + ' in ' + el.clientWidth + 'x' + el.clientHeight);
+    });
+    return lines.join('\n');
+  };
+})();
