@@ -17,6 +17,7 @@
 
 #include "base/app_state.h"
 #include "base/dpi.h"
+#include "app/desktop_scheme.h"
 #include "app/html_dlg.h"
 #include "app/login_dlg.h"
 #include "app/main_frame.h"
@@ -81,9 +82,11 @@ int main(int argc, char** argv) {
     const std::string program_dir = ProgramDir();
     LoadLangTable(program_dir + "/string.json");
 
+    PrepareEngineForColorScheme();
     if (!ui::InitEngine(program_dir)) return -1;
     ui::StartAutomationFromEnv();
     InstallQuitSignals();
+    FollowDesktopColorScheme();
     // Pictures the cloud serves (the profile picture) load in the pages too
     // when its certificate comes from the configured extra CA.
     if (!CloudCaFile().empty()) ui::TrustServerCertificate(CloudHost(), kCloudPort, CloudCaFile());

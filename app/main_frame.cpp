@@ -1,7 +1,9 @@
 #include "app/main_frame.h"
 
 #include <glib.h>
+#include <gtk/gtk.h>
 
+#include "app/settings/settings_store.h"
 #include "base/app_state.h"
 #include "base/paths.h"
 #include "browser/map_event_state.h"
@@ -23,8 +25,44 @@ std::string ProfileImageSource(const std::string& path) {
     return path;
 }
 
+namespace {
+
+// The monitors' work areas, the primary monitor's first.
+std::vector<ScreenRect> WorkAreas() {
+    std::vector<ScreenRect> areas;
+    GdkDisplay* display = gdk_display_get_default();
+    if (display == nullptr) return areas;
+    GdkMonitor* primary = gdk_display_get_primary_monitor(display);
+    auto add = [&areas](GdkMonitor* monitor) {
+        GdkRectangle r;
+        gdk_monitor_get_workarea(monitor, &r);
+        areas.push_back(ScreenRect{r.x, r.y, r.width, r.height});
+    };
+    if (primary != nullptr) add(primary);
+    for (int i = 0; i < gdk_display_get_n_monitors(display); ++i) {
+        GdkMonitor* monitor = gdk_display_get_monitor(display, i);
+        if (monitor != nullptr && monitor != primary) add(monitor);
+    }
+    return areas;
+}
+
+gboolean OnConfigure(GtkWidget*, GdkEvent*, gpointer self) {
+    static_cast<main_frame*>(self)->note_frame();
+    return FALSE;
+}
+
+gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+    if (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED)
+        static_cast<main_frame*>(self)->note_maximized((event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0);
+    return FALSE;
+}
+
+}  // namespace
+
 main_frame::~main_frame() {
     for (func_base* controller : controllers_) controller->on_release();
+    if (host() && host()->gtk_window()) g_signal_handlers_disconnect_by_data(host()->gtk_window(), this);
+    if (placement_.known) SaveWindowPlacement(placement_);
 }
 
 int main_frame::initial_width() {
@@ -33,14 +71,53 @@ int main_frame::initial_width() {
 int main_frame::initial_height() {
     return ScaleY(700);
 }
+int main_frame::min_width() {
+    return ScaleX(800);
+}
+int main_frame::min_height() {
+    return ScaleY(560);
+}
+
+void main_frame::restore_placement(const PlacementPlan& plan) {
+    GtkWidget* widget = host() ? host()->gtk_window() : nullptr;
+    if (widget == nullptr) return;
+    GtkWindow* window = GTK_WINDOW(widget);
+    if (!plan.center) gtk_window_move(window, plan.x, plan.y);
+    int x = 0, y = 0;
+    gtk_window_get_position(window, &x, &y);
+    placement_ = CheckedPlacement(x, y, plan.width, plan.height, plan.maximized);
+    if (plan.maximized) gtk_window_maximize(window);
+    g_signal_connect(widget, "configure-event", G_CALLBACK(OnConfigure), this);
+    g_signal_connect(widget, "window-state-event", G_CALLBACK(OnWindowState), this);
+}
+
+void main_frame::note_frame() {
+    GtkWidget* widget = host() ? host()->gtk_window() : nullptr;
+    if (widget == nullptr) return;
+    GdkWindow* gdk_window = gtk_widget_get_window(widget);
+    constexpr int kNotNormal = GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_TILED;
+    if (gdk_window == nullptr || (gdk_window_get_state(gdk_window) & kNotNormal) != 0) return;
+    int x = 0, y = 0, width = 0, height = 0;
+    gtk_window_get_position(GTK_WINDOW(widget), &x, &y);
+    gtk_window_get_size(GTK_WINDOW(widget), &width, &height);
+    const WindowPlacement seen = CheckedPlacement(x, y, width, height, placement_.maximized);
+    if (seen.known) placement_ = seen;
+}
+
+void main_frame::note_maximized(bool maximized) {
+    placement_.maximized = maximized;
+}
 
 bool main_frame::create(const std::string& page_path) {
+    const PlacementPlan plan =
+        PlanPlacement(LoadWindowPlacement(), WorkAreas(), initial_width(), initial_height(), min_width(), min_height());
     ui::WindowOptions options;
     options.kind = ui::WindowKind::TopLevel;
     options.title = "VORTA PC TOOL";
-    options.width = initial_width();
-    options.height = initial_height();
+    options.width = plan.width;
+    options.height = plan.height;
     if (!create_window(options)) return false;
+    restore_placement(plan);
     // The map pages' events go to the main window unless a dialog with a map
     // takes them for its life.
     MapEventState.target = id();

@@ -1,4 +1,6 @@
-// The main window: "VORTA PC TOOL", 980 x 700 logical pixels, showing
+// The main window: "VORTA PC TOOL", 980 x 700 logical pixels on a first
+// start, then the size, position and maximized state it was closed with,
+// showing
 // "main.htm" of the current language. It owns the seven controllers of the
 // main page and hands every page event to all of them in order.
 //
@@ -16,6 +18,7 @@
 
 #include "app/frame.h"
 #include "app/func_base.h"
+#include "app/settings/window_placement.h"
 #include "app/sys_menu_func.h"
 #include "base/window_messages.h"
 #include "divelog/calendar_func.h"
@@ -33,7 +36,13 @@ public:
     static int initial_width();
     static int initial_height();
 
-    // Creates the window, centres it on the work area, loads `page_path`
+    // Smallest size the window opens with, in device pixels (800 x 560
+    // logical, scaled), unless the screen is smaller.
+    static int min_width();
+    static int min_height();
+
+    // Creates the window where it was last closed (see PlanPlacement; centred
+    // on the work area on a first start), loads `page_path`
     // (binding the controllers once it has loaded) and shows the window.
     // Returns false when no window could be made.
     bool create(const std::string& page_path);
@@ -56,12 +65,21 @@ public:
     // Number of page loads of the main page so far (1 after start-up).
     int page_loads() const { return page_loads_; }
 
+    // The window's last normal frame and maximized state as followed so far;
+    // stored in the settings file when the object goes.
+    const WindowPlacement& placement() const { return placement_; }
+    // The window's signals report here: a new frame (kept only while the
+    // window is neither maximized nor full screen), a new maximized state.
+    void note_frame();
+    void note_maximized(bool maximized);
+
 protected:
     void OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent& event) override;
 
 private:
     void fill_user_panel();
     void settings_changed(intptr_t result);
+    void restore_placement(const PlacementPlan& plan);
 
     // Constructed in this order; the list below holds them in the same order.
     SysMenuFunc sys_menu_;
@@ -73,6 +91,7 @@ private:
     HistoryFunc history_;
     std::vector<func_base*> controllers_;
     int page_loads_ = 0;
+    WindowPlacement placement_;
 };
 
 // The "src" for the user panel's picture: an https address as it is;

@@ -27,8 +27,11 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "VORTA <support@vorta.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.vorta.example/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The Traditional Chinese pages need a CJK font.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
+# The pages' faces: Inter for Latin text, Noto Sans CJK for the Traditional
+# Chinese pages (their style sheet names both; the Latin face comes first, so
+# Latin text is never drawn with the CJK face). Added to the libraries'
+# dependencies that dpkg-shlibdeps finds.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-inter, fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES ON)

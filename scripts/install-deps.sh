@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the program, its testbed and its tests need:
+# Installs every Debian package the program, its testbed and its tests need
+# (the accessibility test reads the windows over AT-SPI with python3-pyatspi):
 # also clang and its sanitizer and fuzzer runtimes (scripts/check.sh,
 # scripts/fuzz.sh), a Secret Service and a private D-Bus session for the
 # keyring tests, and what building and checking the .deb takes.
@@ -17,7 +18,8 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libssl-dev libsqlite3-dev libcpp-httplib-dev openssl \
   libgtest-dev libgmock-dev libbenchmark-dev \
   xvfb xauth libxtst-dev x11-utils \
-  fonts-noto-cjk fonts-dejavu-core \
+  fonts-inter fonts-noto-cjk fonts-dejavu-core \
+  at-spi2-core python3-pyatspi \
   python3 \
   libxml2-utils poppler-utils \
   clang libclang-rt-14-dev clang-format-14 \

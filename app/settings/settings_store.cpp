@@ -94,6 +94,11 @@ bool ParseSettings(const std::string& text, StoredSettings& out) {
     out.e = json_safe::String(root, "e");
     out.p = json_safe::String(root, "p");
     out.t = json_safe::String(root, "t");
+    const Json::Value& w = json_safe::Member(root, "window");
+    const Json::Value& maximized = json_safe::Member(w, "maximized");
+    if (w.isObject())
+        out.window = CheckedPlacement(json_safe::Int(w, "x"), json_safe::Int(w, "y"), json_safe::Int(w, "width"),
+                                      json_safe::Int(w, "height"), maximized.isBool() && maximized.asBool());
     return true;
 }
 
@@ -118,6 +123,14 @@ bool SettingsStore::Save(const StoredSettings& s) const {
     // Kept in the keyring when there is one: then not written here at all.
     if (!s.p.empty()) root["p"] = s.p;
     if (!s.t.empty()) root["t"] = s.t;
+    if (s.window.known) {
+        Json::Value& w = root["window"];
+        w["x"] = s.window.x;
+        w["y"] = s.window.y;
+        w["width"] = s.window.width;
+        w["height"] = s.window.height;
+        w["maximized"] = s.window.maximized;
+    }
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "  ";
     return WriteFileAtomic(path_, Json::writeString(builder, root) + "\n");
@@ -216,5 +229,19 @@ bool SaveRememberedSignIn() {
         s.p.clear();
         s.t.clear();
     }
+    return store.Save(s);
+}
+
+WindowPlacement LoadWindowPlacement() {
+    StoredSettings s;
+    ReadSettings(SettingsStore().path(), s);
+    return s.window;
+}
+
+bool SaveWindowPlacement(const WindowPlacement& placement) {
+    SettingsStore store;
+    StoredSettings s;
+    ReadSettings(store.path(), s);  // keeps every other value
+    s.window = placement;
     return store.Save(s);
 }

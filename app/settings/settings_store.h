@@ -1,5 +1,5 @@
-// The per-user settings file: "unit", "lang" and the remembered sign-in
-// "e", "p", "t". It lives in ConfigFolder() as "settings.json", is written
+// The per-user settings file: "unit", "lang", the remembered sign-in
+// "e", "p", "t" and the main window's placement "window". It lives in ConfigFolder() as "settings.json", is written
 // atomically (temporary file, then rename) with mode 0600 because it may
 // hold a password and a token, and falls back to defaults when it is
 // missing, unreadable, corrupt or of the wrong types.
@@ -11,10 +11,15 @@
 
 #include <string>
 
+#include "app/settings/window_placement.h"
+
 struct StoredSettings {
     int unit = 0;  // 0 metric, 1 imperial
     int lang = 0;  // 1 = "CHT", anything else = "ENG"
     std::string e, p, t;
+    // "window": {"x", "y", "width", "height", "maximized"}, the main
+    // window's last frame; written only when known.
+    WindowPlacement window;
 };
 
 // The settings from the file's text. Values of the wrong type read as their
@@ -82,3 +87,8 @@ KeyringSignIn AskKeyringForSignIn(const StoredSettings& from_file);
 // true); a move rewrites the file without the password and token while it
 // still holds them (AppState keeps them).
 bool ApplyKeyringSignIn(const KeyringSignIn& k);
+
+// The main window's stored placement (unknown when the file has none), and
+// storing it with every other value kept.
+WindowPlacement LoadWindowPlacement();
+bool SaveWindowPlacement(const WindowPlacement& placement);

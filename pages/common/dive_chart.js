@@ -16,6 +16,19 @@
   // as "url(../../images/<name>.png)"; nothing else is loaded.
   var SYMBOL = /^url\(\.\.\/\.\.\/images\/([a-z0-9_]+)\.png\)$/;
   var images = {};
+  // Axis text, grid and ticks follow the page's colour scheme: read from its
+  // style sheet at every draw, so a redraw after a scheme change repaints
+  // them (the rate colours read well on both).
+  var FONT = '11px "Inter", "DejaVu Sans", sans-serif';
+  function cssColor(name, fallback) {
+    var v = getComputedStyle(document.documentElement).getPropertyValue(name).trim();
+    return v || fallback;
+  }
+  function axisText() { return cssColor('--muted', '#566b79'); }
+  function gridLine() { return cssColor('--row-line', '#e6edf1'); }
+  function tickLine() { return cssColor('--line', '#d8e3ea'); }
+  function cursorFill() { return cssColor('--text', '#0b2a45'); }
+  function cursorRing() { return cssColor('--card', '#ffffff'); }
 
   function image(name, redraw) {
     if (!images[name]) {
@@ -141,24 +154,24 @@
       width: Math.max(el.clientWidth, 100), height: Math.max(el.clientHeight, 80),
       legend: { show: false },
       padding: [SYMBOL_PX / 2 + 2, 10, 0, 0],
-      cursor: { drag: { x: false, y: false }, points: { size: 8, fill: '#0b2a45', stroke: '#fff', width: 1.5 } },
+      cursor: { drag: { x: false, y: false }, points: { size: 8, fill: cursorFill, stroke: cursorRing, width: 1.5 } },
       scales: {
         x: { time: false },
         y: { dir: -1, range: function (u, min, max) { return [0, Math.max(max, 1) * 1.08]; } }
       },
       axes: [
         {
-          stroke: '#687e8d', grid: { stroke: '#e6edf1', width: 1 }, ticks: { stroke: '#d8e3ea', width: 1 },
+          stroke: axisText, grid: { stroke: gridLine, width: 1 }, ticks: { stroke: tickLine, width: 1 },
           incrs: [5, 10, 15, 30, 60, 120, 300, 600, 900, 1200, 1800, 3600, 7200, 14400, 28800],
           values: function (u, splits) {
             return splits.map(function (s) { return s % 60 === 0 ? String(s / 60) : (s / 60).toFixed(1); });
           },
-          label: 'min', labelSize: 16, labelFont: '11px sans-serif', font: '11px sans-serif', size: 30
+          label: 'min', labelSize: 16, labelFont: FONT, font: FONT, size: 30
         },
         {
-          stroke: '#687e8d', grid: { stroke: '#e6edf1', width: 1 }, ticks: { stroke: '#d8e3ea', width: 1 },
+          stroke: axisText, grid: { stroke: gridLine, width: 1 }, ticks: { stroke: tickLine, width: 1 },
           values: function (u, splits) { return splits.map(function (s) { return String(+s.toFixed(1)); }); },
-          label: 'm', labelSize: 16, labelFont: '11px sans-serif', font: '11px sans-serif', size: 40
+          label: 'm', labelSize: 16, labelFont: FONT, font: FONT, size: 40
         }
       ],
       series: [{}, { stroke: stroke, width: 2, fill: AREA, points: { show: false } }],
@@ -179,6 +192,13 @@
       plot.setCursor({ left: plot.valToPos(state.t[i], 'x'), top: plot.valToPos(state.d[i], 'y') });
     });
     el.addEventListener('mousedown', function () { el.focus(); });
+
+    // A change of the desktop's colour scheme repaints the chart in it.
+    if (window.matchMedia) {
+      var scheme = matchMedia('(prefers-color-scheme: dark)');
+      var repaint = function () { plot.redraw(false, true); };
+      if (scheme.addEventListener) scheme.addEventListener('change', repaint);
+    }
 
     if (window.ResizeObserver) {
       new ResizeObserver(function () {

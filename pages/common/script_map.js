@@ -11,7 +11,14 @@
 // Leaflet shape per polygon; the data takes half a MB, a redraw a few ms.
 (function () {
   'use strict';
-  var COLORS = Object.freeze({ land: '#e9e3cf', coast: '#a89d7d', sea: '#b7d7e8' });
+  // Land, coast and sea in the light and the dark colour scheme; the map
+  // follows the desktop's scheme and repaints when it changes.
+  var PALETTES = Object.freeze({
+    light: Object.freeze({ land: '#e9e3cf', coast: '#a89d7d', sea: '#b7d7e8' }),
+    dark: Object.freeze({ land: '#353b33', coast: '#7b8270', sea: '#13283a' })
+  });
+  var DARK = window.matchMedia ? window.matchMedia('(prefers-color-scheme: dark)') : null;
+  function colors() { return DARK && DARK.matches ? PALETTES.dark : PALETTES.light; }
   // Relative to this script: the program folder's lib/.
   var LAND_URL = new URL('../lib/land-50m.bin', document.currentScript.src).href;
   var CLIP_MARGIN = 256;        // pixels kept around the view when a ring is cut to it
@@ -128,9 +135,10 @@
         }
       }
     });
-    ctx.fillStyle = COLORS.land;
+    var palette = colors();
+    ctx.fillStyle = palette.land;
     ctx.fill(fill, 'evenodd');
-    ctx.strokeStyle = COLORS.coast;
+    ctx.strokeStyle = palette.coast;
     ctx.lineWidth = 0.8;
     ctx.lineJoin = 'round';
     ctx.stroke(coast);
@@ -150,7 +158,7 @@
   // Makes the map in `el`. `onReady(map)` runs once the basemap is drawn (or
   // could not be read: the map then shows sea only).
   function create(el, onReady) {
-    el.style.background = COLORS.sea;
+    el.style.background = colors().sea;
     var map = L.map(el, {
       center: [20, 0], zoom: 2, minZoom: 1, maxZoom: 18,
       worldCopyJump: true, attributionControl: false, zoomControl: true
@@ -161,6 +169,12 @@
     var tiles = tileUrl();
     if (tiles) L.tileLayer(tiles, { maxZoom: 19, subdomains: 'abc' }).addTo(map);
     var renderer = new LandRenderer({ pane: 'land', padding: 0.2 }).addTo(map);
+    if (DARK && DARK.addEventListener) {
+      DARK.addEventListener('change', function () {
+        el.style.background = colors().sea;
+        renderer._redraw();
+      });
+    }
     fetch(LAND_URL)
       .then(function (r) { if (!r.ok) throw new Error('land data ' + r.status); return r.arrayBuffer(); })
       .then(function (buffer) {
@@ -182,5 +196,5 @@
     return L.marker(latlng, { icon: icon, draggable: !!draggable, keyboard: false, riseOnHover: true });
   }
 
-  window.ScriptMap = Object.freeze({ create: create, pin: pin, tileUrl: tileUrl, colors: COLORS });
+  window.ScriptMap = Object.freeze({ create: create, pin: pin, tileUrl: tileUrl, colors: colors, palettes: PALETTES });
 })();

@@ -16,6 +16,7 @@
 #include "app/main_frame.h"
 #include "app/progress_dlg.h"
 #include "app/progress_worker.h"
+#include "app/settings/settings_store.h"
 #include "app/sys_menu_func.h"
 #include "shell_gui_fixture.h"
 
@@ -111,6 +112,45 @@ TEST_F(ShellMainWindowTest, OpensAtItsScaledSizeCentredOnTheWorkArea) {
     EXPECT_EQ(x, area.x + (area.width - 980) / 2);
     EXPECT_EQ(y, area.y + (area.height - 700) / 2);
     EXPECT_EQ(std::string(gtk_window_get_title(win)), "VORTA PC TOOL");
+}
+
+TEST_F(ShellMainWindowTest, ReopensWhereItWasClosedAndOffScreenComesBack) {
+    // Moved and resized by the user, then closed: stored in the settings file.
+    GtkWindow* win = GTK_WINDOW(frame_->host()->gtk_window());
+    gtk_window_move(win, 150, 40);
+    gtk_window_resize(win, 900, 620);
+    ASSERT_TRUE(
+        ui::RunLoopUntil([&] { return frame_->placement().x == 150 && frame_->placement().width == 900; }, 10000));
+    frame_.reset();
+    WindowPlacement stored = LoadWindowPlacement();
+    ASSERT_TRUE(stored.known);
+    EXPECT_EQ(stored.x, 150);
+    EXPECT_EQ(stored.y, 40);
+    EXPECT_EQ(stored.width, 900);
+    EXPECT_EQ(stored.height, 620);
+
+    struct Case {
+        WindowPlacement stored;
+        int x, y, width, height;
+    } cases[] = {
+        // where it was
+        {CheckedPlacement(150, 40, 900, 620, false), 150, 40, 900, 620},
+        // on a monitor that is gone (the test screen is 1280 x 800): centred
+        {CheckedPlacement(3000, 2000, 900, 620, false), (1280 - 900) / 2, (800 - 620) / 2, 900, 620},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(SaveWindowPlacement(c.stored));
+        main_frame reopened;
+        ASSERT_TRUE(reopened.create(PagePath("main.htm")));
+        GtkWindow* w = GTK_WINDOW(reopened.host()->gtk_window());
+        int x = 0, y = 0, width = 0, height = 0;
+        gtk_window_get_position(w, &x, &y);
+        gtk_window_get_size(w, &width, &height);
+        EXPECT_EQ(x, c.x);
+        EXPECT_EQ(y, c.y);
+        EXPECT_EQ(width, c.width);
+        EXPECT_EQ(height, c.height);
+    }
 }
 
 TEST_F(ShellMainWindowTest, SwitchingTabsAndBackRestoresTheAttributesExactly) {
