@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/file_write.h"
 #include "browser/map_script.h"
 
 namespace vorta_divesite {
@@ -259,17 +260,6 @@ bool ReadRegularFile(const std::string& path, size_t limit, std::string& out) {
     return ok;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string PrintSiteFile(const DiveSiteLists& lists) {
@@ -303,33 +293,8 @@ std::string PrintSiteFile(const DiveSiteLists& lists) {
 bool ExportSiteFile(const std::string& path, const DiveSiteLists& lists) {
     const std::string bytes = PrintSiteFile(lists);
     if (bytes.empty() || path.empty()) return false;
-    // Written beside the file it replaces (the link's target for a link), then
-    // renamed over it, so a failed write never leaves a cut file behind. Not
-    // synced: a disk flush would cost more than the whole export, and ext4 and
-    // btrfs write a file's data before a rename that replaces another file.
-    std::string target = path;
-    struct stat old;
-    const bool exists = ::stat(path.c_str(), &old) == 0;
-    if (exists) {
-        char real[PATH_MAX];
-        if (::realpath(path.c_str(), real) == nullptr) return false;
-        target = real;
-        if (!S_ISREG(old.st_mode)) return false;
-    }
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, bytes);
-    if (ok && exists) ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    // Replaced whole: a failed write never leaves a cut file behind.
+    return WriteWholeFile(path, bytes);
 }
 
 SiteFileShape ScanSiteFile(const std::string& text) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_write.h"
 #include "base/json_safe.h"
 #include "divelog/export_csv.h"
 #include "divelog/export_file.h"
