@@ -5,6 +5,8 @@
 // window is asked to reload the statistics (kMsgStatisticsReload).
 #pragma once
 
+#include <json/value.h>
+
 #include <array>
 #include <string>
 #include <vector>
@@ -27,6 +29,9 @@ private:
     void Bind();
     void LoadMonth();
     void LoadDayList(int cell_index);
+    // Draw an answer (stored or fresh) of the month summary and the day list.
+    void ShowMonth(const Json::Value& response);
+    void ShowDayList(const Json::Value& response);
     void ShowMessage(const std::string& key) const;
 
     vorta_divelog::CalendarModel model_;

@@ -1,5 +1,7 @@
 #include "divelog/dive_map_func.h"
 
+#include <ctime>
+
 #include "app/html_dlg.h"
 #include "app/settings/lang_table.h"
 #include "app/ui_http_post.h"
@@ -10,6 +12,7 @@
 #include "divelog/dive_log_edit.h"
 #include "divelog/divelog_cloud.h"
 #include "divelog/log_edit_dlg.h"
+#include "divelog/logbook_line.h"
 #include "pages/page_manifest.h"
 #include "ui_engine/element.h"
 
@@ -43,9 +46,14 @@ void DiveMapFunc::rebuild_browser() {
 
 void DiveMapFunc::View(const std::string& divelog_id) {
     UiHttpPost http(HttpOptions::FromConfig());
-    const CloudAnswer answer = vorta_divelog::ViewDiveLog(http, divelog_id, AppState.unit, GetLangText, host_);
+    const vorta_divelog::StoreFirstRead read = vorta_divelog::ViewDiveLogStoreFirst(
+        SessionLogbook(window_), http, divelog_id, AppState.unit, GetLangText, host_, [this] { return host_.ready(); },
+        std::time(nullptr));
+    const CloudAnswer& answer = read.answer;
     // Calls made while the page loads are skipped: then it shows nothing.
-    if (answer.status == CloudAnswer::Status::kOk) shown_id_ = host_.ready() ? divelog_id : std::string();
+    if (answer.status == CloudAnswer::Status::kOk || read.stored_at)
+        shown_id_ = host_.ready() ? divelog_id : std::string();
+    if (ShowLogbookState(window_, read)) return;
     if (answer.status == CloudAnswer::Status::kNoSession) {
         ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
     } else if (answer.status == CloudAnswer::Status::kFailed) {
@@ -88,7 +96,15 @@ void DiveMapFunc::Edit(const std::string& divelog_id) {
         UiHttpPost http(HttpOptions::FromConfig());
         saved = vorta_divelog::SaveDiveLog(http, divelog, divelog_id);
     }
-    if (saved.status == CloudAnswer::Status::kOk) return;
+    if (saved.status == CloudAnswer::Status::kOk) {
+        // The cloud has the edited dive now: so has the logbook copy.
+        if (vorta_divelog::LogbookStore* store = SessionLogbook(window_)) {
+            Json::Value answer;
+            answer["divelog"] = divelog;
+            store->Put(vorta_divelog::StoredKind::kDiveLog, divelog_id, answer, std::time(nullptr));
+        }
+        return;
+    }
     // The detail shows values the cloud does not have: say so, then show
     // what it has.
     ShowMsgDlg(GetLangText(saved.message_key.empty() ? "HOST_NOT_CONN" : saved.message_key),

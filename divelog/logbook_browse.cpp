@@ -45,14 +45,14 @@ StoreFirstRead ReadStoreFirst(LogbookStore* store, StoredKind kind, const std::s
     read.answer = CloudGet(watch, path);
     read.answered = watch.answered;
     if (read.answer.status != CloudAnswer::Status::kOk) return read;
-    bool usable = true;
-    if (!read.stored_at || stored->response != read.answer.response) usable = show(read.answer.response);
-    if (usable && store) store->Put(kind, key, read.answer.response, now);
+    if (!read.stored_at || stored->response != read.answer.response) show(read.answer.response);
+    if (store) store->Put(kind, key, read.answer.response, now);
     return read;
 }
 
 StoreFirstRead ViewDiveLogStoreFirst(LogbookStore* store, HttpPost& http, const std::string& divelog_id, int32_t unit,
-                                     const LangFunction& lang, vorta_browser::MapScriptSink& page, int64_t now) {
+                                     const LangFunction& lang, vorta_browser::MapScriptSink& page,
+                                     const std::function<bool()>& page_ready, int64_t now) {
     // Stored dive logs always hold one: only the cloud's answer can lack it.
     bool fresh_unusable = false;
     StoreFirstRead read = ReadStoreFirst(
@@ -63,8 +63,9 @@ StoreFirstRead ViewDiveLogStoreFirst(LogbookStore* store, HttpPost& http, const 
                 fresh_unusable = true;
                 return false;
             }
+            const bool drawn = page_ready();
             ShowDiveLog(divelog, unit, lang, page);
-            return true;
+            return drawn;
         },
         now);
     if (fresh_unusable && read.answer.status == CloudAnswer::Status::kOk) {

@@ -27,19 +27,22 @@ struct StoreFirstRead {
 };
 
 // Shows the stored answer for (`kind`, `key`) when there is one, then GETs
-// `path` on `http` (CloudGet); shows the cloud's answer only when it differs
-// from the stored one, and stores it (fetched at `now`). `store` may be null
-// (no store: the cloud alone, as before). A `show` that returns false (the
-// answer has nothing to show) keeps that answer out of the store.
+// `path` on `http` (CloudGet) and stores a successful answer (fetched at
+// `now`; the store refuses what it cannot use). The cloud's answer is shown
+// only when it differs from the stored one, or when the stored one could not
+// be drawn (`show` returned false, e.g. the page was still loading). `store`
+// may be null: the cloud alone, as before.
 StoreFirstRead ReadStoreFirst(LogbookStore* store, StoredKind kind, const std::string& key, HttpPost& http,
                               const std::string& path, const std::function<bool(const Json::Value&)>& show,
                               int64_t now);
 
 // "view" of one dive log, store first: the stored dive log is shown on `page`
-// (ShowDiveLog) at once, the cloud's only when it differs. A success without
-// a "divelog" object shows nothing and reads as "DATA_ERROR".
+// (ShowDiveLog) at once, the cloud's only when it differs. `page_ready` tells
+// whether the page takes calls now (a loading page drops them). A success
+// without a "divelog" object shows nothing and reads as "DATA_ERROR".
 StoreFirstRead ViewDiveLogStoreFirst(LogbookStore* store, HttpPost& http, const std::string& divelog_id, int32_t unit,
-                                     const LangFunction& lang, vorta_browser::MapScriptSink& page, int64_t now);
+                                     const LangFunction& lang, vorta_browser::MapScriptSink& page,
+                                     const std::function<bool()>& page_ready, int64_t now);
 
 // The store's keys of a month and of a day.
 std::string MonthKey(int year, int month);         // "YYYYMM"

@@ -307,29 +307,32 @@ TEST_F(LogbookStoreTest, StoreFirstReadShowsEachAnswerOnce) {
 TEST_F(LogbookStoreTest, ViewKeepsAnswersWithoutADiveLogOut) {
     auto store = Open("u");
     ASSERT_TRUE(store->Put(StoredKind::kDiveLog, "8", Log("8"), 10));
+    const std::string same =
+        R"({"code": "0000000", "response": {"divelog": {"divelog_id": "8", "max_depth": "12.5"}}})";
+    const std::string empty = R"({"code": "0000000", "response": {}})";
     struct Case {
         const char* what;
         const char* id;
         std::string reply;
-        int draws;  // setDiveChart calls
+        bool ready;  // the page takes calls at once
+        int draws;   // setDiveChart calls
         const char* message_key;
         bool stored;
     } cases[] = {
-        {"stored, same answer: one draw", "8", R"({"code": "0000000", "response": {"divelog": {"divelog_id": "8",
-             "max_depth": "12.5"}}})",
-         1, "", true},
-        {"nothing stored, no dive log in the answer", "9", R"({"code": "0000000", "response": {}})", 0, "DATA_ERROR",
-         false},
-        {"stored, the answer lacks the dive log: stored copy stays", "8", R"({"code": "0000000", "response": {}})", 1,
-         "DATA_ERROR", true},
+        {"stored, same answer: one draw", "8", same, true, 1, "", true},
+        {"stored but the page was loading: the same answer is drawn again", "8", same, false, 2, "", true},
+        {"nothing stored, no dive log in the answer", "9", empty, true, 0, "DATA_ERROR", false},
+        {"stored, the answer lacks the dive log: stored copy stays", "8", empty, true, 1, "DATA_ERROR", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         vorta_test::FakeCloud cloud;
         cloud.default_answer = c.reply;
         browser_test::RecordingMapScript page;
+        // A loading page is ready once the first call has gone.
         const StoreFirstRead read = ViewDiveLogStoreFirst(
-            store.get(), cloud, c.id, 0, [](const std::string& k) { return k; }, page, 30);
+            store.get(), cloud, c.id, 0, [](const std::string& k) { return k; }, page,
+            [&] { return c.ready || !page.calls.empty(); }, 30);
         const std::vector<std::string> f = page.Functions();
         EXPECT_EQ(std::count(f.begin(), f.end(), "setDiveChart"), c.draws);
         EXPECT_EQ(read.answer.message_key, c.message_key);
