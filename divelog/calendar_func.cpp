@@ -11,6 +11,8 @@
 #include "cloud/cloud_api.h"
 #include "divelog/divelog_cloud.h"
 #include "divelog/logbook_line.h"
+#include "divelog/offline_save.h"
+#include "app/progress_worker.h"
 #include "divelog/value_format.h"
 #include "pages/page_manifest.h"
 #include "ui_engine/element.h"
@@ -56,6 +58,8 @@ void CalendarFunc::on_event(const ElementHandle&, const EventParams& params) {
     } else if (id == page::nextmon) {
         model_.NextMonth();
         LoadMonth();
+    } else if (id == page::offline_save) {
+        SaveForOffline();
     } else if (id == page::synclog) {
         LoadMonth();
         ui::PostWindowMessage(window_, kMsgStatisticsReload, 0, 0);
@@ -134,4 +138,25 @@ void CalendarFunc::ShowDayList(const Json::Value& response) {
 
 void CalendarFunc::ShowMessage(const std::string& key) const {
     ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText(key));
+}
+
+void CalendarFunc::SaveForOffline() {
+    if (AppState.offline_session) {
+        ShowMsgDlg(GetLangText("NEEDS_CONNECTION"), std::string(), window_);
+        return;
+    }
+    vorta_divelog::LogbookStore* store = SessionLogbook(window_);
+    if (!store) return;
+    HttpPost http(HttpOptions::FromConfig());
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    progress_.set_cancellable(true);
+    const Outcome run = RunUnderProgress(progress_, window_, [&](ProgressSink& sink) {
+        const vorta_divelog::OfflineSaveResult result = vorta_divelog::SaveLogbookForOffline(
+            *store, http, sink, local.tm_year + 1900, local.tm_mon + 1, [] { return int64_t(std::time(nullptr)); });
+        if (result.status == vorta_divelog::OfflineSaveResult::Status::kDone) sink.show_message("OFFLINE_SAVE_DONE");
+        if (result.status == vorta_divelog::OfflineSaveResult::Status::kFailed) sink.show_message(result.message_key);
+    });
+    if (!run.ok()) ShowMsgDlg(GetLangText(run.key), std::string(), window_);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/func_base.h"
+#include "app/progress_dlg.h"
 #include "divelog/calendar_model.h"
 
 class CalendarFunc : public func_base {
@@ -33,6 +34,11 @@ private:
     void ShowMonth(const Json::Value& response);
     void ShowDayList(const Json::Value& response);
     void ShowMessage(const std::string& key) const;
+    // "offline_save": every month with dives and every dive log not yet
+    // stored, under the progress dialog (Cancel between requests).
+    void SaveForOffline();
+
+    ProgressDlg progress_;
 
     vorta_divelog::CalendarModel model_;
     std::vector<vorta_divelog::DaySummary> summary_;

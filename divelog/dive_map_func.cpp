@@ -62,6 +62,10 @@ void DiveMapFunc::View(const std::string& divelog_id) {
 }
 
 void DiveMapFunc::Edit(const std::string& divelog_id) {
+    if (AppState.offline_session) {
+        ShowMsgDlg(GetLangText("NEEDS_CONNECTION"), std::string(), window_);
+        return;
+    }
     CloudAnswer loaded;
     {
         UiHttpPost http(HttpOptions::FromConfig());

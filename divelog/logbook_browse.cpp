@@ -99,7 +99,8 @@ std::string OfflineLine(int64_t fetched_at, const std::function<std::string(cons
     return text;
 }
 
-LogbookStore* AccountLogbook(const std::string& user_id, std::string* set_aside) {
+LogbookStore* AccountLogbook(const std::string& user_id, std::string* set_aside, const std::string& email,
+                             const std::string& user_name) {
     if (user_id.empty()) return nullptr;
     if (g_store && g_store->user_id() == user_id) return g_store.get();
     g_store.reset();
@@ -108,6 +109,7 @@ LogbookStore* AccountLogbook(const std::string& user_id, std::string* set_aside)
     LogbookStore::Opened opened = LogbookStore::Open(g_store_path, user_id);
     if (set_aside) *set_aside = opened.set_aside;
     g_store = std::move(opened.store);
+    if (g_store && !email.empty()) g_store->RememberAccount(email, user_name);
     return g_store.get();
 }
 

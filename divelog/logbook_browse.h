@@ -55,8 +55,10 @@ std::string OfflineLine(int64_t fetched_at, const std::function<std::string(cons
 // The store of the signed-in account, opened on first use (after the window
 // shows) and again when the account changes; null when there is no account or
 // no store could be made. `set_aside` receives, once, the path of a damaged
-// file that was moved out of the way.
-LogbookStore* AccountLogbook(const std::string& user_id, std::string* set_aside);
+// file that was moved out of the way. When it opens, a non-empty `email` is
+// noted as this account's (see FindStoredAccount).
+LogbookStore* AccountLogbook(const std::string& user_id, std::string* set_aside, const std::string& email = "",
+                             const std::string& user_name = "");
 // Closes the open store (tests, sign-out).
 void CloseAccountLogbook();
 

@@ -26,7 +26,9 @@ const char* const kCreateSql =
     "CREATE TABLE IF NOT EXISTS answers("
     " user_id TEXT NOT NULL, kind INTEGER NOT NULL, key TEXT NOT NULL,"
     " body TEXT NOT NULL, fetched_at INTEGER NOT NULL,"
-    " PRIMARY KEY(user_id, kind, key)) WITHOUT ROWID";
+    " PRIMARY KEY(user_id, kind, key)) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS accounts("
+    " user_id TEXT PRIMARY KEY, email TEXT NOT NULL, user_name TEXT NOT NULL, signed_in_at INTEGER NOT NULL)";
 
 // A prepared statement, finalised on every path.
 class Statement {
@@ -102,7 +104,8 @@ FileState OpenChecked(const std::string& path, sqlite3** out) {
     if (!regular) return FileState::kSetAside;
 
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    // Serialized: the offline save writes from its worker thread.
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return FileState::kSetAside;
     }
@@ -254,6 +257,39 @@ bool LogbookStore::Put(StoredKind kind, const std::string& key, const Json::Valu
     }
     if (!Upsert(kind, key, Compact(response), fetched_at)) return false;
     return tx.Commit();
+}
+
+bool LogbookStore::RememberAccount(const std::string& email, const std::string& user_name) {
+    Statement s(db_, "INSERT OR REPLACE INTO accounts(user_id, email, user_name, signed_in_at) VALUES(?1,?2,?3,?4)");
+    s.Bind(1, user_id_);
+    s.Bind(2, email);
+    s.Bind(3, user_name);
+    s.Bind(4, static_cast<int64_t>(std::time(nullptr)));
+    return s.Step() == SQLITE_DONE;
+}
+
+std::optional<StoredAccount> FindStoredAccount(const std::string& path, const std::string& email) {
+    if (email.empty()) return std::nullopt;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return std::nullopt;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    std::optional<StoredAccount> found;
+    {
+        bool ok = true;
+        const bool ours = PragmaInt(db, "PRAGMA application_id", &ok) == LogbookStore::kApplicationId &&
+                          PragmaInt(db, "PRAGMA user_version", &ok) == LogbookStore::kSchemaVersion && ok;
+        Statement s(db,
+                    "SELECT a.user_id, a.user_name FROM accounts a WHERE lower(a.email)=lower(?1)"
+                    " AND EXISTS(SELECT 1 FROM answers x WHERE x.user_id=a.user_id)"
+                    " ORDER BY a.signed_in_at DESC LIMIT 1");
+        s.Bind(1, email);
+        if (ours && s.Step() == SQLITE_ROW) found = StoredAccount{s.Text(0), s.Text(1)};
+    }
+    sqlite3_close(db);
+    return found;
 }
 
 std::optional<int64_t> LogbookStore::LastRefreshed() const {

@@ -70,6 +70,10 @@ public:
     // Removes one stored answer (nothing else).
     bool Remove(StoredKind kind, const std::string& key);
 
+    // Notes which e-mail address (and name) signed in as this store's user,
+    // so that the account can be found without the cloud.
+    bool RememberAccount(const std::string& email, const std::string& user_name);
+
     // The newest fetch time of this account's answers; nothing when none.
     std::optional<int64_t> LastRefreshed() const;
     // The keys this account has stored of `kind`, in order.
@@ -84,6 +88,16 @@ private:
     sqlite3* db_;
     std::string user_id_;
 };
+
+// An account that signed in on this machine and has a stored logbook.
+struct StoredAccount {
+    std::string user_id;
+    std::string user_name;
+};
+// The account that last signed in with `email` (compared without regard to
+// case) and has at least one stored answer; nothing when there is none, or no
+// readable store at `path` (the file is only read, never made or changed).
+std::optional<StoredAccount> FindStoredAccount(const std::string& path, const std::string& email);
 
 // The dive log ids a day list answer lists, in order.
 std::vector<std::string> DayListIds(const Json::Value& day_response);

@@ -2,6 +2,7 @@
 
 #include "app/html_dlg.h"
 #include "app/settings/lang_table.h"
+#include "base/app_state.h"
 #include "base/config.h"
 #include "base/json_safe.h"
 #include "base/paths.h"
@@ -63,6 +64,10 @@ void DiveSiteFunc::rebuild_browser() {
 
 void DiveSiteFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, "page2") && !map_.attached()) map_.Attach(window_, kFrame, "web_html/maps.htm");
+    if (AppState.offline_session && IsEvent(params, kEventClick, "dive_site_find")) {
+        ShowMsgDlg(GetLangText("NEEDS_CONNECTION"), std::string(), window_);
+        return;
+    }
     if (params.cmd == kEventClick) {
         editor_->OnClick(params.target_id, params.attributes);
     } else if (IsEvent(params, kEventSelectChange, "dive_site_type")) {

@@ -157,6 +157,33 @@ TEST_F(LogbookStoreTest, FreshListsReplaceTheStoredOnesWhole) {
     }
 }
 
+TEST_F(LogbookStoreTest, AnAccountIsFoundByItsEmailOnlyWithAStoredLogbook) {
+    {
+        auto with = Open("1001");
+        ASSERT_TRUE(with->RememberAccount("Diver@Example.org", "Diver"));
+        ASSERT_TRUE(with->Put(StoredKind::kStatistics, "", J("{}"), 1));
+        auto without = Open("1002");
+        ASSERT_TRUE(without->RememberAccount("empty@example.org", "Nobody"));
+    }
+    struct Case {
+        const char* email;
+        const char* user_id;  // "" = none found
+    } cases[] = {
+        {"diver@example.org", "1001"}, {"DIVER@EXAMPLE.ORG", "1001"},
+        {"empty@example.org", ""},  // signed in, but nothing stored
+        {"other@example.org", ""},     {"", ""},
+    };
+    for (const Case& c : cases) {
+        const std::optional<StoredAccount> found = FindStoredAccount(path_, c.email);
+        EXPECT_EQ(found ? found->user_id : "", c.user_id) << c.email;
+        if (found) {
+            EXPECT_EQ(found->user_name, "Diver");
+        }
+    }
+    EXPECT_FALSE(FindStoredAccount(dir_ + "/none.sqlite", "diver@example.org"));
+    EXPECT_FALSE(std::ifstream(dir_ + "/none.sqlite").good());  // looking makes no file
+}
+
 TEST_F(LogbookStoreTest, OnlyAnswersThatHoldADiveLogAreStoredAsOne) {
     auto store = Open("u");
     for (const char* bad : {R"({})", R"({"divelog": null})", R"({"divelog": "7"})", R"([1])"})

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <set>
 
 #include "base/json_safe.h"
 #include "divelog/dive_values.h"
@@ -195,4 +196,107 @@ TEST_F(OfflineE2e, WhatWasBrowsedStaysWhenTheCloudIsGone) {
     ASSERT_TRUE(Click("lastmon"));
     EXPECT_EQ(Text("message"), "");
     EXPECT_EQ(Classes(), grid);
+}
+
+TEST_F(OfflineE2e, StartWithoutTheCloudAndContinueOffline) {
+    StartSignedIn();
+    const std::string month = Text("calendardate");
+    const std::vector<std::string> grid = Classes();
+    const std::string stats = Text("scuba_total_dive") + "/" + Text("free_total_time");
+    app.Stop();
+    const std::string host = emu.host();
+    emu.Stop();
+
+    ASSERT_TRUE(app.Start());
+    // The button is hidden by hidden="hidden".
+    auto offered = [&] {
+        app.ui().SetTargetPage("login.htm");
+        const std::optional<std::string> hidden = app.ui().GetAttr("offline", "hidden");
+        app.ui().SetTargetPage("");
+        return hidden && hidden->empty();
+    };
+    // Offered only for the remembered account, and only when the cloud gave
+    // no answer.
+    struct Try {
+        const char* email;
+        bool offered;
+    } tries[] = {{"someone.else@vorta.example", false}, {CloudEmuProcess::kDemoEmail, true}};
+    for (const Try& t : tries) {
+        SCOPED_TRACE(t.email);
+        ASSERT_TRUE(app.SignIn(t.email, CloudEmuProcess::kDemoPassword));
+        ASSERT_EQ(app.Text("login.htm", "message"), E2eApp::Lang("HOST_NOT_CONN"));
+        // The page's writes go out when the program is idle.
+        if (t.offered) EXPECT_TRUE(E2eApp::WaitFor(offered, 5000));
+        else EXPECT_FALSE(offered());
+    }
+    ASSERT_TRUE(app.ClickOn("login.htm", "offline"));
+    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("calendardate") == month; }, 20000));
+    EXPECT_EQ(Classes(), grid);
+    EXPECT_EQ(Text("scuba_total_dive") + "/" + Text("free_total_time"), stats);
+    EXPECT_EQ(Text("message").rfind(OfflinePrefix(), 0), 0u) << Text("message");
+
+    // What needs the cloud says so instead of trying.
+    for (const char* button : {"upload", "update_fw", "update_ds"}) {
+        SCOPED_TRACE(button);
+        ASSERT_TRUE(app.ClickOn("main.htm", button));
+        EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("NEEDS_CONNECTION"));
+    }
+
+    // The cloud back: the next answer ends the offline session.
+    ASSERT_TRUE(emu.Start());
+    ASSERT_EQ(emu.host(), host);
+    ASSERT_TRUE(Click("lastmon"));
+    ASSERT_TRUE(Click("nextmon"));
+    EXPECT_EQ(Text("message"), "");
+    ASSERT_TRUE(app.ClickOn("main.htm", "upload"));
+    const std::string after = app.TakeMessage();
+    EXPECT_NE(after, E2eApp::Lang("NEEDS_CONNECTION"));
+    EXPECT_NE(after, "");
+}
+
+TEST_F(OfflineE2e, SavingForOfflineUseStopsAtCancelAndResumes) {
+    StartSignedIn();
+    ASSERT_TRUE(emu.Reset());
+    auto gets_of = [&](const std::vector<vorta_test::CloudRequest>& log, const std::string& prefix) {
+        std::vector<std::string> paths;
+        for (const auto& r : log)
+            if (r.verb == "GET" && r.path.rfind(prefix, 0) == 0) paths.push_back(r.path);
+        return paths;
+    };
+    const std::string dive_path = "/api/v1/divelogs/divelog/";
+    // The third dive log answers slowly: Cancel is pressed while it is on
+    // its way, and the run stops after it.
+    vorta_test::CloudFault slow;
+    slow.kind = "slow";
+    slow.path = dive_path;
+    slow.delay_ms = 2500;
+    slow.skip = 2;
+    ASSERT_TRUE(emu.SetFault(slow));
+    ASSERT_TRUE(Click("offline_save"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return gets_of(emu.Log(), dive_path).size() >= 3; }, 60000));
+    EXPECT_EQ(app.Text("progress.htm", "MsgText1"), E2eApp::Lang("OFFLINE_SAVE_DIVES"));
+    ASSERT_TRUE(app.ClickOn("progress.htm", "cancel"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Visible("progress.htm"); }, 20000));
+    EXPECT_FALSE(app.Visible("msg.htm"));
+    EXPECT_EQ(gets_of(emu.Log(), dive_path).size(), 3u);
+    EXPECT_EQ(emu.Stats().handshakes, 1);  // one connection for the whole run
+
+    // The second run fetches the rest, nothing twice.
+    ASSERT_TRUE(Click("offline_save"));
+    EXPECT_EQ(app.TakeMessage(120000), E2eApp::Lang("OFFLINE_SAVE_DONE"));
+    const std::vector<std::string> all = gets_of(emu.Log(), "/");
+    EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), all.size());
+    EXPECT_GT(gets_of(emu.Log(), dive_path).size(), 3u);
+    EXPECT_EQ(emu.Stats().handshakes, 2);
+
+    // Saved: a dive never viewed opens without the cloud.
+    const Json::Value logs = OpenADayOfSeveralDives();
+    ASSERT_GE(logs.size(), 2u);
+    const std::string chart =
+        vorta_divelog::ProfileChartJson(Cloud(dive_path + logs[1]["divelog_id"].asString())["divelog"], 0);
+    emu.Stop();
+    ASSERT_TRUE(Click("view", 1));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return Draws(chart) == 1; }, 10000));
+    EXPECT_EQ(Text("message").rfind(OfflinePrefix(), 0), 0u) << Text("message");
 }
