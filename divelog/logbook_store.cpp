@@ -141,6 +141,11 @@ FileState OpenChecked(const std::string& path, sqlite3** out) {
         return fail(FileState::kSetAside);
     }
     if (!tx.Commit()) return fail(FileState::kError);
+    // A write-ahead log: a commit is an append without waiting for the disk
+    // each time (the store is a copy of the cloud's answers; a crash can lose
+    // the last answers, never the file's integrity), and readers of a second
+    // instance do not block its writer.
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     *out = db;
     return FileState::kUsable;
 }
@@ -171,8 +176,9 @@ LogbookStore::Opened LogbookStore::Open(const std::string& path, const std::stri
         const std::string aside = path + ".set-aside-" + std::to_string(static_cast<long long>(std::time(nullptr)));
         if (std::rename(path.c_str(), aside.c_str()) == 0) {
             opened.set_aside = aside;
-            // Its journal belongs to it, not to the new store.
-            std::rename((path + "-journal").c_str(), (aside + "-journal").c_str());
+            // Its journal and log belong to it, not to the new store.
+            for (const char* suffix : {"-journal", "-wal", "-shm"})
+                std::rename((path + suffix).c_str(), (aside + suffix).c_str());
             state = OpenChecked(path, &db);
         }
     }

@@ -193,9 +193,13 @@ TEST_F(LogbookStoreTest, OnlyAnswersThatHoldADiveLogAreStoredAsOne) {
 
 TEST_F(LogbookStoreTest, ANewStoreIsPrivateAndVersioned) {
     auto store = Open("u");
-    struct stat st {};
-    ASSERT_EQ(stat(path_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_TRUE(store->Put(StoredKind::kStatistics, "", J("{}"), 1));
+    // The file and its write-ahead log and index, all private.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((path_ + suffix).c_str(), &st), 0) << suffix;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << suffix;
+    }
     EXPECT_EQ(Pragma("PRAGMA user_version"), 1);
     EXPECT_EQ(Pragma("PRAGMA application_id"), 0x564C4F47);
 }

@@ -35,7 +35,9 @@ protected:
         ASSERT_TRUE(app.Start());
         ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
         ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
-        ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("scuba_total_dive") != "0"; }, 20000));
+        // Both first loads (statistics and this month) are done.
+        ASSERT_TRUE(
+            E2eApp::WaitFor([&] { return Text("scuba_total_dive") != "0" && !Text("date_cell_00").empty(); }, 20000));
     }
 
     Json::Value Cloud(const std::string& path) {
