@@ -184,13 +184,6 @@ TEST_F(LogbookStoreTest, AnAccountIsFoundByItsEmailOnlyWithAStoredLogbook) {
     EXPECT_FALSE(std::ifstream(dir_ + "/none.sqlite").good());  // looking makes no file
 }
 
-TEST_F(LogbookStoreTest, OnlyAnswersThatHoldADiveLogAreStoredAsOne) {
-    auto store = Open("u");
-    for (const char* bad : {R"({})", R"({"divelog": null})", R"({"divelog": "7"})", R"([1])"})
-        EXPECT_FALSE(store->Put(StoredKind::kDiveLog, "7", J(bad), 1)) << bad;
-    EXPECT_FALSE(store->Has(StoredKind::kDiveLog, "7"));
-}
-
 TEST_F(LogbookStoreTest, ANewStoreIsPrivateAndVersioned) {
     auto store = Open("u");
     ASSERT_TRUE(store->Put(StoredKind::kStatistics, "", J("{}"), 1));
@@ -248,15 +241,6 @@ TEST_F(LogbookStoreTest, AFileThatIsNotThisStoreIsSetAsideAndANewOneStarted) {
         o.store.reset();
         EXPECT_TRUE(Open("u")->Has(StoredKind::kStatistics, ""));
     }
-}
-
-TEST_F(LogbookStoreTest, ARowThatDoesNotReadIsAsGoodAsNone) {
-    Open("u")->Put(StoredKind::kDiveLog, "5", Log("5"), 1);
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "UPDATE answers SET body='{\"divelog\": ['", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-    EXPECT_FALSE(Open("u")->Get(StoredKind::kDiveLog, "5"));
 }
 
 TEST_F(LogbookStoreTest, TwoInstancesShareOneFile) {
