@@ -1,12 +1,14 @@
 // The sign-in dialog ("login.htm", 520 x 260, drag band 30). It hosts a
-// LoginFunc and an UpdateFunc (the device updates also work from the sign-in
-// page); events go to both in that order, message 3024 to the LoginFunc.
+// LoginFunc, an UpdateFunc (the device updates also work from the sign-in
+// page) and a ContinueOfflineFunc; events go to them in that order, message
+// 3024 to the LoginFunc.
 // Result: 0 = the user left (the program ends), anything else = signed in.
 #pragma once
 
 #include "account/login_func.h"
 #include "app/html_dlg.h"
 #include "base/window_messages.h"
+#include "divelog/continue_offline_func.h"
 #include "update/update_func.h"
 
 class LoginDlg : public DialogWnd {
@@ -20,4 +22,5 @@ public:
 private:
     LoginFunc login_;
     UpdateFunc update_;
+    ContinueOfflineFunc offline_;  // after login_: it looks at how the sign-in went
 };

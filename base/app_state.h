@@ -23,6 +23,11 @@ struct AppStateRecord {
     std::string token;
     std::string user_name;
     std::string profile_image_path;
+    // Opened with "Continue offline": the cloud could not be reached at
+    // sign-in and the main window shows this account's stored logbook. Sync,
+    // updates, editing and the site search need a connection meanwhile;
+    // the next successful cloud answer ends it.
+    bool offline_session = false;
 
     // Identity of the connected dive computer.
     std::string firmware_version_text = "0.000";

@@ -10,6 +10,9 @@
 #include "base/window_messages.h"
 #include "cloud/cloud_api.h"
 #include "divelog/divelog_cloud.h"
+#include "divelog/logbook_line.h"
+#include "divelog/offline_save.h"
+#include "app/progress_worker.h"
 #include "divelog/value_format.h"
 #include "pages/page_manifest.h"
 #include "ui_engine/element.h"
@@ -55,6 +58,8 @@ void CalendarFunc::on_event(const ElementHandle&, const EventParams& params) {
     } else if (id == page::nextmon) {
         model_.NextMonth();
         LoadMonth();
+    } else if (id == page::offline_save) {
+        SaveForOffline();
     } else if (id == page::synclog) {
         LoadMonth();
         ui::PostWindowMessage(window_, kMsgStatisticsReload, 0, 0);
@@ -69,17 +74,27 @@ void CalendarFunc::on_event(const ElementHandle&, const EventParams& params) {
 void CalendarFunc::LoadMonth() {
     ui::FindInFrame(window_, kFrame, page::calendardate)
         .SetText(vorta_divelog::MonthTitle(model_.year(), model_.month()));
+    const int year = model_.year(), month = model_.month();
     UiHttpPost http(HttpOptions::FromConfig());
-    const CloudAnswer answer = vorta_divelog::CloudGet(http, UrlCalendarMonth(model_.year(), model_.month()));
+    const vorta_divelog::StoreFirstRead read = vorta_divelog::ReadStoreFirst(
+        SessionLogbook(window_), vorta_divelog::StoredKind::kMonth, vorta_divelog::MonthKey(year, month), http,
+        UrlCalendarMonth(year, month),
+        [&](const Json::Value& response) {
+            ShowMonth(response);
+            return true;
+        },
+        std::time(nullptr));
+    if (ShowLogbookState(window_, read)) return;
+    const CloudAnswer& answer = read.answer;
     if (answer.status == CloudAnswer::Status::kNoSession) {
         ShowMsgDlg(GetLangText("HOST_NOT_CONN"), std::string(), window_);
-        return;
-    }
-    if (answer.status == CloudAnswer::Status::kFailed) {
+    } else if (answer.status == CloudAnswer::Status::kFailed) {
         ShowMessage(answer.message_key);
-        return;
     }
-    summary_ = vorta_divelog::ParseMonthSummary(answer.response);
+}
+
+void CalendarFunc::ShowMonth(const Json::Value& response) {
+    summary_ = vorta_divelog::ParseMonthSummary(response);
     model_.RefreshCells();
     for (int i = 0; i < vorta_divelog::CalendarModel::kCells; ++i) {
         const vorta_divelog::CivilDate& date = model_.cell(i);
@@ -91,28 +106,57 @@ void CalendarFunc::LoadMonth() {
 }
 
 void CalendarFunc::LoadDayList(int cell_index) {
-    const vorta_divelog::CivilDate& date = model_.cell(cell_index);
+    const vorta_divelog::CivilDate date = model_.cell(cell_index);
     UiHttpPost http(HttpOptions::FromConfig());
-    const CloudAnswer answer = vorta_divelog::CloudGet(http, UrlCalendarDate(date.year, date.month, date.day));
+    const vorta_divelog::StoreFirstRead read = vorta_divelog::ReadStoreFirst(
+        SessionLogbook(window_), vorta_divelog::StoredKind::kDay,
+        vorta_divelog::DayKey(date.year, date.month, date.day), http, UrlCalendarDate(date.year, date.month, date.day),
+        [&](const Json::Value& response) {
+            ShowDayList(response);
+            return true;
+        },
+        std::time(nullptr));
+    if (ShowLogbookState(window_, read)) return;
+    const CloudAnswer& answer = read.answer;
     if (answer.status == CloudAnswer::Status::kNoSession) {
         ShowMsgDlg(GetLangText("HOST_NOT_CONN"), std::string(), window_);
-        return;
-    }
-    if (answer.status == CloudAnswer::Status::kFailed) {
+    } else if (answer.status == CloudAnswer::Status::kFailed) {
         ShowMessage(answer.message_key);
-        return;
     }
+}
+
+void CalendarFunc::ShowDayList(const Json::Value& response) {
     const ElementHandle list = ui::FindInFrame(window_, kFrame, page::cell_tbody);
     list.SetHtml("");
     // Each row is the page's row fragment with the dive's values put in
     // before it is added: the rows share their element ids, so a row could
     // not be found by id once it is in the page.
     const std::string row_template = ReadWholeFile(PagePath(pages::dive_log_cell::kFile));
-    for (const vorta_divelog::DayListRow& row :
-         vorta_divelog::ParseDayList(answer.response, AppState.unit, GetLangText))
+    for (const vorta_divelog::DayListRow& row : vorta_divelog::ParseDayList(response, AppState.unit, GetLangText))
         list.AppendHtml(vorta_divelog::FillDayListRow(row_template, row));
 }
 
 void CalendarFunc::ShowMessage(const std::string& key) const {
     ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText(key));
+}
+
+void CalendarFunc::SaveForOffline() {
+    if (AppState.offline_session) {
+        ShowMsgDlg(GetLangText("NEEDS_CONNECTION"), std::string(), window_);
+        return;
+    }
+    vorta_divelog::LogbookStore* store = SessionLogbook(window_);
+    if (!store) return;
+    HttpPost http(HttpOptions::FromConfig());
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    progress_.set_cancellable(true);
+    const Outcome run = RunUnderProgress(progress_, window_, [&](ProgressSink& sink) {
+        const vorta_divelog::OfflineSaveResult result = vorta_divelog::SaveLogbookForOffline(
+            *store, http, sink, local.tm_year + 1900, local.tm_mon + 1, [] { return int64_t(std::time(nullptr)); });
+        if (result.status == vorta_divelog::OfflineSaveResult::Status::kDone) sink.show_message("OFFLINE_SAVE_DONE");
+        if (result.status == vorta_divelog::OfflineSaveResult::Status::kFailed) sink.show_message(result.message_key);
+    });
+    if (!run.ok()) ShowMsgDlg(GetLangText(run.key), std::string(), window_);
 }

@@ -5,11 +5,14 @@
 // window is asked to reload the statistics (kMsgStatisticsReload).
 #pragma once
 
+#include <json/value.h>
+
 #include <array>
 #include <string>
 #include <vector>
 
 #include "app/func_base.h"
+#include "app/progress_dlg.h"
 #include "divelog/calendar_model.h"
 
 class CalendarFunc : public func_base {
@@ -27,7 +30,15 @@ private:
     void Bind();
     void LoadMonth();
     void LoadDayList(int cell_index);
+    // Draw an answer (stored or fresh) of the month summary and the day list.
+    void ShowMonth(const Json::Value& response);
+    void ShowDayList(const Json::Value& response);
     void ShowMessage(const std::string& key) const;
+    // "offline_save": every month with dives and every dive log not yet
+    // stored, under the progress dialog (Cancel between requests).
+    void SaveForOffline();
+
+    ProgressDlg progress_;
 
     vorta_divelog::CalendarModel model_;
     std::vector<vorta_divelog::DaySummary> summary_;

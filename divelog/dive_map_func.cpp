@@ -1,6 +1,7 @@
 #include "divelog/dive_map_func.h"
 
 #include <cstdlib>
+#include <ctime>
 
 #include "app/html_dlg.h"
 #include "app/settings/lang_table.h"
@@ -14,6 +15,7 @@
 #include "divelog/divelog_cloud.h"
 #include "divelog/export_file.h"
 #include "divelog/log_edit_dlg.h"
+#include "divelog/logbook_line.h"
 #include "pages/page_manifest.h"
 #include "ui_engine/element.h"
 #include "ui_engine/file_dialog.h"
@@ -50,9 +52,14 @@ void DiveMapFunc::rebuild_browser() {
 
 void DiveMapFunc::View(const std::string& divelog_id) {
     UiHttpPost http(HttpOptions::FromConfig());
-    const CloudAnswer answer = vorta_divelog::ViewDiveLog(http, divelog_id, AppState.unit, GetLangText, host_);
+    const vorta_divelog::StoreFirstRead read = vorta_divelog::ViewDiveLogStoreFirst(
+        SessionLogbook(window_), http, divelog_id, AppState.unit, GetLangText, host_, [this] { return host_.ready(); },
+        std::time(nullptr));
+    const CloudAnswer& answer = read.answer;
     // Calls made while the page loads are skipped: then it shows nothing.
-    if (answer.status == CloudAnswer::Status::kOk) shown_id_ = host_.ready() ? divelog_id : std::string();
+    if (answer.status == CloudAnswer::Status::kOk || read.stored_at)
+        shown_id_ = host_.ready() ? divelog_id : std::string();
+    if (ShowLogbookState(window_, read)) return;
     if (answer.status == CloudAnswer::Status::kNoSession) {
         ShowMsgDlg(GetLangText("NO_INTERNET"), std::string(), window_);
     } else if (answer.status == CloudAnswer::Status::kFailed) {
@@ -61,6 +68,10 @@ void DiveMapFunc::View(const std::string& divelog_id) {
 }
 
 void DiveMapFunc::Edit(const std::string& divelog_id) {
+    if (AppState.offline_session) {
+        ShowMsgDlg(GetLangText("NEEDS_CONNECTION"), std::string(), window_);
+        return;
+    }
     CloudAnswer loaded;
     {
         UiHttpPost http(HttpOptions::FromConfig());
@@ -97,7 +108,15 @@ void DiveMapFunc::Edit(const std::string& divelog_id) {
         UiHttpPost http(HttpOptions::FromConfig());
         saved = vorta_divelog::SaveDiveLog(http, divelog, divelog_id);
     }
-    if (saved.status == CloudAnswer::Status::kOk) return;
+    if (saved.status == CloudAnswer::Status::kOk) {
+        // The cloud has the edited dive now: so has the logbook copy.
+        if (vorta_divelog::LogbookStore* store = SessionLogbook(window_)) {
+            Json::Value answer;
+            answer["divelog"] = divelog;
+            store->Put(vorta_divelog::StoredKind::kDiveLog, divelog_id, answer, std::time(nullptr));
+        }
+        return;
+    }
     // The detail shows values the cloud does not have: say so, then show
     // what it has.
     ShowMsgDlg(GetLangText(saved.message_key.empty() ? "HOST_NOT_CONN" : saved.message_key),

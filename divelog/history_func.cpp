@@ -1,5 +1,6 @@
 #include "divelog/history_func.h"
 
+#include <ctime>
 #include <string>
 
 #include "app/html_dlg.h"
@@ -8,6 +9,7 @@
 #include "base/app_state.h"
 #include "cloud/cloud_api.h"
 #include "divelog/divelog_cloud.h"
+#include "divelog/logbook_line.h"
 #include "pages/page_manifest.h"
 #include "ui_engine/element.h"
 
@@ -34,16 +36,22 @@ void HistoryFunc::reload() {
 
 void HistoryFunc::Load() {
     UiHttpPost http(HttpOptions::FromConfig());
-    const CloudAnswer answer = vorta_divelog::CloudGet(http, UrlStatistics(AppState.user_id));
+    const vorta_divelog::StoreFirstRead read = vorta_divelog::ReadStoreFirst(
+        SessionLogbook(window_), vorta_divelog::StoredKind::kStatistics, std::string(), http,
+        UrlStatistics(AppState.user_id),
+        [&](const Json::Value& response) {
+            stats_ = vorta_divelog::ParseStatistics(response);
+            Show();
+            return true;
+        },
+        std::time(nullptr));
+    if (ShowLogbookState(window_, read)) return;
+    const CloudAnswer& answer = read.answer;
     if (answer.status == CloudAnswer::Status::kNoSession) {
         ShowMsgDlg(GetLangText("HOST_NOT_CONN"), std::string(), window_);
-        return;
-    }
-    if (answer.status == CloudAnswer::Status::kFailed) {
+    } else if (answer.status == CloudAnswer::Status::kFailed) {
         ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText(answer.message_key));
-        return;
     }
-    stats_ = vorta_divelog::ParseStatistics(answer.response);
 }
 
 void HistoryFunc::Show() {

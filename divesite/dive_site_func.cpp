@@ -2,6 +2,7 @@
 
 #include "app/html_dlg.h"
 #include "app/settings/lang_table.h"
+#include "base/app_state.h"
 #include "base/config.h"
 #include "base/json_safe.h"
 #include "base/paths.h"
@@ -69,6 +70,10 @@ void DiveSiteFunc::on_event(const ElementHandle&, const EventParams& params) {
         // Not ready until the page says so; a "New" meanwhile waits for it.
         editor_->SetMapReady(false);
         map_.Attach(window_, kFrame, "web_html/maps.htm");
+    }
+    if (AppState.offline_session && IsEvent(params, kEventClick, "dive_site_find")) {
+        ShowMsgDlg(GetLangText("NEEDS_CONNECTION"), std::string(), window_);
+        return;
     }
     if (params.cmd == kEventClick) {
         editor_->OnClick(params.target_id, params.attributes);

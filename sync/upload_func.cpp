@@ -43,6 +43,10 @@ void UploadFunc::StartSync() {
     // second click must not start a second sync.
     if (busy_.exchange(true)) return;
     BusyScope busy{busy_};
+    if (AppState.offline_session) {
+        ShowMsgDlg(GetLangText("NEEDS_CONNECTION"), std::string(), window_);
+        return;
+    }
 
     // Find, open and identify the device; the session ends the link and
     // closes the port when this returns.

@@ -3,6 +3,7 @@
 #include "app/html_dlg.h"
 #include "app/progress_worker.h"
 #include "app/settings/lang_table.h"
+#include "base/app_state.h"
 #include "base/config.h"
 #include "base/paths.h"
 #include "cloud/cloud_api.h"
@@ -60,6 +61,11 @@ void UpdateFunc::on_release() {
 }
 
 void UpdateFunc::on_event(const ElementHandle&, const EventParams& params) {
+    if (AppState.offline_session &&
+        (IsEvent(params, kEventClick, "update_fw") || IsEvent(params, kEventClick, "update_ds"))) {
+        ShowMsgDlg(GetLangText("NEEDS_CONNECTION"), std::string(), window_);
+        return;
+    }
     if (IsEvent(params, kEventClick, "update_fw")) StartFirmwareUpdate();
     if (IsEvent(params, kEventClick, "update_ds")) StartDiveSiteUpdate();
 }

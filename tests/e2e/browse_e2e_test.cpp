@@ -517,7 +517,10 @@ TEST_F(BrowseE2e, StatisticsFollowAUnitChange) {
     ASSERT_EQ(Text("depth_unit"), "m");
 
     ASSERT_TRUE(app.SaveUnits("1"));
-    ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("scuba_max_depth_unit") == "ft"; }, 10000));
+    // The stored figures show in feet at once, before the cloud's answer;
+    // the day list is cleared after it.
+    ASSERT_TRUE(
+        E2eApp::WaitFor([&] { return Text("scuba_max_depth_unit") == "ft" && Text("cell_tbody").empty(); }, 10000));
     EXPECT_EQ(Text("scuba_max_depth"), shown_depth(stats["scuba_max_depth"], 3.2808399));
     EXPECT_EQ(Text("free_max_depth"), shown_depth(stats["free_max_depth"], 3.2808399));
     EXPECT_EQ(Text("free_max_depth_unit"), "ft");
@@ -608,5 +611,19 @@ TEST_F(BrowseE2e, AViewShowsTheEmulatorsDiveInEitherUnit) {
 
     ASSERT_TRUE(app.SaveUnits("1"));
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("scuba_max_depth_unit") == "ft"; }, 10000));
+    // The statistics show the stored figures in feet at once; the unit change
+    // then loads the detail page again, and a view while it loads draws
+    // nothing (as for a user). Its new page has received no call yet.
+    ASSERT_TRUE(E2eApp::WaitFor(
+        [&] {
+            Json::Value req;
+            req["cmd"] = "get_received";
+            req["page"] = "main.htm";
+            req["frame"] = kFrame;
+            req["element"] = "ie_page";
+            const Json::Value answer = app.ui().Request(req);
+            return answer["ok"].asBool() && answer["value"].isArray() && answer["value"].empty();
+        },
+        10000));
     ExpectSecondDiveViewed(cell, date, 1);
 }

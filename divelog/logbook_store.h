@@ -1,0 +1,110 @@
+// The program's own copy of the diver's logbook: every successful cloud
+// answer that the dive-log pages read (month summaries, day lists, dive logs,
+// statistics), with the time it was fetched, in one SQLite file. Rows are
+// keyed by the cloud's user id, so two accounts on one machine never see each
+// other's dives. The cloud stays the source of truth: a fresh month summary
+// or day list replaces the stored one whole, and what it no longer lists goes.
+#pragma once
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace vorta_divelog {
+
+enum class StoredKind {
+    kMonth = 1,       // key "YYYYMM": the calendar month answer
+    kDay = 2,         // key "YYYYMMDD": the calendar date answer (day list)
+    kDiveLog = 3,     // key: the dive log's id; the dive log answer
+    kStatistics = 4,  // key "": the statistics answer
+};
+
+struct StoredAnswer {
+    Json::Value response;  // the answer's "response" as the cloud sent it
+    int64_t fetched_at = 0;
+};
+
+class LogbookStore {
+public:
+    // The layout this program writes (PRAGMA user_version).
+    static constexpr int kSchemaVersion = 1;
+    // Marks a file as this program's store (PRAGMA application_id, "VLOG").
+    static constexpr int32_t kApplicationId = 0x564C4F47;
+
+    struct Opened {
+        std::unique_ptr<LogbookStore> store;  // null only when no file could be made at all
+        // The path a damaged, foreign or newer file was moved to before a new
+        // store was started; "" when none was set aside.
+        std::string set_aside;
+    };
+
+    // Opens (or creates, mode 0600) the store at `path` for `user_id`. A file
+    // that is not a readable store of this program (damaged, another
+    // program's database, a newer layout) is renamed to
+    // "<path>.set-aside-<time>" and a new store is started.
+    static Opened Open(const std::string& path, const std::string& user_id);
+
+    ~LogbookStore();
+    LogbookStore(const LogbookStore&) = delete;
+    LogbookStore& operator=(const LogbookStore&) = delete;
+
+    const std::string& user_id() const { return user_id_; }
+
+    // The stored answer; nothing when none is stored or it cannot be read.
+    std::optional<StoredAnswer> Get(StoredKind kind, const std::string& key) const;
+    bool Has(StoredKind kind, const std::string& key) const;
+
+    // Stores a fresh answer in one transaction. A month summary drops the
+    // stored days of that month that it no longer lists with dives (with
+    // their dive logs); a day list drops the dive logs it no longer lists. A
+    // dive log answer without a "divelog" object is not stored. False when
+    // nothing was written.
+    bool Put(StoredKind kind, const std::string& key, const Json::Value& response, int64_t fetched_at);
+
+    // Removes one stored answer (nothing else).
+    bool Remove(StoredKind kind, const std::string& key);
+
+    // Notes which e-mail address (and name) signed in as this store's user,
+    // so that the account can be found without the cloud.
+    bool RememberAccount(const std::string& email, const std::string& user_name);
+
+    // The newest fetch time of this account's answers; nothing when none.
+    std::optional<int64_t> LastRefreshed() const;
+    // The keys this account has stored of `kind`, in order.
+    std::vector<std::string> Keys(StoredKind kind) const;
+
+private:
+    LogbookStore(sqlite3* db, std::string user_id) : db_(db), user_id_(std::move(user_id)) {}
+    bool Upsert(StoredKind kind, const std::string& key, const std::string& body, int64_t fetched_at);
+    bool DeleteDay(const std::string& day);
+    bool Exec(const char* sql) const;
+
+    sqlite3* db_;
+    std::string user_id_;
+};
+
+// An account that signed in on this machine and has a stored logbook.
+struct StoredAccount {
+    std::string user_id;
+    std::string user_name;
+};
+// The account that last signed in with `email` (compared without regard to
+// case) and has at least one stored answer; nothing when there is none, or no
+// readable store at `path` (the file is only read, never made or changed).
+std::optional<StoredAccount> FindStoredAccount(const std::string& path, const std::string& email);
+
+// The dive log ids a day list answer lists, in order.
+std::vector<std::string> DayListIds(const Json::Value& day_response);
+
+// Where the store lives: $XDG_DATA_HOME (default ~/.local/share) followed by
+// "VORTA PC TOOL/logbook.sqlite"; the folder is created (mode 0700). "" when
+// it cannot be made.
+std::string LogbookStorePath();
+
+}  // namespace vorta_divelog

@@ -1,0 +1,128 @@
+#include "divelog/offline_save.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "cloud/cloud_api.h"
+#include "divelog/calendar_model.h"
+#include "divelog/divelog_cloud.h"
+#include "divelog/logbook_browse.h"
+
+namespace vorta_divelog {
+
+namespace {
+
+struct MonthWithDives {
+    int year, month;
+    std::vector<DaySummary> days;  // the days with dives
+};
+
+class Run {
+public:
+    Run(LogbookStore& store, HttpPost& http, ProgressSink& sink, const std::function<int64_t()>& now)
+        : store_(store), http_(http), sink_(sink), now_(now) {}
+
+    OfflineSaveResult Go(int year, int month) {
+        sink_.set_status("OFFLINE_SAVE_MONTHS");
+        std::vector<MonthWithDives> months;
+        int empty_in_a_row = 0;
+        for (int y = year, m = month; empty_in_a_row < kEmptyMonthsToStop;) {
+            Json::Value summary;
+            if (!Read(StoredKind::kMonth, MonthKey(y, m), UrlCalendarMonth(y, m), &summary)) return result_;
+            MonthWithDives found{y, m, {}};
+            for (const DaySummary& day : ParseMonthSummary(summary))
+                if (day.scuba_count + day.free_count > 0) found.days.push_back(day);
+            if (found.days.empty()) {
+                ++empty_in_a_row;
+            } else {
+                empty_in_a_row = 0;
+                for (const DaySummary& day : found.days) result_.counts.dives_total += day.scuba_count + day.free_count;
+                months.push_back(std::move(found));
+            }
+            if (--m == 0) m = 12, --y;
+            Show();
+        }
+
+        sink_.set_status("OFFLINE_SAVE_DIVES");
+        result_.counts.months_total = static_cast<int>(months.size());
+        Show();
+        for (const MonthWithDives& month_found : months) {
+            for (const DaySummary& day : month_found.days) {
+                Json::Value list;
+                const int d = day.date % 100;
+                if (!Read(StoredKind::kDay, DayKey(month_found.year, month_found.month, d),
+                          UrlCalendarDate(month_found.year, month_found.month, d), &list))
+                    return result_;
+                for (const std::string& id : DayListIds(list)) {
+                    if (!store_.Has(StoredKind::kDiveLog, id) &&
+                        !Read(StoredKind::kDiveLog, id, UrlDivelog(id), nullptr))
+                        return result_;
+                    ++result_.counts.dives_done;
+                    Show();
+                }
+            }
+            ++result_.counts.months_done;
+            Show();
+        }
+        // The summaries may count dives the day lists no longer hold.
+        result_.counts.dives_total = result_.counts.dives_done;
+        Show();
+        return result_;
+    }
+
+private:
+    // The stored answer, or the cloud's (stored then). False when the run
+    // ends here: cancelled, or the cloud failed.
+    bool Read(StoredKind kind, const std::string& key, const std::string& path, Json::Value* out) {
+        if (out) {
+            if (std::optional<StoredAnswer> stored = store_.Get(kind, key)) {
+                *out = std::move(stored->response);
+                return true;
+            }
+        }
+        if (sink_.cancel_requested()) {
+            result_.status = OfflineSaveResult::Status::kCancelled;
+            return false;
+        }
+        ++result_.requests;
+        CloudAnswer answer = CloudGet(http_, path);
+        if (answer.status != CloudAnswer::Status::kOk) {
+            result_.status = OfflineSaveResult::Status::kFailed;
+            result_.message_key = answer.message_key.empty() ? "HOST_NOT_CONN" : answer.message_key;
+            return false;
+        }
+        // A dive log answer without its dive log is not stored; it is
+        // counted and the run goes on.
+        store_.Put(kind, key, answer.response, now_());
+        if (out) *out = std::move(answer.response);
+        return true;
+    }
+
+    void Show() {
+        const OfflineSaveCounts& c = result_.counts;
+        sink_.set_counters(OfflineSaveCounterLine(c));
+        const int percent = c.dives_total > 0 ? static_cast<int>(int64_t(c.dives_done) * 100 / c.dives_total) : 0;
+        sink_.set_progress(std::to_string(percent > 100 ? 100 : percent));
+    }
+
+    LogbookStore& store_;
+    HttpPost& http_;
+    ProgressSink& sink_;
+    const std::function<int64_t()>& now_;
+    OfflineSaveResult result_;
+};
+
+}  // namespace
+
+std::string OfflineSaveCounterLine(const OfflineSaveCounts& c) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%d/%d %d/%d", c.months_done, c.months_total, c.dives_done, c.dives_total);
+    return buf;
+}
+
+OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, ProgressSink& sink, int year, int month,
+                                        const std::function<int64_t()>& now) {
+    return Run(store, http, sink, now).Go(year, month);
+}
+
+}  // namespace vorta_divelog

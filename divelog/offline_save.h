@@ -1,0 +1,48 @@
+// "Save logbook for offline use" without a window: every month with dives
+// and every dive log of them into the logbook store, on one cloud
+// connection, skipping what is stored already, so that a second run (after a
+// Cancel or a lost connection) fetches only what is missing.
+//
+// First the month summaries, from this month back to the first month with
+// dives (the walk stops after kEmptyMonthsToStop months in a row without
+// dives); then, month by month, the day list of each day with dives and each
+// dive log it lists.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/progress_sink.h"
+#include "divelog/logbook_store.h"
+
+class HttpPost;
+
+namespace vorta_divelog {
+
+constexpr int kEmptyMonthsToStop = 12;
+
+struct OfflineSaveCounts {
+    int months_done = 0, months_total = 0;
+    int dives_done = 0, dives_total = 0;
+};
+
+struct OfflineSaveResult {
+    enum class Status { kDone, kCancelled, kFailed };
+    Status status = Status::kDone;
+    std::string message_key;  // kFailed: why (as the browsing pages say it)
+    OfflineSaveCounts counts;
+    int requests = 0;  // GETs sent
+};
+
+// "%d/%d %d/%d": months done/total, dives done/total.
+std::string OfflineSaveCounterLine(const OfflineSaveCounts& c);
+
+// Runs the save for the months up to `year`-`month` (this month). Stages on
+// `sink`: "OFFLINE_SAVE_MONTHS", then "OFFLINE_SAVE_DIVES"; the counter line
+// and the percentage of dives done after each step. Cancel is looked at
+// before every request. `now` stamps what is stored.
+OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, ProgressSink& sink, int year, int month,
+                                        const std::function<int64_t()>& now);
+
+}  // namespace vorta_divelog

@@ -1,0 +1,134 @@
+// "Save logbook for offline use" against a scripted cloud: what it fetches,
+// where the walk back through the months stops, Cancel and failures half-way,
+// and a second run that fetches only what is missing.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "divelog/offline_save.h"
+#include "tests/support/fake_peers.h"
+
+using namespace vorta_divelog;
+
+namespace {
+
+const char* const kOk = R"({"code": "0000000", "response": )";
+
+// Answers by path: 2024-03-05 has dives a and b, 2024-01-20 has dive c;
+// every other month is empty. Paths in `broken` get no answer.
+class LogbookCloud : public HttpPost {
+public:
+    LogbookCloud() : HttpPost(HttpOptions()) {}
+    bool connect(const std::string&, int) override { return true; }
+    std::string request(const void*, uint32_t, int, const std::string&, const std::string& path,
+                        const std::string&) override {
+        requested.push_back(path);
+        if (before_answer) before_answer();
+        if (broken.count(path)) return "";
+        const std::string month = "api/v1/divelogs/calendar/month?year_month=";
+        if (path == month + "202403")
+            return std::string(kOk) + R"({"month_summary": [{"year_month_date": "20240305", "scuba_count": 2}]})" + "}";
+        if (path == month + "202401")
+            return std::string(kOk) + R"({"month_summary": [{"year_month_date": "20240120", "free_count": 1}]})" + "}";
+        if (path.rfind(month, 0) == 0) return std::string(kOk) + R"({"month_summary": []})" + "}";
+        if (path.find("year_month_date=20240305") != std::string::npos)
+            return std::string(kOk) + R"({"divelogs": [{"divelog_id": "a"}, {"divelog_id": "b"}]})" + "}";
+        if (path.find("year_month_date=20240120") != std::string::npos)
+            return std::string(kOk) + R"({"divelogs": [{"divelog_id": "c"}]})" + "}";
+        const std::string log = "api/v1/divelogs/divelog/";
+        if (path.rfind(log, 0) == 0)
+            return std::string(kOk) + R"({"divelog": {"divelog_id": ")" + path.substr(log.size()) + R"("}})" + "}";
+        return "";
+    }
+    std::vector<std::string> requested;
+    std::set<std::string> broken;
+    std::function<void()> before_answer;
+};
+
+class OfflineSaveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/offline-save-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        store_ = LogbookStore::Open(dir_ + "/logbook.sqlite", "1001").store;
+        ASSERT_TRUE(store_);
+    }
+    void TearDown() override {
+        store_.reset();
+        std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+    OfflineSaveResult Save(LogbookCloud& cloud, vorta_test::FakeSink& sink) {
+        return SaveLogbookForOffline(*store_, cloud, sink, 2024, 3, [] { return int64_t(77); });
+    }
+
+    std::string dir_;
+    std::unique_ptr<LogbookStore> store_;
+};
+
+// Every month from March 2024 back to the twelfth empty month in a row
+// before January 2024, then the two dive days and their three dives.
+const size_t kMonthsWalked = 3 + kEmptyMonthsToStop;
+
+TEST_F(OfflineSaveTest, AWholeRunStoresEveryMonthDayAndDive) {
+    LogbookCloud cloud;
+    vorta_test::FakeSink sink;
+    const OfflineSaveResult r = Save(cloud, sink);
+    EXPECT_EQ(r.status, OfflineSaveResult::Status::kDone);
+    EXPECT_EQ(r.requests, static_cast<int>(kMonthsWalked + 2 + 3));
+    EXPECT_EQ(cloud.requested.size(), kMonthsWalked + 5);
+    EXPECT_EQ(cloud.requested.back(), "api/v1/divelogs/divelog/c");
+    EXPECT_EQ(cloud.requested[kMonthsWalked - 1], "api/v1/divelogs/calendar/month?year_month=202301");
+    EXPECT_EQ(store_->Keys(StoredKind::kDiveLog), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(store_->Keys(StoredKind::kDay), (std::vector<std::string>{"20240120", "20240305"}));
+    EXPECT_EQ(sink.With("status:"), (std::vector<std::string>{"OFFLINE_SAVE_MONTHS", "OFFLINE_SAVE_DIVES"}));
+    EXPECT_EQ(sink.With("counters:").back(), "2/2 3/3");
+    EXPECT_EQ(sink.With("progress:").back(), "100");
+
+    // Everything stored: a second run asks the cloud nothing.
+    LogbookCloud again;
+    EXPECT_EQ(Save(again, sink).requests, 0);
+    EXPECT_TRUE(again.requested.empty());
+}
+
+TEST_F(OfflineSaveTest, AStoppedRunIsResumedFetchingOnlyWhatIsMissing) {
+    struct Case {
+        const char* what;
+        size_t stop_after;   // requests answered before Cancel / the failing path
+        const char* broken;  // "" = Cancel instead
+        OfflineSaveResult::Status status;
+        const char* message_key;
+    } cases[] = {
+        {"Cancel during the months", 4, "", OfflineSaveResult::Status::kCancelled, ""},
+        {"Cancel between two dives", kMonthsWalked + 2, "", OfflineSaveResult::Status::kCancelled, ""},
+        {"the cloud gone at a dive", 0, "api/v1/divelogs/divelog/b", OfflineSaveResult::Status::kFailed,
+         "HOST_NOT_CONN"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        LogbookCloud first;
+        vorta_test::FakeSink sink;
+        if (*c.broken) first.broken.insert(c.broken);
+        else first.before_answer = [&] { sink.cancel = first.requested.size() >= c.stop_after; };
+        const OfflineSaveResult stopped = Save(first, sink);
+        EXPECT_EQ(stopped.status, c.status);
+        EXPECT_EQ(stopped.message_key, c.message_key);
+
+        LogbookCloud second;
+        vorta_test::FakeSink sink2;
+        EXPECT_EQ(Save(second, sink2).status, OfflineSaveResult::Status::kDone);
+        EXPECT_EQ(store_->Keys(StoredKind::kDiveLog), (std::vector<std::string>{"a", "b", "c"}));
+        // Nothing answered in the first run is asked for again, and the two
+        // runs together ask for each thing once (a failed request again).
+        std::multiset<std::string> all(second.requested.begin(), second.requested.end());
+        for (const std::string& p : first.requested)
+            if (!first.broken.count(p)) all.insert(p);
+        EXPECT_EQ(all.size(), kMonthsWalked + 5);
+        EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), all.size());
+    }
+}
+
+}  // namespace
