@@ -29,44 +29,6 @@
 
 namespace {
 
-// The physical pages mapped by any of `pids`, each counted once: what the
-// proportional sum comes to when no other program shares the libraries (a
-// busy machine running other WebKit programs lowers the proportional figure;
-// this one does not move). Needs the page frame numbers of /proc/<pid>/pagemap,
-// which only a privileged reader gets: -1 otherwise.
-long FootprintKb(const std::vector<pid_t>& pids) {
-    std::unordered_set<uint64_t> frames;
-    const long page = sysconf(_SC_PAGESIZE);
-    for (pid_t pid : pids) {
-        std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
-        FILE* pagemap = std::fopen(("/proc/" + std::to_string(pid) + "/pagemap").c_str(), "rb");
-        if (!pagemap) continue;
-        std::string line;
-        std::vector<uint64_t> entries;
-        while (std::getline(maps, line)) {
-            unsigned long long from = 0, to = 0;
-            if (std::sscanf(line.c_str(), "%llx-%llx", &from, &to) != 2 || to <= from) continue;
-            if (line.find("[vsyscall]") != std::string::npos) continue;
-            const size_t n = (to - from) / static_cast<unsigned long long>(page);
-            entries.resize(n);
-            if (fseeko(pagemap, static_cast<off_t>(from / page * 8), SEEK_SET) != 0) continue;
-            const size_t got = std::fread(entries.data(), 8, n, pagemap);
-            for (size_t i = 0; i < got; ++i) {
-                const uint64_t e = entries[i];
-                if (!(e >> 63 & 1)) continue;  // not present (swapped pages are not counted)
-                const uint64_t pfn = e & ((1ULL << 55) - 1);
-                if (pfn == 0) {
-                    std::fclose(pagemap);
-                    return -1;
-                }
-                frames.insert(pfn);
-            }
-        }
-        std::fclose(pagemap);
-    }
-    return static_cast<long>(frames.size() * static_cast<size_t>(page) / 1024);
-}
-
 struct Memory {
     long pss = 0, rss = 0, uss = 0;  // kB
     long alone = -1;                 // kB, FootprintKb
@@ -76,7 +38,7 @@ struct Memory {
 Memory Measure(pid_t root) {
     Memory m;
     const std::vector<pid_t> tree = vorta_test::ProcessTree(root);
-    m.alone = FootprintKb(tree);
+    m.alone = vorta_test::FootprintKb(tree);
     for (pid_t pid : tree) {
         const long r = vorta_test::ResidentKb(pid), p = vorta_test::ProportionalKb(pid), u = vorta_test::PrivateKb(pid);
         m.rss += r;
