@@ -554,7 +554,7 @@ bool Soak::RunStep(Step s) {
 }
 
 Sample Soak::Measure() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // let the pages settle
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));  // let the pages settle
     Sample s;
     s.step = step_;
     const std::vector<pid_t> tree = vorta_test::ProcessTree(program_.pid());
