@@ -1,7 +1,8 @@
 // The engine's own floor for the memory benchmark: the least a program of the
 // same engine costs. One window, one web view showing a small static page,
 // with the engine settings the program uses (no GL in the UI process, no
-// compositing, the document-viewer cache model). Prints "READY" once the page
+// compositing, the document-viewer cache model, the same memory-pressure
+// settings). Prints "READY" once the page
 // has loaded, then runs until SIGTERM.
 //   bin/app_engine_floor [width height]
 #include <glib-unix.h>
@@ -41,10 +42,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int width = argc > 2 ? std::atoi(argv[1]) : 980, height = argc > 2 ? std::atoi(argv[2]) : 700;
-    webkit_web_context_set_cache_model(webkit_web_context_get_default(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
+    webkit_memory_pressure_settings_set_memory_limit(pressure, 128);
+    webkit_memory_pressure_settings_set_conservative_threshold(pressure, 0.33);
+    webkit_memory_pressure_settings_set_strict_threshold(pressure, 0.5);
+    webkit_memory_pressure_settings_set_kill_threshold(pressure, 0);
+    webkit_memory_pressure_settings_set_poll_interval(pressure, 5);
+    WebKitWebContext* context =
+        WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", pressure, nullptr));
+    webkit_memory_pressure_settings_free(pressure);
+    webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_default_size(GTK_WINDOW(window), width, height);
-    GtkWidget* view = webkit_web_view_new();
+    GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, nullptr));
     gtk_container_add(GTK_CONTAINER(window), view);
     g_signal_connect(view, "load-changed", G_CALLBACK(OnLoad), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);

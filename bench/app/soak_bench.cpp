@@ -10,9 +10,8 @@
 // descriptors and threads of the program's process, after a warm-up (one step
 // of each kind) and every 50 steps. Exits non-zero on a wrong answer, on
 // descriptors or threads not back to their warm-up count after a step, on
-// memory growth beyond 10 MB over the whole session (scaled with the number of
-// steps), or when the program does not exit cleanly at the end (a sanitizer
-// build reports its leaks then).
+// memory growth beyond 10 MB over the session, or when the program does not
+// exit cleanly at the end (a sanitizer build reports its leaks then).
 //
 //   xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bin/app_soak_bench [divisor]
 //
@@ -46,6 +45,16 @@
 
 using vorta_test::CloudEmuProcess;
 using vorta_test::WaitFor;
+
+// A sanitizer build of the program: its allocator keeps freed memory in a
+// quarantine of up to 256 MB, which would read as growth.
+#if defined(__SANITIZE_ADDRESS__)
+#define VORTA_SOAK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VORTA_SOAK_ASAN 1
+#endif
+#endif
 
 namespace {
 
@@ -554,7 +563,9 @@ bool Soak::RunStep(Step s) {
 }
 
 Sample Soak::Measure() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(3000));  // let the pages settle
+    // Longer than the web processes' memory-pressure check (every 5 s): what
+    // they release without need is released before the figure is taken.
+    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
     Sample s;
     s.step = step_;
     const std::vector<pid_t> tree = vorta_test::ProcessTree(program_.pid());
@@ -646,6 +657,11 @@ int Soak::Run() {
     program_.env["VORTA_CA_FILE"] = emu_.ca_file();
     program_.env["VORTA_DEVICE_PORT"] = sim_.pty_path();
     program_.env["VORTA_DEVICE_TIMEOUT_MS"] = "1500";
+#ifdef VORTA_SOAK_ASAN
+    // Freed memory goes back at once (leaks are still reported at the exit).
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    program_.env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "quarantine_size_mb=0";
+#endif
     program_.env["GSETTINGS_BACKEND"] = "memory";  // the file dialog keeps its settings in memory
     if (!program_.Start() || !ui_.Connect(program_.socket(), 20000) || !ui_.WaitWindow("login.htm", 20000))
         return std::fprintf(stderr, "the sign-in page did not come up\n"), 1;
@@ -712,9 +728,10 @@ int Soak::Run() {
         print("end", samples.back());
     }
     const long growth = samples.back().memory_kb - samples.front().memory_kb;
-    long full = 0;
-    for (const Plan& p : kPlan) full += p.full;
-    const long bound = kGrowthBoundKb * static_cast<long>(order.size()) / full;
+    // A shorter session is held to the same bound, not a share of it: one
+    // sample of the engine's processes differs from the next by some MB
+    // (their collections and caches), more than a tenth of the bound.
+    const long bound = kGrowthBoundKb;
     long peak = 0;
     for (const Sample& s : samples) peak = std::max(peak, s.memory_kb - samples.front().memory_kb);
     std::printf(
