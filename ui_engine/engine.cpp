@@ -525,7 +525,21 @@ bool InitEngine(const std::string& program_dir) {
     char real[PATH_MAX];
     g_served_real = realpath(g_served_dir.c_str(), real) ? std::string(real) : g_served_dir;
 
-    g_context = webkit_web_context_get_default();
+    // The web processes release what they hold without need (a full
+    // collection of their script heaps, the engine's caches) whenever their
+    // footprint passes a share of this limit, looked at every few seconds:
+    // a long session, one dive after another, stays near what its pages
+    // reference instead of growing until the next collection the engine
+    // would have chosen. No process is ever ended for its size.
+    WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
+    webkit_memory_pressure_settings_set_memory_limit(pressure, 128);  // MB
+    webkit_memory_pressure_settings_set_conservative_threshold(pressure, 0.33);
+    webkit_memory_pressure_settings_set_strict_threshold(pressure, 0.5);
+    webkit_memory_pressure_settings_set_kill_threshold(pressure, 0);
+    webkit_memory_pressure_settings_set_poll_interval(pressure, 5);
+    g_context =
+        WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", pressure, nullptr));
+    webkit_memory_pressure_settings_free(pressure);
     webkit_web_context_set_cache_model(g_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     webkit_web_context_register_uri_scheme(g_context, "app", ServeApp, nullptr, nullptr);
     // Page scripts read navigator.language (the chart library formats numbers

@@ -5,7 +5,10 @@
 // proportional size (each shared page counted once) and the resident size of
 // each process, and its private size (pages no other process maps: the
 // figure that does not move with what else runs on the machine sharing the
-// same libraries). Run under Xvfb:
+// same libraries). In the same run, the engine's own floor (bin/app_engine_floor:
+// one window, one web view, a small static page, the program's engine
+// settings), measured the same way, and the program's figures as ratios of
+// it. Run under Xvfb:
 //   xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bin/app_dive_memory_bench [runs]
 #include <stdlib.h>
 #include <unistd.h>
@@ -23,49 +26,12 @@
 
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
+#include "tests/support/child_process.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/proc_memory.h"
 #include "tests/support/wait_for.h"
 
 namespace {
-
-// The physical pages mapped by any of `pids`, each counted once: what the
-// proportional sum comes to when no other program shares the libraries (a
-// busy machine running other WebKit programs lowers the proportional figure;
-// this one does not move). Needs the page frame numbers of /proc/<pid>/pagemap,
-// which only a privileged reader gets: -1 otherwise.
-long FootprintKb(const std::vector<pid_t>& pids) {
-    std::unordered_set<uint64_t> frames;
-    const long page = sysconf(_SC_PAGESIZE);
-    for (pid_t pid : pids) {
-        std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
-        FILE* pagemap = std::fopen(("/proc/" + std::to_string(pid) + "/pagemap").c_str(), "rb");
-        if (!pagemap) continue;
-        std::string line;
-        std::vector<uint64_t> entries;
-        while (std::getline(maps, line)) {
-            unsigned long long from = 0, to = 0;
-            if (std::sscanf(line.c_str(), "%llx-%llx", &from, &to) != 2 || to <= from) continue;
-            if (line.find("[vsyscall]") != std::string::npos) continue;
-            const size_t n = (to - from) / static_cast<unsigned long long>(page);
-            entries.resize(n);
-            if (fseeko(pagemap, static_cast<off_t>(from / page * 8), SEEK_SET) != 0) continue;
-            const size_t got = std::fread(entries.data(), 8, n, pagemap);
-            for (size_t i = 0; i < got; ++i) {
-                const uint64_t e = entries[i];
-                if (!(e >> 63 & 1)) continue;  // not present (swapped pages are not counted)
-                const uint64_t pfn = e & ((1ULL << 55) - 1);
-                if (pfn == 0) {
-                    std::fclose(pagemap);
-                    return -1;
-                }
-                frames.insert(pfn);
-            }
-        }
-        std::fclose(pagemap);
-    }
-    return static_cast<long>(frames.size() * static_cast<size_t>(page) / 1024);
-}
 
 struct Memory {
     long pss = 0, rss = 0, uss = 0;  // kB
@@ -76,7 +42,7 @@ struct Memory {
 Memory Measure(pid_t root) {
     Memory m;
     const std::vector<pid_t> tree = vorta_test::ProcessTree(root);
-    m.alone = FootprintKb(tree);
+    m.alone = vorta_test::FootprintKb(tree);
     for (pid_t pid : tree) {
         const long r = vorta_test::ResidentKb(pid), p = vorta_test::ProportionalKb(pid), u = vorta_test::PrivateKb(pid);
         m.rss += r;
@@ -90,17 +56,40 @@ Memory Measure(pid_t root) {
     return m;
 }
 
+// Longer than the web processes' memory-pressure check (every 5 s), so that
+// what they release without need is released before the figure is taken.
 void Settle() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+}
+
+// The engine floor, from its start to its page loaded and settled.
+Memory Floor(bool& ok) {
+    int out = -1;
+    const pid_t pid = vorta_test::SpawnWithOutputPipe({AppProcess::BinDir() + "/app_engine_floor"}, out);
+    ok = pid > 0 && vorta_test::ReadFirstLine(out, std::chrono::seconds(30)).rfind("READY", 0) == 0;
+    Memory m;
+    if (ok) {
+        Settle();
+        m = Measure(pid);
+    }
+    if (pid > 0) vorta_test::StopChild(pid, std::chrono::seconds(5));
+    if (out >= 0) close(out);
+    return m;
 }
 
 struct Session {
-    Memory sign_in, main_page, dive;
+    Memory floor, sign_in, main_page, dive;
     bool ok = false;
 };
 
 Session RunOnce(vorta_test::CloudEmuProcess& emu) {
     Session s;
+    bool floor_ok = false;
+    s.floor = Floor(floor_ok);
+    if (!floor_ok) {
+        std::fprintf(stderr, "the engine floor did not come up\n");
+        return s;
+    }
     AppProcess program;
     program.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
     program.env["VORTA_CLOUD_HOST"] = emu.host();
@@ -182,17 +171,28 @@ int main(int argc, char** argv) {
     std::sort(sessions.begin(), sessions.end(),
               [](const Session& a, const Session& b) { return a.dive.alone < b.dive.alone; });
     const Session& m = sessions[sessions.size() / 2];
-    auto show = [](const char* what, const Memory& mem, const char* goal) {
+    auto show = [&m](const char* what, const Memory& mem, const char* goal) {
+        char ratio[64] = "";
+        if (&mem != &m.floor)
+            std::snprintf(ratio, sizeof ratio, " = %.2fx the floor%s", static_cast<double>(mem.alone) / m.floor.alone,
+                          goal);
         std::printf(
-            "%s: %.1f MB proportional%s, %.1f MB resident, %.1f MB private; %.1f MB counting each page "
-            "once (the proportional figure on an otherwise idle machine)\n%s",
-            what, mem.pss / 1024.0, goal, mem.rss / 1024.0, mem.uss / 1024.0, mem.alone / 1024.0, mem.lines.c_str());
+            "%s: %.1f MB counting each page once (the proportional figure on an otherwise idle machine)%s; "
+            "%.1f MB proportional, %.1f MB resident, %.1f MB private\n%s",
+            what, mem.alone / 1024.0, ratio, mem.pss / 1024.0, mem.rss / 1024.0, mem.uss / 1024.0, mem.lines.c_str());
     };
     std::printf("memory of all processes, median of %zu sessions (by the footprint with a dive open)\n",
                 sessions.size());
-    show("sign-in page", m.sign_in, "");
+    show("engine floor (one window, one web view, a small static page)", m.floor, "");
+    show("sign-in page", m.sign_in, " (goal <= 1.10x)");
     show("signed in, main page", m.main_page, "");
-    show("a dive viewed (detail, map and chart)", m.dive, " (goal <= 160 MB)");
+    show("a dive viewed (detail, map and chart)", m.dive, " (goal <= 1.25x)");
+    auto ratio = [](const Memory& a, const Memory& b) { return static_cast<double>(a.alone) / b.alone; };
+    std::printf("ratio to the floor, every session: sign-in");
+    for (const Session& s : sessions) std::printf(" %.2f", ratio(s.sign_in, s.floor));
+    std::printf("; a dive viewed");
+    for (const Session& s : sessions) std::printf(" %.2f", ratio(s.dive, s.floor));
+    std::printf("\n");
     std::printf("with a dive viewed, every session:");
     for (const Session& s : sessions) std::printf(" %.1f", s.dive.pss / 1024.0);
     std::printf(" MB proportional;");

@@ -23,4 +23,15 @@ long ResidentKb(pid_t pid);
 long ProportionalKb(pid_t pid);
 long PrivateKb(pid_t pid);
 
+// The physical pages mapped by any of `pids`, each counted once, in kB: what
+// the proportional sum comes to when no other program shares the libraries
+// (a busy machine running other programs on the same libraries lowers the
+// proportional figure; this one does not move). Needs the page frame numbers
+// of /proc/<pid>/pagemap, which only a privileged reader gets: -1 otherwise.
+long FootprintKb(const std::vector<pid_t>& pids);
+
+// The process's open file descriptors and its threads; -1 when it is gone.
+int OpenDescriptors(pid_t pid);
+int Threads(pid_t pid);
+
 }  // namespace vorta_test
