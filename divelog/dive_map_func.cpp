@@ -54,7 +54,7 @@ void DiveMapFunc::View(const std::string& divelog_id) {
     UiHttpPost http(HttpOptions::FromConfig());
     const vorta_divelog::StoreFirstRead read = vorta_divelog::ViewDiveLogStoreFirst(
         SessionLogbook(window_), http, divelog_id, AppState.unit, GetLangText, host_, [this] { return host_.ready(); },
-        std::time(nullptr));
+        host_.ready() && shown_id_ == divelog_id, std::time(nullptr));
     const CloudAnswer& answer = read.answer;
     // Calls made while the page loads are skipped: then it shows nothing.
     if (answer.status == CloudAnswer::Status::kOk || read.stored_at)
@@ -102,7 +102,8 @@ void DiveMapFunc::Edit(const std::string& divelog_id) {
     // The whole dive log again, whichever one the page showed: values,
     // markers and chart.
     vorta_divelog::ShowDiveLog(divelog, unit, GetLangText, host_);
-    shown_id_ = host_.ready() ? divelog_id : std::string();
+    // What the page shows now is neither stored nor in the cloud yet.
+    shown_id_.clear();
     CloudAnswer saved;
     {
         UiHttpPost http(HttpOptions::FromConfig());
@@ -115,6 +116,7 @@ void DiveMapFunc::Edit(const std::string& divelog_id) {
             answer["divelog"] = divelog;
             store->Put(vorta_divelog::StoredKind::kDiveLog, divelog_id, answer, std::time(nullptr));
         }
+        shown_id_ = host_.ready() ? divelog_id : std::string();
         return;
     }
     // The detail shows values the cloud does not have: say so, then show

@@ -113,6 +113,12 @@ const char* const kKeys[] = {
     "EXPORT_NO_DIVE",
     "EXPORT_NOT_SAVED",
     "PRINT_FAILED",
+    "LOGBOOK_OFFLINE",
+    "LOGBOOK_SET_ASIDE",
+    "NEEDS_CONNECTION",
+    "OFFLINE_SAVE_MONTHS",
+    "OFFLINE_SAVE_DIVES",
+    "OFFLINE_SAVE_DONE",
 };
 
 bool HasNonAscii(const std::string& s) {
@@ -147,10 +153,12 @@ TEST(StringTable, EveryKeyHasBothLanguages) {
         EXPECT_FALSE(eng.empty()) << key;
         EXPECT_FALSE(cht.empty()) << key;
         EXPECT_TRUE(HasNonAscii(cht)) << key << ": CHT text is not translated";
-        // Texts are shown as they are, except FIRMWARE_INFO, which is a format
-        // for two texts: a stray conversion would read arguments that are not there.
+        // Texts are shown as they are, except FIRMWARE_INFO, a format for two
+        // texts, and LOGBOOK_OFFLINE, one for the time of the last refresh: a
+        // stray conversion would read arguments that are not there.
         std::vector<std::string> expected;
         if (std::string(key) == "FIRMWARE_INFO") expected = {"%s", "%s"};
+        if (std::string(key) == "LOGBOOK_OFFLINE") expected = {"%s"};
         EXPECT_EQ(Conversions(eng), expected) << key;
         EXPECT_EQ(Conversions(cht), expected) << key;
     }
