@@ -97,7 +97,12 @@ PrintResult PrintScriptPage(const PrintRequest& request) {
     GtkWidget* offscreen = gtk_offscreen_window_new();
     gtk_window_set_default_size(GTK_WINDOW(offscreen), width_px, height_px);
     // The engine's context: it serves the program's pages (app://local/).
-    GtkWidget* view_widget = webkit_web_view_new();
+    GtkWidget* view_widget = ui::NewEngineWebView();
+    if (!view_widget) {
+        gtk_widget_destroy(offscreen);
+        gtk_paper_size_free(paper);
+        return PrintResult::kFailed;
+    }
     WebKitWebView* view = WEBKIT_WEB_VIEW(view_widget);
     gtk_widget_set_size_request(view_widget, width_px, height_px);
     gtk_container_add(GTK_CONTAINER(offscreen), view_widget);

@@ -566,6 +566,11 @@ bool EngineReady() {
     return g_ready;
 }
 
+GtkWidget* NewEngineWebView() {
+    if (!g_context) return nullptr;
+    return GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", g_context, nullptr));
+}
+
 std::string PageUrl(const std::string& full_path) {
     if (!g_served_dir.empty()) {
         for (const std::string& base : {g_served_dir, g_served_real}) {

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+typedef struct _GtkWidget GtkWidget;
+
 namespace ui {
 
 class HostWindow;
@@ -46,6 +48,12 @@ bool EngineReady();
 // percent-encoded). A path outside the served folder gives a file:// URL,
 // which is not same-origin with the pages.
 std::string PageUrl(const std::string& full_path);
+
+// A bare web view on the engine's own context, which serves the program's
+// pages (app://local/) under the engine's memory settings: for a page drawn
+// off screen that is no window of the program (a printed page). A floating
+// reference, as gtk widgets are made; null before InitEngine.
+GtkWidget* NewEngineWebView();
 
 // ---------------------------------------------------------------------------
 // UI-thread dispatch.
