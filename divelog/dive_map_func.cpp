@@ -206,7 +206,8 @@ void DiveMapFunc::ExportLogbook(const std::string& scope) {
     target.path = ui::RunFileDialog(options);
     if (target.path.empty()) return;
     target.unit = AppState.unit;
-    target.lang = GetLangText;
+    // The worker reads the labels in the language of this moment.
+    target.lang = [language = AppState.language](const std::string& key) { return GetLangTextIn(key, language); };
     target.generator = {"VORTA PC TOOL", VORTA_VERSION};
     target.owner = {AppState.user_name, AppState.email};
 
