@@ -136,6 +136,7 @@ void main_frame::on_document_loaded(const ElementHandle&) {
     ++page_loads_;
     if (controllers_.empty()) {
         controllers_ = {&sys_menu_, &dive_map_, &dive_site_, &upload_, &update_, &calendar_, &history_};
+        dive_map_.set_calendar(&calendar_.model());
         for (func_base* controller : controllers_) controller->on_init(id());
     }
     fill_user_panel();

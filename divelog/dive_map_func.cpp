@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 
 #include "app/html_dlg.h"
+#include "app/progress_worker.h"
 #include "app/settings/lang_table.h"
 #include "app/ui_http_post.h"
 #include "base/app_state.h"
@@ -14,6 +16,7 @@
 #include "divelog/dive_log_edit.h"
 #include "divelog/divelog_cloud.h"
 #include "divelog/export_file.h"
+#include "divelog/export_logbook.h"
 #include "divelog/log_edit_dlg.h"
 #include "divelog/logbook_line.h"
 #include "pages/page_manifest.h"
@@ -36,7 +39,11 @@ void DiveMapFunc::on_init(WindowHandle window) {
 void DiveMapFunc::on_event(const ElementHandle&, const EventParams& params) {
     if (IsEvent(params, kEventClick, row::edit)) Edit(params.target.GetAttribute("objid"));
     if (IsEvent(params, kEventClick, row::view)) View(params.target.GetAttribute("objid"));
-    if (IsEvent(params, kEventClick, page::export_log)) ExportShown();
+    if (IsEvent(params, kEventClick, page::export_log) || IsEvent(params, kEventClick, page::export_logbook)) {
+        const std::string scope = ui::FindInFrame(window_, kFrame, page::export_scope).GetValue();
+        if (scope.empty() || scope == "dive") ExportShown();
+        else ExportLogbook(scope);
+    }
     if (IsEvent(params, kEventClick, page::print_log)) PrintShown();
 }
 
@@ -170,6 +177,54 @@ void DiveMapFunc::ExportShown() {
     const vorta_divelog::UddfOwner owner{AppState.user_name, AppState.email};
     if (!vorta_divelog::ExportDiveLogs(path, {divelog}, AppState.unit, GetLangText, generator, owner))
         ShowMsgDlg(GetLangText("EXPORT_NOT_SAVED"), std::string(), window_);
+}
+
+void DiveMapFunc::ExportLogbook(const std::string& scope) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    // "This month" is the calendar's; "all dives" and a range end at today's.
+    int this_month = (local.tm_year + 1900) * 100 + local.tm_mon + 1;
+    if (scope == "month" && calendar_) this_month = calendar_->year() * 100 + calendar_->month();
+    vorta_divelog::ExportMonths months;
+    if (!vorta_divelog::ExportMonthsOf(scope, this_month,
+                                       ui::FindInFrame(window_, kFrame, page::export_from).GetValue(),
+                                       ui::FindInFrame(window_, kFrame, page::export_to).GetValue(), months)) {
+        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText("EXPORT_BAD_RANGE"));
+        return;
+    }
+    vorta_divelog::LogbookStore* store = SessionLogbook(window_);
+    if (!store) {
+        ShowMsgDlg(GetLangText("EXPORT_NOT_SAVED"), std::string(), window_);
+        return;
+    }
+    ui::FileDialogOptions options;
+    options.save = true;
+    options.title = GetLangText("EXPORT_TITLE");
+    options.filters = {{"UDDF Files (*.uddf)", "*.uddf"}, {"CSV Files (*.csv)", "*.csv"}, {"All Files (*.*)", "*.*"}};
+    options.default_extension = "uddf";
+    options.parent = window_;
+    vorta_divelog::ExportTarget target;
+    target.path = ui::RunFileDialog(options);
+    if (target.path.empty()) return;
+    target.unit = AppState.unit;
+    // The worker reads the labels in the language of this moment.
+    target.lang = [language = AppState.language](const std::string& key) { return GetLangTextIn(key, language); };
+    target.generator = {"VORTA PC TOOL", VORTA_VERSION};
+    target.owner = {AppState.user_name, AppState.email};
+
+    std::unique_ptr<HttpPost> http;
+    if (!AppState.offline_session) http = std::make_unique<HttpPost>(HttpOptions::FromConfig());
+    progress_.set_cancellable(true);
+    const Outcome run = RunUnderProgress(progress_, window_, [&](ProgressSink& sink) {
+        const vorta_divelog::LogbookExportResult result = vorta_divelog::ExportLogbook(
+            *store, http.get(), sink, months, target, [] { return int64_t(std::time(nullptr)); });
+        using Status = vorta_divelog::LogbookExportResult::Status;
+        if (result.status == Status::kDone) sink.show_message("EXPORT_DONE");
+        if (result.status == Status::kNoDives) sink.show_message("EXPORT_NO_DIVES");
+        if (result.status == Status::kFailed) sink.show_message(result.message_key);
+    });
+    if (!run.ok()) ShowMsgDlg(GetLangText(run.key), std::string(), window_);
 }
 
 void DiveMapFunc::PrintShown() {

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "app/func_base.h"
+#include "app/progress_dlg.h"
 #include "browser/map_host.h"
+#include "divelog/calendar_model.h"
 
 class DiveMapFunc : public func_base {
 public:
@@ -39,6 +41,16 @@ public:
     // dive log shown, fetched again, written whole to that file. Nothing is
     // written when the dialog is cancelled or the fetch fails.
     void ExportShown();
+    // "Export..." with more than the dive shown ("export_scope": "month",
+    // the calendar's month; "range", "export_from" to "export_to"; "all"):
+    // the save dialog, then under the progress dialog the dive logs of those
+    // months from the logbook store, the ones not stored fetched first (in
+    // an offline session the store alone), written whole to the file. A
+    // cancelled, failed or empty export writes nothing.
+    void ExportLogbook(const std::string& scope);
+    // The calendar whose month "This month" exports.
+    void set_calendar(const vorta_divelog::CalendarModel* calendar) { calendar_ = calendar; }
+
     // "Print...": the dive log shown, fetched again, printed as a logbook
     // page (values, profile, map, a box for a signature) through the
     // desktop's print dialog; with VORTA_PRINT_PDF set, to that PDF file
@@ -53,6 +65,8 @@ private:
     bool FetchShown(Json::Value& divelog);
 
     MapHost host_;
+    ProgressDlg progress_;
+    const vorta_divelog::CalendarModel* calendar_ = nullptr;
     // The dive log the detail page shows in full (value panel, map, chart);
     // "" when it shows none.
     std::string shown_id_;

@@ -22,11 +22,11 @@ public:
     Run(LogbookStore& store, HttpPost& http, ProgressSink& sink, const std::function<int64_t()>& now)
         : store_(store), http_(http), sink_(sink), now_(now) {}
 
-    OfflineSaveResult Go(int year, int month) {
+    OfflineSaveResult Go(int year, int month, int oldest) {
         sink_.set_status("OFFLINE_SAVE_MONTHS");
         std::vector<MonthWithDives> months;
         int empty_in_a_row = 0;
-        for (int y = year, m = month; empty_in_a_row < kEmptyMonthsToStop;) {
+        for (int y = year, m = month; empty_in_a_row < kEmptyMonthsToStop && y * 100 + m >= oldest;) {
             Json::Value summary;
             if (!Read(StoredKind::kMonth, MonthKey(y, m), UrlCalendarMonth(y, m), &summary)) return result_;
             MonthWithDives found{y, m, {}};
@@ -121,8 +121,8 @@ std::string OfflineSaveCounterLine(const OfflineSaveCounts& c) {
 }
 
 OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, ProgressSink& sink, int year, int month,
-                                        const std::function<int64_t()>& now) {
-    return Run(store, http, sink, now).Go(year, month);
+                                        const std::function<int64_t()>& now, int oldest) {
+    return Run(store, http, sink, now).Go(year, month, oldest);
 }
 
 }  // namespace vorta_divelog

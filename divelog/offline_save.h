@@ -42,7 +42,9 @@ std::string OfflineSaveCounterLine(const OfflineSaveCounts& c);
 // `sink`: "OFFLINE_SAVE_MONTHS", then "OFFLINE_SAVE_DIVES"; the counter line
 // and the percentage of dives done after each step. Cancel is looked at
 // before every request. `now` stamps what is stored.
+// `oldest` (YYYYMM, 0 for none) also ends the walk back through the months:
+// nothing before that month is read.
 OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, ProgressSink& sink, int year, int month,
-                                        const std::function<int64_t()>& now);
+                                        const std::function<int64_t()>& now, int oldest = 0);
 
 }  // namespace vorta_divelog

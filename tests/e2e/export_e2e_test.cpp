@@ -9,17 +9,17 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <vector>
 
 #include "base/json_safe.h"
-#include "tests/support/skip_or_fail.h"
-#include "divelog/dive_values.h"
-#include "divelog/value_format.h"
 #include "tests/e2e/e2e_app.h"
 #include "tests/support/cloudemu_process.h"
+#include "tests/support/skip_or_fail.h"
 
 using vorta_test::CloudEmuProcess;
 
@@ -48,6 +48,18 @@ size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
+}
+
+// The dive's local start as the detail shows it, "YYYY-MM-DD hh:mm": the
+// cloud's UTC seconds less its "timezone" (minutes, UTC minus local).
+std::string LocalStart(const Json::Value& dive) {
+    const std::time_t local =
+        static_cast<std::time_t>(dive["dive_datetime"].asInt64() - dive["timezone"].asInt64() * 60);
+    std::tm t{};
+    gmtime_r(&local, &t);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &t);
+    return text;
 }
 
 class ExportE2e : public ::testing::Test {
@@ -114,6 +126,7 @@ protected:
             std::snprintf(path, sizeof path, "/api/v1/divelogs/calendar/month?year_month=%.4d%.2d",
                           month.tm_year + 1900, month.tm_mon + 1);
             days = Cloud(path)["month_summary"];
+            month_ = path + std::strlen(path) - 6;
             if (!days.empty()) break;
         }
         if (days.empty()) return Json::Value();
@@ -130,8 +143,7 @@ protected:
         EXPECT_TRUE(app.ui().Click("view", kFrame, 0));
         app.ui().SetTargetPage("");
         const Json::Value dive = Cloud("/api/v1/divelogs/divelog/" + logs[0]["divelog_id"].asString())["divelog"];
-        const std::string shown = vorta_divelog::FormatLongDateTime(
-            vorta_divelog::LocalDiveTime(dive["dive_datetime"].asInt64(), dive["timezone"].asInt64()));
+        const std::string shown = LocalStart(dive);
         EXPECT_TRUE(E2eApp::WaitFor([&] { return Detail("log_date") == shown; }, 10000)) << shown;
         return dive;
     }
@@ -156,6 +168,7 @@ protected:
     CloudEmuProcess emu;
     E2eApp app;
     std::string token_, dir_, schema_, pdf_;
+    std::string month_;  // YYYYMM of the month ViewADive found
 };
 
 }  // namespace
@@ -213,6 +226,75 @@ TEST_F(ExportE2e, TheDiveShownGoesToAUddfOrCsvFileAndNothingElseIsWritten) {
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("message") == E2eApp::Lang("DATA_ERROR"); }, 10000))
         << Text("message");
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"dive.csv", "dive.uddf"})) << "left behind";
+}
+
+// "This month" goes to one file that validates and holds every dive of the
+// calendar's month, as the emulator has them; a dive of another month is not
+// in it.
+TEST_F(ExportE2e, AMonthGoesToOneFileWithEveryDiveOfIt) {
+    const Json::Value viewed = ViewADive();
+    ASSERT_TRUE(viewed.isObject()) << "the demo account has no dive in the last year";
+    std::multiset<std::string> depths;
+    const Json::Value days = Cloud("/api/v1/divelogs/calendar/month?year_month=" + month_)["month_summary"];
+    for (const Json::Value& day : days) {
+        const std::string date = day["year_month_date"].asString();
+        const Json::Value logs = Cloud("/api/v1/divelogs/calendar/date?year_month_date=" + date)["divelogs"];
+        for (const Json::Value& log : logs) {
+            const Json::Value dive = Cloud("/api/v1/divelogs/divelog/" + log["divelog_id"].asString())["divelog"];
+            char depth[64];
+            std::snprintf(depth, sizeof depth, "%g", std::stod(dive["max_depth"].asString()));
+            depths.insert(depth);
+        }
+    }
+    ASSERT_FALSE(depths.empty());
+
+    app.ui().SetTargetPage("main.htm");
+    ASSERT_TRUE(app.ui().SetValue("export_scope", "month", kFrame)) << app.ui().last_error();
+    app.ui().SetTargetPage("");
+    ASSERT_TRUE(Click("export_log"));
+    ASSERT_TRUE(app.ui().AnswerFileDialog(dir_ + "/month")) << app.ui().last_error();
+    EXPECT_EQ(app.TakeMessage(60000), E2eApp::Lang("EXPORT_DONE"));
+    const std::string path = dir_ + "/month.uddf";
+    EXPECT_TRUE(Validates(path)) << ReadFile(path).substr(0, 2000);
+    const std::string uddf = ReadFile(path);
+    EXPECT_EQ(Count(uddf, "<dive id="), depths.size());
+    std::multiset<std::string> written;
+    const std::string open = "<greatestdepth>";
+    for (size_t at = uddf.find(open); at != std::string::npos; at = uddf.find(open, at + 1))
+        written.insert(uddf.substr(at + open.size(), uddf.find('<', at + open.size()) - at - open.size()));
+    EXPECT_EQ(written, depths);
+    // The first dive is numbered 1 and starts at its local time.
+    EXPECT_NE(uddf.find("<datetime>" + month_.substr(0, 4) + "-" + month_.substr(4, 2)), std::string::npos);
+}
+
+// Cancel while the dive logs are read: the progress dialog closes, nothing
+// is said, and no file (nor a temporary one) is left.
+TEST_F(ExportE2e, ACancelledExportOfAllDivesLeavesNoFile) {
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return !Text("calendardate").empty(); }, 20000));
+    const std::string dive_path = "/api/v1/divelogs/divelog/";
+    auto dive_gets = [&] {
+        size_t n = 0;
+        for (const auto& r : emu.Log()) n += r.verb == "GET" && r.path.rfind(dive_path, 0) == 0;
+        return n;
+    };
+    const size_t before = dive_gets();
+    vorta_test::CloudFault slow;
+    slow.kind = "slow";
+    slow.path = dive_path;
+    slow.delay_ms = 2500;
+    slow.skip = 1;
+    ASSERT_TRUE(emu.SetFault(slow));
+    app.ui().SetTargetPage("main.htm");
+    ASSERT_TRUE(app.ui().SetValue("export_scope", "all", kFrame)) << app.ui().last_error();
+    app.ui().SetTargetPage("");
+    ASSERT_TRUE(Click("export_logbook"));
+    ASSERT_TRUE(app.ui().AnswerFileDialog(dir_ + "/all.uddf")) << app.ui().last_error();
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return dive_gets() >= before + 2; }, 60000));
+    EXPECT_EQ(app.Text("progress.htm", "MsgText1"), E2eApp::Lang("EXPORT_DIVES"));
+    ASSERT_TRUE(app.ClickOn("progress.htm", "cancel"));
+    ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Visible("progress.htm"); }, 20000));
+    EXPECT_FALSE(app.Visible("msg.htm"));
+    EXPECT_EQ(FilesIn(dir_), std::vector<std::string>()) << "left behind";
 }
 
 // "Print..." to a PDF file without the dialog: one page, with the dive's
