@@ -1,7 +1,10 @@
 #include "divelog/offline_save.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <vector>
 
 #include "cloud/cloud_api.h"
@@ -162,6 +165,46 @@ std::string OfflineSaveCounterLine(const OfflineSaveCounts& c) {
 OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, ProgressSink& sink, int year, int month,
                                         const std::function<int64_t()>& now) {
     return Run(store, http, sink, now).Go(year, month);
+}
+
+int RefreshStoredMonths(LogbookStore& store, HttpPost& http, int year, int month, int64_t now) {
+    std::vector<std::string> months = store.Keys(StoredKind::kMonth);
+    const std::string this_month = MonthKey(year, month);
+    if (std::find(months.begin(), months.end(), this_month) == months.end()) months.push_back(this_month);
+    const std::vector<std::string> stored_days = store.Keys(StoredKind::kDay);
+    int refreshed = 0;
+    for (const std::string& key : months) {
+        const int number = std::atoi(key.c_str());
+        const int y = number / 100, m = number % 100;
+        if (key.size() != 6 || m < 1 || m > 12) continue;
+        CloudAnswer fresh = CloudGet(http, UrlCalendarMonth(y, m));
+        if (fresh.status != CloudAnswer::Status::kOk) break;
+        std::map<int, int> before;
+        if (std::optional<StoredAnswer> old = store.Get(StoredKind::kMonth, key))
+            for (const DaySummary& day : ParseMonthSummary(old->response))
+                before[day.date] = day.scuba_count + day.free_count;
+        std::vector<LogbookStore::Write> writes{{StoredKind::kMonth, key, fresh.response, now}};
+        bool lists_read = true;
+        for (const DaySummary& day : ParseMonthSummary(fresh.response)) {
+            const int count = day.scuba_count + day.free_count;
+            const std::string day_key = std::to_string(day.date);
+            const auto was = before.find(day.date);
+            if (count == 0 || (was != before.end() && was->second == count) ||
+                !std::binary_search(stored_days.begin(), stored_days.end(), day_key))
+                continue;
+            CloudAnswer list = CloudGet(http, UrlCalendarDate(y, m, day.date % 100));
+            if (list.status != CloudAnswer::Status::kOk) {
+                lists_read = false;
+                break;
+            }
+            writes.push_back({StoredKind::kDay, day_key, std::move(list.response), now});
+        }
+        // A fresh month beside a day list that could not be refreshed would
+        // leave the two disagreeing: the month's copy stays as it was.
+        if (!lists_read || !store.PutAll(writes)) break;
+        ++refreshed;
+    }
+    return refreshed;
 }
 
 }  // namespace vorta_divelog
