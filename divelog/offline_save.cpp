@@ -167,7 +167,8 @@ OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, Pro
     return Run(store, http, sink, now).Go(year, month);
 }
 
-int RefreshStoredMonths(LogbookStore& store, HttpPost& http, int year, int month, int64_t now) {
+int RefreshStoredMonths(LogbookStore& store, HttpPost& http, int year, int month, int64_t now,
+                        const std::string& skip) {
     std::vector<std::string> months = store.Keys(StoredKind::kMonth);
     const std::string this_month = MonthKey(year, month);
     if (std::find(months.begin(), months.end(), this_month) == months.end()) months.push_back(this_month);
@@ -176,7 +177,7 @@ int RefreshStoredMonths(LogbookStore& store, HttpPost& http, int year, int month
     for (const std::string& key : months) {
         const int number = std::atoi(key.c_str());
         const int y = number / 100, m = number % 100;
-        if (key.size() != 6 || m < 1 || m > 12) continue;
+        if (key.size() != 6 || m < 1 || m > 12 || key == skip) continue;
         CloudAnswer fresh = CloudGet(http, UrlCalendarMonth(y, m));
         if (fresh.status != CloudAnswer::Status::kOk) break;
         std::map<int, int> before;

@@ -78,8 +78,9 @@ void UploadFunc::StartSync() {
     // The account's logbook copy, opened here on the UI thread; the worker
     // refreshes it once the sync is complete.
     vorta_divelog::LogbookStore* logbook = vorta_divelog::AccountLogbook(AppState.user_id, nullptr);
-    Outcome run = RunUnderProgress(progress_, window_, [this, &http, &device, logbook](ProgressSink& sink) {
-        SyncWorker(http, device, sink, logbook);
+    const std::string shown = vorta_divelog::MonthShown();
+    Outcome run = RunUnderProgress(progress_, window_, [this, &http, &device, logbook, &shown](ProgressSink& sink) {
+        SyncWorker(http, device, sink, logbook, shown);
     });
     if (!run.ok()) {
         // No worker: the link is identified, so it is ended here.
@@ -93,15 +94,16 @@ void UploadFunc::StartSync() {
 }
 
 void UploadFunc::SyncWorker(HttpPost& http, DeviceLink& device, ProgressSink& sink,
-                            vorta_divelog::LogbookStore* logbook) {
+                            vorta_divelog::LogbookStore* logbook, const std::string& month_shown) {
     vorta_sync::SyncEngine engine(
         device, http, sink,
         vorta_sync::SyncIdentity{AppState.model, AppState.firmware_version_text, make_bearer_header()});
     if (!engine.Run().ok() || !logbook) return;
     // The new dives may be in any month: every stored month is asked for
-    // again (the statistics reload with the calendar afterwards).
+    // again, but the one shown: the calendar reloads it afterwards, and the
+    // statistics with it.
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    vorta_divelog::RefreshStoredMonths(*logbook, http, local.tm_year + 1900, local.tm_mon + 1, now);
+    vorta_divelog::RefreshStoredMonths(*logbook, http, local.tm_year + 1900, local.tm_mon + 1, now, month_shown);
 }

@@ -28,9 +28,10 @@ public:
     void StartSync();
 
     // Worker thread: the whole exchange with the device and the cloud.
-    // `logbook` (may be null): the account's stored logbook, whose months are
-    // refreshed after a complete sync.
-    void SyncWorker(HttpPost& http, DeviceLink& device, ProgressSink& sink, vorta_divelog::LogbookStore* logbook);
+    // `logbook` (may be null): the account's stored logbook, whose months but
+    // `month_shown` are refreshed after a complete sync.
+    void SyncWorker(HttpPost& http, DeviceLink& device, ProgressSink& sink, vorta_divelog::LogbookStore* logbook,
+                    const std::string& month_shown);
 
 private:
     ProgressDlg progress_;

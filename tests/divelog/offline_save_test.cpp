@@ -150,6 +150,7 @@ TEST_F(OfflineSaveTest, AfterASyncEveryStoredMonthIsAskedForAgain) {
     struct Case {
         const char* what;
         int this_month;
+        const char* skip;
         const char* broken;
         std::vector<std::string> requested;
         int refreshed;
@@ -158,19 +159,29 @@ TEST_F(OfflineSaveTest, AfterASyncEveryStoredMonthIsAskedForAgain) {
         {"a changed day is read again, an unchanged one not",
          3,
          "",
+         "",
          {month + "202401", month + "202402", month + "202403", day + "20240305"},
          3,
          {"a", "b"}},
         {"this month is asked for too",
          4,
          "",
+         "",
          {month + "202401", month + "202402", month + "202403", day + "20240305", month + "202404"},
          4,
          {"a", "b"}},
         {"a day list that fails leaves its month as stored",
          3,
+         "",
          "api/v1/divelogs/calendar/date?year_month_date=20240305",
          {month + "202401", month + "202402", month + "202403", day + "20240305"},
+         2,
+         {"a"}},
+        {"the month the calendar reloads is left to it",
+         3,
+         "202403",
+         "",
+         {month + "202401", month + "202402"},
          2,
          {"a"}},
     };
@@ -194,7 +205,7 @@ TEST_F(OfflineSaveTest, AfterASyncEveryStoredMonthIsAskedForAgain) {
         }));
         LogbookCloud cloud;
         if (*c.broken) cloud.broken.insert(c.broken);
-        EXPECT_EQ(RefreshStoredMonths(*store_, cloud, 2024, c.this_month, 9), c.refreshed);
+        EXPECT_EQ(RefreshStoredMonths(*store_, cloud, 2024, c.this_month, 9, c.skip), c.refreshed);
         EXPECT_EQ(cloud.requested, c.requested);
         // February's dive is gone from the cloud, and from the store.
         EXPECT_EQ(store_->Keys(StoredKind::kDay), (std::vector<std::string>{"20240120", "20240305"}));
