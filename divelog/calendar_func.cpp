@@ -75,6 +75,7 @@ void CalendarFunc::LoadMonth() {
     ui::FindInFrame(window_, kFrame, page::calendardate)
         .SetText(vorta_divelog::MonthTitle(model_.year(), model_.month()));
     const int year = model_.year(), month = model_.month();
+    vorta_divelog::NoteMonthShown(vorta_divelog::MonthKey(year, month));
     UiHttpPost http(HttpOptions::FromConfig());
     const vorta_divelog::StoreFirstRead read = vorta_divelog::ReadStoreFirst(
         SessionLogbook(window_), vorta_divelog::StoredKind::kMonth, vorta_divelog::MonthKey(year, month), http,

@@ -125,4 +125,16 @@ void CloseAccountLogbook() {
     g_store_path.clear();
 }
 
+namespace {
+std::string g_month_shown;
+}
+
+void NoteMonthShown(const std::string& month_key) {
+    g_month_shown = month_key;
+}
+
+const std::string& MonthShown() {
+    return g_month_shown;
+}
+
 }  // namespace vorta_divelog

@@ -64,4 +64,10 @@ LogbookStore* AccountLogbook(const std::string& user_id, std::string* set_aside,
 // Closes the open store (tests, sign-out).
 void CloseAccountLogbook();
 
+// The month the calendar shows ("YYYYMM", "" before the first), noted by the
+// calendar when it loads one, so that a refresh after a sync leaves it to the
+// calendar's own reload. UI thread.
+void NoteMonthShown(const std::string& month_key);
+const std::string& MonthShown();
+
 }  // namespace vorta_divelog

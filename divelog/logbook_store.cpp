@@ -245,7 +245,23 @@ bool LogbookStore::DeleteDay(const std::string& day) {
 bool LogbookStore::Put(StoredKind kind, const std::string& key, const Json::Value& response, int64_t fetched_at) {
     if (kind == StoredKind::kDiveLog && !json_safe::Member(response, "divelog").isObject()) return false;
     Transaction tx(db_);
+    return tx.ok() && PutInTransaction(kind, key, response, fetched_at) && tx.Commit();
+}
+
+bool LogbookStore::PutAll(const std::vector<Write>& writes) {
+    if (writes.empty()) return true;
+    Transaction tx(db_);
     if (!tx.ok()) return false;
+    for (const Write& w : writes) {
+        // Skipped as Put skips it; the others are still stored.
+        if (w.kind == StoredKind::kDiveLog && !json_safe::Member(w.response, "divelog").isObject()) continue;
+        if (!PutInTransaction(w.kind, w.key, w.response, w.fetched_at)) return false;
+    }
+    return tx.Commit();
+}
+
+bool LogbookStore::PutInTransaction(StoredKind kind, const std::string& key, const Json::Value& response,
+                                    int64_t fetched_at) {
     if (kind == StoredKind::kDay) {
         if (const std::optional<StoredAnswer> old = Get(kind, key)) {
             const std::vector<std::string> now = DayListIds(response);
@@ -261,8 +277,7 @@ bool LogbookStore::Put(StoredKind kind, const std::string& key, const Json::Valu
             if (day.size() == 8 && day.compare(0, 6, key) == 0 && !with_dives.count(day) && !DeleteDay(day))
                 return false;
     }
-    if (!Upsert(kind, key, Compact(response), fetched_at)) return false;
-    return tx.Commit();
+    return Upsert(kind, key, Compact(response), fetched_at);
 }
 
 bool LogbookStore::RememberAccount(const std::string& email, const std::string& user_name) {

@@ -67,6 +67,18 @@ public:
     // nothing was written.
     bool Put(StoredKind kind, const std::string& key, const Json::Value& response, int64_t fetched_at);
 
+    // Several fresh answers, each as Put stores it, in one transaction, in
+    // their order (a day list before the dive logs it lists). One commit
+    // instead of one per answer, and the write lock held only while they are
+    // written. False (nothing written) when one of them could not be.
+    struct Write {
+        StoredKind kind;
+        std::string key;
+        Json::Value response;
+        int64_t fetched_at = 0;
+    };
+    bool PutAll(const std::vector<Write>& writes);
+
     // Removes one stored answer (nothing else).
     bool Remove(StoredKind kind, const std::string& key);
 
@@ -81,6 +93,8 @@ public:
 
 private:
     LogbookStore(sqlite3* db, std::string user_id) : db_(db), user_id_(std::move(user_id)) {}
+    // Put's work inside an open transaction.
+    bool PutInTransaction(StoredKind kind, const std::string& key, const Json::Value& response, int64_t fetched_at);
     bool Upsert(StoredKind kind, const std::string& key, const std::string& body, int64_t fetched_at);
     bool DeleteDay(const std::string& day);
     bool Exec(const char* sql) const;

@@ -47,4 +47,13 @@ std::string OfflineSaveCounterLine(const OfflineSaveCounts& c);
 OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, ProgressSink& sink, int year, int month,
                                         const std::function<int64_t()>& now, int oldest = 0);
 
+// After a sync: the cloud's month summary of every month the store holds and
+// of `year`-`month` (this month), but `skip` (the month the calendar reloads
+// itself), each stored whole; in a month whose summary
+// changed, the stored day lists of the days whose counts changed are fetched
+// again (a day no longer listed is dropped with its dive logs by the month's
+// write). What is not stored is not fetched: the store keeps what was
+// browsed. Stops at the first failed request. Returns the months refreshed.
+int RefreshStoredMonths(LogbookStore& store, HttpPost& http, int year, int month, int64_t now, const std::string& skip);
+
 }  // namespace vorta_divelog

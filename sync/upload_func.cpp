@@ -8,8 +8,12 @@
 #include "cloud/cloud_config.h"
 #include "cloud/http_post.h"
 #include "device/device_session.h"
+#include "divelog/logbook_browse.h"
+#include "divelog/offline_save.h"
 #include "sync/sync_engine.h"
 #include "ui_engine/element.h"
+
+#include <ctime>
 
 namespace {
 
@@ -71,8 +75,13 @@ void UploadFunc::StartSync() {
 
     progress_.set_cancellable(true);
     DeviceLink& device = session.link();
-    Outcome run = RunUnderProgress(progress_, window_,
-                                   [this, &http, &device](ProgressSink& sink) { SyncWorker(http, device, sink); });
+    // The account's logbook copy, opened here on the UI thread; the worker
+    // refreshes it once the sync is complete.
+    vorta_divelog::LogbookStore* logbook = vorta_divelog::AccountLogbook(AppState.user_id, nullptr);
+    const std::string shown = vorta_divelog::MonthShown();
+    Outcome run = RunUnderProgress(progress_, window_, [this, &http, &device, logbook, &shown](ProgressSink& sink) {
+        SyncWorker(http, device, sink, logbook, shown);
+    });
     if (!run.ok()) {
         // No worker: the link is identified, so it is ended here.
         session.EndLink();
@@ -84,9 +93,17 @@ void UploadFunc::StartSync() {
     ui::FindInFrame(window_, "framepage1", "synclog").PostClick();
 }
 
-void UploadFunc::SyncWorker(HttpPost& http, DeviceLink& device, ProgressSink& sink) {
+void UploadFunc::SyncWorker(HttpPost& http, DeviceLink& device, ProgressSink& sink,
+                            vorta_divelog::LogbookStore* logbook, const std::string& month_shown) {
     vorta_sync::SyncEngine engine(
         device, http, sink,
         vorta_sync::SyncIdentity{AppState.model, AppState.firmware_version_text, make_bearer_header()});
-    engine.Run();
+    if (!engine.Run().ok() || !logbook) return;
+    // The new dives may be in any month: every stored month is asked for
+    // again, but the one shown: the calendar reloads it afterwards, and the
+    // statistics with it.
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    vorta_divelog::RefreshStoredMonths(*logbook, http, local.tm_year + 1900, local.tm_mon + 1, now, month_shown);
 }

@@ -12,6 +12,9 @@
 class DeviceLink;
 class HttpPost;
 class ProgressSink;
+namespace vorta_divelog {
+class LogbookStore;
+}
 
 class UploadFunc : public func_base {
 public:
@@ -25,7 +28,10 @@ public:
     void StartSync();
 
     // Worker thread: the whole exchange with the device and the cloud.
-    void SyncWorker(HttpPost& http, DeviceLink& device, ProgressSink& sink);
+    // `logbook` (may be null): the account's stored logbook, whose months but
+    // `month_shown` are refreshed after a complete sync.
+    void SyncWorker(HttpPost& http, DeviceLink& device, ProgressSink& sink, vorta_divelog::LogbookStore* logbook,
+                    const std::string& month_shown);
 
 private:
     ProgressDlg progress_;

@@ -384,3 +384,26 @@ TEST(LogbookText, StoreFolderFollowsXdgDataHome) {
 }
 
 }  // namespace
+
+TEST_F(LogbookStoreTest, AWriteOfSeveralAnswersStoresEachAsItsOwnWriteWould) {
+    auto store = Open("u");
+    ASSERT_TRUE(store->Put(StoredKind::kDay, "20240305", Day({"1", "2"}), 1));
+    ASSERT_TRUE(store->Put(StoredKind::kDay, "20240306", Day({"3"}), 1));
+    for (const char* id : {"1", "2", "3"}) ASSERT_TRUE(store->Put(StoredKind::kDiveLog, id, Log(id), 1));
+
+    // In order: the day list drops dive 2, its new dive 9 is stored after
+    // it, an answer without a dive log is left out, and the month no longer
+    // listing the 6th drops that day and dive 3.
+    EXPECT_TRUE(store->PutAll({
+        {StoredKind::kDay, "20240305", Day({"1", "9"}), 5},
+        {StoredKind::kDiveLog, "9", Log("9"), 5},
+        {StoredKind::kDiveLog, "8", J(R"({"divelog": null})"), 5},
+        {StoredKind::kMonth, "202403", J(R"({"month_summary": [{"year_month_date": "20240305", "scuba_count": 2}]})"),
+         6},
+    }));
+    EXPECT_EQ(store->Keys(StoredKind::kDay), (std::vector<std::string>{"20240305"}));
+    EXPECT_EQ(store->Keys(StoredKind::kDiveLog), (std::vector<std::string>{"1", "9"}));
+    EXPECT_EQ(store->Keys(StoredKind::kMonth), (std::vector<std::string>{"202403"}));
+    EXPECT_EQ(store->LastRefreshed(), std::optional<int64_t>(6));
+    EXPECT_TRUE(store->PutAll({}));
+}

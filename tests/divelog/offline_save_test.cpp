@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "base/json_safe.h"
 #include "divelog/offline_save.h"
 #include "tests/support/fake_peers.h"
 
@@ -132,3 +133,83 @@ TEST_F(OfflineSaveTest, AStoppedRunIsResumedFetchingOnlyWhatIsMissing) {
 }
 
 }  // namespace
+
+namespace {
+
+Json::Value Parsed(const std::string& text) {
+    Json::Value v;
+    EXPECT_TRUE(json_safe::Parse(text, v));
+    return v;
+}
+
+}  // namespace
+
+TEST_F(OfflineSaveTest, AfterASyncEveryStoredMonthIsAskedForAgain) {
+    const std::string month = "api/v1/divelogs/calendar/month?year_month=";
+    const std::string day = "api/v1/divelogs/calendar/date?year_month_date=";
+    struct Case {
+        const char* what;
+        int this_month;
+        const char* skip;
+        const char* broken;
+        std::vector<std::string> requested;
+        int refreshed;
+        std::vector<std::string> march_5th;  // the stored day list's dives after it
+    } cases[] = {
+        {"a changed day is read again, an unchanged one not",
+         3,
+         "",
+         "",
+         {month + "202401", month + "202402", month + "202403", day + "20240305"},
+         3,
+         {"a", "b"}},
+        {"this month is asked for too",
+         4,
+         "",
+         "",
+         {month + "202401", month + "202402", month + "202403", day + "20240305", month + "202404"},
+         4,
+         {"a", "b"}},
+        {"a day list that fails leaves its month as stored",
+         3,
+         "",
+         "api/v1/divelogs/calendar/date?year_month_date=20240305",
+         {month + "202401", month + "202402", month + "202403", day + "20240305"},
+         2,
+         {"a"}},
+        {"the month the calendar reloads is left to it",
+         3,
+         "202403",
+         "",
+         {month + "202401", month + "202402"},
+         2,
+         {"a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        // Stored before the sync: March with one dive on the 5th, February
+        // with dive x on the 10th, January as the cloud still has it.
+        ASSERT_TRUE(store_->PutAll({
+            {StoredKind::kMonth, "202403",
+             Parsed(R"({"month_summary": [{"year_month_date": "20240305", "scuba_count": 1}]})"), 1},
+            {StoredKind::kDay, "20240305", Parsed(R"({"divelogs": [{"divelog_id": "a"}]})"), 1},
+            {StoredKind::kMonth, "202402",
+             Parsed(R"({"month_summary": [{"year_month_date": "20240210", "scuba_count": 1}]})"), 1},
+            {StoredKind::kDay, "20240210", Parsed(R"({"divelogs": [{"divelog_id": "x"}]})"), 1},
+            {StoredKind::kDiveLog, "x", Parsed(R"({"divelog": {"divelog_id": "x"}})"), 1},
+            {StoredKind::kMonth, "202401",
+             Parsed(R"({"month_summary": [{"year_month_date": "20240120", "free_count": 1}]})"), 1},
+            {StoredKind::kDay, "20240120", Parsed(R"({"divelogs": [{"divelog_id": "c"}]})"), 1},
+        }));
+        LogbookCloud cloud;
+        if (*c.broken) cloud.broken.insert(c.broken);
+        EXPECT_EQ(RefreshStoredMonths(*store_, cloud, 2024, c.this_month, 9, c.skip), c.refreshed);
+        EXPECT_EQ(cloud.requested, c.requested);
+        // February's dive is gone from the cloud, and from the store.
+        EXPECT_EQ(store_->Keys(StoredKind::kDay), (std::vector<std::string>{"20240120", "20240305"}));
+        EXPECT_FALSE(store_->Has(StoredKind::kDiveLog, "x"));
+        EXPECT_EQ(DayListIds(store_->Get(StoredKind::kDay, "20240305")->response), c.march_5th);
+    }
+}

@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -351,4 +353,42 @@ TEST_F(SyncE2e, PortIsReleasedWhenTheWorkerFinishesAfterTheWindowWentIdle) {
     };
     // EndLink gives up after 1500 ms; the port must follow soon after.
     EXPECT_TRUE(E2eApp::WaitFor(port_free, 4000)) << "the port is still held after the worker ended";
+}
+
+TEST_F(SyncE2e, ACompleteSyncAsksAgainForEveryStoredMonth) {
+    StartSignedIn({"--dives", "6"});
+    // This month and the two before it browsed, so stored; the calendar
+    // back at this month.
+    for (const char* id : {"lastmon", "lastmon", "nextmon", "nextmon"})
+        ASSERT_TRUE(app.ClickOn("main.htm", id, "framepage1"));
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::set<std::string> stored;
+    for (int back = 0; back < 3; ++back) {
+        int y = local.tm_year + 1900, m = local.tm_mon + 1 - back;
+        if (m < 1) m += 12, --y;
+        char key[32];
+        std::snprintf(key, sizeof key, "%.4d%.2d", y, m);
+        stored.insert(std::string("/api/v1/divelogs/calendar/month?year_month=") + key);
+    }
+    emu.Reset();
+    EXPECT_EQ(Upload(), "");
+
+    // After the last dive posted, each stored month's summary, the one not
+    // shown too.
+    std::set<std::string> asked;
+    E2eApp::WaitFor(
+        [&] {
+            asked.clear();
+            const std::vector<CloudRequest> log = emu.Log();
+            size_t last_post = 0;
+            for (size_t i = 0; i < log.size(); ++i)
+                if (log[i].verb == "POST") last_post = i;
+            for (size_t i = last_post; i < log.size(); ++i)
+                if (log[i].verb == "GET" && stored.count(log[i].path)) asked.insert(log[i].path);
+            return asked == stored;
+        },
+        20000);
+    EXPECT_EQ(asked, stored);
 }
