@@ -66,6 +66,25 @@ TEST(ShellDpiScale, TruncatesTowardZeroAndTreatsUnknownAs96) {
     SetDpiScale(96, 96);
 }
 
+// A monitor's resolution in the pixels windows are sized in: a 24" 1920x1200
+// screen (518 x 324 mm) is 94 dpi whether the desktop scale is 1 or 2 (at
+// scale 2 GTK reports 1920 logical pixels of its 3840), so the program never
+// doubles what the desktop already doubles.
+TEST(ShellDpiScale, MonitorResolutionIsInLogicalPixels) {
+    struct {
+        int pixels, mm;
+        double dpi;
+    } cases[] = {
+        {1920, 518, 1920 * 25.4 / 518},  // 94.1
+        {960, 254, 96.0},                // 10 inches
+        {2880, 381, 192.0},              // a dense panel at scale 1
+        {1920, 0, 0.0},                  // no size known (no EDID)
+        {0, 518, 0.0},
+        {1920, -3, 0.0},
+    };
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(MonitorDpi(c.pixels, c.mm), c.dpi) << c.pixels << " px " << c.mm;
+}
+
 // Records the events it is given, into a log shared by several controllers.
 class Recorder : public func_base {
 public:

@@ -240,3 +240,20 @@
     return lines.join('\n');
   };
 })();
+
+// The layout boxes of a page in CSS pixels, for comparing one page at two
+// desktop scales: the viewport first, then every shown element that has an
+// id, one "name x y w h" line each.
+(function () {
+  'use strict';
+  window.__checks.boxes = function () {
+    var lines = ['viewport 0 0 ' + window.innerWidth + ' ' + window.innerHeight];
+    document.querySelectorAll('body [id]').forEach(function (el) {
+      var r = el.getBoundingClientRect();
+      if (!r.width && !r.height) return;
+      lines.push('#' + el.id + ' ' + [r.left, r.top, r.width, r.height].map(Math.round).join(' '));
+    });
+    return lines.join('\n');
+  };
+  window.__checks.ratio = function () { return String(window.devicePixelRatio); };
+})();
