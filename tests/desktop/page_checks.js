@@ -257,3 +257,20 @@
   };
   window.__checks.ratio = function () { return String(window.devicePixelRatio); };
 })();
+
+// Pictures that are not crisp at a desktop scale of 2: a shown <img> that is
+// neither vector nor at least twice its drawn size.
+(function () {
+  'use strict';
+  window.__checks.blurry = function () {
+    var lines = [];
+    document.querySelectorAll('img').forEach(function (img) {
+      if (!img.getClientRects().length || !img.naturalWidth || /\.svg(\?|$)/i.test(img.src)) return;
+      var r = img.getBoundingClientRect();
+      if (img.naturalWidth < 2 * r.width - 0.5 || img.naturalHeight < 2 * r.height - 0.5)
+        lines.push(img.src.split('/').pop() + ' ' + img.naturalWidth + 'x' + img.naturalHeight + ' drawn at ' +
+                   Math.round(r.width) + 'x' + Math.round(r.height));
+    });
+    return lines.join('\n');
+  };
+})();

@@ -100,6 +100,9 @@ TEST(ScaleTest, NoTextIsCutOffAndLayoutMatchesScaleOne) {
                           "");
             }
             EXPECT_EQ(win.Evaluate("__checks.clipped()"), "");
+            if (scale == 2) {
+                EXPECT_EQ(win.Evaluate("__checks.blurry()"), "");
+            }
             // The check itself sees a cut-off text.
             win.Evaluate(
                 "(function(){var d=document.createElement('div');d.id='cut_probe';d.textContent='Dive Log';"
@@ -107,6 +110,14 @@ TEST(ScaleTest, NoTextIsCutOffAndLayoutMatchesScaleOne) {
                 "document.body.appendChild(d);return ''})()");
             EXPECT_NE(win.Evaluate("__checks.clipped()").find("#cut_probe"), std::string::npos);
         }
+    }
+    // The depth profile's symbols are drawn from vector pictures: every
+    // event picture the program names has one.
+    for (const char* symbol : {"scuba_in", "scuba_out", "gauge_in", "gauge_out", "freedive_in", "freedive_out",
+                               "need_deco", "depth_alarm", "ascent_alarm"}) {
+        const std::string svg = ReadWholeFile(std::string(VORTA_BIN_DIR) + "/images/" + symbol + ".svg");
+        EXPECT_NE(svg.find("<svg"), std::string::npos) << symbol;
+        EXPECT_NE(svg.find("viewBox"), std::string::npos) << symbol;
     }
     if (scale == 1) {
         ASSERT_TRUE(WriteWholeFile(boxes_file, recorded));
