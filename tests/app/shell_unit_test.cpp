@@ -85,6 +85,24 @@ TEST(ShellDpiScale, MonitorResolutionIsInLogicalPixels) {
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(MonitorDpi(c.pixels, c.mm), c.dpi) << c.pixels << " px " << c.mm;
 }
 
+// A dialog window's title comes from its page's <title>.
+TEST(ShellPageTitle, TitleTextWithReferencesResolved) {
+    struct {
+        const char* html;
+        const char* title;
+    } cases[] = {
+        {"<html><head><title>Settings</title></head></html>", "Settings"},
+        {"<title>\xe8\xa8\xad\xe5\xae\x9a</title>", "\xe8\xa8\xad\xe5\xae\x9a"},  // UTF-8 kept as is
+        {"<title>Export &amp; Print &lt;1&gt; &quot;a&quot; &#39;b&#39;</title>", "Export & Print <1> \"a\" 'b'"},
+        {"<title>A &amp</title>", "A &amp"},  // a reference cut short stays text
+        {"<title></title>", ""},
+        {"<html><body>no title</body></html>", ""},
+        {"<title>never closed", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PageTitleOf(c.html), c.title) << c.html;
+}
+
 // Records the events it is given, into a log shared by several controllers.
 class Recorder : public func_base {
 public:

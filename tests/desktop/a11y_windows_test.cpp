@@ -1,7 +1,8 @@
 // Every window and dialog of the real program as a screen reader sees it,
 // in both languages: each is opened through the automation channel against
 // the testbed and its accessible tree walked over AT-SPI (a11y_tree.py),
-// which fails on a shown control without a name. Runs inside
+// which fails on a shown control without a name; the dialogs are found by
+// their window titles, which a screen reader says as they open. Runs inside
 // dbus-run-session, whose bus carries the accessibility bus.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -76,6 +77,8 @@ protected:
         return ok && E2eApp::WaitFor([&] { return !app.Visible(page); }, 10000);
     }
     std::string Month() { return app.Text("main.htm", "calendardate", kLogs); }
+    // A window title in the language of the run.
+    static std::string Title(const char* eng, const char* cht) { return GetParam() ? cht : eng; }
 
     CloudEmuProcess emu;
     DevSimProcess sim, silent;
@@ -85,7 +88,7 @@ protected:
 
 TEST_P(A11yWindows, EveryWindowAndDialogNamesItsControls) {
     ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
-    EXPECT_EQ(Walk("", "email"), "");
+    EXPECT_EQ(Walk(Title("Sign in", "\xe7\x99\xbb\xe5\x85\xa5"), "email"), "");  // 登入
     ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
     ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Month().size() == 7; }, 20000));
@@ -94,11 +97,11 @@ TEST_P(A11yWindows, EveryWindowAndDialogNamesItsControls) {
     // the cloud offers 1.026), answered "no".
     ASSERT_TRUE(Click("main.htm", "setting"));
     ASSERT_TRUE(app.ui().WaitWindow("setting.htm", 15000));
-    EXPECT_EQ(Walk("", "langauge"), "");
+    EXPECT_EQ(Walk(Title("Settings", "\xe8\xa8\xad\xe5\xae\x9a"), "langauge"), "");  // 設定
     ASSERT_TRUE(Escape("setting.htm"));
     ASSERT_TRUE(Click("main.htm", "about"));
     ASSERT_TRUE(app.ui().WaitWindow("about.htm", 15000));
-    EXPECT_EQ(Walk("", "ok"), "");
+    EXPECT_EQ(Walk(Title("About", "\xe9\x97\x9c\xe6\x96\xbc"), "ok"), "");  // 關於
     ASSERT_TRUE(Escape("about.htm"));
     ASSERT_TRUE(Click("main.htm", "update_fw"));
     ASSERT_TRUE(app.ui().WaitWindow("yes_no.htm", 30000));
@@ -138,7 +141,9 @@ TEST_P(A11yWindows, EveryWindowAndDialogNamesItsControls) {
     ASSERT_TRUE(app.ui().Click("search"));
     app.ui().SetTargetPage("");
     ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Text("log_edit.htm", "cell_tbody").empty(); }, 15000));
-    EXPECT_EQ(Walk("", "dive_site_poi"), "");
+    EXPECT_EQ(Walk(Title("Edit Dive Log", "\xe7\xb7\xa8\xe8\xbc\xaf\xe6\xbd\x9b\xe6\xb0\xb4\xe6\x97\xa5\xe8\xaa\x8c"),
+                   "dive_site_poi"),
+              "");  // 編輯潛水日誌
     ASSERT_TRUE(Escape("log_edit.htm"));
 
     // The dive-site page with a new site and the directory's search results.
