@@ -1,10 +1,43 @@
 #include "app/html_dlg.h"
 
+#include <string>
 #include <utility>
 
 #include "app/quit.h"
 #include "base/app_state.h"
 #include "base/paths.h"
+
+namespace {
+constexpr std::uint64_t kMaxPageBytes = 1 << 20;  // a page template is a few kB
+}  // namespace
+
+std::string PageTitleOf(const std::string& html) {
+    const size_t open = html.find("<title>");
+    if (open == std::string::npos) return "";
+    const size_t from = open + 7, to = html.find("</title>", from);
+    if (to == std::string::npos) return "";
+    static const struct {
+        const char* ref;
+        char c;
+    } kRefs[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}};
+    std::string out;
+    for (size_t i = from; i < to; ++i) {
+        bool replaced = false;
+        if (html[i] == '&') {
+            for (const auto& r : kRefs) {
+                const size_t n = std::char_traits<char>::length(r.ref);
+                if (i + n <= to && html.compare(i, n, r.ref) == 0) {
+                    out += r.c;
+                    i += n - 1;
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced) out += html[i];
+    }
+    return out;
+}
 
 DialogWnd::DialogWnd(std::string page_file, int logical_width, int logical_height, int logical_drag_band)
     : page_file_(std::move(page_file)),
@@ -28,6 +61,8 @@ bool DialogWnd::create(WindowHandle parent) {
     options.drag_band = drag_band_;
     if (!create_window(options)) return false;
     host()->Center();
+    // Pooled windows keep the last dialog's title otherwise.
+    host()->SetTitle(PageTitleOf(ReadWholeFile(PagePath(page_file()), kMaxPageBytes)));
     page_loaded_ = load_page(PagePath(page_file()));
     return true;
 }

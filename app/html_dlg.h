@@ -23,6 +23,11 @@
 #include "app/frame.h"
 #include "app/func_base.h"
 
+// The text of a page's <title> with its character references (&amp; &lt;
+// &gt; &quot; &#39;) resolved; "" when the page has none. A dialog's window
+// takes it as its title, which a screen reader says when the dialog opens.
+std::string PageTitleOf(const std::string& html);
+
 class DialogWnd : public app::frame {
 public:
     // `page_file`: the page in the language folder, e.g. "msg.htm". Sizes are

@@ -7,6 +7,11 @@ float DpiScaleFrom(double dpi) {
     return static_cast<float>(dpi / 96.0);
 }
 
+double MonitorDpi(int logical_pixels, int size_mm) {
+    if (logical_pixels <= 0 || size_mm <= 0) return 0.0;
+    return logical_pixels * 25.4 / size_mm;
+}
+
 void SetDpiScale(double dpi_x, double dpi_y) {
     AppState.dpi_scale_x = DpiScaleFrom(dpi_x);
     AppState.dpi_scale_y = DpiScaleFrom(dpi_y);

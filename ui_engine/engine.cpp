@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "base/app_state.h"
+#include "base/dpi.h"
 #include "ui_engine/engine_internal.h"
 #include "ui_engine/ui_engine.h"
 
@@ -504,6 +505,20 @@ void PrewarmDialogSlot();  // host_window.cpp
 
 using namespace detail;
 
+namespace {
+// Whether any monitor has a desktop scale above 1 (GDK_SCALE or the
+// desktop's own setting).
+bool DesktopScaled() {
+    GdkDisplay* display = gdk_display_get_default();
+    const int n = display ? gdk_display_get_n_monitors(display) : 0;
+    for (int i = 0; i < n; ++i) {
+        GdkMonitor* mon = gdk_display_get_monitor(display, i);
+        if (mon && gdk_monitor_get_scale_factor(mon) > 1) return true;
+    }
+    return false;
+}
+}  // namespace
+
 bool InitEngine(const std::string& program_dir) {
     if (g_ready) return true;
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
@@ -516,8 +531,13 @@ bool InitEngine(const std::string& program_dir) {
     // loads the driver for its own drawing.
     setenv("GDK_GL", "disable", 0);
     setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
-    setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "/nonexistent", 0);
     if (!gtk_init_check(nullptr, nullptr)) return false;
+    // On a scaled desktop a named render device that cannot be opened makes
+    // WebKit lay its pages out in device pixels at twice the pixel ratio: a
+    // 980-pixel window got a 1958-pixel page drawn at half size. There the
+    // UI process looks for its device (and loads the GL driver) instead. No
+    // WebKit object exists yet, so the value is read after this.
+    if (!DesktopScaled()) setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "/nonexistent", 0);
     g_ui_thread = std::this_thread::get_id();
 
     g_served_dir = program_dir;
@@ -621,14 +641,14 @@ ScreenResolution ScreenDpi() {
     GdkMonitor* mon = display ? gdk_display_get_primary_monitor(display) : nullptr;
     if (!mon && display && gdk_display_get_n_monitors(display) > 0) mon = gdk_display_get_monitor(display, 0);
     if (mon) {
+        // The geometry is in application pixels, the unit windows are sized
+        // in; the desktop scale (gdk_monitor_get_scale_factor) is applied by
+        // GTK and WebKit after the program's own scaling, so it stays out.
         GdkRectangle geo;
         gdk_monitor_get_geometry(mon, &geo);
-        int scale = gdk_monitor_get_scale_factor(mon);
-        int wmm = gdk_monitor_get_width_mm(mon), hmm = gdk_monitor_get_height_mm(mon);
-        if (wmm > 0 && hmm > 0) {
-            dpi_x = geo.width * scale * 25.4 / wmm;
-            dpi_y = geo.height * scale * 25.4 / hmm;
-        }
+        dpi_x = MonitorDpi(geo.width, gdk_monitor_get_width_mm(mon));
+        dpi_y = MonitorDpi(geo.height, gdk_monitor_get_height_mm(mon));
+        if (dpi_x <= 0 || dpi_y <= 0) dpi_x = dpi_y = 0;
     }
     // An explicit font resolution (Xft.dpi) is what the desktop asks for; the
     // monitor's size in millimetres comes next.

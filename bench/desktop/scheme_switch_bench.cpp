@@ -2,8 +2,9 @@
 // shows a dive (values, depth profile and map): from the change of GTK's
 // prefer-dark setting (what the program does when the desktop's scheme
 // changes) until every document of the page (main page, both frame pages,
-// the dive detail) has drawn a frame in the new scheme. Prints the median
-// and the slowest of the switches.
+// the dive detail) has drawn a frame in the new scheme, by the page's own
+// clock (the bench's polling adds nothing). Prints the median and the
+// slowest of the switches, and where the time goes.
 //
 //   xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bin/desktop_scheme_switch_bench [switches]
 #include <gtk/gtk.h>
@@ -86,30 +87,46 @@ int main(int argc, char** argv) {
                  Profile() + "');return ''})()");
     const int documents = std::atoi(win.Evaluate(kProbe).c_str());
 
-    std::vector<double> ms;
+    // Per switch: the whole time (until the last document's first frame in
+    // the new scheme, by the page's own clock), the time GTK spends in the
+    // setting change itself (its theme is reloaded before WebKit is told),
+    // and the time until the first document hears of the change.
+    std::vector<double> ms, set_ms, heard_ms;
     bool dark = false;
     for (int i = 0; i < runs; ++i) {
         bool never = false;
         ui::RunLoopUntil([&] { return never; }, 300);  // let the page settle
         win.Evaluate("window.__painted=0,window.__log=[],''");
-        if (getenv("DETAIL")) std::printf("start %lld\n", (long long)(g_get_real_time() / 1000));
         dark = !dark;
+        const double start_wall = static_cast<double>(g_get_real_time()) / 1000.0;
         const Clock::time_point start = Clock::now();
         g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE, nullptr);
+        set_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         const bool done = ui::RunLoopUntil(
             [&] { return std::atoi(win.Evaluate("String(window.__painted)").c_str()) >= documents; }, 5000);
         if (!done) {
             std::fprintf(stderr, "switch %d: not every document repainted\n", i);
             continue;
         }
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        const std::string log = win.Evaluate(
+            "(function(){var h=Infinity,p=0;window.__log.forEach(function(e){h=Math.min(h,e[1]);p=Math.max(p,e[3]);});"
+            "return h+' '+p})()");
+        double heard = 0, painted = 0;
+        if (std::sscanf(log.c_str(), "%lf %lf", &heard, &painted) != 2) continue;
+        heard_ms.push_back(heard - start_wall);
+        ms.push_back(painted - start_wall);
         if (getenv("DETAIL"))
-            std::printf("%lld %s\n", (long long)(g_get_real_time() / 1000),
-                        win.Evaluate("JSON.stringify(window.__log)").c_str());
+            std::printf("switch %d: set %.1f ms, heard %.1f ms, repainted %.1f ms %s\n", i, set_ms.back(),
+                        heard_ms.back(), ms.back(), win.Evaluate("JSON.stringify(window.__log)").c_str());
     }
     if (ms.empty()) return 1;
-    std::sort(ms.begin(), ms.end());
-    std::printf("scheme switch with a dive shown (%d documents, %zu switches): median %.1f ms, slowest %.1f ms\n",
-                documents, ms.size(), ms[ms.size() / 2], ms.back());
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf(
+        "scheme switch with a dive shown (%d documents, %zu switches): median %.1f ms, slowest %.1f ms "
+        "(GTK's setting change median %.1f ms, first document told after median %.1f ms)\n",
+        documents, ms.size(), median(ms), *std::max_element(ms.begin(), ms.end()), median(set_ms), median(heard_ms));
     return 0;
 }

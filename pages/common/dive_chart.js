@@ -13,7 +13,8 @@
   var RATE_SPAN_S = 10;  // the ascent rate is taken over at least this many seconds
   var SYMBOL_PX = 18;
   // Symbols are pictures of the program folder's images/, named by the program
-  // as "url(../../images/<name>.png)"; nothing else is loaded.
+  // as "url(../../images/<name>.png)"; nothing else is loaded. Each is drawn
+  // from its vector form (<name>.svg), crisp at any desktop scale.
   var SYMBOL = /^url\(\.\.\/\.\.\/images\/([a-z0-9_]+)\.png\)$/;
   var images = {};
   // Axis text, grid and ticks follow the page's colour scheme: read from its
@@ -34,7 +35,7 @@
     if (!images[name]) {
       var img = new Image();
       img.onload = redraw;
-      img.src = '../../images/' + name + '.png';
+      img.src = '../../images/' + name + '.svg';
       images[name] = img;
     }
     return images[name];

@@ -97,10 +97,28 @@
     return [xs, ys];
   }
 
+  // The land's outline and coastline as paths for the view; a redraw of an
+  // unchanged view (a colour scheme change) fills the kept paths again
+  // instead of projecting and cutting every ring anew.
   function drawLand(renderer, map, rings) {
     var ctx = renderer._ctx, b = renderer._bounds;  // the renderer's canvas, in layer pixels
     if (!ctx || !b || !rings) return;
-    var world = 256 * Math.pow(2, map.getZoom()), o = map.getPixelOrigin();
+    var o = map.getPixelOrigin();
+    var key = [map.getZoom(), o.x, o.y, b.min.x, b.min.y, b.max.x, b.max.y].join(' ');
+    var kept = renderer._landPaths;
+    if (!kept || kept.key !== key || kept.rings !== rings)
+      kept = renderer._landPaths = { key: key, rings: rings, paths: landPaths(map, b, o, rings) };
+    var palette = colors();
+    ctx.fillStyle = palette.land;
+    ctx.fill(kept.paths.fill, 'evenodd');
+    ctx.strokeStyle = palette.coast;
+    ctx.lineWidth = 0.8;
+    ctx.lineJoin = 'round';
+    ctx.stroke(kept.paths.coast);
+  }
+
+  function landPaths(map, b, o, rings) {
+    var world = 256 * Math.pow(2, map.getZoom());
     var vx0 = b.min.x - CLIP_MARGIN, vy0 = b.min.y - CLIP_MARGIN, vx1 = b.max.x + CLIP_MARGIN, vy1 = b.max.y + CLIP_MARGIN;
     var ux0 = (vx0 + o.x) / world, ux1 = (vx1 + o.x) / world, uy0 = (vy0 + o.y) / world, uy1 = (vy1 + o.y) / world;
     var fill = new Path2D(), coast = new Path2D();
@@ -135,13 +153,7 @@
         }
       }
     });
-    var palette = colors();
-    ctx.fillStyle = palette.land;
-    ctx.fill(fill, 'evenodd');
-    ctx.strokeStyle = palette.coast;
-    ctx.lineWidth = 0.8;
-    ctx.lineJoin = 'round';
-    ctx.stroke(coast);
+    return { fill: fill, coast: coast };
   }
 
   // A canvas renderer that draws the land where Leaflet's draws its shapes:

@@ -66,6 +66,43 @@ TEST(ShellDpiScale, TruncatesTowardZeroAndTreatsUnknownAs96) {
     SetDpiScale(96, 96);
 }
 
+// A monitor's resolution in the pixels windows are sized in: a 24" 1920x1200
+// screen (518 x 324 mm) is 94 dpi whether the desktop scale is 1 or 2 (at
+// scale 2 GTK reports 1920 logical pixels of its 3840), so the program never
+// doubles what the desktop already doubles.
+TEST(ShellDpiScale, MonitorResolutionIsInLogicalPixels) {
+    struct {
+        int pixels, mm;
+        double dpi;
+    } cases[] = {
+        {1920, 518, 1920 * 25.4 / 518},  // 94.1
+        {960, 254, 96.0},                // 10 inches
+        {2880, 381, 192.0},              // a dense panel at scale 1
+        {1920, 0, 0.0},                  // no size known (no EDID)
+        {0, 518, 0.0},
+        {1920, -3, 0.0},
+    };
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(MonitorDpi(c.pixels, c.mm), c.dpi) << c.pixels << " px " << c.mm;
+}
+
+// A dialog window's title comes from its page's <title>.
+TEST(ShellPageTitle, TitleTextWithReferencesResolved) {
+    struct {
+        const char* html;
+        const char* title;
+    } cases[] = {
+        {"<html><head><title>Settings</title></head></html>", "Settings"},
+        {"<title>\xe8\xa8\xad\xe5\xae\x9a</title>", "\xe8\xa8\xad\xe5\xae\x9a"},  // UTF-8 kept as is
+        {"<title>Export &amp; Print &lt;1&gt; &quot;a&quot; &#39;b&#39;</title>", "Export & Print <1> \"a\" 'b'"},
+        {"<title>A &amp</title>", "A &amp"},  // a reference cut short stays text
+        {"<title></title>", ""},
+        {"<html><body>no title</body></html>", ""},
+        {"<title>never closed", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PageTitleOf(c.html), c.title) << c.html;
+}
+
 // Records the events it is given, into a log shared by several controllers.
 class Recorder : public func_base {
 public:

@@ -181,17 +181,36 @@ TEST(DesktopSchemeTest, PagesFollowThePortalLive) {
     };
     // The page's own background tells that the style sheet followed.
     auto background = [&win] { return win.Evaluate("getComputedStyle(document.documentElement).backgroundColor"); };
+    // A map beside it: the land at its centre (20 N, 0 E) is repainted in
+    // the scheme's land colour, light #e9e3cf, dark #353b33.
+    ui::HostWindow map_win(options);
+    ASSERT_TRUE(map_win.LoadPage(std::string(VORTA_BIN_DIR) + "/ENG/web_html/maps.htm"));
+    map_win.Show();
+    auto land_is = [&map_win](bool dark) {
+        const std::string want = dark ? "53,59,51" : "233,227,207";
+        return ui::RunLoopUntil(
+            [&] {
+                return map_win.Evaluate(
+                           "(function(){var c=document.querySelector('.leaflet-land-pane canvas');"
+                           "if(!c)return '';var p=c.getContext('2d').getImageData(c.width>>1,"
+                           "c.height>>1,1,1).data;return p[0]+','+p[1]+','+p[2]})()") == want;
+            },
+            10000);
+    };
     ASSERT_TRUE(scheme_is(false));
+    EXPECT_TRUE(land_is(false));
     const std::string light = background();
 
     FollowDesktopColorScheme();  // reads "prefer dark"
     EXPECT_TRUE(scheme_is(true));
     EXPECT_NE(background(), light);
+    EXPECT_TRUE(land_is(true));
 
     for (guint32 value : {2u, 1u, 0u}) {
         SCOPED_TRACE(value);
         portal.Change("color-scheme", value);
         EXPECT_TRUE(scheme_is(value == 1));
+        EXPECT_TRUE(land_is(value == 1));
     }
     EXPECT_EQ(background(), light);
     // Other settings of the portal change nothing.

@@ -240,3 +240,37 @@
     return lines.join('\n');
   };
 })();
+
+// The layout boxes of a page in CSS pixels, for comparing one page at two
+// desktop scales: the viewport first, then every shown element that has an
+// id, one "name x y w h" line each.
+(function () {
+  'use strict';
+  window.__checks.boxes = function () {
+    var lines = ['viewport 0 0 ' + window.innerWidth + ' ' + window.innerHeight];
+    document.querySelectorAll('body [id]').forEach(function (el) {
+      var r = el.getBoundingClientRect();
+      if (!r.width && !r.height) return;
+      lines.push('#' + el.id + ' ' + [r.left, r.top, r.width, r.height].map(Math.round).join(' '));
+    });
+    return lines.join('\n');
+  };
+  window.__checks.ratio = function () { return String(window.devicePixelRatio); };
+})();
+
+// Pictures that are not crisp at a desktop scale of 2: a shown <img> that is
+// neither vector nor at least twice its drawn size.
+(function () {
+  'use strict';
+  window.__checks.blurry = function () {
+    var lines = [];
+    document.querySelectorAll('img').forEach(function (img) {
+      if (!img.getClientRects().length || !img.naturalWidth || /\.svg(\?|$)/i.test(img.src)) return;
+      var r = img.getBoundingClientRect();
+      if (img.naturalWidth < 2 * r.width - 0.5 || img.naturalHeight < 2 * r.height - 0.5)
+        lines.push(img.src.split('/').pop() + ' ' + img.naturalWidth + 'x' + img.naturalHeight + ' drawn at ' +
+                   Math.round(r.width) + 'x' + Math.round(r.height));
+    });
+    return lines.join('\n');
+  };
+})();
