@@ -187,7 +187,8 @@ RedirectCheck CheckRedirect(const std::string& url, const std::string& redirect_
         return check;
     }
 
-    const Param* error = FindParam(SplitParams(page.query, page.query_at), kErrorName);
+    const std::vector<Param> query = SplitParams(page.query, page.query_at);
+    const Param* error = FindParam(query, kErrorName);
     if (!error) error = FindParam(fragment, kErrorName);
     if (!error) return check;
     check.kind = RedirectKind::Error;
