@@ -61,7 +61,7 @@ void DiveMapFunc::View(const std::string& divelog_id) {
     UiHttpPost http(HttpOptions::FromConfig());
     const vorta_divelog::StoreFirstRead read = vorta_divelog::ViewDiveLogStoreFirst(
         SessionLogbook(window_), http, divelog_id, AppState.unit, GetLangText, host_, [this] { return host_.ready(); },
-        host_.ready() && shown_id_ == divelog_id, std::time(nullptr));
+        std::time(nullptr));
     const CloudAnswer& answer = read.answer;
     // Calls made while the page loads are skipped: then it shows nothing.
     if (answer.status == CloudAnswer::Status::kOk || read.stored_at)

@@ -52,19 +52,12 @@ StoreFirstRead ReadStoreFirst(LogbookStore* store, StoredKind kind, const std::s
 
 StoreFirstRead ViewDiveLogStoreFirst(LogbookStore* store, HttpPost& http, const std::string& divelog_id, int32_t unit,
                                      const LangFunction& lang, vorta_browser::MapScriptSink& page,
-                                     const std::function<bool()>& page_ready, bool page_shows_stored, int64_t now) {
+                                     const std::function<bool()>& page_ready, int64_t now) {
     // Stored dive logs always hold one: only the cloud's answer can lack it.
     bool fresh_unusable = false;
-    // The page already shows the stored copy: it counts as drawn, without a
-    // second draw of the same dive.
-    bool skip_stored = page_shows_stored && store && store->Has(StoredKind::kDiveLog, divelog_id);
     StoreFirstRead read = ReadStoreFirst(
         store, StoredKind::kDiveLog, divelog_id, http, UrlDivelog(divelog_id),
         [&](const Json::Value& response) {
-            if (skip_stored) {
-                skip_stored = false;
-                return true;
-            }
             const Json::Value& divelog = json_safe::Member(response, "divelog");
             if (!divelog.isObject()) {
                 fresh_unusable = true;

@@ -38,13 +38,11 @@ StoreFirstRead ReadStoreFirst(LogbookStore* store, StoredKind kind, const std::s
 
 // "view" of one dive log, store first: the stored dive log is shown on `page`
 // (ShowDiveLog) at once, the cloud's only when it differs. `page_ready` tells
-// whether the page takes calls now (a loading page drops them);
-// `page_shows_stored` that it shows this dive log as stored, so the stored
-// copy is not drawn again. A success without a "divelog" object shows
-// nothing and reads as "DATA_ERROR".
+// whether the page takes calls now (a loading page drops them). A success
+// without a "divelog" object shows nothing and reads as "DATA_ERROR".
 StoreFirstRead ViewDiveLogStoreFirst(LogbookStore* store, HttpPost& http, const std::string& divelog_id, int32_t unit,
                                      const LangFunction& lang, vorta_browser::MapScriptSink& page,
-                                     const std::function<bool()>& page_ready, bool page_shows_stored, int64_t now);
+                                     const std::function<bool()>& page_ready, int64_t now);
 
 // The store's keys of a month and of a day.
 std::string MonthKey(int year, int month);         // "YYYYMM"

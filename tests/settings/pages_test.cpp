@@ -119,6 +119,12 @@ const char* const kKeys[] = {
     "OFFLINE_SAVE_MONTHS",
     "OFFLINE_SAVE_DIVES",
     "OFFLINE_SAVE_DONE",
+    "EXPORT_MONTHS",
+    "EXPORT_DIVES",
+    "EXPORT_WRITING",
+    "EXPORT_DONE",
+    "EXPORT_NO_DIVES",
+    "EXPORT_BAD_RANGE",
 };
 
 bool HasNonAscii(const std::string& s) {
