@@ -277,10 +277,13 @@ TEST(Pages, FragmentsAreOneElementAndPagesCarryTheirLanguage) {
     EXPECT_NE(main.find("id=\"page2\" class=\"page_func btnctrl back_white\""), std::string::npos);
     EXPECT_NE(main.find("id=\"framepage2\" src=\"dive_site_page.htm\" title=\"Dive Sites\" hidden=\"\""),
               std::string::npos);
-    // Pictures the day list and the dive chart name.
-    for (const char* img : {"scuba", "gauge", "freedive", "scuba_in", "scuba_out", "gauge_in", "gauge_out",
-                            "freedive_in", "freedive_out", "need_deco", "depth_alarm", "ascent_alarm"})
-        EXPECT_EQ(ReadWholeFile(kBin + "/images/" + img + ".png").substr(1, 3), "PNG") << img;
+    // Pictures the day list names, and the chart's symbols (drawn from vector
+    // files of the same names).
+    for (const char* img : {"scuba", "gauge", "freedive"})
+        EXPECT_EQ(ReadWholeFile(kBin + "/images/" + img + ".png").substr(0, 4), "\x89PNG") << img;
+    for (const char* img : {"scuba_in", "scuba_out", "gauge_in", "gauge_out", "freedive_in", "freedive_out",
+                            "need_deco", "depth_alarm", "ascent_alarm"})
+        EXPECT_NE(ReadWholeFile(kBin + "/images/" + img + ".svg").find("<svg"), std::string::npos) << img;
 }
 
 }  // namespace
