@@ -159,18 +159,22 @@ bool DiveMapFunc::FetchShown(Json::Value& divelog) {
     return true;
 }
 
-void DiveMapFunc::ExportShown() {
-    if (shown_id_.empty()) {
-        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText("EXPORT_NO_DIVE"));
-        return;
-    }
+std::string DiveMapFunc::AskExportPath() {
     ui::FileDialogOptions options;
     options.save = true;
     options.title = GetLangText("EXPORT_TITLE");
     options.filters = {{"UDDF Files (*.uddf)", "*.uddf"}, {"CSV Files (*.csv)", "*.csv"}, {"All Files (*.*)", "*.*"}};
     options.default_extension = "uddf";
     options.parent = window_;
-    const std::string path = ui::RunFileDialog(options);
+    return ui::RunFileDialog(options);
+}
+
+void DiveMapFunc::ExportShown() {
+    if (shown_id_.empty()) {
+        ui::FindInFrame(window_, kFrame, page::message).SetText(GetLangText("EXPORT_NO_DIVE"));
+        return;
+    }
+    const std::string path = AskExportPath();
     Json::Value divelog;
     if (path.empty() || !FetchShown(divelog)) return;
     const vorta_divelog::UddfGenerator generator{"VORTA PC TOOL", VORTA_VERSION};
@@ -198,14 +202,8 @@ void DiveMapFunc::ExportLogbook(const std::string& scope) {
         ShowMsgDlg(GetLangText("EXPORT_NOT_SAVED"), std::string(), window_);
         return;
     }
-    ui::FileDialogOptions options;
-    options.save = true;
-    options.title = GetLangText("EXPORT_TITLE");
-    options.filters = {{"UDDF Files (*.uddf)", "*.uddf"}, {"CSV Files (*.csv)", "*.csv"}, {"All Files (*.*)", "*.*"}};
-    options.default_extension = "uddf";
-    options.parent = window_;
     vorta_divelog::ExportTarget target;
-    target.path = ui::RunFileDialog(options);
+    target.path = AskExportPath();
     if (target.path.empty()) return;
     target.unit = AppState.unit;
     // The worker reads the labels in the language of this moment.

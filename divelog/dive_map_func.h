@@ -63,6 +63,8 @@ private:
     // The dive log shown, fetched again; false (and the user told) when
     // none is shown or the fetch fails.
     bool FetchShown(Json::Value& divelog);
+    // The save dialog of an export (UDDF, CSV or any file); "" when cancelled.
+    std::string AskExportPath();
 
     MapHost host_;
     ProgressDlg progress_;
