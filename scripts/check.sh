@@ -27,7 +27,7 @@ stage "sanitizer build"
 
 export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1
 export LSAN_OPTIONS=suppressions=$ROOT/scripts/sanitizers/lsan.supp:print_suppressions=0
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:suppressions=$ROOT/scripts/sanitizers/ubsan.supp
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export VORTA_TESTS_STRICT=1
 labels=()
 if [ "${CHECK_GUI:-1}" = 0 ]; then labels=(-L unit); fi
