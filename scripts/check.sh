@@ -31,6 +31,12 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export VORTA_TESTS_STRICT=1
 labels=()
 if [ "${CHECK_GUI:-1}" = 0 ]; then labels=(-L unit); fi
+# The sign-in and main windows' accessibility walk is left out here: the
+# program under the sanitizers takes longer to put its window on the
+# accessibility bus than that script waits, and later runs of it lose the
+# bus. desktop_a11y_windows walks the same windows and every dialog, and
+# runs here.
+labels+=(-E '^desktop_a11y_tree$')
 xvfb-run -a -s "-screen 0 1280x800x24 -noreset" \
   ctest --test-dir "$BUILD" "${labels[@]}" --output-on-failure --no-tests=error -j2 --timeout 300
 stage "tests under the sanitizers"
