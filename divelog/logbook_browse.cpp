@@ -10,11 +10,10 @@
 namespace vorta_divelog {
 
 namespace {
+
+// The signed-in account's store, opened at its first use.
 std::unique_ptr<LogbookStore> g_store;
 std::string g_store_path;
-}  // namespace
-
-namespace {
 
 // Passes a connection's requests on, noting whether any answer came back.
 class AnswerWatch : public HttpPost {
