@@ -28,6 +28,8 @@ long PrivateKb(pid_t pid);
 // (a busy machine running other programs on the same libraries lowers the
 // proportional figure; this one does not move). Needs the page frame numbers
 // of /proc/<pid>/pagemap, which only a privileged reader gets: -1 otherwise.
+// A mapping of more than 16 GiB (reserved address space, such as a
+// sanitizer's shadow) is counted by its resident size instead.
 long FootprintKb(const std::vector<pid_t>& pids);
 
 // The process's open file descriptors and its threads; -1 when it is gone.
