@@ -3,7 +3,9 @@
 # under AddressSanitizer and UndefinedBehaviorSanitizer (any undefined
 # behaviour aborts, a leak fails the process), then
 #   1. every test: the unit tests, and the window and end-to-end tests
-#      under Xvfb (CHECK_GUI=0 leaves those out),
+#      under Xvfb (CHECK_GUI=0 leaves those out), the long session's short
+#      form among them (no leak at the program's exit, memory, descriptors
+#      and threads held),
 #   2. every fuzz target for FUZZ_SECONDS (default 20) each.
 # Leaks inside system libraries are suppressed by library
 # (scripts/sanitizers/lsan.supp). The build goes to CHECK_BUILD_DIR

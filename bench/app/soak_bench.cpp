@@ -585,8 +585,10 @@ Sample Soak::Measure() {
 
 // The program's threads, by name, leaving out the ones that come and go by
 // themselves: the engine's garbage collector helpers (started for a
-// collection, ended after it) and GLib's idle pool workers (ended after some
-// seconds without work). Those are counted once the session ends.
+// collection, ended after it), the engine's display refresh thread (started
+// while a page animates, ended when none has for a while) and GLib's idle
+// pool workers (ended after some seconds without work). Those are counted
+// once the session ends.
 int Soak::OwnThreads(std::string* names) {
     int n = 0;
     const std::string task = "/proc/" + std::to_string(program_.pid()) + "/task";
@@ -597,7 +599,7 @@ int Soak::OwnThreads(std::string* names) {
             std::getline(std::ifstream(task + "/" + e->d_name + "/comm"), name);
             if (names) *names += " " + name;
             if (name.find("ollector Thread") == std::string::npos && name.rfind("HeapHelper", 0) != 0 &&
-                name.rfind("pool-", 0) != 0)
+                name.rfind("VBlankMonitor", 0) != 0 && name.rfind("pool-", 0) != 0)
                 ++n;
         }
         closedir(d);
