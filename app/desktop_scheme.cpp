@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ui_engine/ui_engine.h"
+
 namespace {
 
 const char kPortalName[] = "org.freedesktop.portal.Desktop";
@@ -18,11 +20,15 @@ constexpr int kCallTimeoutMs = 2000;
 bool g_following = false;
 bool g_gtk_dark_at_start = false;
 
+// The pages switch at once; GTK's setting (and with it the chrome and foreign
+// pages) once they have drawn (ui::SetColorScheme).
 void Apply(ColorScheme scheme) {
-    GtkSettings* settings = gtk_settings_get_default();
-    if (settings == nullptr) return;
-    g_object_set(settings, "gtk-application-prefer-dark-theme", PagesDark(scheme, g_gtk_dark_at_start) ? TRUE : FALSE,
-                 nullptr);
+    ui::SetColorScheme(PagesDark(scheme, g_gtk_dark_at_start));
+}
+
+bool EndsWith(const char* text, const char* end) {
+    const size_t n = std::strlen(text), m = std::strlen(end);
+    return n >= m && g_ascii_strcasecmp(text + n - m, end) == 0;
 }
 
 void OnRead(GObject* source, GAsyncResult* result, gpointer) {
@@ -120,10 +126,16 @@ bool PrepareEngineForColorScheme() {
 void FollowDesktopColorScheme() {
     if (g_following) return;
     g_following = true;
+    // Dark as WebKit judges GTK: the prefer-dark setting, a theme named
+    // "...-dark", or GTK_THEME naming a theme's ":dark" variant.
     if (GtkSettings* settings = gtk_settings_get_default()) {
         gboolean dark = FALSE;
-        g_object_get(settings, "gtk-application-prefer-dark-theme", &dark, nullptr);
-        g_gtk_dark_at_start = dark != FALSE;
+        gchar* theme = nullptr;
+        g_object_get(settings, "gtk-application-prefer-dark-theme", &dark, "gtk-theme-name", &theme, nullptr);
+        const char* env_theme = std::getenv("GTK_THEME");
+        g_gtk_dark_at_start = dark != FALSE || (theme != nullptr && EndsWith(theme, "-dark")) ||
+                              (env_theme != nullptr && EndsWith(env_theme, ":dark"));
+        g_free(theme);
     }
     // Without a session bus address GLib would try to start a bus of its own
     // (X11 autolaunch): nothing to follow then.

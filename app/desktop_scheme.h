@@ -5,8 +5,9 @@
 // "-dark"). GTK 3 does not read the desktop portal's "color-scheme" (how
 // GNOME, KDE and others say "dark style" today), so the program reads it
 // from org.freedesktop.portal.Settings at start and on every change and
-// mirrors it into that GTK setting. Without a session bus or a portal the
-// GTK settings stay as the desktop set them.
+// shows it with ui::SetColorScheme: the program's pages at once, then that
+// GTK setting. Without a session bus or a portal the GTK settings stay as
+// the desktop set them and the pages follow them.
 #pragma once
 
 #include <cstdint>

@@ -28,6 +28,12 @@ Slot* CreateSlot(bool dialog);
 Slot* AcquireDialogSlot();
 // Gives a dialog slot back: hidden, emptied, kept for reuse.
 void ReleaseDialogSlot(Slot* slot);
+// Every slot alive (pooled or in use), oldest first.
+const std::vector<Slot*>& AllSlots();
+
+// Gives a new slot's content manager the script that starts each of the
+// program's documents in the colour scheme last set (SetColorScheme).
+void AddColorSchemeScript(WebKitUserContentManager* ucm);
 
 // The web context shared by every view.
 WebKitWebContext* Context();

@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -23,8 +24,9 @@ constexpr guint kLoadTimeoutMs = 30000;
 constexpr guint kSnapshotTimeoutMs = 5000;
 constexpr size_t kSparePooledSlots = 2;
 
-std::vector<Slot*> g_pool;  // idle dialog slots
-Slot* g_anchor = nullptr;   // the permanent slot whose view every other view is related to
+std::vector<Slot*> g_pool;   // idle dialog slots
+std::vector<Slot*> g_slots;  // every slot alive, pooled or in use
+Slot* g_anchor = nullptr;    // the permanent slot whose view every other view is related to
 
 // Runs the main loop until *done or the time-out, holding back page events and
 // posted work meanwhile. Returns *done.
@@ -470,6 +472,7 @@ Slot* CreateSlot(bool dialog) {
                                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kOwnPages, nullptr);
     webkit_user_content_manager_add_script(slot->ucm, script);
     webkit_user_script_unref(script);
+    AddColorSchemeScript(slot->ucm);
     g_signal_connect(slot->ucm, "script-message-received::vorta", G_CALLBACK(HostWindow::Impl::OnScriptMessage), slot);
 
     WebKitSettings* settings = webkit_settings_new_with_settings(
@@ -507,10 +510,22 @@ Slot* CreateSlot(bool dialog) {
     g_signal_connect(slot->window, "destroy", G_CALLBACK(HostWindow::Impl::OnDestroy), slot);
     g_signal_connect(slot->window, "show", G_CALLBACK(HostWindow::Impl::OnVisibility), slot);
     g_signal_connect(slot->window, "hide", G_CALLBACK(HostWindow::Impl::OnVisibility), slot);
+    g_slots.push_back(slot);
     return slot;
 }
 
+const std::vector<Slot*>& AllSlots() {
+    return g_slots;
+}
+
+namespace {
+void ForgetSlot(Slot* slot) {
+    g_slots.erase(std::remove(g_slots.begin(), g_slots.end(), slot), g_slots.end());
+}
+}  // namespace
+
 void DestroySlot(Slot* slot) {
+    ForgetSlot(slot);
     slot->owner = nullptr;
     if (slot->window) gtk_widget_destroy(slot->window);
     if (slot->ucm) g_object_unref(slot->ucm);
@@ -548,6 +563,7 @@ Slot* AcquireDialogSlot() {
 void ReleaseDialogSlot(Slot* slot) {
     slot->owner = nullptr;
     if (!slot->window) {  // destroyed behind our back
+        ForgetSlot(slot);
         if (slot->ucm) g_object_unref(slot->ucm);
         delete slot;
         return;

@@ -312,6 +312,23 @@ var R = {
     var w = f.contentWindow, g = w[fn];
     if (typeof g === 'function') g.apply(w, args);
   }),
+  // The program's colour scheme, 'dark' or 'light': the data-scheme
+  // attribute of this document's root and of every document of the
+  // program's frames inside it (the style sheets follow it ahead of
+  // prefers-color-scheme). The promise settles once the next frame has been
+  // drawn, in the new scheme.
+  scheme: function (s) {
+    if (s !== 'dark' && s !== 'light') return null;
+    (function mark(w) {
+      var d = null;
+      try { d = w.document; } catch (e) { return; }  // a foreign frame
+      if (d && d.documentElement) d.documentElement.setAttribute('data-scheme', s);
+      for (var k = 0; k < w.frames.length; k++) mark(w.frames[k]);
+    })(window);
+    return new Promise(function (done) {
+      requestAnimationFrame(function () { setTimeout(done, 0); });
+    });
+  },
   _posting: function (on) { posting = on; }
 };
 Object.defineProperty(window, '__vorta', { value: Object.freeze(R), configurable: false, writable: false });

@@ -130,6 +130,23 @@ void PostWindowMessage(WindowId id, uint32_t msg, intptr_t wparam, intptr_t lpar
 bool RunLoopUntil(const std::function<bool()>& done, int timeout_ms = -1);
 
 // ---------------------------------------------------------------------------
+// Colour scheme.
+
+// Shows the program in the dark or the light colour scheme. The program's
+// pages switch first: the root of each of their documents, in every window
+// and frame (and every document loaded later), gets data-scheme="dark" or
+// "light", which the style sheets follow ahead of prefers-color-scheme.
+// GTK's "gtk-application-prefer-dark-theme" setting (window chrome, GTK's
+// own dialogs, and through WebKit prefers-color-scheme for pages that are
+// not the program's, such as a sign-in site) follows once every visible
+// window has drawn its pages in the new scheme, or after kSchemeChromeWaitMs
+// at most: changing it restyles every GTK widget and makes WebKit restyle
+// every page, which would hold back the pages' own repaint. Before the
+// first call the pages follow prefers-color-scheme alone.
+constexpr int kSchemeChromeWaitMs = 500;
+void SetColorScheme(bool dark);
+
+// ---------------------------------------------------------------------------
 // DPI.
 
 // The screen's resolution in dots per inch, horizontally and vertically: the

@@ -194,12 +194,22 @@
     });
     el.addEventListener('mousedown', function () { el.focus(); });
 
-    // A change of the desktop's colour scheme repaints the chart in it.
-    if (window.matchMedia) {
-      var scheme = matchMedia('(prefers-color-scheme: dark)');
-      var repaint = function () { plot.redraw(false, true); };
-      if (scheme.addEventListener) scheme.addEventListener('change', repaint);
-    }
+    // A change of the colour scheme in force (the program's data-scheme on
+    // the root, else the desktop's preference) repaints the chart in it.
+    var scheme = window.matchMedia ? matchMedia('(prefers-color-scheme: dark)') : null;
+    var isDark = function () {
+      var s = document.documentElement.getAttribute('data-scheme');
+      return s ? s === 'dark' : !!(scheme && scheme.matches);
+    };
+    var shown = isDark();
+    var repaint = function () {
+      if (isDark() === shown) return;
+      shown = isDark();
+      plot.redraw(false, true);
+    };
+    if (scheme && scheme.addEventListener) scheme.addEventListener('change', repaint);
+    if (window.MutationObserver)
+      new MutationObserver(repaint).observe(document.documentElement, { attributes: true, attributeFilter: ['data-scheme'] });
 
     if (window.ResizeObserver) {
       new ResizeObserver(function () {

@@ -17,8 +17,13 @@
     light: Object.freeze({ land: '#e9e3cf', coast: '#a89d7d', sea: '#b7d7e8' }),
     dark: Object.freeze({ land: '#353b33', coast: '#7b8270', sea: '#13283a' })
   });
+  // The program's scheme on the root (data-scheme) wins over the desktop's.
   var DARK = window.matchMedia ? window.matchMedia('(prefers-color-scheme: dark)') : null;
-  function colors() { return DARK && DARK.matches ? PALETTES.dark : PALETTES.light; }
+  function isDark() {
+    var s = document.documentElement.getAttribute('data-scheme');
+    return s ? s === 'dark' : !!(DARK && DARK.matches);
+  }
+  function colors() { return isDark() ? PALETTES.dark : PALETTES.light; }
   // Relative to this script: the program folder's lib/.
   var LAND_URL = new URL('../lib/land-50m.bin', document.currentScript.src).href;
   var CLIP_MARGIN = 256;        // pixels kept around the view when a ring is cut to it
@@ -181,12 +186,18 @@
     var tiles = tileUrl();
     if (tiles) L.tileLayer(tiles, { maxZoom: 19, subdomains: 'abc' }).addTo(map);
     var renderer = new LandRenderer({ pane: 'land', padding: 0.2 }).addTo(map);
-    if (DARK && DARK.addEventListener) {
-      DARK.addEventListener('change', function () {
-        el.style.background = colors().sea;
-        renderer._redraw();
-      });
-    }
+    // Repainted in place (the kept paths filled anew) when the scheme in
+    // force changes, by the program's attribute or the desktop's preference.
+    var shown = isDark();
+    var restyle = function () {
+      if (isDark() === shown) return;
+      shown = isDark();
+      el.style.background = colors().sea;
+      renderer._redraw();
+    };
+    if (DARK && DARK.addEventListener) DARK.addEventListener('change', restyle);
+    if (window.MutationObserver)
+      new MutationObserver(restyle).observe(document.documentElement, { attributes: true, attributeFilter: ['data-scheme'] });
     fetch(LAND_URL)
       .then(function (r) { if (!r.ok) throw new Error('land data ' + r.status); return r.arrayBuffer(); })
       .then(function (buffer) {

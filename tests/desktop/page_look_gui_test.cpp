@@ -124,4 +124,77 @@ TEST_F(PageLookTest, TextContrastInBothSchemes) {
     }
 }
 
+// The root's custom properties (those vorta.css gives :root) and its
+// colours, as text to compare. (Its color-scheme differs by design: "light
+// dark" follows the desktop, the program's attribute names one.)
+const char kRootStyle[] = R"JS((function () {
+  var names = [];
+  for (var s of document.styleSheets) {
+    try { for (var r of s.cssRules) if (r.selectorText === ':root') for (var i = 0; i < r.style.length; i++) if (r.style[i].startsWith('--')) names.push(r.style[i]); }
+    catch (e) {}
+  }
+  var cs = getComputedStyle(document.documentElement);
+  return names.concat(['background-color', 'color']).map(function (n) { return n + '=' + cs.getPropertyValue(n).trim(); }).join(';');
+})())JS";
+
+// The program's scheme on the root draws every page exactly as the desktop's
+// scheme does (the style sheet holds the dark values twice), and wins over
+// the desktop's in both directions.
+TEST_F(PageLookTest, TheProgramsSchemeLooksAsTheDesktops) {
+    for (const pages::PageInfo& page : FullPages()) {
+        SCOPED_TRACE(page.file);
+        auto win = Open("ENG", page);
+        const std::string light = win->Evaluate(kRootStyle);
+        SetDark(true);
+        ASSERT_TRUE(SchemeIs(*win, true));
+        const std::string dark = win->Evaluate(kRootStyle);
+        ASSERT_NE(dark.find("--bg="), std::string::npos) << dark;
+        ASSERT_NE(dark, light);
+        win->Evaluate("__vorta.scheme('light'),''");
+        EXPECT_EQ(win->Evaluate(kRootStyle), light);
+        SetDark(false);
+        ASSERT_TRUE(SchemeIs(*win, false));
+        win->Evaluate("__vorta.scheme('dark'),''");
+        EXPECT_EQ(win->Evaluate(kRootStyle), dark);
+    }
+}
+
+// Kept last: the program's scheme, once set, holds for the rest of the
+// process. It reaches every document of a window (frames and the script
+// page inside one), documents loaded later (a dialog opened afterwards), and
+// GTK's setting follows once the pages have drawn.
+TEST_F(PageLookTest, TheProgramsSchemeReachesEveryDocument) {
+    pages::PageInfo main_page{pages::main::kFile, 980, 700, 0, pages::main::kIds};
+    auto win = Open("ENG", main_page);
+    win->Evaluate(
+        "(function(){var d=document.getElementById('framepage1').contentDocument;"
+        "d.getElementById('ie').innerHTML='<iframe id=\"ie_page\" src=\"web_html/main.htm\"></iframe>';return ''})()");
+    // Every document's scheme, outermost first, e.g. "dark dark dark dark".
+    const char kSchemes[] =
+        "(function(){var o=[];(function m(w){o.push(w.document.documentElement.getAttribute('data-scheme'));"
+        "for(var i=0;i<w.frames.length;i++)m(w.frames[i]);})(window);return o.join(' ')})()";
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return win->Evaluate(kSchemes) == "   "; }, 10000));
+    auto gtk_dark = [] {
+        gboolean dark = FALSE;
+        g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark, nullptr);
+        return dark != FALSE;
+    };
+    for (bool dark : {true, false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        const std::string want = dark ? "dark dark dark dark" : "light light light light";
+        ui::SetColorScheme(dark);
+        EXPECT_TRUE(ui::RunLoopUntil([&] { return win->Evaluate(kSchemes) == want; }, 5000));
+        EXPECT_TRUE(ui::RunLoopUntil([&] { return gtk_dark() == dark; }, 5000));
+        EXPECT_TRUE(SchemeIs(*win, dark));
+    }
+    ui::WindowOptions options;
+    options.kind = ui::WindowKind::Dialog;
+    options.parent = win.get();
+    ui::HostWindow later(options);
+    ASSERT_TRUE(later.LoadPage(std::string(VORTA_BIN_DIR) + "/ENG/" + pages::about::kFile));
+    EXPECT_EQ(later.Evaluate("document.documentElement.getAttribute('data-scheme')"), "dark");
+    EXPECT_EQ(later.Evaluate("getComputedStyle(document.documentElement).backgroundColor"),
+              win->Evaluate("getComputedStyle(document.documentElement).backgroundColor"));
+}
+
 }  // namespace
