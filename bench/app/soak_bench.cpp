@@ -653,10 +653,7 @@ int Soak::Run() {
     json_safe::Parse(emu_.Call("GET", "/api/v1/devices/divesites?model=K7").body, offer);
     site_files_ = json_safe::Member(json_safe::Member(offer, "response"), "divesite_files");
 
-    program_.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
-    program_.env["VORTA_CLOUD_HOST"] = emu_.host();
-    program_.env["VORTA_CA_FILE"] = emu_.ca_file();
-    program_.env["VORTA_DEVICE_PORT"] = sim_.pty_path();
+    program_.UseTestbed(emu_, sim_.pty_path());
     program_.env["VORTA_DEVICE_TIMEOUT_MS"] = "1500";
 #ifdef VORTA_SOAK_ASAN
     // Freed memory goes back at once (leaks are still reported at the exit).

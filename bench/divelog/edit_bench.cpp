@@ -130,9 +130,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     AppProcess program;
-    program.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
-    program.env["VORTA_CLOUD_HOST"] = emu.host();
-    program.env["VORTA_CA_FILE"] = emu.ca_file();
+    program.UseCloud(emu);
     AutomationClient app, watcher;
     if (!program.Start() || !app.Connect(program.socket(), 20000) || !watcher.Connect(program.socket(), 20000) ||
         !app.WaitWindow("login.htm", 20000)) {

@@ -42,9 +42,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     AppProcess program;
-    program.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
-    program.env["VORTA_CLOUD_HOST"] = emu.host();
-    program.env["VORTA_CA_FILE"] = emu.ca_file();
+    program.UseCloud(emu);
     AutomationClient app;
     if (!program.Start() || !app.Connect(program.socket(), 20000) || !app.WaitWindow("login.htm", 20000)) {
         std::fprintf(stderr, "the program did not come up\n");

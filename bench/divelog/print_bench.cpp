@@ -45,9 +45,7 @@ int main(int argc, char** argv) {
     }
     AppProcess program;
     const std::string pdf = program.home() + "/dive.pdf";
-    program.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
-    program.env["VORTA_CLOUD_HOST"] = emu.host();
-    program.env["VORTA_CA_FILE"] = emu.ca_file();
+    program.UseCloud(emu);
     program.env["VORTA_PRINT_PDF"] = pdf;
     AutomationClient app;
     if (!program.Start() || !app.Connect(program.socket(), 20000) || !app.WaitWindow("login.htm", 20000)) {

@@ -253,9 +253,7 @@ protected:
     }
 
     void StartSignedIn(const std::string& device_port = "") {
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
-        app.env["VORTA_DEVICE_PORT"] = device_port.empty() ? app.home() + "/no-such-tty" : device_port;
+        app.UseTestbed(emu, device_port);
         ASSERT_TRUE(app.Start());
         ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
         ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));

@@ -75,9 +75,7 @@ protected:
         if (!why.empty()) GTEST_SKIP() << why;
         ASSERT_TRUE(emu.Start());
         ASSERT_TRUE(sim.Start({"--dives", "2"})) << sim.error();
-        app.env["VORTA_DEVICE_PORT"] = sim.pty_path();
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
+        app.UseTestbed(emu, sim.pty_path());
         app.env["GSETTINGS_BACKEND"] = "memory";  // the file dialog keeps its settings in memory
         ASSERT_TRUE(app.Start());
         ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));

@@ -73,9 +73,7 @@ protected:
         ASSERT_TRUE(emu.Start());
         token_ = emu.DemoToken();
         ASSERT_FALSE(token_.empty());
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
-        app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        app.UseTestbed(emu);
         pdf_ = app.home() + "/dive.pdf";
         // A test can print where nothing can be written.
         const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();

@@ -51,9 +51,7 @@ protected:
         ASSERT_TRUE(emu.Start());
         token_ = emu.DemoToken();
         ASSERT_FALSE(token_.empty());
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
-        app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        app.UseTestbed(emu);
         ASSERT_TRUE(app.Start());
         ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
         ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));

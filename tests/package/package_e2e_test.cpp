@@ -28,9 +28,7 @@ TEST(InstalledProgram, StartsSignsInAndSyncs) {
 
     E2eApp app;
     app.program = program;
-    app.env["VORTA_CLOUD_HOST"] = emu.host();
-    app.env["VORTA_CA_FILE"] = emu.ca_file();
-    app.env["VORTA_DEVICE_PORT"] = sim.pty_path();
+    app.UseTestbed(emu, sim.pty_path());
     ASSERT_TRUE(app.Start());
 
     // The running binary is the installed one, whatever link started it.

@@ -129,9 +129,7 @@ TEST(KeyringE2e, SignInRemembersInTheKeyring) {
     ASSERT_TRUE(emu.Start());
     E2eApp app;
     app.env["DBUS_SESSION_BUS_ADDRESS"] = bus;
-    app.env["VORTA_CLOUD_HOST"] = emu.host();
-    app.env["VORTA_CA_FILE"] = emu.ca_file();
-    app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+    app.UseTestbed(emu);
     ASSERT_TRUE(app.Start());
     ASSERT_TRUE(app.SignIn(vorta_test::CloudEmuProcess::kDemoEmail, vorta_test::CloudEmuProcess::kDemoPassword));
     ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
@@ -231,9 +229,7 @@ TEST(KeyringLocked, SignInPageWorksWhileTheKeyringWaitsAndNothingLeaks) {
     ASSERT_TRUE(emu.Start());
     E2eApp app;
     app.env["DBUS_SESSION_BUS_ADDRESS"] = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    app.env["VORTA_CLOUD_HOST"] = emu.host();
-    app.env["VORTA_CA_FILE"] = emu.ca_file();
-    app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+    app.UseTestbed(emu);
     ASSERT_TRUE(app.Start());
     ASSERT_TRUE(app.SignIn(vorta_test::CloudEmuProcess::kDemoEmail, vorta_test::CloudEmuProcess::kDemoPassword));
     // Remembering waits at most the keyring's store time-out.
