@@ -41,6 +41,7 @@
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/devsim_process.h"
 #include "tests/support/proc_memory.h"
+#include "tests/support/sign_in.h"
 #include "tests/support/wait_for.h"
 
 using vorta_test::CloudEmuProcess;
@@ -663,12 +664,7 @@ int Soak::Run() {
     program_.env["GSETTINGS_BACKEND"] = "memory";  // the file dialog keeps its settings in memory
     if (!program_.Start() || !ui_.Connect(program_.socket(), 20000) || !ui_.WaitWindow("login.htm", 20000))
         return std::fprintf(stderr, "the sign-in page did not come up\n"), 1;
-    ui_.SetTargetPage("login.htm");
-    ui_.SetValue("email", CloudEmuProcess::kDemoEmail);
-    ui_.SetValue("pword", CloudEmuProcess::kDemoPassword);
-    ui_.Click("login");
-    ui_.SetTargetPage("");
-    if (!ui_.WaitWindow("main.htm", 20000) ||
+    if (!vorta_test::SignInDemo(ui_) ||
         !WaitFor([&] { return !Text("main.htm", "calendardate", kCalendar).empty(); }, 20000))
         return std::fprintf(stderr, "the main page did not come up\n"), 1;
 

@@ -18,6 +18,7 @@
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
 #include "tests/support/cloudemu_process.h"
+#include "tests/support/sign_in.h"
 
 namespace {
 
@@ -48,12 +49,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the program did not come up\n");
         return 1;
     }
-    app.SetTargetPage("login.htm");
-    app.SetValue("email", vorta_test::CloudEmuProcess::kDemoEmail);
-    app.SetValue("pword", vorta_test::CloudEmuProcess::kDemoPassword);
-    app.Click("login");
+    const bool signed_in = vorta_test::SignInDemo(app);
     app.SetTargetPage("main.htm");
-    if (!app.WaitWindow("main.htm", 20000) || !app.GetText("calendardate", "framepage1")) {
+    if (!signed_in || !app.GetText("calendardate", "framepage1")) {
         std::fprintf(stderr, "the main page did not come up\n");
         return 1;
     }

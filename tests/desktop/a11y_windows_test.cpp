@@ -87,8 +87,7 @@ protected:
 TEST_P(A11yWindows, EveryWindowAndDialogNamesItsControls) {
     ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
     EXPECT_EQ(Walk(Title("Sign in", "\xe7\x99\xbb\xe5\x85\xa5"), "email"), "");  // 登入
-    ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+    ASSERT_TRUE(app.SignInDemo());
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Month().size() == 7; }, 20000));
 
     // Settings and About; the firmware question (the simulator has 1.025,

@@ -255,8 +255,7 @@ protected:
     void StartSignedIn(const std::string& device_port = "") {
         app.UseTestbed(emu, device_port);
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         // The first month load and the statistics run as the page is bound.
         ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("calendardate") == Title(ThisMonth()); }, 20000));
     }

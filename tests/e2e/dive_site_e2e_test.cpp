@@ -78,8 +78,7 @@ protected:
         app.UseTestbed(emu, sim.pty_path());
         app.env["GSETTINGS_BACKEND"] = "memory";  // the file dialog keeps its settings in memory
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         ASSERT_TRUE(app.ClickOn("main.htm", "page2"));
         app.ui().SetTargetPage("main.htm");
         emu.Reset();

@@ -41,6 +41,9 @@ public:
 
     // Fills the sign-in page and presses "login".
     bool SignIn(const std::string& email, const std::string& password);
+    // Signs in the cloud emulator's demo account and waits (at most
+    // `timeout_ms`) for the main window.
+    bool SignInDemo(int timeout_ms = 20000);
     // Text of an element of the window showing `page`.
     std::string Text(const std::string& page, const std::string& id, const std::string& frame = "");
     bool ClickOn(const std::string& page, const std::string& id, const std::string& frame = "");

@@ -80,8 +80,7 @@ protected:
         if (std::string(name).find("Unwritable") != std::string::npos) pdf_ = app.home() + "/no-such-folder/dive.pdf";
         app.env["VORTA_PRINT_PDF"] = pdf_;
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         dir_ = app.home() + "/exports";
         mkdir(dir_.c_str(), 0700);
     }

@@ -53,8 +53,7 @@ protected:
         ASSERT_FALSE(token_.empty());
         app.UseTestbed(emu);
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Text("main.htm", "calendardate", kFrame).empty(); }, 20000));
     }
 

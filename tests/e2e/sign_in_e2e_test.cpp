@@ -70,8 +70,7 @@ TEST_F(SignInE2e, WrongPasswordIsRefusedAndNothingIsRemembered) {
 }
 
 TEST_F(SignInE2e, SuccessRemembersPrivatelyAndOpensTheMainWindow) {
-    ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+    ASSERT_TRUE(app.SignInDemo());
     EXPECT_FALSE(app.Visible("login.htm"));
 
     struct stat st {};

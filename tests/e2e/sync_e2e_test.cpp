@@ -90,8 +90,7 @@ protected:
         }
         app.UseTestbed(emu, with_device ? sim.pty_path() : "");
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         emu.Reset();
     }
 

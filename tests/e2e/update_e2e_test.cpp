@@ -90,8 +90,7 @@ protected:
         app.UseTestbed(emu, sim.pty_path());
         ASSERT_TRUE(app.Start());
         if (signed_in) {
-            ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-            ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+            ASSERT_TRUE(app.SignInDemo());
         } else {
             ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
         }

@@ -131,8 +131,7 @@ TEST(KeyringE2e, SignInRemembersInTheKeyring) {
     app.env["DBUS_SESSION_BUS_ADDRESS"] = bus;
     app.UseTestbed(emu);
     ASSERT_TRUE(app.Start());
-    ASSERT_TRUE(app.SignIn(vorta_test::CloudEmuProcess::kDemoEmail, vorta_test::CloudEmuProcess::kDemoPassword));
-    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+    ASSERT_TRUE(app.SignInDemo());
 
     const Json::Value stored = ReadJson(app.SettingsPath());
     EXPECT_EQ(stored["e"].asString(), vorta_test::CloudEmuProcess::kDemoEmail);
@@ -231,9 +230,8 @@ TEST(KeyringLocked, SignInPageWorksWhileTheKeyringWaitsAndNothingLeaks) {
     app.env["DBUS_SESSION_BUS_ADDRESS"] = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     app.UseTestbed(emu);
     ASSERT_TRUE(app.Start());
-    ASSERT_TRUE(app.SignIn(vorta_test::CloudEmuProcess::kDemoEmail, vorta_test::CloudEmuProcess::kDemoPassword));
     // Remembering waits at most the keyring's store time-out.
-    ASSERT_TRUE(app.ui().WaitWindow("main.htm", keyring::kStoreTimeoutMs + 20000));
+    ASSERT_TRUE(app.SignInDemo(keyring::kStoreTimeoutMs + 20000));
 
     const std::string bytes = ReadWholeFile(app.SettingsPath());
     const Json::Value stored = ReadJson(app.SettingsPath());
