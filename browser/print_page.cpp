@@ -11,42 +11,12 @@
 
 namespace {
 
-constexpr guint kLoadTimeoutMs = 20000;
+constexpr int kLoadTimeoutMs = 20000;
 // The page lays out at the paper's printable width (the page's margins are
 // 12 mm), at 96 pixels to the inch, so that the chart and the map are drawn
 // at the size they are printed.
 constexpr double kMarginsMm = 2 * 12.0;
 constexpr double kPixelsPerMm = 96.0 / 25.4;
-
-// One nested main loop waited on by the steps below; `done` ends it, and so
-// does the time-out.
-struct Wait {
-    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-    bool done = false;
-    bool timed_out = false;
-    ~Wait() { g_main_loop_unref(loop); }
-
-    void Finish() {
-        done = true;
-        if (g_main_loop_is_running(loop)) g_main_loop_quit(loop);
-    }
-    // Runs until Finish or `timeout_ms`; true when finished.
-    bool Run(guint timeout_ms) {
-        if (done) return true;
-        const guint timer = g_timeout_add(
-            timeout_ms,
-            [](gpointer self) -> gboolean {
-                auto* w = static_cast<Wait*>(self);
-                w->timed_out = true;
-                g_main_loop_quit(w->loop);
-                return G_SOURCE_REMOVE;
-            },
-            this);
-        g_main_loop_run(loop);
-        if (!timed_out) g_source_remove(timer);
-        return done;
-    }
-};
 
 // fn.apply(null, [args...]) with the arguments as JSON strings.
 std::string CallScript(const vorta_browser::MapScriptCall& call) {
@@ -62,7 +32,7 @@ std::string CallScript(const vorta_browser::MapScriptCall& call) {
 // Evaluates `script` and waits for its result as text ("" on failure).
 std::string Evaluate(WebKitWebView* view, const std::string& script) {
     struct Result {
-        Wait wait;
+        bool done = false;
         std::string text;
     } result;
     webkit_web_view_evaluate_javascript(
@@ -80,11 +50,11 @@ std::string Evaluate(WebKitWebView* view, const std::string& script) {
                 g_object_unref(v);
             }
             if (error) g_error_free(error);
-            r->wait.Finish();
+            r->done = true;
         },
         &result);
     // The callback refers to `result`: wait for it however long it takes.
-    while (!result.wait.done) result.wait.Run(kLoadTimeoutMs);
+    ui::RunLoopUntil([&result] { return result.done; });
     return result.text;
 }
 
@@ -108,14 +78,14 @@ PrintResult PrintScriptPage(const PrintRequest& request) {
     gtk_container_add(GTK_CONTAINER(offscreen), view_widget);
     gtk_widget_show_all(offscreen);
 
-    Wait loaded;
+    bool loaded = false;
     const gulong load_handler =
-        g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer w) {
-                             if (event == WEBKIT_LOAD_FINISHED) static_cast<Wait*>(w)->Finish();
+        g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer done) {
+                             if (event == WEBKIT_LOAD_FINISHED) *static_cast<bool*>(done) = true;
                          }),
                          &loaded);
     webkit_web_view_load_uri(view, (ui::PageUrl(PagePath(request.script_page)) + "?print=1").c_str());
-    const bool page_ready = loaded.Run(kLoadTimeoutMs);
+    const bool page_ready = ui::RunLoopUntil([&loaded] { return loaded; }, kLoadTimeoutMs);
     g_signal_handler_disconnect(view, load_handler);
 
     PrintResult result = PrintResult::kFailed;
@@ -124,10 +94,8 @@ PrintResult PrintScriptPage(const PrintRequest& request) {
         // The map draws its basemap asynchronously; the page marks it.
         const gint64 deadline = g_get_monotonic_time() + kLoadTimeoutMs * 1000LL;
         while (Evaluate(view, "document.body.getAttribute('data-map')||''") != "ready" &&
-               g_get_monotonic_time() < deadline) {
-            Wait pause;
-            pause.Run(50);
-        }
+               g_get_monotonic_time() < deadline)
+            ui::RunLoopUntil([] { return false; }, 50);  // a pause, the main loop running
         // One frame more, so that what was drawn last is on the page.
         Evaluate(
             view,
@@ -149,16 +117,16 @@ PrintResult PrintScriptPage(const PrintRequest& request) {
         webkit_print_operation_set_print_settings(op, settings);
 
         struct Outcome {
-            Wait wait;
+            bool done = false;
             bool failed = false;
         } outcome;
         g_signal_connect(op, "failed", G_CALLBACK(+[](WebKitPrintOperation*, GError*, gpointer o) {
                              static_cast<Outcome*>(o)->failed = true;
                          }),
                          &outcome);
-        g_signal_connect(
-            op, "finished",
-            G_CALLBACK(+[](WebKitPrintOperation*, gpointer o) { static_cast<Outcome*>(o)->wait.Finish(); }), &outcome);
+        g_signal_connect(op, "finished",
+                         G_CALLBACK(+[](WebKitPrintOperation*, gpointer o) { static_cast<Outcome*>(o)->done = true; }),
+                         &outcome);
         bool started = true;
         if (request.pdf_file.empty()) {
             ui::HostWindow* parent = ui::FindWindow(request.parent);
@@ -173,7 +141,7 @@ PrintResult PrintScriptPage(const PrintRequest& request) {
         if (started) {
             // "finished" comes after the last page has been written; the
             // callbacks refer to `outcome`, so wait for it.
-            while (!outcome.wait.done) outcome.wait.Run(kLoadTimeoutMs);
+            ui::RunLoopUntil([&outcome] { return outcome.done; });
             result = outcome.failed ? PrintResult::kFailed : PrintResult::kPrinted;
         }
         g_signal_handlers_disconnect_by_data(op, &outcome);

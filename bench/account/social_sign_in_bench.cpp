@@ -28,6 +28,7 @@
 #include "base/app_state.h"
 #include "base/config.h"
 #include "base/json_safe.h"
+#include "bench/support/bench_support.h"
 #include "base/paths.h"
 #include "cloud/cloud_api.h"
 #include "cloud/cloud_config.h"
@@ -40,11 +41,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
+using vorta_bench::Clock;
+using vorta_bench::Ms;
 
 struct Probe {
     int stage = 0;  // 0: waiting for the dialog, 1: for the browser, 2: for the token

@@ -41,6 +41,7 @@
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/devsim_process.h"
 #include "tests/support/proc_memory.h"
+#include "tests/support/sign_in.h"
 #include "tests/support/wait_for.h"
 
 using vorta_test::CloudEmuProcess;
@@ -655,10 +656,7 @@ int Soak::Run() {
     json_safe::Parse(emu_.Call("GET", "/api/v1/devices/divesites?model=K7").body, offer);
     site_files_ = json_safe::Member(json_safe::Member(offer, "response"), "divesite_files");
 
-    program_.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
-    program_.env["VORTA_CLOUD_HOST"] = emu_.host();
-    program_.env["VORTA_CA_FILE"] = emu_.ca_file();
-    program_.env["VORTA_DEVICE_PORT"] = sim_.pty_path();
+    program_.UseTestbed(emu_, sim_.pty_path());
     program_.env["VORTA_DEVICE_TIMEOUT_MS"] = "1500";
 #ifdef VORTA_SOAK_ASAN
     // Freed memory goes back at once (leaks are still reported at the exit).
@@ -668,12 +666,7 @@ int Soak::Run() {
     program_.env["GSETTINGS_BACKEND"] = "memory";  // the file dialog keeps its settings in memory
     if (!program_.Start() || !ui_.Connect(program_.socket(), 20000) || !ui_.WaitWindow("login.htm", 20000))
         return std::fprintf(stderr, "the sign-in page did not come up\n"), 1;
-    ui_.SetTargetPage("login.htm");
-    ui_.SetValue("email", CloudEmuProcess::kDemoEmail);
-    ui_.SetValue("pword", CloudEmuProcess::kDemoPassword);
-    ui_.Click("login");
-    ui_.SetTargetPage("");
-    if (!ui_.WaitWindow("main.htm", 20000) ||
+    if (!vorta_test::SignInDemo(ui_) ||
         !WaitFor([&] { return !Text("main.htm", "calendardate", kCalendar).empty(); }, 20000))
         return std::fprintf(stderr, "the main page did not come up\n"), 1;
 

@@ -21,6 +21,7 @@
 #include "base/app_state.h"
 #include "base/config.h"
 #include "base/window_messages.h"
+#include "bench/support/bench_support.h"
 #include "browser/map_event_state.h"
 #include "browser/map_host.h"
 #include "browser/map_script.h"
@@ -31,12 +32,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using vorta_bench::Clock;
+using vorta_bench::Ms;
 const std::string kBin = VORTA_BIN_DIR;
-
-double Ms(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
 
 void Report(const char* what, std::vector<double> v, double goal_ms) {
     if (v.empty()) {

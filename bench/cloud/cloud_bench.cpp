@@ -8,6 +8,7 @@
 // kept connection; the client's overhead is its median time per request minus
 // the baseline's median.
 #include "base/json_safe.h"
+#include "bench/support/bench_support.h"
 #include "cloud/http_post.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/cloud/tls_test_server.h"
@@ -30,17 +31,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using vorta_bench::Clock;
+using vorta_bench::Median;
+using vorta_bench::Ms;
 constexpr int kRequests = 100;
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
 
 // One kept TLS connection written and read by hand: the time the server and
 // the transport need for a request, without an HTTP library on this side.
@@ -155,10 +149,7 @@ void Print(const char* server, const Figures& f, long handshakes, double server_
 
 int RunAgainstEmulator() {
     vorta_test::CloudEmuProcess emu;
-    if (!emu.Start()) {
-        std::printf("the cloud emulator did not start\n");
-        return 1;
-    }
+    if (!vorta_bench::StartCloud(emu)) return 1;
     const std::string host = emu.host();
     const std::string ca = emu.ca_file();
     const std::string path = "api/v1/devices/firmwareUpdate?model=K7";

@@ -4,6 +4,7 @@
 // in). Prints wall time and host CPU per block and the ratio to the bare loop.
 // The two loops take turns every few blocks on the same pty, so load from other
 // programs on the machine falls on both alike.
+#include "bench/support/bench_support.h"
 #include "tests/support/fd_io.h"
 #include "device/device_packet.h"
 #include "device/usb.h"
@@ -78,11 +79,7 @@ Figures Median(std::vector<Figures> v) {
 
 int main() {
     DevSimProcess sim;
-    sim.DisableTrace();
-    if (!sim.Start({"--dives", "0"})) {
-        std::fprintf(stderr, "simulator: %s\n", sim.error().c_str());
-        return 1;
-    }
+    if (!vorta_bench::StartQuietSimulator(sim)) return 1;
     const std::string pty = sim.pty_path();
 
     std::vector<uint8_t> data(kBlocks * kBlockSize);
@@ -123,7 +120,7 @@ int main() {
     // Both loops run on the same pty, alternating every kSlice blocks, so
     // that load from other programs falls on both alike. The bare loop's
     // descriptor is opened before Usb takes the port exclusively.
-    const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY);
+    const int fd = vorta_bench::OpenTty(pty);
     if (fd < 0) {
         std::perror("open");
         return 1;
@@ -131,10 +128,7 @@ int main() {
     boost::asio::io_context io;
     boost::asio::serial_port port(io);
     Usb usb(port, pty);
-    struct termios tio {};
-    ::tcgetattr(fd, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(fd, TCSANOW, &tio);
+    vorta_bench::MakeRaw(fd);
     std::vector<uint8_t> answer((kChunksPerBlock + 1) * kPacketSize);
 
     auto usb_write_slice = [&](int first) {

@@ -21,6 +21,7 @@
 #include <json/json.h>
 
 #include "base/json_safe.h"
+#include "bench/support/bench_support.h"
 #include "cloud/cloud_api.h"
 #include "cloud/http_post.h"
 #include "tests/support/app_process.h"
@@ -29,16 +30,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
+using vorta_bench::Clock;
+using vorta_bench::Median;
+using vorta_bench::Ms;
 
 Json::Value Response(vorta_test::CloudEmuProcess& emu, const std::string& path, const std::string& token) {
     Json::Value root;
@@ -119,10 +113,7 @@ bool Visible(AutomationClient& app, const std::string& page) {
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 20;
     vorta_test::CloudEmuProcess emu;
-    if (!emu.Start()) {
-        std::fprintf(stderr, "the cloud emulator did not start\n");
-        return 1;
-    }
+    if (!vorta_bench::StartCloud(emu)) return 1;
     const std::string token = emu.DemoToken();
     const Dive dive = FindDive(emu, token);
     if (dive.months_back < 0) {
@@ -130,22 +121,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     AppProcess program;
-    program.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
-    program.env["VORTA_CLOUD_HOST"] = emu.host();
-    program.env["VORTA_CA_FILE"] = emu.ca_file();
+    program.UseCloud(emu);
     AutomationClient app, watcher;
-    if (!program.Start() || !app.Connect(program.socket(), 20000) || !watcher.Connect(program.socket(), 20000) ||
-        !app.WaitWindow("login.htm", 20000)) {
+    if (!vorta_bench::StartSignedIn(program, app)) return 1;
+    if (!watcher.Connect(program.socket(), 20000)) {
         std::fprintf(stderr, "the program did not come up\n");
-        return 1;
-    }
-    app.SetTargetPage("login.htm");
-    app.SetValue("email", vorta_test::CloudEmuProcess::kDemoEmail);
-    app.SetValue("pword", vorta_test::CloudEmuProcess::kDemoPassword);
-    app.Click("login");
-    app.SetTargetPage("main.htm");
-    if (!app.WaitWindow("main.htm", 20000) || !app.GetText("calendardate", "framepage1")) {
-        std::fprintf(stderr, "the main page did not come up\n");
         return 1;
     }
     for (int i = 0; i < dive.months_back; ++i) app.Click("lastmon", "framepage1");

@@ -13,52 +13,25 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "cloud/cloud_api.h"
 #include "cloud/http_post.h"
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
 #include "tests/support/cloudemu_process.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
-
-}  // namespace
+using vorta_bench::Clock;
+using vorta_bench::Median;
+using vorta_bench::Ms;
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(2, atoi(argv[1])) : 40;
     vorta_test::CloudEmuProcess emu;
-    if (!emu.Start()) {
-        std::fprintf(stderr, "the cloud emulator did not start\n");
-        return 1;
-    }
+    if (!vorta_bench::StartCloud(emu)) return 1;
     AppProcess program;
-    program.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
-    program.env["VORTA_CLOUD_HOST"] = emu.host();
-    program.env["VORTA_CA_FILE"] = emu.ca_file();
+    program.UseCloud(emu);
     AutomationClient app;
-    if (!program.Start() || !app.Connect(program.socket(), 20000) || !app.WaitWindow("login.htm", 20000)) {
-        std::fprintf(stderr, "the program did not come up\n");
-        return 1;
-    }
-    app.SetTargetPage("login.htm");
-    app.SetValue("email", vorta_test::CloudEmuProcess::kDemoEmail);
-    app.SetValue("pword", vorta_test::CloudEmuProcess::kDemoPassword);
-    app.Click("login");
-    app.SetTargetPage("main.htm");
-    if (!app.WaitWindow("main.htm", 20000) || !app.GetText("calendardate", "framepage1")) {
-        std::fprintf(stderr, "the main page did not come up\n");
-        return 1;
-    }
+    if (!vorta_bench::StartSignedIn(program, app)) return 1;
 
     // A read alone, for scale: what the automation round trip costs.
     std::vector<double> read_ms;

@@ -17,13 +17,14 @@
 #include <vector>
 
 #include "base/json_safe.h"
+#include "bench/support/bench_support.h"
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
 #include "tests/support/cloudemu_process.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using vorta_bench::Clock;
 const char* const kFrame = "framepage1";
 
 bool PdfComplete(const std::string& path) {
@@ -39,30 +40,13 @@ bool PdfComplete(const std::string& path) {
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(2, atoi(argv[1])) : 10;
     vorta_test::CloudEmuProcess emu;
-    if (!emu.Start()) {
-        std::fprintf(stderr, "the cloud emulator did not start\n");
-        return 1;
-    }
+    if (!vorta_bench::StartCloud(emu)) return 1;
     AppProcess program;
     const std::string pdf = program.home() + "/dive.pdf";
-    program.env["VORTA_PROGRAM_DIR"] = AppProcess::BinDir();
-    program.env["VORTA_CLOUD_HOST"] = emu.host();
-    program.env["VORTA_CA_FILE"] = emu.ca_file();
+    program.UseCloud(emu);
     program.env["VORTA_PRINT_PDF"] = pdf;
     AutomationClient app;
-    if (!program.Start() || !app.Connect(program.socket(), 20000) || !app.WaitWindow("login.htm", 20000)) {
-        std::fprintf(stderr, "the program did not come up\n");
-        return 1;
-    }
-    app.SetTargetPage("login.htm");
-    app.SetValue("email", vorta_test::CloudEmuProcess::kDemoEmail);
-    app.SetValue("pword", vorta_test::CloudEmuProcess::kDemoPassword);
-    app.Click("login");
-    app.SetTargetPage("main.htm");
-    if (!app.WaitWindow("main.htm", 20000) || !app.GetText("calendardate", kFrame)) {
-        std::fprintf(stderr, "the main page did not come up\n");
-        return 1;
-    }
+    if (!vorta_bench::StartSignedIn(program, app)) return 1;
 
     // The nearest month with dives, back from this one; its first dive day.
     const std::string token = emu.DemoToken();
@@ -110,7 +94,7 @@ int main(int argc, char** argv) {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        ms.push_back(vorta_bench::Ms(Clock::now() - start));
     }
     std::sort(ms.begin(), ms.end());
     std::printf(

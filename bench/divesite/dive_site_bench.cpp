@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "tests/support/fd_io.h"
 #include "cloud/http_post.h"
 #include "device/device_packet.h"
@@ -47,21 +48,14 @@ namespace {
 using vorta_test::ReadFull;
 using vorta_test::WriteFull;
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
-}
+using vorta_bench::Clock;
+using vorta_bench::MedianMean;
+using vorta_bench::Ms;
 
 void Report(const char* what, const std::vector<double>& samples, const char* goal) {
     std::vector<double> s = samples;
     std::sort(s.begin(), s.end());
-    std::printf("%-46s median %8.3f ms  min %8.3f  p90 %8.3f  (n=%zu) %s\n", what, Median(s), s.front(),
+    std::printf("%-46s median %8.3f ms  min %8.3f  p90 %8.3f  (n=%zu) %s\n", what, MedianMean(s), s.front(),
                 s[s.size() * 9 / 10], s.size(), goal);
 }
 
@@ -158,19 +152,12 @@ void ShowListFigures() {
 
 int DeviceReadFigures() {
     DevSimProcess sim;
-    sim.DisableTrace();
-    if (!sim.Start({"--dives", "0"})) {
-        std::fprintf(stderr, "simulator: %s\n", sim.error().c_str());
-        return 1;
-    }
+    if (!vorta_bench::StartQuietSimulator(sim)) return 1;
     const std::string pty = sim.pty_path();
     // The bare loop's descriptor is opened before Usb takes the port.
-    const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY);
+    const int fd = vorta_bench::OpenTty(pty);
     if (fd < 0) return 1;
-    struct termios tio {};
-    ::tcgetattr(fd, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(fd, TCSANOW, &tio);
+    vorta_bench::MakeRaw(fd);
     boost::asio::io_context io;
     boost::asio::serial_port port(io);
     Usb usb(port, pty);
@@ -232,8 +219,8 @@ int DeviceReadFigures() {
     Report("bare loop: 3 block reads on the link", loop, "");
     Report("raw: 3 requests and answers over the pty", raw, "");
     std::printf("%-46s median %8.3f x   (goal <= 1.10 x)\n", "read into the lists / bare loop, paired",
-                Median(vs_loop));
-    std::printf("%-46s median %8.3f x\n", "read into the lists / raw, paired", Median(vs_raw));
+                MedianMean(vs_loop));
+    std::printf("%-46s median %8.3f x\n", "read into the lists / raw, paired", MedianMean(vs_raw));
     return 0;
 }
 

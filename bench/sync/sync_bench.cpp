@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/app_state.h"
+#include "bench/support/bench_support.h"
 #include "cloud/cloud_config.h"
 #include "cloud/http_post.h"
 #include "device/device_packet.h"
@@ -34,21 +35,14 @@
 #include "tests/support/devsim_process.h"
 #include "tests/support/fake_peers.h"
 
-using Clock = std::chrono::steady_clock;
+using vorta_bench::Clock;
+using vorta_bench::Median;
+using vorta_bench::Ms;
 using vorta_test::CloudEmuProcess;
 using vorta_test::FakeCloud;
 using vorta_test::FakeDevice;
 
 namespace {
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
 
 // What a recorded request looked like, and its answer.
 struct Req {
@@ -147,12 +141,9 @@ bool ReadAll(int fd, uint8_t* p, size_t n) {
 // The device floor: the same read requests written to the pty and the
 // answers read in one go per block, nothing checked.
 double DeviceFloor(const std::string& pty, const std::vector<std::pair<uint32_t, uint32_t>>& reads) {
-    int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY);
+    int fd = vorta_bench::OpenTty(pty);
     if (fd < 0) return -1;
-    termios tio{};
-    tcgetattr(fd, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(fd, TCSANOW, &tio);
+    vorta_bench::MakeRaw(fd);
     std::vector<uint8_t> answer((kChunksPerBlock + 1) * kPacketSize);
     auto t0 = Clock::now();
     for (const auto& r : reads) {

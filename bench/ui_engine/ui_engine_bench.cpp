@@ -20,28 +20,22 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "ui_engine/element.h"
 #include "ui_engine/host_window.h"
 #include "ui_engine/ui_engine.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point a, Clock::time_point b) {
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
-}
+using vorta_bench::Clock;
+using vorta_bench::MedianMean;
+using vorta_bench::Ms;
 
 void Report(const char* what, const std::vector<double>& samples, double goal_ms) {
     std::vector<double> s = samples;
     std::sort(s.begin(), s.end());
-    std::printf("%-44s median %8.3f ms  min %8.3f  p90 %8.3f  (n=%zu, goal <= %.1f ms)\n", what, Median(s), s.front(),
-                s[s.size() * 9 / 10], s.size(), goal_ms);
+    std::printf("%-44s median %8.3f ms  min %8.3f  p90 %8.3f  (n=%zu, goal <= %.1f ms)\n", what, MedianMean(s),
+                s.front(), s[s.size() * 9 / 10], s.size(), goal_ms);
 }
 
 std::string Page(const std::string& name) {

@@ -34,13 +34,16 @@
 
 #include "tests/support/fd_io.h"
 #include "base/json_safe.h"
+#include "bench/support/bench_support.h"
 #include "device/device_packet.h"
 #include "device/usb.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/devsim_process.h"
 #include "update/update_engine.h"
 
-using Clock = std::chrono::steady_clock;
+using vorta_bench::Clock;
+using vorta_bench::Median;
+using vorta_bench::Ms;
 using vorta_test::CloudEmuProcess;
 using vorta_update::OfferKind;
 
@@ -51,15 +54,6 @@ using vorta_test::WriteFull;
 
 constexpr int kBlocks = 256;
 constexpr uint32_t kBase = 0x10C000;
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
 
 double CpuMs() {
     struct rusage ru {};
@@ -94,11 +88,7 @@ struct InstantDevice : DeviceLink {
 
 int WriteFigures(const std::string& folder, int rounds) {
     DevSimProcess sim;
-    sim.DisableTrace();
-    if (!sim.Start({"--dives", "0"})) {
-        std::fprintf(stderr, "simulator: %s\n", sim.error().c_str());
-        return 1;
-    }
+    if (!vorta_bench::StartQuietSimulator(sim)) return 1;
     std::string image(kBlocks * kBlockSize, '\0');
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 131 + (i >> 12));
     std::ofstream(folder + "/data1.bin", std::ios::binary) << image;
@@ -132,15 +122,12 @@ int WriteFigures(const std::string& folder, int rounds) {
     }
 
     // The bare loop's descriptor is opened before Usb takes the port.
-    const int fd = ::open(sim.pty_path().c_str(), O_RDWR | O_NOCTTY);
+    const int fd = vorta_bench::OpenTty(sim.pty_path());
     if (fd < 0) {
         std::perror("open");
         return 1;
     }
-    struct termios tio {};
-    ::tcgetattr(fd, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(fd, TCSANOW, &tio);
+    vorta_bench::MakeRaw(fd);
     boost::asio::io_context io;
     boost::asio::serial_port port(io);
     Usb usb(port, sim.pty_path());
@@ -250,10 +237,7 @@ bool BareDownload(const std::string& ca_file, const std::string& url, const std:
 
 int DownloadFigures(const std::string& folder, int rounds) {
     CloudEmuProcess emu;
-    if (!emu.Start()) {
-        std::fprintf(stderr, "the emulator did not start\n");
-        return 1;
-    }
+    if (!vorta_bench::StartCloud(emu)) return 1;
     // The program's downloads trust the emulator through the configured CA.
     ::setenv("VORTA_CA_FILE", emu.ca_file().c_str(), 1);
     Json::Value root;

@@ -39,10 +39,8 @@ protected:
         port = app.home() + "/device";
         ASSERT_EQ(symlink(sim.pty_path().c_str(), port.c_str()), 0);
         app.env["DBUS_SESSION_BUS_ADDRESS"] = bus;
-        app.env["VORTA_DEVICE_PORT"] = port;
+        app.UseTestbed(emu, port);
         app.env["VORTA_DEVICE_TIMEOUT_MS"] = "20000";
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
         const std::string config = app.home() + "/config/VORTA PC TOOL";
         ASSERT_EQ(std::system(("mkdir -p '" + config + "'").c_str()), 0);
         std::ofstream(config + "/settings.json") << "{\"lang\":" << GetParam() << "}";
@@ -89,8 +87,7 @@ protected:
 TEST_P(A11yWindows, EveryWindowAndDialogNamesItsControls) {
     ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
     EXPECT_EQ(Walk(Title("Sign in", "\xe7\x99\xbb\xe5\x85\xa5"), "email"), "");  // 登入
-    ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+    ASSERT_TRUE(app.SignInDemo());
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Month().size() == 7; }, 20000));
 
     // Settings and About; the firmware question (the simulator has 1.025,

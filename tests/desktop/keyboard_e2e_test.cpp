@@ -24,9 +24,7 @@ protected:
         if (!why.empty()) VORTA_SKIP_OR_FAIL(why);
         ASSERT_TRUE(emu.Start());
         ASSERT_TRUE(sim.Start({"--firmware", "1.025", "--model", "K7"})) << sim.error();
-        app.env["VORTA_DEVICE_PORT"] = sim.pty_path();
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
+        app.UseTestbed(emu, sim.pty_path());
         ASSERT_TRUE(app.Start());
     }
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "divelog/export_logbook.h"
+#include "tests/divelog/logbook_cloud.h"
 #include "tests/support/fake_peers.h"
 
 using namespace vorta_divelog;
@@ -21,53 +22,31 @@ const std::string kMonth = "api/v1/divelogs/calendar/month?year_month=", kLog = 
 
 // 2024-03-05: dives a (10 m) and b (20 m, earlier that day); 2024-01-20:
 // dive c (30 m); 2022-02-14, after two years without dives: dive d (40 m).
-class LogbookCloud : public HttpPost {
+class LogbookCloud : public vorta_test::ScriptedLogbookCloud {
 public:
-    LogbookCloud() : HttpPost(HttpOptions()) {}
-    bool connect(const std::string&, int) override { return true; }
-    std::string request(const void*, uint32_t, int, const std::string&, const std::string& path,
-                        const std::string&) override {
-        requested.push_back(path);
-        if (before_answer) before_answer();
-        static const std::map<std::string, std::string> kAnswers = {
-            {kMonth + "202403", R"({"month_summary": [{"year_month_date": "20240305", "scuba_count": 2}]})"},
-            {kMonth + "202401", R"({"month_summary": [{"year_month_date": "20240120", "free_count": 1}]})"},
-            {kMonth + "202202", R"({"month_summary": [{"year_month_date": "20220214", "scuba_count": 1}]})"},
-            {"api/v1/divelogs/calendar/date?year_month_date=20240305",
-             R"({"divelogs": [{"divelog_id": "a"}, {"divelog_id": "b"}]})"},
-            {"api/v1/divelogs/calendar/date?year_month_date=20240120", R"({"divelogs": [{"divelog_id": "c"}]})"},
-            {"api/v1/divelogs/calendar/date?year_month_date=20220214", R"({"divelogs": [{"divelog_id": "d"}]})"},
-            {kLog + "a", R"({"divelog": {"dive_datetime": 1709640000, "max_depth": "10", "dive_type": "scuba"}})"},
-            {kLog + "b", R"({"divelog": {"dive_datetime": 1709600000, "max_depth": "20", "dive_type": "scuba"}})"},
-            {kLog + "c", R"({"divelog": {"dive_datetime": 1705750000, "max_depth": "30", "dive_type": "free"}})"},
-            {kLog + "d", R"({"divelog": {"dive_datetime": 1644840000, "max_depth": "40", "dive_type": "scuba"}})"},
-        };
-        const auto found = kAnswers.find(path);
-        const std::string ok = R"({"code": "0000000", "response": )";
-        if (path == broken) return "";
-        if (found != kAnswers.end()) return ok + found->second + "}";
-        return path.rfind(kMonth, 0) == 0 ? ok + R"({"month_summary": []}})" : "";
-    }
-    std::vector<std::string> requested;
-    std::string broken;  // gets no answer
-    std::function<void()> before_answer;
+    LogbookCloud()
+        : ScriptedLogbookCloud({
+              {kMonth + "202403", R"({"month_summary": [{"year_month_date": "20240305", "scuba_count": 2}]})"},
+              {kMonth + "202401", R"({"month_summary": [{"year_month_date": "20240120", "free_count": 1}]})"},
+              {kMonth + "202202", R"({"month_summary": [{"year_month_date": "20220214", "scuba_count": 1}]})"},
+              {"api/v1/divelogs/calendar/date?year_month_date=20240305",
+               R"({"divelogs": [{"divelog_id": "a"}, {"divelog_id": "b"}]})"},
+              {"api/v1/divelogs/calendar/date?year_month_date=20240120", R"({"divelogs": [{"divelog_id": "c"}]})"},
+              {"api/v1/divelogs/calendar/date?year_month_date=20220214", R"({"divelogs": [{"divelog_id": "d"}]})"},
+              {kLog + "a", R"({"divelog": {"dive_datetime": 1709640000, "max_depth": "10", "dive_type": "scuba"}})"},
+              {kLog + "b", R"({"divelog": {"dive_datetime": 1709600000, "max_depth": "20", "dive_type": "scuba"}})"},
+              {kLog + "c", R"({"divelog": {"dive_datetime": 1705750000, "max_depth": "30", "dive_type": "free"}})"},
+              {kLog + "d", R"({"divelog": {"dive_datetime": 1644840000, "max_depth": "40", "dive_type": "scuba"}})"},
+          }) {}
 };
 
-class ExportLogbookTest : public ::testing::Test {
+class ExportLogbookTest : public vorta_test::LogbookStoreTest {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/export-logbook-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        store_ = LogbookStore::Open(dir_ + "/logbook.sqlite", "1001").store;
-        ASSERT_TRUE(store_);
+        LogbookStoreTest::SetUp();
         target_.path = dir_ + "/out.uddf";
         target_.lang = [](const std::string& key) { return key; };
         sink_ = vorta_test::FakeSink();
-    }
-    void TearDown() override {
-        store_.reset();
-        std::system(("rm -rf '" + dir_ + "'").c_str());
     }
     LogbookExportResult Export(HttpPost* cloud, ExportMonths months) {
         return ExportLogbook(*store_, cloud, sink_, months, target_, [] { return int64_t(77); });
@@ -89,8 +68,6 @@ protected:
         return stat(target_.path.c_str(), &st) == 0;
     }
 
-    std::string dir_;
-    std::unique_ptr<LogbookStore> store_;
     ExportTarget target_;
     vorta_test::FakeSink sink_;
 };
@@ -185,7 +162,7 @@ TEST_F(ExportLogbookTest, ACancelledOrFailedExportLeavesNoFile) {
         TearDown();
         SetUp();
         LogbookCloud cloud;
-        cloud.broken = c.broken;
+        cloud.broken.insert(c.broken);
         if (c.cancel) cloud.before_answer = [&] { sink_.cancel = cloud.requested.size() >= 3; };
         target_.path = dir_ + "/" + c.file;
         const LogbookExportResult r = Export(&cloud, {202401, 202403});

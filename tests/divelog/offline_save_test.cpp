@@ -8,64 +8,37 @@
 
 #include "base/json_safe.h"
 #include "divelog/offline_save.h"
+#include "tests/divelog/logbook_cloud.h"
 #include "tests/support/fake_peers.h"
 
 using namespace vorta_divelog;
 
 namespace {
 
-const char* const kOk = R"({"code": "0000000", "response": )";
-
-// Answers by path: 2024-03-05 has dives a and b, 2024-01-20 has dive c;
-// every other month is empty. Paths in `broken` get no answer.
-class LogbookCloud : public HttpPost {
+// 2024-03-05 has dives a and b, 2024-01-20 has dive c; every other month is
+// empty.
+class LogbookCloud : public vorta_test::ScriptedLogbookCloud {
 public:
-    LogbookCloud() : HttpPost(HttpOptions()) {}
-    bool connect(const std::string&, int) override { return true; }
-    std::string request(const void*, uint32_t, int, const std::string&, const std::string& path,
-                        const std::string&) override {
-        requested.push_back(path);
-        if (before_answer) before_answer();
-        if (broken.count(path)) return "";
-        const std::string month = "api/v1/divelogs/calendar/month?year_month=";
-        if (path == month + "202403")
-            return std::string(kOk) + R"({"month_summary": [{"year_month_date": "20240305", "scuba_count": 2}]})" + "}";
-        if (path == month + "202401")
-            return std::string(kOk) + R"({"month_summary": [{"year_month_date": "20240120", "free_count": 1}]})" + "}";
-        if (path.rfind(month, 0) == 0) return std::string(kOk) + R"({"month_summary": []})" + "}";
-        if (path.find("year_month_date=20240305") != std::string::npos)
-            return std::string(kOk) + R"({"divelogs": [{"divelog_id": "a"}, {"divelog_id": "b"}]})" + "}";
-        if (path.find("year_month_date=20240120") != std::string::npos)
-            return std::string(kOk) + R"({"divelogs": [{"divelog_id": "c"}]})" + "}";
-        const std::string log = "api/v1/divelogs/divelog/";
-        if (path.rfind(log, 0) == 0)
-            return std::string(kOk) + R"({"divelog": {"divelog_id": ")" + path.substr(log.size()) + R"("}})" + "}";
-        return "";
-    }
-    std::vector<std::string> requested;
-    std::set<std::string> broken;
-    std::function<void()> before_answer;
+    LogbookCloud()
+        : ScriptedLogbookCloud({
+              {std::string(kMonthPath) + "202403",
+               R"({"month_summary": [{"year_month_date": "20240305", "scuba_count": 2}]})"},
+              {std::string(kMonthPath) + "202401",
+               R"({"month_summary": [{"year_month_date": "20240120", "free_count": 1}]})"},
+              {"api/v1/divelogs/calendar/date?year_month_date=20240305",
+               R"({"divelogs": [{"divelog_id": "a"}, {"divelog_id": "b"}]})"},
+              {"api/v1/divelogs/calendar/date?year_month_date=20240120", R"({"divelogs": [{"divelog_id": "c"}]})"},
+              {"api/v1/divelogs/divelog/a", R"({"divelog": {"divelog_id": "a"}})"},
+              {"api/v1/divelogs/divelog/b", R"({"divelog": {"divelog_id": "b"}})"},
+              {"api/v1/divelogs/divelog/c", R"({"divelog": {"divelog_id": "c"}})"},
+          }) {}
 };
 
-class OfflineSaveTest : public ::testing::Test {
+class OfflineSaveTest : public vorta_test::LogbookStoreTest {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/offline-save-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        store_ = LogbookStore::Open(dir_ + "/logbook.sqlite", "1001").store;
-        ASSERT_TRUE(store_);
-    }
-    void TearDown() override {
-        store_.reset();
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
     OfflineSaveResult Save(LogbookCloud& cloud, vorta_test::FakeSink& sink) {
         return SaveLogbookForOffline(*store_, cloud, sink, 2024, 3, [] { return int64_t(77); });
     }
-
-    std::string dir_;
-    std::unique_ptr<LogbookStore> store_;
 };
 
 // Every month from March 2024 back to the twelfth empty month in a row

@@ -253,12 +253,9 @@ protected:
     }
 
     void StartSignedIn(const std::string& device_port = "") {
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
-        app.env["VORTA_DEVICE_PORT"] = device_port.empty() ? app.home() + "/no-such-tty" : device_port;
+        app.UseTestbed(emu, device_port);
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         // The first month load and the statistics run as the page is bound.
         ASSERT_TRUE(E2eApp::WaitFor([&] { return Text("calendardate") == Title(ThisMonth()); }, 20000));
     }

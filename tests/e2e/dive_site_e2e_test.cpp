@@ -75,13 +75,10 @@ protected:
         if (!why.empty()) GTEST_SKIP() << why;
         ASSERT_TRUE(emu.Start());
         ASSERT_TRUE(sim.Start({"--dives", "2"})) << sim.error();
-        app.env["VORTA_DEVICE_PORT"] = sim.pty_path();
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
+        app.UseTestbed(emu, sim.pty_path());
         app.env["GSETTINGS_BACKEND"] = "memory";  // the file dialog keeps its settings in memory
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         ASSERT_TRUE(app.ClickOn("main.htm", "page2"));
         app.ui().SetTargetPage("main.htm");
         emu.Reset();

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/sign_in.h"
 #include "tests/support/wait_for.h"
 #include "tests/support/x_pointer.h"
 
@@ -89,11 +90,11 @@ bool E2eApp::ClickOn(const std::string& page, const std::string& id, const std::
 }
 
 bool E2eApp::SignIn(const std::string& email, const std::string& password) {
-    if (!client_.WaitWindow("login.htm", 20000)) return false;
-    client_.SetTargetPage("login.htm");
-    bool ok = client_.SetValue("email", email) && client_.SetValue("pword", password) && client_.Click("login");
-    client_.SetTargetPage("");
-    return ok;
+    return vorta_test::SubmitSignIn(client_, email, password);
+}
+
+bool E2eApp::SignInDemo(int timeout_ms) {
+    return vorta_test::SignInDemo(client_, timeout_ms);
 }
 
 std::string E2eApp::TakeMessage(int timeout_ms) {

@@ -20,6 +20,11 @@ public:
     // An installed program to start instead of the built one: it finds its
     // pages itself (VORTA_PROGRAM_DIR is not set for it).
     std::string& program = process_.program;
+    // Points the program at the cloud emulator and the device on the tty
+    // `device_port` ("": none answers); see AppProcess::UseTestbed.
+    void UseTestbed(const vorta_test::CloudEmuProcess& emu, const std::string& device_port = "") {
+        process_.UseTestbed(emu, device_port);
+    }
     // Starts the program and connects the automation client.
     bool Start();
     void Stop();
@@ -36,6 +41,9 @@ public:
 
     // Fills the sign-in page and presses "login".
     bool SignIn(const std::string& email, const std::string& password);
+    // Signs in the cloud emulator's demo account and waits (at most
+    // `timeout_ms`) for the main window.
+    bool SignInDemo(int timeout_ms = 20000);
     // Text of an element of the window showing `page`.
     std::string Text(const std::string& page, const std::string& id, const std::string& frame = "");
     bool ClickOn(const std::string& page, const std::string& id, const std::string& frame = "");

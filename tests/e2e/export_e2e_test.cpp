@@ -73,17 +73,14 @@ protected:
         ASSERT_TRUE(emu.Start());
         token_ = emu.DemoToken();
         ASSERT_FALSE(token_.empty());
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
-        app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        app.UseTestbed(emu);
         pdf_ = app.home() + "/dive.pdf";
         // A test can print where nothing can be written.
         const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         if (std::string(name).find("Unwritable") != std::string::npos) pdf_ = app.home() + "/no-such-folder/dive.pdf";
         app.env["VORTA_PRINT_PDF"] = pdf_;
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         dir_ = app.home() + "/exports";
         mkdir(dir_.c_str(), 0700);
     }

@@ -51,12 +51,9 @@ protected:
         ASSERT_TRUE(emu.Start());
         token_ = emu.DemoToken();
         ASSERT_FALSE(token_.empty());
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
-        app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        app.UseTestbed(emu);
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Text("main.htm", "calendardate", kFrame).empty(); }, 20000));
     }
 

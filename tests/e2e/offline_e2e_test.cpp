@@ -29,12 +29,9 @@ protected:
     }
 
     void StartSignedIn() {
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
-        app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        app.UseTestbed(emu);
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         // Both first loads (statistics and this month) are done.
         ASSERT_TRUE(
             E2eApp::WaitFor([&] { return Text("scuba_total_dive") != "0" && !Text("date_cell_00").empty(); }, 20000));

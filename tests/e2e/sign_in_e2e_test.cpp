@@ -34,9 +34,7 @@ protected:
         if (!why.empty()) VORTA_SKIP_OR_FAIL(why);
         ASSERT_TRUE(emu.Start());
         emu.Reset();  // the launcher's own sign-in is not part of the log
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
-        app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        app.UseTestbed(emu);
         ASSERT_TRUE(app.Start());
         ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
     }
@@ -72,8 +70,7 @@ TEST_F(SignInE2e, WrongPasswordIsRefusedAndNothingIsRemembered) {
 }
 
 TEST_F(SignInE2e, SuccessRemembersPrivatelyAndOpensTheMainWindow) {
-    ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+    ASSERT_TRUE(app.SignInDemo());
     EXPECT_FALSE(app.Visible("login.htm"));
 
     struct stat st {};

@@ -31,9 +31,7 @@ protected:
         emu = std::make_unique<CloudEmuProcess>("", args);
         ASSERT_TRUE(emu->Start());
         emu->Reset();
-        app.env["VORTA_CLOUD_HOST"] = emu->host();
-        app.env["VORTA_CA_FILE"] = emu->ca_file();
-        app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+        app.UseTestbed(*emu);
         if (configured) {
             app.env["VORTA_FACEBOOK_AUTH_URL"] = emu->base_url() + "/_fb/dialog/oauth";
             app.env["VORTA_FACEBOOK_REDIRECT_URL"] = emu->base_url() + "/_fb/connect/login_success.html";

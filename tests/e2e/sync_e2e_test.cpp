@@ -87,15 +87,10 @@ protected:
             std::vector<std::string> args = {"--firmware", "1.025", "--model", "K7"};
             args.insert(args.end(), sim_args.begin(), sim_args.end());
             ASSERT_TRUE(sim.Start(args)) << sim.error();
-            app.env["VORTA_DEVICE_PORT"] = sim.pty_path();
-        } else {
-            app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
         }
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
+        app.UseTestbed(emu, with_device ? sim.pty_path() : "");
         ASSERT_TRUE(app.Start());
-        ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-        ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+        ASSERT_TRUE(app.SignInDemo());
         emu.Reset();
     }
 

@@ -87,13 +87,10 @@ protected:
     // or, signed in, on the main page.
     void StartApp(bool signed_in) {
         ASSERT_TRUE(sim.Start({"--firmware", "1.025", "--model", "K7", "--dives", "2"})) << sim.error();
-        app.env["VORTA_DEVICE_PORT"] = sim.pty_path();
-        app.env["VORTA_CLOUD_HOST"] = emu.host();
-        app.env["VORTA_CA_FILE"] = emu.ca_file();
+        app.UseTestbed(emu, sim.pty_path());
         ASSERT_TRUE(app.Start());
         if (signed_in) {
-            ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-            ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+            ASSERT_TRUE(app.SignInDemo());
         } else {
             ASSERT_TRUE(app.ui().WaitWindow("login.htm", 20000));
         }

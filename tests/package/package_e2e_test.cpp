@@ -28,9 +28,7 @@ TEST(InstalledProgram, StartsSignsInAndSyncs) {
 
     E2eApp app;
     app.program = program;
-    app.env["VORTA_CLOUD_HOST"] = emu.host();
-    app.env["VORTA_CA_FILE"] = emu.ca_file();
-    app.env["VORTA_DEVICE_PORT"] = sim.pty_path();
+    app.UseTestbed(emu, sim.pty_path());
     ASSERT_TRUE(app.Start());
 
     // The running binary is the installed one, whatever link started it.
@@ -38,8 +36,7 @@ TEST(InstalledProgram, StartsSignsInAndSyncs) {
     ASSERT_GT(readlink(("/proc/" + std::to_string(app.pid()) + "/exe").c_str(), exe, sizeof exe - 1), 0);
     EXPECT_EQ(std::string(exe), "/usr/lib/vorta-pc-tool/vorta-pc-tool");
 
-    ASSERT_TRUE(app.SignIn(CloudEmuProcess::kDemoEmail, CloudEmuProcess::kDemoPassword));
-    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+    ASSERT_TRUE(app.SignInDemo());
     emu.Reset();
 
     ASSERT_TRUE(app.ClickOn("main.htm", "upload"));

@@ -129,12 +129,9 @@ TEST(KeyringE2e, SignInRemembersInTheKeyring) {
     ASSERT_TRUE(emu.Start());
     E2eApp app;
     app.env["DBUS_SESSION_BUS_ADDRESS"] = bus;
-    app.env["VORTA_CLOUD_HOST"] = emu.host();
-    app.env["VORTA_CA_FILE"] = emu.ca_file();
-    app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+    app.UseTestbed(emu);
     ASSERT_TRUE(app.Start());
-    ASSERT_TRUE(app.SignIn(vorta_test::CloudEmuProcess::kDemoEmail, vorta_test::CloudEmuProcess::kDemoPassword));
-    ASSERT_TRUE(app.ui().WaitWindow("main.htm", 20000));
+    ASSERT_TRUE(app.SignInDemo());
 
     const Json::Value stored = ReadJson(app.SettingsPath());
     EXPECT_EQ(stored["e"].asString(), vorta_test::CloudEmuProcess::kDemoEmail);
@@ -231,13 +228,10 @@ TEST(KeyringLocked, SignInPageWorksWhileTheKeyringWaitsAndNothingLeaks) {
     ASSERT_TRUE(emu.Start());
     E2eApp app;
     app.env["DBUS_SESSION_BUS_ADDRESS"] = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    app.env["VORTA_CLOUD_HOST"] = emu.host();
-    app.env["VORTA_CA_FILE"] = emu.ca_file();
-    app.env["VORTA_DEVICE_PORT"] = app.home() + "/no-such-tty";
+    app.UseTestbed(emu);
     ASSERT_TRUE(app.Start());
-    ASSERT_TRUE(app.SignIn(vorta_test::CloudEmuProcess::kDemoEmail, vorta_test::CloudEmuProcess::kDemoPassword));
     // Remembering waits at most the keyring's store time-out.
-    ASSERT_TRUE(app.ui().WaitWindow("main.htm", keyring::kStoreTimeoutMs + 20000));
+    ASSERT_TRUE(app.SignInDemo(keyring::kStoreTimeoutMs + 20000));
 
     const std::string bytes = ReadWholeFile(app.SettingsPath());
     const Json::Value stored = ReadJson(app.SettingsPath());

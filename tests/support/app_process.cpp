@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/cloudemu_process.h"
 
 namespace fs = std::filesystem;
 
@@ -31,6 +32,17 @@ AppProcess::~AppProcess() {
     Stop();
     std::error_code ec;
     if (!home_.empty()) fs::remove_all(home_, ec);
+}
+
+void AppProcess::UseCloud(const vorta_test::CloudEmuProcess& emu) {
+    if (program.empty()) env["VORTA_PROGRAM_DIR"] = BinDir();
+    env["VORTA_CLOUD_HOST"] = emu.host();
+    env["VORTA_CA_FILE"] = emu.ca_file();
+}
+
+void AppProcess::UseTestbed(const vorta_test::CloudEmuProcess& emu, const std::string& device_port) {
+    UseCloud(emu);
+    env["VORTA_DEVICE_PORT"] = device_port.empty() ? home_ + "/no-such-tty" : device_port;
 }
 
 bool AppProcess::Start() {

@@ -9,6 +9,10 @@
 #include <map>
 #include <string>
 
+namespace vorta_test {
+class CloudEmuProcess;
+}
+
 class AppProcess {
 public:
     AppProcess();
@@ -24,6 +28,14 @@ public:
     // The program to start; empty: BinDir()/vorta-pc-tool (an installed
     // one is named here: /usr/bin/vorta-pc-tool).
     std::string program;
+
+    // Points the program at the cloud emulator `emu` (its host and CA file)
+    // and at the build's pages, unless `program` names another binary (set it
+    // first). The device port is left unset: the program searches USB.
+    void UseCloud(const vorta_test::CloudEmuProcess& emu);
+    // UseCloud, and the device on the tty `device_port`; "" names a path in
+    // the program's folder where no device answers.
+    void UseTestbed(const vorta_test::CloudEmuProcess& emu, const std::string& device_port = "");
 
     // Starts the program; false when it could not be started.
     bool Start();
