@@ -8,7 +8,9 @@
 // same libraries). In the same run, the engine's own floor (bin/app_engine_floor:
 // one window, one web view, a small static page, the program's engine
 // settings), measured the same way, and the program's figures as ratios of
-// it. Run under Xvfb:
+// it. Then the footprint split by process (UI, web, network) for the floor
+// and the program, and what sits above the floor by process and mapping (a
+// library, the heap, anonymous memory). Run under Xvfb:
 //   xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bin/app_dive_memory_bench [runs]
 #include <stdlib.h>
 #include <unistd.h>
@@ -185,9 +187,7 @@ Session RunOnce(vorta_test::CloudEmuProcess& emu) {
 
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
-    vorta_test::CloudEmuProcess emu(std::string(), getenv("PMEM_NOAVATAR")
-                                                       ? std::vector<std::string>{"--profile-image", "none"}
-                                                       : std::vector<std::string>{});
+    vorta_test::CloudEmuProcess emu;
     if (!emu.Start()) {
         std::fprintf(stderr, "the cloud emulator did not start\n");
         return 1;
@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
         std::sort(sorted.begin(), sorted.end(),
                   [](const auto& a, const auto& b) { return std::labs(a.first) > std::labs(b.first); });
         std::printf("%s, above the floor by mapping (largest first):\n", what);
-        for (size_t i = 0; i < sorted.size() && i < 40 && std::labs(sorted[i].first) >= 256; ++i)
+        for (size_t i = 0; i < sorted.size() && i < 24 && std::labs(sorted[i].first) >= 256; ++i)
             std::printf("  %+7.1f MB  %-16s %s\n", sorted[i].first / 1024.0, kKindNames[sorted[i].second.first],
                         sorted[i].second.second.c_str());
     };
