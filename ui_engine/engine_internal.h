@@ -47,6 +47,14 @@ void Enqueue(std::function<void()> fn, bool during_off_ui_wait = false);
 void BeginWait();
 void EndWait();
 
+// Gives the UI process's freed heap back to the system once the program has
+// been quiet for a moment (a page loaded, a script page ready, a wait off the
+// UI thread ended): loading a page or a dive frees megabytes of parse trees
+// and strings that malloc would otherwise keep. Each call restarts the wait.
+void TrimHeapWhenQuiet();
+// Pending trims so far (tests).
+int PendingHeapTrims();
+
 // True while the UI thread waits in WaitOffUi (at any depth).
 bool InOffUiWait();
 // Runs `fn` once the outermost WaitOffUi has ended, before it returns.

@@ -268,6 +268,7 @@ struct HostWindow::Impl {
             std::string load = json_safe::String(msg, "g");
             if (kind == "sp") {
                 bool ready = json_safe::Int(msg, "s") == 1;
+                if (ready) TrimHeapWhenQuiet();
                 Enqueue([id, frames, load, ready] {
                     HostWindow* w = FindWindow(id);
                     if (!w || w->IsClosed()) return;
@@ -301,7 +302,10 @@ struct HostWindow::Impl {
         Impl* impl = slot->owner->impl_.get();
         if (!impl->load_waiting) return;
         if (event == WEBKIT_LOAD_STARTED) impl->load_started = true;
-        if (event == WEBKIT_LOAD_FINISHED && impl->load_started) impl->load_done = true;
+        if (event == WEBKIT_LOAD_FINISHED && impl->load_started) {
+            impl->load_done = true;
+            TrimHeapWhenQuiet();
+        }
     }
 
     static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {

@@ -8,7 +8,9 @@
 // same libraries). In the same run, the engine's own floor (bin/app_engine_floor:
 // one window, one web view, a small static page, the program's engine
 // settings), measured the same way, and the program's figures as ratios of
-// it. Run under Xvfb:
+// it. Then the footprint split by process (UI, web, network) for the floor
+// and the program, and what sits above the floor by process and mapping (a
+// library, the heap, anonymous memory). Run under Xvfb:
 //   xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bin/app_dive_memory_bench [runs]
 #include <stdlib.h>
 #include <unistd.h>
@@ -16,12 +18,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "tests/support/app_process.h"
@@ -33,16 +38,42 @@
 
 namespace {
 
+// The kinds of process the footprint is split by: the program's own (the
+// UI process), the engine's web processes, its network process, and any
+// other (a sandbox helper).
+enum Kind { kUi, kWeb, kNetwork, kOther, kKinds };
+const char* const kKindNames[kKinds] = {"UI process", "web process(es)", "network process", "other"};
+
+Kind KindOf(pid_t pid, pid_t root) {
+    if (pid == root) return kUi;
+    const std::string name = vorta_test::ProcessName(pid);
+    if (name.find("WebProces") != std::string::npos) return kWeb;
+    if (name.find("NetworkPr") != std::string::npos) return kNetwork;
+    return kOther;
+}
+
 struct Memory {
     long pss = 0, rss = 0, uss = 0;  // kB
     long alone = -1;                 // kB, FootprintKb
     std::string lines;
+    // The footprint split by kind of process (a page shared by several goes
+    // to the first: UI, then web, then network) and by kind and mapping.
+    long by_kind[kKinds] = {};
+    std::map<std::pair<int, std::string>, long> by_mapping;
 };
 
 Memory Measure(pid_t root) {
     Memory m;
     const std::vector<pid_t> tree = vorta_test::ProcessTree(root);
     m.alone = vorta_test::FootprintKb(tree);
+    std::vector<pid_t> ordered = tree;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [root](pid_t a, pid_t b) { return KindOf(a, root) < KindOf(b, root); });
+    for (const vorta_test::FootprintShare& share : vorta_test::FootprintByMapping(ordered)) {
+        const Kind kind = KindOf(share.pid, root);
+        m.by_kind[kind] += share.kb;
+        m.by_mapping[{kind, share.mapping}] += share.kb;
+    }
     for (pid_t pid : tree) {
         const long r = vorta_test::ResidentKb(pid), p = vorta_test::ProportionalKb(pid), u = vorta_test::PrivateKb(pid);
         m.rss += r;
@@ -187,6 +218,25 @@ int main(int argc, char** argv) {
     show("sign-in page", m.sign_in, " (goal <= 1.10x)");
     show("signed in, main page", m.main_page, "");
     show("a dive viewed (detail, map and chart)", m.dive, " (goal <= 1.25x)");
+    // The footprint by kind of process, and what sits above the floor.
+    std::printf("each page once, by process: %-16s %10s %10s %10s %10s\n", "", "floor", "sign-in", "main page", "dive");
+    for (int k = 0; k < kKinds; ++k)
+        std::printf("  %-42s %7.1f MB %7.1f MB %7.1f MB %7.1f MB\n", kKindNames[k], m.floor.by_kind[k] / 1024.0,
+                    m.sign_in.by_kind[k] / 1024.0, m.main_page.by_kind[k] / 1024.0, m.dive.by_kind[k] / 1024.0);
+    auto above = [&m](const char* what, const Memory& mem) {
+        std::map<std::pair<int, std::string>, long> diff = mem.by_mapping;
+        for (const auto& [key, kb] : m.floor.by_mapping) diff[key] -= kb;
+        std::vector<std::pair<long, std::pair<int, std::string>>> sorted;
+        for (const auto& [key, kb] : diff) sorted.emplace_back(kb, key);
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const auto& a, const auto& b) { return std::labs(a.first) > std::labs(b.first); });
+        std::printf("%s, above the floor by mapping (largest first):\n", what);
+        for (size_t i = 0; i < sorted.size() && i < 24 && std::labs(sorted[i].first) >= 256; ++i)
+            std::printf("  %+7.1f MB  %-16s %s\n", sorted[i].first / 1024.0, kKindNames[sorted[i].second.first],
+                        sorted[i].second.second.c_str());
+    };
+    above("sign-in page", m.sign_in);
+    above("a dive viewed", m.dive);
     auto ratio = [](const Memory& a, const Memory& b) { return static_cast<double>(a.alone) / b.alone; };
     std::printf("ratio to the floor, every session: sign-in");
     for (const Session& s : sessions) std::printf(" %.2f", ratio(s.sign_in, s.floor));

@@ -2,7 +2,7 @@
 // same engine costs. One window, one web view showing a small static page,
 // with the engine settings the program uses (no GL in the UI process, no
 // compositing, the document-viewer cache model, the same memory-pressure
-// settings). Prints "READY" once the page
+// settings, the script engine without its optimising compilers). Prints "READY" once the page
 // has loaded, then runs until SIGTERM.
 //   bin/app_engine_floor [width height]
 #include <glib-unix.h>
@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     setenv("GDK_GL", "disable", 0);
     setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
     setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "/nonexistent", 0);
+    setenv("JSC_useDFGJIT", "false", 0);
     if (!gtk_init_check(nullptr, nullptr)) {
         std::fprintf(stderr, "no display\n");
         return 1;

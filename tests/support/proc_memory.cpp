@@ -4,12 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace vorta_test {
@@ -65,9 +68,29 @@ long PrivateKb(pid_t pid) {
 
 namespace {
 
+// The name a mapping's pages are counted under: the base name of its file,
+// the kernel's name in brackets, or "[anon]".
+std::string MappingName(const std::string& line) {
+    // address perms offset dev inode [path]: the path starts after five fields.
+    size_t at = 0;
+    for (int field = 0; field < 5 && at != std::string::npos; ++field) {
+        at = line.find_first_not_of(' ', at);
+        at = at == std::string::npos ? at : line.find(' ', at);
+    }
+    at = at == std::string::npos ? at : line.find_first_not_of(' ', at);
+    if (at == std::string::npos) return "[anon]";
+    std::string path = line.substr(at);
+    if (path[0] == '[') return path.compare(0, 6, "[anon:") == 0 ? "[anon]" : path;
+    const size_t deleted = path.rfind(" (deleted)");
+    if (deleted != std::string::npos && deleted + 10 == path.size()) path.resize(deleted);
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 struct Mapping {
     unsigned long long from, to;
     long rss_kb;
+    std::string name;
 };
 
 // The process's mappings with their resident size, from its smaps.
@@ -79,8 +102,9 @@ std::vector<Mapping> Mappings(pid_t pid) {
         unsigned long long from = 0, to = 0;
         // Header lines start with the range; the others with a key ("Rss:").
         if (std::sscanf(line.c_str(), "%llx-%llx", &from, &to) == 2) {
-            if (to > from && line.find("[vsyscall]") == std::string::npos) all.push_back({from, to, 0});
-            else all.push_back({0, 0, 0});
+            if (to > from && line.find("[vsyscall]") == std::string::npos)
+                all.push_back({from, to, 0, MappingName(line)});
+            else all.push_back({0, 0, 0, std::string()});
         } else if (!all.empty() && line.compare(0, 4, "Rss:") == 0) {
             all.back().rss_kb = std::atol(line.c_str() + 4);
         }
@@ -96,11 +120,11 @@ constexpr unsigned long long kLargestRead = 16ULL << 30;
 // Page table entries read at a time.
 constexpr size_t kChunk = 1 << 16;
 
-}  // namespace
-
-long FootprintKb(const std::vector<pid_t>& pids) {
-    std::unordered_set<uint64_t> frames;
-    long unread_kb = 0;
+// Calls on_page(pid, mapping name, frame) for every present page of `pids`,
+// and on_unread(pid, mapping name, kB) for each mapping counted by its
+// resident size; false when the frame numbers are hidden from this reader.
+template <typename OnPage, typename OnUnread>
+bool ForEachPage(const std::vector<pid_t>& pids, OnPage on_page, OnUnread on_unread) {
     const unsigned long long page = static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
     std::vector<uint64_t> entries(kChunk);
     for (pid_t pid : pids) {
@@ -110,7 +134,7 @@ long FootprintKb(const std::vector<pid_t>& pids) {
         for (const Mapping& m : mappings) {
             if (m.rss_kb == 0) continue;  // nothing present to count
             if (m.to - m.from > kLargestRead) {
-                unread_kb += m.rss_kb;
+                on_unread(pid, m.name, m.rss_kb);
                 continue;
             }
             for (unsigned long long at = m.from / page; at < m.to / page; at += kChunk) {
@@ -123,16 +147,48 @@ long FootprintKb(const std::vector<pid_t>& pids) {
                     const uint64_t pfn = e & ((1ULL << 55) - 1);
                     if (pfn == 0) {
                         std::fclose(pagemap);
-                        return -1;
+                        return false;
                     }
-                    frames.insert(pfn);
+                    on_page(pid, m.name, pfn);
                 }
                 if (got < n) break;
             }
         }
         std::fclose(pagemap);
     }
-    return static_cast<long>(frames.size() * page / 1024) + unread_kb;
+    return true;
+}
+
+}  // namespace
+
+long FootprintKb(const std::vector<pid_t>& pids) {
+    std::unordered_set<uint64_t> frames;
+    long unread_kb = 0;
+    if (!ForEachPage(
+            pids, [&](pid_t, const std::string&, uint64_t pfn) { frames.insert(pfn); },
+            [&](pid_t, const std::string&, long kb) { unread_kb += kb; }))
+        return -1;
+    return static_cast<long>(frames.size() * static_cast<size_t>(sysconf(_SC_PAGESIZE)) / 1024) + unread_kb;
+}
+
+std::vector<FootprintShare> FootprintByMapping(const std::vector<pid_t>& pids) {
+    std::unordered_set<uint64_t> frames;
+    const long kb_per_page = sysconf(_SC_PAGESIZE) / 1024;
+    std::map<std::pair<pid_t, std::string>, long> kb;
+    const bool ok = ForEachPage(
+        pids,
+        [&](pid_t pid, const std::string& name, uint64_t pfn) {
+            if (frames.insert(pfn).second) kb[{pid, name}] += kb_per_page;
+        },
+        [&](pid_t pid, const std::string& name, long rss_kb) {
+            kb[{pid, name}] += rss_kb;
+        });
+    std::vector<FootprintShare> out;
+    if (!ok) return out;
+    for (pid_t pid : pids)  // in the order of `pids`
+        for (const auto& [key, n] : kb)
+            if (key.first == pid) out.push_back(FootprintShare{pid, key.second, n});
+    return out;
 }
 
 int OpenDescriptors(pid_t pid) {

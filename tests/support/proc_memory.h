@@ -32,6 +32,19 @@ long PrivateKb(pid_t pid);
 // sanitizer's shadow) is counted by its resident size instead.
 long FootprintKb(const std::vector<pid_t>& pids);
 
+// The footprint of `pids` (each physical page counted once, -1 as above)
+// split by process and by what the pages are: a page goes to the first
+// process of `pids` that maps it, under the name of its mapping (a
+// library's or file's base name, "[heap]", "[stack]", "[anon]" for
+// anonymous memory: the script heaps, the engine's own allocator, malloc's
+// arenas past the heap), each share in kB.
+struct FootprintShare {
+    pid_t pid = 0;
+    std::string mapping;
+    long kb = 0;
+};
+std::vector<FootprintShare> FootprintByMapping(const std::vector<pid_t>& pids);
+
 // The process's open file descriptors and its threads; -1 when it is gone.
 int OpenDescriptors(pid_t pid);
 int Threads(pid_t pid);
