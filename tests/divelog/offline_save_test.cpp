@@ -27,6 +27,7 @@ public:
         requested.push_back(path);
         if (before_answer) before_answer();
         if (broken.count(path)) return "";
+        if (refused.count(path)) return R"({"code": "0000001", "response": {}})";
         const std::string month = "api/v1/divelogs/calendar/month?year_month=";
         if (path == month + "202403")
             return std::string(kOk) + R"({"month_summary": [{"year_month_date": "20240305", "scuba_count": 2}]})" + "}";
@@ -43,7 +44,7 @@ public:
         return "";
     }
     std::vector<std::string> requested;
-    std::set<std::string> broken;
+    std::set<std::string> broken, refused;
     std::function<void()> before_answer;
 };
 
@@ -100,11 +101,18 @@ TEST_F(OfflineSaveTest, AStoppedRunIsResumedFetchingOnlyWhatIsMissing) {
         const char* broken;  // "" = Cancel instead
         OfflineSaveResult::Status status;
         const char* message_key;
+        bool refused = false;  // `broken` answers a refusal instead of nothing
     } cases[] = {
         {"Cancel during the months", 4, "", OfflineSaveResult::Status::kCancelled, ""},
+        // Dive a's answer is still being stored when the walk stops.
         {"Cancel between two dives", kMonthsWalked + 2, "", OfflineSaveResult::Status::kCancelled, ""},
+        {"Cancel after a month's last dive", kMonthsWalked + 3, "", OfflineSaveResult::Status::kCancelled, ""},
         {"the cloud gone at a dive", 0, "api/v1/divelogs/divelog/b", OfflineSaveResult::Status::kFailed,
          "HOST_NOT_CONN"},
+        {"the cloud refuses a dive", 0, "api/v1/divelogs/divelog/b", OfflineSaveResult::Status::kFailed, "DATA_ERROR",
+         true},
+        {"the cloud refuses the last dive", 0, "api/v1/divelogs/divelog/c", OfflineSaveResult::Status::kFailed,
+         "DATA_ERROR", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -112,11 +120,12 @@ TEST_F(OfflineSaveTest, AStoppedRunIsResumedFetchingOnlyWhatIsMissing) {
         SetUp();
         LogbookCloud first;
         vorta_test::FakeSink sink;
-        if (*c.broken) first.broken.insert(c.broken);
+        if (*c.broken) (c.refused ? first.refused : first.broken).insert(c.broken);
         else first.before_answer = [&] { sink.cancel = first.requested.size() >= c.stop_after; };
         const OfflineSaveResult stopped = Save(first, sink);
         EXPECT_EQ(stopped.status, c.status);
         EXPECT_EQ(stopped.message_key, c.message_key);
+        EXPECT_EQ(stopped.requests, static_cast<int>(first.requested.size()));
 
         LogbookCloud second;
         vorta_test::FakeSink sink2;
@@ -126,7 +135,7 @@ TEST_F(OfflineSaveTest, AStoppedRunIsResumedFetchingOnlyWhatIsMissing) {
         // runs together ask for each thing once (a failed request again).
         std::multiset<std::string> all(second.requested.begin(), second.requested.end());
         for (const std::string& p : first.requested)
-            if (!first.broken.count(p)) all.insert(p);
+            if (!first.broken.count(p) && !first.refused.count(p)) all.insert(p);
         EXPECT_EQ(all.size(), kMonthsWalked + 5);
         EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), all.size());
     }
