@@ -76,8 +76,9 @@ public:
         std::string key;
         Json::Value response;
         int64_t fetched_at = 0;
-        // The compact text of `response` when the caller made it already
-        // (off the thread that writes); "" to have it made here.
+        // The JSON text of `response` when the caller has it already (made
+        // off the thread that writes, or as received); "" to have it made
+        // here.
         std::string compact;
     };
     bool PutAll(const std::vector<Write>& writes);

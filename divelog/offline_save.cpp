@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -33,10 +34,10 @@ struct MonthWithDives {
 
 // The storing half of the walk, on its own thread, so that storing one
 // answer runs while the next request is on the wire: the dive-log replies
-// (the big ones) are judged by their envelope, parsed and made compact here;
-// every answer joins the current batch in the order it was handed over, and
-// a batch is written in one transaction when the walk commits it. The store
-// is used under `store_mutex`, which the walk takes for its own reads.
+// (the big ones) are judged by their envelope and parsed here; every answer
+// joins the current batch in the order it was handed over, and a batch is
+// written in one transaction when the walk commits it. The store is used
+// under `store_mutex`, which the walk takes for its own reads.
 class Storer {
 public:
     Storer(LogbookStore& store, std::mutex& store_mutex, std::map<std::string, Json::Value>* written)
@@ -112,7 +113,13 @@ private:
             queue_.pop_front();
             lock.unlock();
             changed_.notify_all();
-            Take(std::move(item), batch);
+            try {
+                Take(std::move(item), batch);
+            } catch (const std::exception&) {
+                // Out of memory: nothing may leave the thread; the run fails.
+                batch.clear();
+                Fail("DATA_ERROR");
+            }
         }
     }
 
@@ -134,18 +141,32 @@ private:
         }
         if (item.what == Item::kReply) {
             CloudAnswer answer = CloudAnswerOf(item.reply);
-            item.reply = std::string();
             if (answer.status != CloudAnswer::Status::kOk) {
                 Fail(answer.message_key);
                 return;
             }
             // A dive log answer without its dive log is not stored.
             if (!json_safe::Member(answer.response, "divelog").isObject()) return;
-            item.response = std::move(answer.response);
+            std::string text = TextOf(item.reply, answer.response);
+            batch.push_back(
+                {item.kind, std::move(item.key), std::move(answer.response), item.fetched_at, std::move(text)});
+            return;
         }
         std::string compact = CompactAnswer(item.response);
         batch.push_back(
             {item.kind, std::move(item.key), std::move(item.response), item.fetched_at, std::move(compact)});
+    }
+
+    // The text of `response` within `reply`, as the cloud sent it: it reads
+    // back as the same value, and writing the value out again would cost
+    // about as much as reading it did. Made anew when the reader left no
+    // usable place.
+    static std::string TextOf(const std::string& reply, const Json::Value& response) {
+        const ptrdiff_t start = response.getOffsetStart(), limit = response.getOffsetLimit();
+        if (start >= 0 && limit > start && static_cast<size_t>(limit) <= reply.size() && reply[start] == '{' &&
+            reply[limit - 1] == '}')
+            return reply.substr(static_cast<size_t>(start), static_cast<size_t>(limit - start));
+        return CompactAnswer(response);
     }
 
     void Fail(const std::string& key) {
@@ -175,6 +196,13 @@ public:
         : store_(store), http_(http), sink_(sink), now_(now), storer_(store, store_mutex_, stored) {}
 
     OfflineSaveResult Go(int year, int month, int oldest) {
+        // What is stored already, looked up once: the walk then reads the
+        // store only for what it holds, and does not wait on the writes.
+        {
+            std::lock_guard<std::mutex> lock(store_mutex_);
+            for (const StoredKind kind : {StoredKind::kMonth, StoredKind::kDay, StoredKind::kDiveLog})
+                for (std::string& key : store_.Keys(kind)) stored_[static_cast<int>(kind)].insert(std::move(key));
+        }
         // What was fetched is written however the walk ends, so that a run
         // after a Cancel or a lost connection does not fetch it again.
         const bool walked = Walk(year, month, oldest);
@@ -228,7 +256,9 @@ private:
                           UrlCalendarDate(month_found.year, month_found.month, d), &list))
                     return false;
                 for (const std::string& id : DayListIds(list)) {
-                    if (!Stored(StoredKind::kDiveLog, id) && !Read(StoredKind::kDiveLog, id, UrlDivelog(id), nullptr))
+                    // Each dive log once, also when two days list it.
+                    if (!IsStored(StoredKind::kDiveLog, id) && fetched_.insert(id).second &&
+                        !Read(StoredKind::kDiveLog, id, UrlDivelog(id), nullptr))
                         return false;
                     ++result_.counts.dives_done;
                     Show(false);
@@ -241,9 +271,8 @@ private:
         return true;
     }
 
-    bool Stored(StoredKind kind, const std::string& key) {
-        std::lock_guard<std::mutex> lock(store_mutex_);
-        return store_.Has(kind, key);
+    bool IsStored(StoredKind kind, const std::string& key) const {
+        return stored_[static_cast<int>(kind)].count(key) > 0;
     }
 
     // The stored answer, or the cloud's (handed to the storer). `out`
@@ -254,7 +283,7 @@ private:
         if (out) {
             // Nothing pending has this key: each month, day and dive is read once.
             std::optional<StoredAnswer> stored;
-            {
+            if (IsStored(kind, key)) {
                 std::lock_guard<std::mutex> lock(store_mutex_);
                 stored = store_.Get(kind, key);
             }
@@ -310,6 +339,9 @@ private:
     bool shown_once_ = false;
     std::chrono::steady_clock::time_point last_shown_;
     std::mutex store_mutex_;
+    // The keys stored before the run, by kind; the dive logs this run fetched.
+    std::set<std::string> stored_[5];
+    std::set<std::string> fetched_;
     // Last: its thread ends (everything written) before the rest goes.
     Storer storer_;
 };

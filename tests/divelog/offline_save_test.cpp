@@ -84,6 +84,11 @@ TEST_F(OfflineSaveTest, AWholeRunStoresEveryMonthDayAndDive) {
     EXPECT_EQ(cloud.requested[kMonthsWalked - 1], "api/v1/divelogs/calendar/month?year_month=202301");
     EXPECT_EQ(store_->Keys(StoredKind::kDiveLog), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(store_->Keys(StoredKind::kDay), (std::vector<std::string>{"20240120", "20240305"}));
+    // A dive log reads back whole: its answer's "response" and nothing else.
+    const std::optional<StoredAnswer> b = store_->Get(StoredKind::kDiveLog, "b");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->response.getMemberNames(), std::vector<std::string>{"divelog"});
+    EXPECT_EQ(json_safe::String(json_safe::Member(b->response, "divelog"), "divelog_id"), "b");
     EXPECT_EQ(sink.With("status:"), (std::vector<std::string>{"OFFLINE_SAVE_MONTHS", "OFFLINE_SAVE_DIVES"}));
     EXPECT_EQ(sink.With("counters:").back(), "2/2 3/3");
     EXPECT_EQ(sink.With("progress:").back(), "100");
