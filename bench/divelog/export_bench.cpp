@@ -3,8 +3,9 @@
 // median, best and worst of 200 runs each. Then the export of the demo
 // account's whole logbook against the cloud emulator, as the export runs
 // without its dialog: into an empty store (every dive log fetched) against
-// the sum of the same GETs made bare on one connection, and again with
-// everything stored.
+// the sum of the same GETs made bare on one connection (five rounds of the
+// two, each ratio taken within its round; the processor time of both
+// beside them), and again with everything stored.
 #include <sys/resource.h>
 
 #include <algorithm>
