@@ -1,5 +1,8 @@
 #include "app/progress_dlg.h"
 
+#include <optional>
+#include <utility>
+
 #include "app/html_dlg.h"
 #include "app/quit.h"
 #include "base/app_state.h"
@@ -14,6 +17,11 @@ struct ProgressDlg::Shared {
     bool modal_running = false;
     bool ended = false;  // end() arrived while no modal loop ran
     int end_result = 0;
+    // The latest text of each element that arrived while the page was not
+    // up; the page is given them once it has loaded. What arrives after an
+    // end() (until the next show starts) belongs to no show and is dropped.
+    std::optional<std::string> early_status, early_text2, early_progress;
+    bool taking_early = true;
 };
 
 namespace {
@@ -51,13 +59,27 @@ private:
     bool cancellable_;
 };
 
-// Runs `fn` with the shown window's id on the UI thread, after every call
-// posted before it.
-template <class F>
-void PostToDialog(const std::shared_ptr<ProgressDlg::Shared>& shared, F fn) {
-    ui::PostToUi([shared, fn] {
+using EarlyText = std::optional<std::string> ProgressDlg::Shared::*;
+
+void ShowStatus(WindowHandle w, const std::string& text) {
+    ui::FindById(w, "MsgText1").SetText(text);
+}
+void ShowText2(WindowHandle w, const std::string& text) {
+    ui::FindById(w, "MsgText2").SetText(text);
+}
+void ShowProgress(WindowHandle w, const std::string& text) {
+    ui::FindById(w, "progress").SetValue(text);
+}
+
+// Shows `text` with `show` on the UI thread, after every call posted before
+// it; while no page is up it is kept in `early` instead (only the latest
+// one), for the page that is loading.
+void PostToDialog(const std::shared_ptr<ProgressDlg::Shared>& shared, EarlyText early,
+                  void (*show)(WindowHandle, const std::string&), const std::string& text) {
+    ui::PostToUi([shared, early, show, text] {
         WindowHandle w = shared->window.load();
-        if (w != 0) fn(w);
+        if (w != 0) show(w, text);
+        else if (shared->taking_early) (*shared).*early = text;
     });
 }
 
@@ -78,6 +100,7 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     if (!ui::EngineReady() || !ui::IsUiThread()) return -1;
     Shared& s = *shared_;
     s.cancel = false;
+    s.taking_early = true;
     if (s.ended) {
         // The worker finished before the dialog came up.
         s.ended = false;
@@ -88,6 +111,16 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     // A missing page still shows the dialog: the worker, not the page, ends it.
     if (!wnd->create(parent)) return -1;
     s.window = wnd->id();
+    // What the worker reported while the page loaded; later reports follow
+    // it, as they run after this.
+    const std::pair<EarlyText, void (*)(WindowHandle, const std::string&)> early[] = {
+        {&Shared::early_status, ShowStatus},
+        {&Shared::early_text2, ShowText2},
+        {&Shared::early_progress, ShowProgress}};
+    for (const auto& [text, show] : early) {
+        if ((s.*text).has_value()) show(s.window, *(s.*text));
+        (s.*text).reset();
+    }
     ready_event.Set();
 
     int result = 0;
@@ -113,20 +146,24 @@ bool ProgressDlg::wait_ready(int timeout_ms) {
 }
 
 void ProgressDlg::set_status(const std::string& text) {
-    PostToDialog(shared_, [text](WindowHandle w) { ui::FindById(w, "MsgText1").SetText(text); });
+    PostToDialog(shared_, &Shared::early_status, ShowStatus, text);
 }
 
 void ProgressDlg::set_progress(const std::string& text) {
-    PostToDialog(shared_, [text](WindowHandle w) { ui::FindById(w, "progress").SetValue(text); });
+    PostToDialog(shared_, &Shared::early_progress, ShowProgress, text);
 }
 
 void ProgressDlg::set_text2(const std::string& text) {
-    PostToDialog(shared_, [text](WindowHandle w) { ui::FindById(w, "MsgText2").SetText(text); });
+    PostToDialog(shared_, &Shared::early_text2, ShowText2, text);
 }
 
 void ProgressDlg::end(int result) {
     std::shared_ptr<Shared> shared = shared_;
     ui::PostToUi([shared, result] {
+        shared->taking_early = false;
+        shared->early_status.reset();
+        shared->early_text2.reset();
+        shared->early_progress.reset();
         if (shared->modal_running) {
             if (ui::HostWindow* w = ui::FindWindow(shared->window.load())) {
                 w->EndDialog(result);

@@ -4,13 +4,14 @@
 // (progress_worker.h) runs a worker under it and keeps this protocol between
 // the controller (UI thread) and its worker thread:
 //   1. the controller starts the worker, then calls DoModal();
-//   2. the worker waits for the page: ready_event.Wait(1000) (or
-//      wait_ready()), and goes on either way;
-//   3. the worker reports with set_status / set_text2 / set_progress;
-//   4. the worker ends the dialog with end(result); DoModal returns that
+//   2. the worker reports with set_status / set_text2 / set_progress at
+//      once, while the page loads (it may wait for the page with
+//      wait_ready(), but need not);
+//   3. the worker ends the dialog with end(result); DoModal returns that
 //      result and the controller joins the worker.
 // The worker's calls are carried to the UI thread and reach the page in the
-// order they were made. Calls made before the page has loaded are lost.
+// order they were made. Of the calls that arrive before the page has loaded
+// the latest text of each element is kept and shown once it has loaded.
 //
 // Optional cancel: set_cancellable(true) before DoModal shows the page's
 // "cancel" element; a click on it sets a flag the worker polls with

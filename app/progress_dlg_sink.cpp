@@ -2,6 +2,7 @@
 
 #include "app/html_dlg.h"
 #include "app/progress_dlg.h"
+#include "app/progress_worker.h"
 #include "app/settings/lang_table.h"
 
 bool ProgressDlgSink::wait_ready(int timeout_ms) {
@@ -25,7 +26,9 @@ void ProgressDlgSink::set_progress(const std::string& percent) {
 }
 
 void ProgressDlgSink::show_message(const std::string& key) {
-    // Modal over the progress dialog; the worker waits until it is closed.
+    // Modal over the progress dialog, once its page is up (the work starts
+    // while it loads); the worker waits until the message is closed.
+    if (!ended_ && dlg_.window() == 0) dlg_.wait_ready(kProgressReadyWaitMs);
     ShowMsgDlg(GetLangText(key), std::string(), dlg_.window());
 }
 

@@ -16,8 +16,9 @@ Outcome RunUnderProgress(ProgressDlg& dlg, WindowHandle parent, const std::funct
     try {
         worker = boost::thread([&dlg, &work, done] {
             {
+                // No wait for the page: the dialog keeps what is reported
+                // before it is up.
                 ProgressDlgSink sink(dlg);
-                sink.wait_ready(kProgressReadyWaitMs);
                 try {
                     work(sink);
                 } catch (...) {

@@ -8,9 +8,10 @@
 //   if (!started.ok()) { session.EndLink(); show started.key; }
 //
 // On the UI thread: starts the worker (boost::thread) and shows `dlg`
-// modally over `parent` (0: the active window). On the worker: waits for the
-// page at most 1000 ms (the dialog's ready_event), runs `work`, then ends the
-// dialog unless the work already did (ProgressDlgSink ends it once). An
+// modally over `parent` (0: the active window). On the worker: runs `work` at
+// once, while the dialog's page loads (what it reports meanwhile is shown when
+// the page is up), then ends the dialog unless the work already did
+// (ProgressDlgSink ends it once). An
 // exception leaving `work` is swallowed there and still ends the dialog.
 // Back on the UI thread the loop keeps running until the worker is done (it
 // may still show a message or end a device link after the dialog closed),
@@ -24,7 +25,8 @@
 #include "app/ui_types.h"
 #include "base/outcome.h"
 
-// The longest wait of a worker for the progress page to load.
+// The longest wait of a worker for the progress page to load (before it puts
+// a message over it).
 constexpr int kProgressReadyWaitMs = 1000;
 
 // Ok once the work has run and its thread is joined; Failed("USB_ERROR")

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -112,7 +113,9 @@ EnvelopeResult check_envelope(const std::string& body, Json::Value* response) {
     if (code.isNull() || (code.isString() && code.asString().empty())) return EnvelopeResult::HostError;
     // A code of another type than text is not success either.
     if (!code.isString() || code.asString() != "0000000") return EnvelopeResult::DataError;
-    if (response) *response = json_safe::Member(root, "response");
+    // Moved out, not copied: a dive log's answer is large. Without the
+    // member the response stays null.
+    if (response && root.isObject() && root.isMember("response")) *response = std::move(root["response"]);
     return EnvelopeResult::Success;
 }
 

@@ -13,10 +13,25 @@ namespace {
 
 CloudAnswer Send(HttpPost& http, const std::string& verb, const std::string& path, const std::string& body,
                  int is_json) {
+    if (!http.connect(CloudHost(), kCloudPort)) return CloudAnswer();
+    return CloudAnswerOf(http.request(body.empty() ? nullptr : body.data(), static_cast<uint32_t>(body.size()), is_json,
+                                      verb, path, make_bearer_header()));
+}
+
+}  // namespace
+
+CloudAnswer CloudGet(HttpPost& http, const std::string& path) {
+    return Send(http, "GET", path, std::string(), 0);
+}
+
+bool CloudGetReply(HttpPost& http, const std::string& path, std::string* reply) {
+    if (!http.connect(CloudHost(), kCloudPort)) return false;
+    *reply = http.request(nullptr, 0, 0, "GET", path, make_bearer_header());
+    return true;
+}
+
+CloudAnswer CloudAnswerOf(const std::string& reply) {
     CloudAnswer answer;
-    if (!http.connect(CloudHost(), kCloudPort)) return answer;
-    const std::string reply = http.request(body.empty() ? nullptr : body.data(), static_cast<uint32_t>(body.size()),
-                                           is_json, verb, path, make_bearer_header());
     const EnvelopeResult result = check_envelope(reply, &answer.response);
     if (result == EnvelopeResult::Success) {
         answer.status = CloudAnswer::Status::kOk;
@@ -25,12 +40,6 @@ CloudAnswer Send(HttpPost& http, const std::string& verb, const std::string& pat
         answer.message_key = EnvelopeMessageKey(result);
     }
     return answer;
-}
-
-}  // namespace
-
-CloudAnswer CloudGet(HttpPost& http, const std::string& path) {
-    return Send(http, "GET", path, std::string(), 0);
 }
 
 CloudAnswer SaveDiveLog(HttpPost& http, const Json::Value& divelog, const std::string& loaded_id) {

@@ -27,6 +27,13 @@ struct CloudAnswer {
 // header.
 CloudAnswer CloudGet(HttpPost& http, const std::string& path);
 
+// CloudGet in two halves, for a caller that judges the reply elsewhere (on
+// another thread): the GET, false when the connection could not be prepared
+// (nothing was sent; "" in `reply` is a request that got no answer); and the
+// envelope's judgement of a reply (kOk or kFailed).
+bool CloudGetReply(HttpPost& http, const std::string& path, std::string* reply);
+CloudAnswer CloudAnswerOf(const std::string& reply);
+
 // Sends an edited dive log back: PATCH "api/v1/divelogs/<id>" with
 // `divelog` as styled JSON and the bearer header, judged by the answer's
 // envelope like every other call (a save the cloud refused, or that never

@@ -48,7 +48,7 @@ private:
 // The stored dive logs of one month, appended to `out` (each id once).
 // False when the month's summary is not stored.
 bool StoredMonth(const LogbookStore& store, int ym, std::set<std::string>& seen, std::vector<Json::Value>& out,
-                 bool& has_dives) {
+                 bool& has_dives, std::map<std::string, Json::Value>* read) {
     has_dives = false;
     const int year = ym / 100, month = ym % 100;
     const std::optional<StoredAnswer> summary = store.Get(StoredKind::kMonth, MonthKey(year, month));
@@ -60,6 +60,13 @@ bool StoredMonth(const LogbookStore& store, int ym, std::set<std::string>& seen,
         if (!list) continue;
         for (const std::string& id : DayListIds(list->response)) {
             if (!seen.insert(id).second) continue;
+            if (read) {
+                const auto found = read->find(id);
+                if (found != read->end()) {
+                    if (found->second.isObject()) out.push_back(std::move(found->second));
+                    continue;
+                }
+            }
             const std::optional<StoredAnswer> log = store.Get(StoredKind::kDiveLog, id);
             if (!log) continue;
             const Json::Value& divelog = json_safe::Member(log->response, "divelog");
@@ -98,13 +105,14 @@ bool ExportMonthsOf(const std::string& scope, int this_month, const std::string&
     return out.first <= out.last;
 }
 
-std::vector<Json::Value> StoredDiveLogs(const LogbookStore& store, const ExportMonths& months) {
+std::vector<Json::Value> StoredDiveLogs(const LogbookStore& store, const ExportMonths& months,
+                                        std::map<std::string, Json::Value>* read) {
     std::vector<Json::Value> out;
     std::set<std::string> seen;
     int without_dives = 0;
     for (int ym = months.last; ym >= months.first && ym > 197000; ym = PreviousMonth(ym)) {
         bool has_dives = false;
-        StoredMonth(store, ym, seen, out, has_dives);
+        StoredMonth(store, ym, seen, out, has_dives, read);
         without_dives = has_dives ? 0 : without_dives + 1;
         if (months.first == 0 && without_dives >= kEmptyMonthsToStop) break;
     }
@@ -117,13 +125,16 @@ std::vector<Json::Value> StoredDiveLogs(const LogbookStore& store, const ExportM
 LogbookExportResult ExportLogbook(LogbookStore& store, HttpPost* http, ProgressSink& sink, const ExportMonths& months,
                                   const ExportTarget& target, const std::function<int64_t()>& now) {
     LogbookExportResult result;
+    // What the walk fetches and stores is handed over as it was read, not
+    // read back from the store and parsed again.
+    std::map<std::string, Json::Value> fetched;
     if (http) {
         ExportSink export_sink(sink);
         // The walk stops after a year without dives: a span with a longer
         // gap is walked again from the newest month it has not reached.
         for (int from = months.last; from != 0;) {
             const OfflineSaveResult walked =
-                SaveLogbookForOffline(store, *http, export_sink, from / 100, from % 100, now, months.first);
+                SaveLogbookForOffline(store, *http, export_sink, from / 100, from % 100, now, months.first, &fetched);
             result.requests += walked.requests;
             if (walked.status == OfflineSaveResult::Status::kCancelled) {
                 result.status = LogbookExportResult::Status::kCancelled;
@@ -140,7 +151,7 @@ LogbookExportResult ExportLogbook(LogbookStore& store, HttpPost* http, ProgressS
         }
     }
     sink.set_status("EXPORT_WRITING");
-    const std::vector<Json::Value> divelogs = StoredDiveLogs(store, months);
+    const std::vector<Json::Value> divelogs = StoredDiveLogs(store, months, &fetched);
     if (sink.cancel_requested()) {
         result.status = LogbookExportResult::Status::kCancelled;
         return result;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,12 @@ struct LogbookExportResult {
 
 // The stored dive logs of `months`, oldest dive first (each once). Without
 // `months.first` the walk back from `months.last` ends after
-// kEmptyMonthsToStop months in a row without stored dives.
-std::vector<Json::Value> StoredDiveLogs(const LogbookStore& store, const ExportMonths& months);
+// kEmptyMonthsToStop months in a row without stored dives. `read`
+// (optional): dive logs already at hand by id ("divelog" objects, as the
+// walk that stored them gives them), taken from it instead of being read
+// back from the store.
+std::vector<Json::Value> StoredDiveLogs(const LogbookStore& store, const ExportMonths& months,
+                                        std::map<std::string, Json::Value>* read = nullptr);
 
 struct ExportTarget {
     std::string path;  // the format by its extension (ExportFormatOf)

@@ -158,6 +158,10 @@ std::string Compact(const Json::Value& v) {
 
 }  // namespace
 
+std::string CompactAnswer(const Json::Value& response) {
+    return Compact(response);
+}
+
 std::vector<std::string> DayListIds(const Json::Value& day_response) {
     std::vector<std::string> ids;
     const Json::Value& logs = json_safe::Member(day_response, "divelogs");
@@ -255,13 +259,13 @@ bool LogbookStore::PutAll(const std::vector<Write>& writes) {
     for (const Write& w : writes) {
         // Skipped as Put skips it; the others are still stored.
         if (w.kind == StoredKind::kDiveLog && !json_safe::Member(w.response, "divelog").isObject()) continue;
-        if (!PutInTransaction(w.kind, w.key, w.response, w.fetched_at)) return false;
+        if (!PutInTransaction(w.kind, w.key, w.response, w.fetched_at, w.compact)) return false;
     }
     return tx.Commit();
 }
 
 bool LogbookStore::PutInTransaction(StoredKind kind, const std::string& key, const Json::Value& response,
-                                    int64_t fetched_at) {
+                                    int64_t fetched_at, const std::string& compact) {
     if (kind == StoredKind::kDay) {
         if (const std::optional<StoredAnswer> old = Get(kind, key)) {
             const std::vector<std::string> now = DayListIds(response);
@@ -277,7 +281,7 @@ bool LogbookStore::PutInTransaction(StoredKind kind, const std::string& key, con
             if (day.size() == 8 && day.compare(0, 6, key) == 0 && !with_dives.count(day) && !DeleteDay(day))
                 return false;
     }
-    return Upsert(kind, key, Compact(response), fetched_at);
+    return Upsert(kind, key, compact.empty() ? Compact(response) : compact, fetched_at);
 }
 
 bool LogbookStore::RememberAccount(const std::string& email, const std::string& user_name) {

@@ -76,6 +76,10 @@ public:
         std::string key;
         Json::Value response;
         int64_t fetched_at = 0;
+        // The JSON text of `response` when the caller has it already (made
+        // off the thread that writes, or as received); "" to have it made
+        // here.
+        std::string compact;
     };
     bool PutAll(const std::vector<Write>& writes);
 
@@ -94,7 +98,8 @@ public:
 private:
     LogbookStore(sqlite3* db, std::string user_id) : db_(db), user_id_(std::move(user_id)) {}
     // Put's work inside an open transaction.
-    bool PutInTransaction(StoredKind kind, const std::string& key, const Json::Value& response, int64_t fetched_at);
+    bool PutInTransaction(StoredKind kind, const std::string& key, const Json::Value& response, int64_t fetched_at,
+                          const std::string& compact = std::string());
     bool Upsert(StoredKind kind, const std::string& key, const std::string& body, int64_t fetched_at);
     bool DeleteDay(const std::string& day);
     bool Exec(const char* sql) const;
@@ -115,6 +120,9 @@ std::optional<StoredAccount> FindStoredAccount(const std::string& path, const st
 
 // The dive log ids a day list answer lists, in order.
 std::vector<std::string> DayListIds(const Json::Value& day_response);
+
+// The answer as the store keeps it: compact JSON text.
+std::string CompactAnswer(const Json::Value& response);
 
 // Where the store lives: $XDG_DATA_HOME (default ~/.local/share) followed by
 // "VORTA PC TOOL/logbook.sqlite"; the folder is created (mode 0700). "" when

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "app/progress_sink.h"
@@ -44,8 +45,12 @@ std::string OfflineSaveCounterLine(const OfflineSaveCounts& c);
 // before every request. `now` stamps what is stored.
 // `oldest` (YYYYMM, 0 for none) also ends the walk back through the months:
 // nothing before that month is read.
+// `stored` (optional): receives the "divelog" object of each dive log the
+// run fetched and wrote, by id, for a caller that reads them next (the
+// export), so that it need not read them back from the store.
 OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, ProgressSink& sink, int year, int month,
-                                        const std::function<int64_t()>& now, int oldest = 0);
+                                        const std::function<int64_t()>& now, int oldest = 0,
+                                        std::map<std::string, Json::Value>* stored = nullptr);
 
 // After a sync: the cloud's month summary of every month the store holds and
 // of `year`-`month` (this month), but `skip` (the month the calendar reloads

@@ -404,27 +404,27 @@ TEST_F(ShellDialogTest, ProgressEndedBeforeItComesUpReturnsAtOnce) {
 }
 
 TEST_F(ShellDialogTest, ProgressWorkerRunsEachWorkUnderItsOwnShowAndJoinsIt) {
-    // Each work finds its page up (the runner waited for it), and is over
-    // when the runner returns, however it ended: closing the dialog itself
-    // and going on, throwing, or leaving the end to the runner. A stray end
+    // Each work finds its page up (once it waited for it), and is over when
+    // the runner returns, however it ended: closing the dialog itself and
+    // going on, throwing, or leaving the end to the runner. A stray end
     // would make a later show return at once, and its work find no page.
     ProgressDlg dlg;
     std::atomic<bool> page_up{false}, finished{false};
     const std::function<void(ProgressSink&)> works[] = {
         [&](ProgressSink& sink) {
-            page_up = dlg.window() != 0;
+            page_up = sink.wait_ready(30000) && dlg.window() != 0;
             sink.set_status("PREPARING_UPLOAD");
             sink.end(0);
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             finished = true;
         },
-        [&](ProgressSink&) {
-            page_up = dlg.window() != 0;
+        [&](ProgressSink& sink) {
+            page_up = sink.wait_ready(30000) && dlg.window() != 0;
             finished = true;
             throw std::runtime_error("work failed");
         },
         [&](ProgressSink& sink) {
-            page_up = dlg.window() != 0;
+            page_up = sink.wait_ready(30000) && dlg.window() != 0;
             sink.set_progress("50");
             finished = true;
         },
@@ -437,6 +437,36 @@ TEST_F(ShellDialogTest, ProgressWorkerRunsEachWorkUnderItsOwnShowAndJoinsIt) {
         EXPECT_FALSE(AnyModal());
         EXPECT_EQ(dlg.window(), 0u);
     }
+}
+
+TEST_F(ShellDialogTest, ProgressReportsMadeBeforeThePageIsUpAreShownOnceItIs) {
+    // The work starts before the page is up. Of what is reported meanwhile
+    // the page shows the latest text of each element; a report that arrives
+    // after a show ended is not carried into the next show.
+    ProgressDlg dlg;
+    for (int i = 1; i <= 3; ++i) {
+        dlg.set_status("stage " + std::to_string(i));
+        dlg.set_text2(std::to_string(i) + "/3");
+        dlg.set_progress(std::to_string(i * 30));
+    }
+    Settle(50);  // taken while no page is up
+    std::string shown[2];
+    for (int show = 0; show < 2; ++show) {
+        EXPECT_TRUE(RunUnderProgress(dlg, 0, [&](ProgressSink& sink) {
+                        if (show == 0) sink.set_progress("95");
+                        if (!sink.wait_ready(30000)) return;
+                        shown[show] = ui::RunOnUiAndWait([&] {
+                            const WindowHandle w = dlg.window();
+                            return ui::FindById(w, "MsgText1").GetText() + "|" + ui::FindById(w, "MsgText2").GetText() +
+                                   "|" + ui::FindById(w, "progress").GetValue();
+                        });
+                        sink.end(0);
+                        dlg.set_text2("late");
+                    }).ok());
+    }
+    EXPECT_EQ(shown[0], "stage 3|3/3|95");
+    ASSERT_NE(shown[1].find('|'), std::string::npos);
+    EXPECT_EQ(shown[1].substr(shown[1].find('|')), "||0");
 }
 
 TEST_F(ShellDialogTest, MissingPageGivesZeroInsteadOfADialogThatCannotClose) {

@@ -63,6 +63,12 @@ protected:
             out.push_back(uddf.substr(at + 15, uddf.find('<', at + 15) - at - 15));
         return out;
     }
+    std::string FileText() {
+        std::ifstream in(target_.path);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
     bool FileExists() {
         struct stat st;
         return stat(target_.path.c_str(), &st) == 0;
@@ -137,10 +143,13 @@ TEST_F(ExportLogbookTest, OfflineTheStoreAloneIsExported) {
     EXPECT_FALSE(FileExists());
     LogbookCloud cloud;
     ASSERT_EQ(Export(&cloud, {202403, 202403}).status, Status::kDone);
+    const std::string fetched = FileText();
     ASSERT_EQ(std::remove(target_.path.c_str()), 0);
-    // March is stored: offline, the whole logbook is March.
+    // March is stored: offline, the whole logbook is March, the same file as
+    // the one made from the dive logs as they were fetched.
     EXPECT_EQ(Export(nullptr, {0, 202403}).dives, 2);
     EXPECT_EQ(Depths(), (std::vector<std::string>{"20", "10"}));
+    EXPECT_EQ(FileText(), fetched);
     // Online again, nothing stored is asked for twice.
     LogbookCloud again;
     EXPECT_EQ(Export(&again, {202403, 202403}).requests, 0);
@@ -152,10 +161,13 @@ TEST_F(ExportLogbookTest, ACancelledOrFailedExportLeavesNoFile) {
         bool cancel;
         Status status;
         const char* message_key;
+        const char* refused = "";
     } cases[] = {
         {"Cancel between two dives", "", "out.uddf", true, Status::kCancelled, ""},
         {"the cloud gone at a dive", "api/v1/divelogs/divelog/b", "out.uddf", false, Status::kFailed, "HOST_NOT_CONN"},
         {"a file that cannot be written", "", "no-such-folder/out.csv", false, Status::kFailed, "EXPORT_NOT_SAVED"},
+        // Judged while later requests may already be on the wire.
+        {"the cloud refuses a dive", "", "out.uddf", false, Status::kFailed, "DATA_ERROR", "api/v1/divelogs/divelog/a"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,6 +175,7 @@ TEST_F(ExportLogbookTest, ACancelledOrFailedExportLeavesNoFile) {
         SetUp();
         LogbookCloud cloud;
         cloud.broken.insert(c.broken);
+        if (*c.refused) cloud.refused.insert(c.refused);
         if (c.cancel) cloud.before_answer = [&] { sink_.cancel = cloud.requested.size() >= 3; };
         target_.path = dir_ + "/" + c.file;
         const LogbookExportResult r = Export(&cloud, {202401, 202403});

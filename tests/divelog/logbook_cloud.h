@@ -22,7 +22,8 @@ namespace vorta_test {
 
 // A cloud that answers by request path from a table: `responses` maps a path
 // to the "response" object of a successful envelope; any other month answers
-// an empty month summary, any other path nothing. Records every request.
+// an empty month summary, any other path nothing; paths in `broken` get no
+// answer, paths in `refused` a failure envelope. Records every request.
 class ScriptedLogbookCloud : public HttpPost {
 public:
     explicit ScriptedLogbookCloud(std::map<std::string, std::string> responses)
@@ -33,6 +34,7 @@ public:
         requested.push_back(path);
         if (before_answer) before_answer();
         if (broken.count(path)) return "";
+        if (refused.count(path)) return R"({"code": "0000001", "response": {}})";
         const std::string ok = R"({"code": "0000000", "response": )";
         const auto found = responses_.find(path);
         if (found != responses_.end()) return ok + found->second + "}";
@@ -42,7 +44,8 @@ public:
     static constexpr const char* kMonthPath = "api/v1/divelogs/calendar/month?year_month=";
 
     std::vector<std::string> requested;
-    std::set<std::string> broken;  // paths that get no answer
+    std::set<std::string> broken;   // paths that get no answer
+    std::set<std::string> refused;  // paths that get a failure
     std::function<void()> before_answer;
 
 private:

@@ -56,6 +56,11 @@ TEST_F(OfflineSaveTest, AWholeRunStoresEveryMonthDayAndDive) {
     EXPECT_EQ(cloud.requested[kMonthsWalked - 1], "api/v1/divelogs/calendar/month?year_month=202301");
     EXPECT_EQ(store_->Keys(StoredKind::kDiveLog), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(store_->Keys(StoredKind::kDay), (std::vector<std::string>{"20240120", "20240305"}));
+    // A dive log reads back whole: its answer's "response" and nothing else.
+    const std::optional<StoredAnswer> b = store_->Get(StoredKind::kDiveLog, "b");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->response.getMemberNames(), std::vector<std::string>{"divelog"});
+    EXPECT_EQ(json_safe::String(json_safe::Member(b->response, "divelog"), "divelog_id"), "b");
     EXPECT_EQ(sink.With("status:"), (std::vector<std::string>{"OFFLINE_SAVE_MONTHS", "OFFLINE_SAVE_DIVES"}));
     EXPECT_EQ(sink.With("counters:").back(), "2/2 3/3");
     EXPECT_EQ(sink.With("progress:").back(), "100");
@@ -73,11 +78,18 @@ TEST_F(OfflineSaveTest, AStoppedRunIsResumedFetchingOnlyWhatIsMissing) {
         const char* broken;  // "" = Cancel instead
         OfflineSaveResult::Status status;
         const char* message_key;
+        bool refused = false;  // `broken` answers a refusal instead of nothing
     } cases[] = {
         {"Cancel during the months", 4, "", OfflineSaveResult::Status::kCancelled, ""},
+        // Dive a's answer is still being stored when the walk stops.
         {"Cancel between two dives", kMonthsWalked + 2, "", OfflineSaveResult::Status::kCancelled, ""},
+        {"Cancel after a month's last dive", kMonthsWalked + 3, "", OfflineSaveResult::Status::kCancelled, ""},
         {"the cloud gone at a dive", 0, "api/v1/divelogs/divelog/b", OfflineSaveResult::Status::kFailed,
          "HOST_NOT_CONN"},
+        {"the cloud refuses a dive", 0, "api/v1/divelogs/divelog/b", OfflineSaveResult::Status::kFailed, "DATA_ERROR",
+         true},
+        {"the cloud refuses the last dive", 0, "api/v1/divelogs/divelog/c", OfflineSaveResult::Status::kFailed,
+         "DATA_ERROR", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -85,11 +97,12 @@ TEST_F(OfflineSaveTest, AStoppedRunIsResumedFetchingOnlyWhatIsMissing) {
         SetUp();
         LogbookCloud first;
         vorta_test::FakeSink sink;
-        if (*c.broken) first.broken.insert(c.broken);
+        if (*c.broken) (c.refused ? first.refused : first.broken).insert(c.broken);
         else first.before_answer = [&] { sink.cancel = first.requested.size() >= c.stop_after; };
         const OfflineSaveResult stopped = Save(first, sink);
         EXPECT_EQ(stopped.status, c.status);
         EXPECT_EQ(stopped.message_key, c.message_key);
+        EXPECT_EQ(stopped.requests, static_cast<int>(first.requested.size()));
 
         LogbookCloud second;
         vorta_test::FakeSink sink2;
@@ -99,7 +112,7 @@ TEST_F(OfflineSaveTest, AStoppedRunIsResumedFetchingOnlyWhatIsMissing) {
         // runs together ask for each thing once (a failed request again).
         std::multiset<std::string> all(second.requested.begin(), second.requested.end());
         for (const std::string& p : first.requested)
-            if (!first.broken.count(p)) all.insert(p);
+            if (!first.broken.count(p) && !first.refused.count(p)) all.insert(p);
         EXPECT_EQ(all.size(), kMonthsWalked + 5);
         EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), all.size());
     }
