@@ -41,21 +41,12 @@
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/devsim_process.h"
 #include "tests/support/proc_memory.h"
+#include "tests/support/sanitizer.h"
 #include "tests/support/sign_in.h"
 #include "tests/support/wait_for.h"
 
 using vorta_test::CloudEmuProcess;
 using vorta_test::WaitFor;
-
-// A sanitizer build of the program: its allocator keeps freed memory in a
-// quarantine of up to 256 MB, which would read as growth.
-#if defined(__SANITIZE_ADDRESS__)
-#define VORTA_SOAK_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VORTA_SOAK_ASAN 1
-#endif
-#endif
 
 namespace {
 
@@ -658,11 +649,14 @@ int Soak::Run() {
 
     program_.UseTestbed(emu_, sim_.pty_path());
     program_.env["VORTA_DEVICE_TIMEOUT_MS"] = "1500";
-#ifdef VORTA_SOAK_ASAN
-    // Freed memory goes back at once (leaks are still reported at the exit).
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    program_.env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "quarantine_size_mb=0";
-#endif
+    if (vorta_test::kAddressSanitizer) {
+        // The sanitizer's allocator keeps freed memory in a quarantine, which
+        // would read as growth: it goes back at once (leaks are still
+        // reported at the exit).
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        program_.env["ASAN_OPTIONS"] =
+            std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "quarantine_size_mb=0";
+    }
     program_.env["GSETTINGS_BACKEND"] = "memory";  // the file dialog keeps its settings in memory
     if (!program_.Start() || !ui_.Connect(program_.socket(), 20000) || !ui_.WaitWindow("login.htm", 20000))
         return std::fprintf(stderr, "the sign-in page did not come up\n"), 1;
