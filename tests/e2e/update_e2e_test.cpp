@@ -332,9 +332,11 @@ TEST_F(UpdateE2e, OversizedFileIsStoppedAtItsSizeAndLeavesNoFile) {
     std::set<std::string> stages;
     RunUpdate("main.htm", "update_fw", stages);
     ExpectFailedWith("FILE_ERROR", stages, 0);
-    // Stopped near the size (socket buffers aside), not at the end.
+    // Stopped near the size (socket buffers aside), not at the end. The
+    // emulator counts what the connection took: the write that carries the
+    // first byte past the size may be the one the program's close refuses.
     const long long sent = emu.Stats().oversize_sent;
-    EXPECT_GT(sent, static_cast<long long>(files[0].bytes.size()));
+    EXPECT_GE(sent, static_cast<long long>(files[0].bytes.size()));
     EXPECT_LT(sent, 64ll << 20);
     EXPECT_TRUE(UpdateFilesIn(app.home() + "/Documents/VORTA PC TOOL").empty());
 }
