@@ -38,6 +38,7 @@
 #include "base/json_safe.h"
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
+#include "tests/support/calendar_cell.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/devsim_process.h"
 #include "tests/support/proc_memory.h"
@@ -111,20 +112,6 @@ struct Dive {
     int row = 0;    // its row in the day's list
     Json::Value doc;
 };
-
-// The calendar cell of a day: the grid starts on the Sunday before the 1st
-// (a whole week before when the 1st is a Sunday).
-int Cell(int year, int month, int day) {
-    std::tm first{};
-    first.tm_year = year - 1900;
-    first.tm_mon = month - 1;
-    first.tm_mday = 1;
-    first.tm_hour = 12;
-    const std::time_t t = timegm(&first);
-    std::tm d{};
-    gmtime_r(&t, &d);
-    return (d.tm_wday == 0 ? 7 : d.tm_wday) + day - 1;
-}
 
 struct Sample {
     int step = 0;
@@ -281,7 +268,7 @@ bool Soak::ListDives() {
                 dive.id = json_safe::String(json_safe::Element(logs, i), "divelog_id");
                 dive.year = year;
                 dive.month = month;
-                dive.cell = Cell(year, month, std::atoi(date.c_str()) % 100);
+                dive.cell = vorta_test::CalendarCell(year, month, std::atoi(date.c_str()) % 100);
                 dive.row = static_cast<int>(i);
                 dive.doc = Cloud("/api/v1/divelogs/divelog/" + dive.id)["divelog"];
                 dives_.push_back(dive);
@@ -363,9 +350,9 @@ bool Soak::DoMonth() {
     const Json::Value summary =
         Cloud("/api/v1/divelogs/calendar/month?year_month=" + std::to_string(year * 100 + month))["month_summary"];
     for (Json::ArrayIndex d = 0; d < json_safe::Size(summary); ++d)
-        expected.insert(
-            Cell(year, month,
-                 std::atoi(json_safe::String(json_safe::Element(summary, d), "year_month_date").c_str()) % 100));
+        expected.insert(vorta_test::CalendarCell(
+            year, month,
+            std::atoi(json_safe::String(json_safe::Element(summary, d), "year_month_date").c_str()) % 100));
     const bool drawn = WaitFor(
         [&] {
             marked.clear();

@@ -11,6 +11,7 @@
 
 #include "base/json_safe.h"
 #include "tests/e2e/e2e_app.h"
+#include "tests/support/calendar_cell.h"
 #include "tests/support/cloudemu_process.h"
 
 using vorta_test::CloudEmuProcess;
@@ -84,27 +85,13 @@ protected:
                 for (Json::ArrayIndex i = 0; i < logs.size(); ++i) {
                     const Json::Value doc = Stored(logs[i]["divelog_id"].asString());
                     if (!wanted(doc)) continue;
-                    return {doc["divelog_id"].asString(), back, Cell(year, month, *date % 100), static_cast<int>(i),
-                            doc};
+                    return {doc["divelog_id"].asString(), back, vorta_test::CalendarCell(year, month, *date % 100),
+                            static_cast<int>(i), doc};
                 }
             }
         }
         ADD_FAILURE() << "no such dive in the demo account";
         return {};
-    }
-
-    // The calendar cell of a day: the grid starts on the Sunday before the
-    // 1st (a whole week before when the 1st is a Sunday).
-    static int Cell(int year, int month, int day) {
-        std::tm first{};
-        first.tm_year = year - 1900;
-        first.tm_mon = month - 1;
-        first.tm_mday = 1;
-        first.tm_hour = 12;
-        const std::time_t t = timegm(&first);
-        std::tm d{};
-        gmtime_r(&t, &d);
-        return (d.tm_wday == 0 ? 7 : d.tm_wday) + day - 1;
     }
 
     // Shows the dive's day and presses its row's `button` ("view", "edit").

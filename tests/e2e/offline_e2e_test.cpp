@@ -10,6 +10,7 @@
 
 #include "base/json_safe.h"
 #include "tests/e2e/e2e_app.h"
+#include "tests/support/calendar_cell.h"
 #include "tests/support/cloudemu_process.h"
 
 using vorta_test::CloudEmuProcess;
@@ -125,19 +126,7 @@ protected:
             for (const Json::Value& d : summary) {
                 if (d["scuba_count"].asInt() + d["free_count"].asInt() < 2) continue;
                 const int date = std::stoi(d["year_month_date"].asString());
-                // The cell showing that day: the grid starts on the Sunday
-                // before the 1st (a week earlier when the 1st is a Sunday).
-                std::tm first{};
-                first.tm_year = year - 1900;
-                first.tm_mon = month - 1;
-                first.tm_mday = 1;
-                first.tm_hour = 12;
-                const std::time_t t = timegm(&first);
-                gmtime_r(&t, &first);
-                const int cell = (first.tm_wday == 0 ? 7 : first.tm_wday) + date % 100 - 1;
-                char id[32];
-                std::snprintf(id, sizeof id, "date_cell_%.2d", cell);
-                day_cell_ = id;
+                day_cell_ = vorta_test::CalendarCellId(vorta_test::CalendarCell(year, month, date % 100));
                 EXPECT_TRUE(Click(day_cell_));
                 return Cloud("/api/v1/divelogs/calendar/date?year_month_date=" + std::to_string(date))["divelogs"];
             }
