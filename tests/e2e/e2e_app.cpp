@@ -6,6 +6,7 @@
 #include <json/value.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -80,6 +81,19 @@ std::string E2eApp::Text(const std::string& page, const std::string& id, const s
     auto t = client_.GetText(id, frame);
     client_.SetTargetPage("");
     return t.value_or("");
+}
+
+int E2eApp::DiveDayShown(const std::string& frame) {
+    client_.SetTargetPage("main.htm");
+    int day = -1;
+    for (int i = 0; i < 42 && day < 0; ++i) {
+        char id[16];
+        std::snprintf(id, sizeof id, "date_cell_%.2d", i);
+        const auto cls = client_.GetAttr(id, "class", frame);
+        if (cls && cls->find("date_td_in_dive_day") != std::string::npos) day = i;
+    }
+    client_.SetTargetPage("");
+    return day;
 }
 
 bool E2eApp::ClickOn(const std::string& page, const std::string& id, const std::string& frame) {

@@ -48,6 +48,9 @@ public:
     std::string Text(const std::string& page, const std::string& id, const std::string& frame = "");
     bool ClickOn(const std::string& page, const std::string& id, const std::string& frame = "");
     bool Visible(const std::string& page);
+    // The first calendar cell (0..41) of main.htm's `frame` marked as a day
+    // with dives in the month shown; -1 when there is none.
+    int DiveDayShown(const std::string& frame);
     // Waits for the message dialog, returns its first text and closes it.
     // "" when none came within `timeout_ms`.
     std::string TakeMessage(int timeout_ms = 15000);
