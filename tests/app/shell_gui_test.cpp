@@ -174,6 +174,11 @@ TEST_F(ShellMainWindowTest, ClickOnAnElementWithoutIdChangesNothing) {
         "document.body.insertAdjacentHTML('beforeend','<button class=\"btnctrl\" id=\"probe_parent\">"
         "<span class=\"btnctrl\">x</span></button>');"
         "document.getElementById('probe_parent').removeAttribute('id');'ok'");
+    // The page's keyboard set-up answers the new cell (a tab stop) after a
+    // turn of its loop; the snapshot is taken once it has.
+    ASSERT_TRUE(ui::RunLoopUntil(
+        [&] { return Eval("String(document.querySelector('body > button:last-of-type > span').tabIndex)") == "0"; },
+        10000));
     const std::string before = Eval("document.documentElement.outerHTML");
     const size_t windows_before = ui::ListWindows().size();
     Eval("document.querySelector('body > button:last-of-type').click();'ok'");
