@@ -17,6 +17,9 @@
 //
 // `divisor` divides every step count (default 1, the whole session; 10 is the
 // short form CI runs). Each kind of step runs at least once.
+// SOAK_ONLY=<kind> (e.g. "view") runs the steps of that kind alone after the
+// warm-up, to tell which kind a growth comes with; SOAK_ROUNDS=<n> repeats
+// the session n times (the bound stays that of one session).
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -30,6 +33,7 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -118,6 +122,7 @@ struct Sample {
     long memory_kb = 0;
     int fds = 0, threads = 0;
     std::string by_process;
+    std::map<std::string, long> by_mapping;  // "process mapping" -> kB, each page once
 };
 
 class Soak {
@@ -557,9 +562,26 @@ Sample Soak::Measure() {
         s.by_process += " " + vorta_test::ProcessName(pid) + " " + Fixed("%.1f", pss / 1024.0);
     }
     if (s.memory_kb < 0) s.memory_kb = pss_sum;  // without the page frame numbers
+    for (const vorta_test::FootprintShare& share : vorta_test::FootprintByMapping(tree))
+        s.by_mapping[vorta_test::ProcessName(share.pid) + " " + share.mapping] += share.kb;
     s.fds = vorta_test::OpenDescriptors(program_.pid());
     s.threads = vorta_test::Threads(program_.pid());
     return s;
+}
+
+// Where the session's growth lies: the mappings that grew or shrank most
+// between two samples (each page once, as the total).
+void PrintGrowthByMapping(const Sample& from, const Sample& to) {
+    std::map<std::string, long> delta = to.by_mapping;
+    for (const auto& [name, kb] : from.by_mapping) delta[name] -= kb;
+    std::vector<std::pair<long, std::string>> order;
+    for (const auto& [name, kb] : delta)
+        if (std::labs(kb) >= 256) order.emplace_back(kb, name);
+    std::sort(order.begin(), order.end(),
+              [](const auto& a, const auto& b) { return std::labs(a.first) > std::labs(b.first); });
+    if (order.size() > 12) order.resize(12);
+    std::printf("growth by mapping (each page once, largest first):\n");
+    for (const auto& [kb, name] : order) std::printf("  %+7.1f MB  %s\n", kb / 1024.0, name.c_str());
 }
 
 // The program's threads, by name, leaving out the ones that come and go by
@@ -653,11 +675,18 @@ int Soak::Run() {
 
     // The session: every kind spread evenly over it.
     std::vector<std::pair<double, const Plan*>> order;
+    const char* only = std::getenv("SOAK_ONLY");
     for (const Plan& p : kPlan) {
+        if (only != nullptr && *only != '\0' && std::string(p.name) != only) continue;
         const int n = std::max(1, p.full / divisor_);
         for (int i = 0; i < n; ++i) order.push_back({(i + 0.5) / n, &p});
     }
     std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // SOAK_ROUNDS=<n> runs the session n times over in one program, to tell
+    // growth that levels off from growth that goes on.
+    const int rounds = std::getenv("SOAK_ROUNDS") ? std::max(1, std::atoi(std::getenv("SOAK_ROUNDS"))) : 1;
+    const size_t one_round = order.size();
+    for (int r = 1; r < rounds; ++r) order.insert(order.end(), order.begin(), order.begin() + one_round);
 
     bool ok = true;
     // Warm-up: every kind once, so that every page and library has been loaded.
@@ -727,6 +756,7 @@ int Soak::Run() {
         "sample; %d steps left descriptors or threads above the warm-up count\n",
         growth / 1024.0, bound / 1024.0, order.size(), peak / 1024.0, unsettled);
     ok = ok && unsettled == 0 && growth <= bound;
+    PrintGrowthByMapping(samples.front(), samples.back());
 
     // A clean exit (a sanitizer build reports its leaks at the exit).
     ui_.Close();
