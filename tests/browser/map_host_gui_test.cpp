@@ -352,8 +352,9 @@ TEST_F(MapHostTest, ExportRangeFieldsBecomeMonthFieldsWhenNeeded) {
         const char* what;
         const char* action;  // run in the dive-log frame, with `d` its document
     } cases[] = {
-        {"range chosen", "var s=d.getElementById('export_scope');s.value='range';"
-                         "s.dispatchEvent(new Event('change',{bubbles:true}))"},
+        {"range chosen",
+         "var s=d.getElementById('export_scope');s.value='range';"
+         "s.dispatchEvent(new Event('change',{bubbles:true}))"},
         {"a field focused", "d.getElementById('export_to').focus()"},
         {"a field clicked", "d.getElementById('export_to').dispatchEvent(new MouseEvent('mousedown',{bubbles:true}))"},
     };
