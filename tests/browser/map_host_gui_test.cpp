@@ -343,6 +343,33 @@ TEST_F(MapHostTest, DetailPageHasItsOwnIntlBackAfterTheChartLibraryLoads) {
     EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('#chart canvas').length"), "1");
 }
 
+// Dive after dive the detail page is the same page with one map and one
+// chart: each dive's calls move the markers and redraw in place, nothing is
+// made anew (a new map or chart per dive would pile up in the web process).
+TEST_F(MapHostTest, DiveAfterDiveTheDetailKeepsOneMapAndOneChart) {
+    MapHost& host = NewHost();
+    ASSERT_TRUE(host.Attach(win->id(), "framepage1", "web_html/main.htm"));
+    ASSERT_TRUE(WaitReady(host));
+    InPageWindow("framepage1", "window.__samePage = 1");
+    for (int dive = 0; dive < 6; ++dive) {
+        const double lat = 10 + dive, lng = 120 - dive;
+        host.Call(vorta_browser::ClrMarker());
+        host.Call(vorta_browser::SetSMarker(lat, lng));
+        host.Call(vorta_browser::SetEMarker(lat + 0.01, lng));
+        host.Call(vorta_browser::SetPMarker(lat, lng + 0.01));
+        host.Call(vorta_browser::SetCenter(lat, lng));
+        host.Call(vorta_browser::SetDiveChart(
+            0, "[[0,0],[60," + std::to_string(5 + dive) + "],[120," + std::to_string(10 + dive) + "],[180,0]]"));
+    }
+    EXPECT_EQ(InPageWindow("framepage1", "String(window.__samePage)"), "1");
+    EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('.leaflet-container').length"), "1");
+    EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('.uplot').length"), "1");
+    // The chart's canvas and the basemap's: two in all.
+    EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('canvas').length"), "2");
+    EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('.leaflet-marker-icon').length"), "3");
+    EXPECT_EQ(InPageWindow("framepage1", "chart.state.d[2]"), "15");  // the last dive's profile
+}
+
 // The export range's two fields are month fields from the moment they are
 // needed (the range chosen, or either field used), both at once, keeping a
 // month already typed; before that they are text fields the program reads
