@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     }
     const int width = argc > 2 ? std::atoi(argv[1]) : 980, height = argc > 2 ? std::atoi(argv[2]) : 700;
     WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
-    webkit_memory_pressure_settings_set_memory_limit(pressure, 128);
+    webkit_memory_pressure_settings_set_memory_limit(pressure, 80);
     webkit_memory_pressure_settings_set_conservative_threshold(pressure, 0.33);
     webkit_memory_pressure_settings_set_strict_threshold(pressure, 0.5);
     webkit_memory_pressure_settings_set_kill_threshold(pressure, 0);

@@ -330,6 +330,82 @@ TEST_F(MapHostTest, DetailPageShowsValuesAsTextAndColoursTheProfile) {
     EXPECT_EQ(Received("framepage1").size(), 13u);
 }
 
+// The chart library loads with stand-ins for the Intl formatters (it would
+// otherwise load the locale data of both): once the page is up, its own Intl
+// is back and formats as the standard says, and the library drew its chart.
+TEST_F(MapHostTest, DetailPageHasItsOwnIntlBackAfterTheChartLibraryLoads) {
+    MapHost& host = NewHost();
+    ASSERT_TRUE(host.Attach(win->id(), "framepage1", "web_html/main.htm"));
+    ASSERT_TRUE(WaitReady(host));
+    EXPECT_EQ(InPageWindow("framepage1", "new Intl.NumberFormat('en-US').format(1234.5)"), "1,234.5");
+    EXPECT_EQ(InPageWindow("framepage1", "new Intl.DateTimeFormat('en-US', {timeZone: 'UTC'}).format(0)"), "1/1/1970");
+    EXPECT_EQ(InPageWindow("framepage1", "typeof window.__pageIntl"), "undefined");
+    EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('#chart canvas').length"), "1");
+}
+
+// Dive after dive the detail page is the same page with one map and one
+// chart: each dive's calls move the markers and redraw in place, nothing is
+// made anew (a new map or chart per dive would pile up in the web process).
+TEST_F(MapHostTest, DiveAfterDiveTheDetailKeepsOneMapAndOneChart) {
+    MapHost& host = NewHost();
+    ASSERT_TRUE(host.Attach(win->id(), "framepage1", "web_html/main.htm"));
+    ASSERT_TRUE(WaitReady(host));
+    InPageWindow("framepage1", "window.__samePage = 1");
+    for (int dive = 0; dive < 6; ++dive) {
+        const double lat = 10 + dive, lng = 120 - dive;
+        host.Call(vorta_browser::ClrMarker());
+        host.Call(vorta_browser::SetSMarker(lat, lng));
+        host.Call(vorta_browser::SetEMarker(lat + 0.01, lng));
+        host.Call(vorta_browser::SetPMarker(lat, lng + 0.01));
+        host.Call(vorta_browser::SetCenter(lat, lng));
+        host.Call(vorta_browser::SetDiveChart(
+            0, "[[0,0],[60," + std::to_string(5 + dive) + "],[120," + std::to_string(10 + dive) + "],[180,0]]"));
+    }
+    EXPECT_EQ(InPageWindow("framepage1", "String(window.__samePage)"), "1");
+    EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('.leaflet-container').length"), "1");
+    EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('.uplot').length"), "1");
+    // The chart's canvas and the basemap's: two in all.
+    EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('canvas').length"), "2");
+    EXPECT_EQ(InPageWindow("framepage1", "document.querySelectorAll('.leaflet-marker-icon').length"), "3");
+    EXPECT_EQ(InPageWindow("framepage1", "chart.state.d[2]"), "15");  // the last dive's profile
+}
+
+// The export range's two fields are month fields from the moment they are
+// needed (the range chosen, or either field used), both at once, keeping a
+// month already typed; before that they are text fields the program reads
+// the same way.
+TEST_F(MapHostTest, ExportRangeFieldsBecomeMonthFieldsWhenNeeded) {
+    struct Case {
+        const char* what;
+        const char* action;  // run in the dive-log frame, with `d` its document
+    } cases[] = {
+        {"range chosen",
+         "var s=d.getElementById('export_scope');s.value='range';"
+         "s.dispatchEvent(new Event('change',{bubbles:true}))"},
+        {"a field focused", "d.getElementById('export_to').focus()"},
+        {"a field clicked", "d.getElementById('export_to').dispatchEvent(new MouseEvent('mousedown',{bubbles:true}))"},
+    };
+    const std::string frame = "var d=document.getElementById('framepage1').contentDocument;";
+    auto types = [&] {
+        return win->Evaluate("(function(){" + frame +
+                             "return d.getElementById('export_from').type+' '+d.getElementById('export_to').type})()");
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(win->LoadPage(kBin + "/ENG/main.htm")) << c.what;
+        EXPECT_EQ(types(), "text text") << c.what;
+        win->Evaluate("(function(){" + frame + "d.getElementById('export_from').value='2024-03';return ''})()");
+        // Another scope leaves them as they are.
+        win->Evaluate("(function(){" + frame +
+                      "var s=d.getElementById('export_scope');s.value='all';"
+                      "s.dispatchEvent(new Event('change',{bubbles:true}));return ''})()");
+        EXPECT_EQ(types(), "text text") << c.what;
+        win->Evaluate("(function(){" + frame + c.action + ";return ''})()");
+        EXPECT_EQ(types(), "month month") << c.what;
+        EXPECT_EQ(win->Evaluate("(function(){" + frame + "return d.getElementById('export_from').value})()"), "2024-03")
+            << c.what;
+    }
+}
+
 // Offline, the map still shows land and sea: pixels of the land colour over a
 // continent, of the sea colour over an ocean.
 TEST_F(MapHostTest, OfflineBasemapDrawsLandAndSea) {
