@@ -304,7 +304,65 @@ int OpenTempBeside(const std::string& path, std::string& temp) {
     return -1;
 }
 
+// The options of a whole-file download of `url`, after the transport's.
+bool ApplyDownload(CURL* h, const std::string& url, const HttpOptions& options) {
+    if (!ApplyTransport(h, options)) return false;
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    // Only web schemes: a URL named by a downloaded manifest must not reach
+    // local files or other protocols, neither directly nor by a redirect.
+    const char* protocols = options.https_only ? "https" : "http,https";
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    // The size limit is the sink's alone: curl's own (CURLOPT_MAXFILESIZE)
+    // also judges the bodies of redirects and error answers, so a small file
+    // behind a wordy redirect would count as too large.
+    // An error answer (404, 500, ...) is a failed download, not the file: it
+    // must never replace a good manifest or image, nor be flashed later.
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    return true;
+}
+
+struct MemorySink {
+    std::string* body = nullptr;
+    std::uint64_t limit = 0;
+    bool over_limit = false;
+
+    static size_t Write(char* data, size_t size, size_t count, void* user) {
+        auto* self = static_cast<MemorySink*>(user);
+        const size_t total = size * count;
+        if (total > self->limit - self->body->size()) {
+            self->over_limit = true;
+            return 0;
+        }
+        self->body->append(data, total);
+        return total;
+    }
+};
+
 }  // namespace
+
+DownloadResult download_to_memory(const std::string& url, std::string& body, const HttpOptions& options) {
+    body.clear();
+    if (url.empty()) return DownloadResult::kFailed;
+    GlobalInit();
+    CURL* h = curl_easy_init();
+    if (!h) return DownloadResult::kFailed;
+    MemorySink sink;
+    sink.body = &body;
+    sink.limit = options.max_download_bytes;
+    CURLcode rc = CURLE_FAILED_INIT;
+    if (ApplyDownload(h, url, options)) {
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &MemorySink::Write);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+        rc = curl_easy_perform(h);
+    }
+    curl_easy_cleanup(h);
+    if (rc == CURLE_OK && !sink.over_limit) return DownloadResult::kOk;
+    body.clear();
+    return sink.over_limit ? DownloadResult::kTooLarge : DownloadResult::kFailed;
+}
 
 bool download_to_file(const std::string& url, const std::string& path) {
     return download_to_file(url, path, HttpOptions::FromConfig());
@@ -329,28 +387,14 @@ DownloadResult download_file(const std::string& url, const std::string& path, co
         return DownloadResult::kFailed;
     }
 
-    if (!ApplyTransport(h, options)) {
+    if (!ApplyDownload(h, url, options)) {
         curl_easy_cleanup(h);
         ::close(sink.fd);
         ::unlink(temp.c_str());
         return DownloadResult::kFailed;
     }
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    // Only web schemes: a URL named by a downloaded manifest must not reach
-    // local files or other protocols, neither directly nor by a redirect.
-    const char* protocols = options.https_only ? "https" : "http,https";
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &FileSink::Write);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-    // The size limit is the sink's alone: curl's own (CURLOPT_MAXFILESIZE)
-    // also judges the bodies of redirects and error answers, so a small file
-    // behind a wordy redirect would count as too large.
-    // An error answer (404, 500, ...) is a failed download, not the file: it
-    // must never replace a good manifest or image, nor be flashed later.
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
 
     const CURLcode rc = curl_easy_perform(h);
     curl_easy_cleanup(h);
