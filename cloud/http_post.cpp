@@ -52,7 +52,10 @@ bool Take(void* lib, const char* name, F& fn) {
 // The loaded library, or nullptr when it cannot be had.
 const CurlApi* Curl() {
     static const CurlApi* const api = []() -> const CurlApi* {
-        void* lib = dlopen(kCurlLibrary, RTLD_NOW | RTLD_LOCAL);
+        // Bound lazily, as when the program linked it: the first transfer
+        // does not pay for binding every function of libcurl and its TLS
+        // libraries.
+        void* lib = dlopen(kCurlLibrary, RTLD_LAZY | RTLD_LOCAL);
         if (lib == nullptr) return nullptr;
         static CurlApi c;
         if (!Take(lib, "curl_global_init", c.global_init) || !Take(lib, "curl_easy_init", c.easy_init) ||
