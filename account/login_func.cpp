@@ -10,8 +10,10 @@
 #include "base/config.h"
 #include "base/paths.h"
 #include "base/window_messages.h"
+#include "cloud/cloud_config.h"
 #include "cloud/http_post.h"
 #include "ui_engine/element.h"
+#include "ui_engine/tls_trust.h"
 #include "ui_engine/ui_engine.h"
 
 #include <system_error>
@@ -27,6 +29,17 @@ constexpr int kBrowserHeight = 520;
 // the window keeps drawing meanwhile.
 bool RememberSignIn() {
     return ui::WaitOffUi([] { return SaveRememberedSignIn(); });
+}
+
+// With an extra CA file configured (a private cloud, the testbed), the
+// provider's pages may come from the cloud's host, whose certificate the web
+// engine must first be told to accept. Asked for at the first social sign-in
+// rather than at start-up: until then no TLS session is opened in this
+// process.
+void TrustCloudForBrowser() {
+    static bool trusted = false;
+    if (trusted || CloudCaFile().empty()) return;
+    trusted = ui::TrustServerCertificateAndWait(CloudHost(), kCloudPort, CloudCaFile(), 10000);
 }
 
 }  // namespace
@@ -119,6 +132,7 @@ void LoginFunc::FacebookSignIn() {
         return;
     }
     redirect_url_ = endpoints.redirect_url;
+    TrustCloudForBrowser();
     browser_ = std::make_unique<CWTLIExplorer>(window_, ++browser_tag_);
     browser_->Create(ScaleX(kBrowserWidth), ScaleY(kBrowserHeight),
                      vorta_account::OAuthRequestUrl(endpoints, oauth_state_));

@@ -25,10 +25,8 @@
 #include "app/settings/lang_table.h"
 #include "base/paths.h"
 #include "app/settings/settings_store.h"
-#include "cloud/cloud_config.h"
 #include "pages/page_manifest.h"
 #include "ui_engine/automation.h"
-#include "ui_engine/tls_trust.h"
 #include "ui_engine/ui_engine.h"
 
 namespace {
@@ -87,9 +85,6 @@ int main(int argc, char** argv) {
     ui::StartAutomationFromEnv();
     InstallQuitSignals();
     FollowDesktopColorScheme();
-    // Pictures the cloud serves (the profile picture) load in the pages too
-    // when its certificate comes from the configured extra CA.
-    if (!CloudCaFile().empty()) ui::TrustServerCertificate(CloudHost(), kCloudPort, CloudCaFile());
 
     LoadSettings();
     UpdatePageDir();

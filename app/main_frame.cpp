@@ -5,6 +5,8 @@
 
 #include "app/settings/settings_store.h"
 #include "base/app_state.h"
+#include "cloud/http_post.h"
+#include "ui_engine/ui_engine.h"
 #include "base/paths.h"
 #include "browser/map_event_state.h"
 #include "pages/page_manifest.h"
@@ -25,7 +27,45 @@ std::string ProfileImageSource(const std::string& path) {
     return path;
 }
 
+std::string ImageDataUrl(const std::string& bytes) {
+    // The type from the picture's own first bytes, not from what the server
+    // says it is: only these picture formats become a data: URL.
+    auto starts = [&bytes](const char* magic, std::size_t size, std::size_t at = 0) {
+        return bytes.size() >= at + size && bytes.compare(at, size, magic, size) == 0;
+    };
+    const char* type = nullptr;
+    if (starts("\x89PNG\r\n\x1a\n", 8)) type = "image/png";
+    else if (starts("\xff\xd8\xff", 3)) type = "image/jpeg";
+    else if (starts("GIF87a", 6) || starts("GIF89a", 6)) type = "image/gif";
+    else if (starts("RIFF", 4) && starts("WEBP", 4, 8)) type = "image/webp";
+    if (type == nullptr) return std::string();
+    gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string url = std::string("data:") + type + ";base64," + encoded;
+    g_free(encoded);
+    return url;
+}
+
+std::string ProfilePictureUrl(const std::string& path, const PictureFetch& fetch) {
+    const std::string address = ProfileImageSource(path);
+    if (address.empty() || !fetch) return std::string();
+    std::string bytes;
+    if (!fetch(address, bytes) || bytes.size() > kMaxProfilePictureBytes) return std::string();
+    return ImageDataUrl(bytes);
+}
+
 namespace {
+
+// The picture over https only (redirects too), no larger than
+// kMaxProfilePictureBytes, without waiting long for a slow server: the main
+// window shows the busy cursor meanwhile.
+bool FetchPicture(const std::string& url, std::string& bytes) {
+    HttpOptions options = HttpOptions::FromConfig();
+    options.https_only = true;
+    options.max_download_bytes = kMaxProfilePictureBytes;
+    options.total_timeout_ms = 15000;
+    options.stall_seconds = 10;
+    return ui::WaitOffUi([&] { return download_to_memory(url, bytes, options) == DownloadResult::kOk; });
+}
 
 // The monitors' work areas, the primary monitor's first.
 std::vector<ScreenRect> WorkAreas() {
@@ -145,7 +185,14 @@ void main_frame::on_document_loaded(const ElementHandle&) {
 void main_frame::fill_user_panel() {
     namespace logs = pages::dive_log_page;
     const char* const frame = pages::main::framepage1;
-    ui::FindInFrame(id(), frame, logs::thumbnails).SetAttribute("src", ProfileImageSource(AppState.profile_image_path));
+    // Fetched once per address: the page is loaded again on a change of
+    // settings.
+    if (!picture_known_ || picture_path_ != AppState.profile_image_path) {
+        picture_path_ = AppState.profile_image_path;
+        picture_src_ = ProfilePictureUrl(picture_path_, FetchPicture);
+        picture_known_ = true;
+    }
+    ui::FindInFrame(id(), frame, logs::thumbnails).SetAttribute("src", picture_src_);
     ui::FindInFrame(id(), frame, logs::display).SetText(AppState.user_name);
     ui::FindInFrame(id(), frame, logs::email).SetText(AppState.email);
 }

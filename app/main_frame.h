@@ -12,7 +12,9 @@
 //                     value reloads the page in the current language.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,9 +94,30 @@ private:
     std::vector<func_base*> controllers_;
     int page_loads_ = 0;
     WindowPlacement placement_;
+    // The user panel's picture: the address it was fetched for and the
+    // data: URL (or "") the page got.
+    bool picture_known_ = false;
+    std::string picture_path_;
+    std::string picture_src_;
 };
 
 // The "src" for the user panel's picture: an https address as it is;
 // anything else (a local path, another scheme, text with spaces or control
 // characters) as "", which shows the default picture.
 std::string ProfileImageSource(const std::string& path);
+
+// The largest profile picture taken; a larger one shows the default picture.
+constexpr std::size_t kMaxProfilePictureBytes = std::size_t(1) << 20;
+
+// `bytes` as a data: URL of their picture type (PNG, JPEG, GIF or WebP, told
+// by their first bytes), "" for anything else.
+std::string ImageDataUrl(const std::string& bytes);
+
+// The user panel's picture as the page gets it: the program fetches the
+// address ProfileImageSource lets through with `fetch` (true with the bytes
+// on success) and hands the page a data: URL, so that the page opens no
+// connection of its own. "" (the default picture) for an address that is not
+// let through, a failed fetch, more than kMaxProfilePictureBytes, or bytes
+// that are no picture.
+using PictureFetch = std::function<bool(const std::string& url, std::string& bytes)>;
+std::string ProfilePictureUrl(const std::string& path, const PictureFetch& fetch);

@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,17 +16,69 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
 constexpr const char* kAgent = "InetURL/1.0";
 // The body is taken in reads of this size; a zero byte ends what a read adds.
 constexpr std::size_t kReadChunk = 1024;
+// The library's name at run time: the major version the program is built for.
+constexpr const char* kCurlLibrary = "libcurl.so.4";
 
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// libcurl is loaded at the first transfer, not with the program: with it come
+// two TLS stacks (its own and GnuTLS through the libraries it links, whose
+// constructor sets GnuTLS up at once), ~3 MB of a process that has not yet
+// asked anything of the network, and their loading time at start-up. The
+// functions the transfers use are taken from it once, and the library is set
+// up (curl_global_init) then; it stays loaded. Without it every transfer
+// fails as an unreachable host.
+struct CurlApi {
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_reset) easy_reset = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+};
+
+template <typename F>
+bool Take(void* lib, const char* name, F& fn) {
+    fn = reinterpret_cast<F>(dlsym(lib, name));
+    return fn != nullptr;
+}
+
+// The loaded library, or nullptr when it cannot be had.
+const CurlApi* Curl() {
+    static const CurlApi* const api = []() -> const CurlApi* {
+        // Bound lazily, as when the program linked it: the first transfer
+        // does not pay for binding every function of libcurl and its TLS
+        // libraries.
+        void* lib = dlopen(kCurlLibrary, RTLD_LAZY | RTLD_LOCAL);
+        if (lib == nullptr) return nullptr;
+        static CurlApi c;
+        if (!Take(lib, "curl_global_init", c.global_init) || !Take(lib, "curl_easy_init", c.easy_init) ||
+            !Take(lib, "curl_easy_setopt", c.easy_setopt) || !Take(lib, "curl_easy_perform", c.easy_perform) ||
+            !Take(lib, "curl_easy_reset", c.easy_reset) || !Take(lib, "curl_easy_cleanup", c.easy_cleanup) ||
+            !Take(lib, "curl_slist_append", c.slist_append) || !Take(lib, "curl_slist_free_all", c.slist_free_all) ||
+            c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+            return nullptr;
+        return &c;
+    }();
+    return api;
+}
+
+// A new transfer handle; nullptr without libcurl. Every other call below is
+// made on a handle from here, so the library is loaded by then.
+CURL* NewHandle() {
+    const CurlApi* api = Curl();
+    return api ? api->easy_init() : nullptr;
+}
+
+template <typename T>
+void Setopt(CURL* h, CURLoption option, T value) {
+    Curl()->easy_setopt(h, option, value);
 }
 
 // Options shared by requests and downloads. Certificate checking is always on.
@@ -33,21 +86,21 @@ void GlobalInit() {
 // device there and wait on it for ever, so the transfer is refused instead.
 bool ApplyTransport(CURL* h, const HttpOptions& o) {
     if (!o.ca_file.empty() && !UsableCaFile(o.ca_file)) return false;
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_USERAGENT, kAgent);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, o.connect_timeout_ms);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    Setopt(h, CURLOPT_NOSIGNAL, 1L);
+    Setopt(h, CURLOPT_USERAGENT, kAgent);
+    Setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    Setopt(h, CURLOPT_CONNECTTIMEOUT_MS, o.connect_timeout_ms);
+    Setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    Setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
     // An extra CA file replaces curl's default bundle; the hashed system CA
     // directory stays in use beside it, so both are trusted.
-    if (!o.ca_file.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, o.ca_file.c_str());
-    if (!o.ca_dir.empty()) curl_easy_setopt(h, CURLOPT_CAPATH, o.ca_dir.c_str());
+    if (!o.ca_file.empty()) Setopt(h, CURLOPT_CAINFO, o.ca_file.c_str());
+    if (!o.ca_dir.empty()) Setopt(h, CURLOPT_CAPATH, o.ca_dir.c_str());
     if (o.stall_seconds > 0) {
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, o.stall_min_bytes_per_s > 0 ? o.stall_min_bytes_per_s : 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, o.stall_seconds);
+        Setopt(h, CURLOPT_LOW_SPEED_LIMIT, o.stall_min_bytes_per_s > 0 ? o.stall_min_bytes_per_s : 1L);
+        Setopt(h, CURLOPT_LOW_SPEED_TIME, o.stall_seconds);
     }
-    if (o.total_timeout_ms > 0) curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, o.total_timeout_ms);
+    if (o.total_timeout_ms > 0) Setopt(h, CURLOPT_TIMEOUT_MS, o.total_timeout_ms);
     return true;
 }
 
@@ -123,9 +176,11 @@ struct SingleAttempt {
 
 struct HeaderList {
     curl_slist* list = nullptr;
-    ~HeaderList() { curl_slist_free_all(list); }
+    ~HeaderList() {
+        if (list) Curl()->slist_free_all(list);
+    }
     void Add(const std::string& line) {
-        if (curl_slist* next = curl_slist_append(list, line.c_str())) list = next;
+        if (curl_slist* next = Curl()->slist_append(list, line.c_str())) list = next;
     }
 };
 
@@ -157,15 +212,14 @@ HttpPost::HttpPost() : HttpPost(HttpOptions::FromConfig()) {}
 HttpPost::HttpPost(const HttpOptions& options) : options_(options) {}
 
 HttpPost::~HttpPost() {
-    if (curl_) curl_easy_cleanup(static_cast<CURL*>(curl_));  // closes the kept connection
+    if (curl_) Curl()->easy_cleanup(static_cast<CURL*>(curl_));  // closes the kept connection
     curl_ = nullptr;
 }
 
 bool HttpPost::connect(const std::string& host, int port) {
     if (!UsableHost(host) || port <= 0 || port > 65535) return false;
-    GlobalInit();
     if (!curl_) {
-        curl_ = curl_easy_init();
+        curl_ = NewHandle();
         if (!curl_) return false;
     }
     base_url_ = "https://" + UrlHost(host) + ":" + std::to_string(port) + "/";
@@ -178,49 +232,49 @@ std::string HttpPost::request(const void* body, uint32_t len, int is_json, const
     CURL* h = static_cast<CURL*>(curl_);
     // Reset forgets the previous request's options but keeps the open
     // connection and the TLS session.
-    curl_easy_reset(h);
+    Curl()->easy_reset(h);
     if (!ApplyTransport(h, options_)) return std::string();
     const std::string url = base_url_ + path;
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
+    Setopt(h, CURLOPT_URL, url.c_str());
+    Setopt(h, CURLOPT_PROTOCOLS_STR, "https");
 
     HeaderList list;
     list.Add(is_json ? "Content-Type: application/json" : "Content-Type: application/x-www-form-urlencoded");
     list.Add("accept: application/json");
     list.Add("Expect:");  // send the body at once, no 100-continue round trip
     AddHeaderBlock(list, headers);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, list.list);
+    Setopt(h, CURLOPT_HTTPHEADER, list.list);
 
     const char* data = static_cast<const char*>(body);
     const curl_off_t size = data ? static_cast<curl_off_t>(len) : 0;
     SingleAttempt attempt;
     if (verb == "GET" && size == 0) {
-        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        Setopt(h, CURLOPT_HTTPGET, 1L);
     } else if (verb == "HEAD") {
-        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);  // an answer without a body follows
+        Setopt(h, CURLOPT_NOBODY, 1L);  // an answer without a body follows
     } else {
         // Reading requests may be repeated on a fresh connection; these not.
-        curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &SingleAttempt::Check);
-        curl_easy_setopt(h, CURLOPT_PREREQDATA, &attempt);
-        curl_easy_setopt(h, CURLOPT_POST, 1L);
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, size > 0 ? data : "");
-        if (verb != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb.c_str());
+        Setopt(h, CURLOPT_PREREQFUNCTION, &SingleAttempt::Check);
+        Setopt(h, CURLOPT_PREREQDATA, &attempt);
+        Setopt(h, CURLOPT_POST, 1L);
+        Setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
+        Setopt(h, CURLOPT_POSTFIELDS, size > 0 ? data : "");
+        if (verb != "POST") Setopt(h, CURLOPT_CUSTOMREQUEST, verb.c_str());
     }
 
     BodySink sink;
     sink.limit = options_.max_body_bytes;
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &BodySink::Write);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    Setopt(h, CURLOPT_WRITEFUNCTION, &BodySink::Write);
+    Setopt(h, CURLOPT_WRITEDATA, &sink);
 
-    const CURLcode rc = curl_easy_perform(h);
+    const CURLcode rc = Curl()->easy_perform(h);
     // The header list, the body and the sink die with this call; the kept
     // handle must not point at them.
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_PREREQDATA, static_cast<void*>(nullptr));
-    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(nullptr));
+    Setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    Setopt(h, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    Setopt(h, CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr));
+    Setopt(h, CURLOPT_PREREQDATA, static_cast<void*>(nullptr));
+    Setopt(h, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(nullptr));
     if (sink.over_limit) return std::string();
     // A failure mid-body returns what was read so far (it normally fails to
     // parse); a failure before any body byte returns the empty string.
@@ -304,7 +358,64 @@ int OpenTempBeside(const std::string& path, std::string& temp) {
     return -1;
 }
 
+// The options of a whole-file download of `url`, after the transport's.
+bool ApplyDownload(CURL* h, const std::string& url, const HttpOptions& options) {
+    if (!ApplyTransport(h, options)) return false;
+    Setopt(h, CURLOPT_URL, url.c_str());
+    // Only web schemes: a URL named by a downloaded manifest must not reach
+    // local files or other protocols, neither directly nor by a redirect.
+    const char* protocols = options.https_only ? "https" : "http,https";
+    Setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
+    Setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    Setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    Setopt(h, CURLOPT_MAXREDIRS, 10L);
+    // The size limit is the sink's alone: curl's own (CURLOPT_MAXFILESIZE)
+    // also judges the bodies of redirects and error answers, so a small file
+    // behind a wordy redirect would count as too large.
+    // An error answer (404, 500, ...) is a failed download, not the file: it
+    // must never replace a good manifest or image, nor be flashed later.
+    Setopt(h, CURLOPT_FAILONERROR, 1L);
+    return true;
+}
+
+struct MemorySink {
+    std::string* body = nullptr;
+    std::uint64_t limit = 0;
+    bool over_limit = false;
+
+    static size_t Write(char* data, size_t size, size_t count, void* user) {
+        auto* self = static_cast<MemorySink*>(user);
+        const size_t total = size * count;
+        if (total > self->limit - self->body->size()) {
+            self->over_limit = true;
+            return 0;
+        }
+        self->body->append(data, total);
+        return total;
+    }
+};
+
 }  // namespace
+
+DownloadResult download_to_memory(const std::string& url, std::string& body, const HttpOptions& options) {
+    body.clear();
+    if (url.empty()) return DownloadResult::kFailed;
+    CURL* h = NewHandle();
+    if (!h) return DownloadResult::kFailed;
+    MemorySink sink;
+    sink.body = &body;
+    sink.limit = options.max_download_bytes;
+    CURLcode rc = CURLE_FAILED_INIT;
+    if (ApplyDownload(h, url, options)) {
+        Setopt(h, CURLOPT_WRITEFUNCTION, &MemorySink::Write);
+        Setopt(h, CURLOPT_WRITEDATA, &sink);
+        rc = Curl()->easy_perform(h);
+    }
+    Curl()->easy_cleanup(h);
+    if (rc == CURLE_OK && !sink.over_limit) return DownloadResult::kOk;
+    body.clear();
+    return sink.over_limit ? DownloadResult::kTooLarge : DownloadResult::kFailed;
+}
 
 bool download_to_file(const std::string& url, const std::string& path) {
     return download_to_file(url, path, HttpOptions::FromConfig());
@@ -316,8 +427,7 @@ bool download_to_file(const std::string& url, const std::string& path, const Htt
 
 DownloadResult download_file(const std::string& url, const std::string& path, const HttpOptions& options) {
     if (url.empty() || path.empty()) return DownloadResult::kFailed;
-    GlobalInit();
-    CURL* h = curl_easy_init();
+    CURL* h = NewHandle();
     if (!h) return DownloadResult::kFailed;
 
     std::string temp;
@@ -325,35 +435,21 @@ DownloadResult download_file(const std::string& url, const std::string& path, co
     sink.limit = options.max_download_bytes;
     sink.fd = OpenTempBeside(path, temp);
     if (sink.fd < 0) {
-        curl_easy_cleanup(h);
+        Curl()->easy_cleanup(h);
         return DownloadResult::kFailed;
     }
 
-    if (!ApplyTransport(h, options)) {
-        curl_easy_cleanup(h);
+    if (!ApplyDownload(h, url, options)) {
+        Curl()->easy_cleanup(h);
         ::close(sink.fd);
         ::unlink(temp.c_str());
         return DownloadResult::kFailed;
     }
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    // Only web schemes: a URL named by a downloaded manifest must not reach
-    // local files or other protocols, neither directly nor by a redirect.
-    const char* protocols = options.https_only ? "https" : "http,https";
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &FileSink::Write);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-    // The size limit is the sink's alone: curl's own (CURLOPT_MAXFILESIZE)
-    // also judges the bodies of redirects and error answers, so a small file
-    // behind a wordy redirect would count as too large.
-    // An error answer (404, 500, ...) is a failed download, not the file: it
-    // must never replace a good manifest or image, nor be flashed later.
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    Setopt(h, CURLOPT_WRITEFUNCTION, &FileSink::Write);
+    Setopt(h, CURLOPT_WRITEDATA, &sink);
 
-    const CURLcode rc = curl_easy_perform(h);
-    curl_easy_cleanup(h);
+    const CURLcode rc = Curl()->easy_perform(h);
+    Curl()->easy_cleanup(h);
 
     const bool too_large = sink.over_limit;
     bool ok = rc == CURLE_OK && !sink.failed && !too_large;

@@ -114,3 +114,8 @@ enum class DownloadResult { kOk, kFailed, kTooLarge };
 
 // download_to_file, telling a body over the size limit from other failures.
 DownloadResult download_file(const std::string& url, const std::string& path, const HttpOptions& options);
+
+// The same download into `body` instead of a file: the whole body on kOk,
+// nothing otherwise (a failed, refused or oversized transfer leaves `body`
+// empty).
+DownloadResult download_to_memory(const std::string& url, std::string& body, const HttpOptions& options);

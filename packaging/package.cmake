@@ -9,8 +9,9 @@
 #                                postinst at once
 #
 # Dependencies are computed from the shared libraries the binary links
-# (dpkg-shlibdeps). Only the program is installed: the testbed, tests and
-# benchmarks have no install rules.
+# (dpkg-shlibdeps); libcurl, which it loads at run time, is added by name.
+# Only the program is installed: the testbed, tests and benchmarks have no
+# install rules.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/com.vorta.pctool.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${CMAKE_SOURCE_DIR}/device/udev/60-vorta-dive-computer.rules DESTINATION lib/udev/rules.d)
 
@@ -31,7 +32,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Chinese pages (their style sheet names both; the Latin face comes first, so
 # Latin text is never drawn with the CJK face). Added to the libraries'
 # dependencies that dpkg-shlibdeps finds.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-inter, fonts-noto-cjk")
+# libcurl is loaded at run time, at the first transfer (cloud/http_post.cpp),
+# so dpkg-shlibdeps does not see it: named here, at the version whose options
+# the program uses (CURLOPT_PROTOCOLS_STR, 7.85).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-inter, fonts-noto-cjk, libcurl4 (>= 7.85.0)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES ON)

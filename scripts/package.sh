@@ -17,4 +17,6 @@ if ! (cd "$BUILD" && cpack -G DEB >cpack.log 2>&1); then
   cat "$BUILD/cpack.log" >&2
   exit 1
 fi
-ls "$PWD/$BUILD"/vorta-pc-tool_*.deb
+# PACKAGE_BUILD_DIR may be absolute or relative to the source folder.
+case $BUILD in /*) ;; *) BUILD=$PWD/$BUILD ;; esac
+ls "$BUILD"/vorta-pc-tool_*.deb

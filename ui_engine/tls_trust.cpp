@@ -3,6 +3,8 @@
 #include <gio/gio.h>
 #include <webkit2/webkit2.h>
 
+#include <memory>
+
 #include "base/paths.h"
 #include "ui_engine/engine_internal.h"
 
@@ -92,6 +94,18 @@ void TrustServerCertificate(const std::string& host, int port, const std::string
     GSocketClient* client = g_socket_client_new();
     g_socket_client_set_timeout(client, 5);
     g_socket_client_connect_to_host_async(client, host.c_str(), static_cast<guint16>(port), nullptr, OnConnected, job);
+}
+
+bool TrustServerCertificateAndWait(const std::string& host, int port, const std::string& ca_file, int timeout_ms) {
+    // Shared with the callback, which may come after the time-out.
+    auto result = std::make_shared<int>(-1);
+    TrustServerCertificate(host, port, ca_file, [result](bool ok) { *result = ok ? 1 : 0; });
+    // Page events and posted work are held back meanwhile: nothing on a page
+    // acts while the caller is still inside its own handling.
+    detail::BeginWait();
+    RunLoopUntil([result] { return *result >= 0; }, timeout_ms);
+    detail::EndWait();
+    return *result == 1;
 }
 
 }  // namespace ui

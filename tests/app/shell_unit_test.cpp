@@ -204,3 +204,56 @@ TEST(ShellUserPanel, PictureSourceShowsOnlyHttpsAddresses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShellUserPanel, HttpsPictureReachesThePageAsADataUrlOfItsType) {
+    const std::string png("\x89PNG\r\n\x1a\nabc", 11);
+    const std::string big_png = png + std::string(kMaxProfilePictureBytes + 1 - png.size(), 'x');
+    const struct {
+        const char* what;
+        std::string path;
+        bool fetched;       // the fetch succeeds
+        std::string bytes;  // what it returns
+        bool asked;         // the fetch is asked at all
+        std::string src;
+    } cases[] = {
+        {"png", "https://c.test/p.png", true, png, true, "data:image/png;base64,iVBORw0KGgphYmM="},
+        {"jpeg named .png", "https://c.test/p.png", true, std::string("\xff\xd8\xff\xe0", 4), true,
+         "data:image/jpeg;base64,/9j/4A=="},
+        {"gif", "HTTPS://c.test/g", true, "GIF89a", true, "data:image/gif;base64,R0lGODlh"},
+        {"webp", "https://c.test/w", true, std::string("RIFF\0\0\0\0WEBP", 12), true,
+         "data:image/webp;base64,UklGRgAAAABXRUJQ"},
+        // The default picture.
+        {"not a picture", "https://c.test/p.png", true, "<html><script>x()</script>", true, ""},
+        {"svg", "https://c.test/p.svg", true, "<svg xmlns='http://www.w3.org/2000/svg'/>", true, ""},
+        {"empty body", "https://c.test/p.png", true, "", true, ""},
+        {"failed fetch", "https://c.test/p.png", false, png, true, ""},
+        {"over the size", "https://c.test/p.png", true, big_png, true, ""},
+        {"plain http", "http://c.test/p.png", true, png, false, ""},
+        {"local file", "/tmp/p.png", true, png, false, ""},
+        {"data: URL from the cloud", "data:image/png;base64,iVBORw0KGgo=", true, png, false, ""},
+        {"nothing", "", true, png, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> asked;
+        const std::string src = ProfilePictureUrl(c.path, [&](const std::string& url, std::string& bytes) {
+            asked.push_back(url);
+            bytes = c.bytes;
+            return c.fetched;
+        });
+        EXPECT_EQ(src, c.src);
+        EXPECT_EQ(asked, c.asked ? std::vector<std::string>{c.path} : std::vector<std::string>{});
+    }
+    // A picture of exactly the largest size is taken.
+    const std::string largest = big_png.substr(0, kMaxProfilePictureBytes);
+    const std::string src = ProfilePictureUrl("https://c.test/p.png", [&](const std::string&, std::string& bytes) {
+        bytes = largest;
+        return true;
+    });
+    EXPECT_EQ(src.rfind("data:image/png;base64,iVBORw0KGgphYmN4eHh4", 0), 0u);
+    EXPECT_EQ(src.size(), std::string("data:image/png;base64,").size() + (kMaxProfilePictureBytes + 2) / 3 * 4);
+}
+
+}  // namespace

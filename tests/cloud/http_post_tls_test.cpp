@@ -381,7 +381,7 @@ TEST_F(HttpPostTls, DownloadReplacesAnExistingFileOnlyWhenComplete) {
     EXPECT_EQ(files, 2u);
 }
 
-TEST_F(HttpPostTls, DownloadsStopAtTheirLimitAndHttpsOnlyRefusesEveryPlainHop) {
+TEST_F(HttpPostTls, DownloadsToFileOrMemoryStopAtTheirLimitAndHttpsOnlyRefusesEveryPlainHop) {
     httplib::Server plain;
     std::atomic<int> plain_hits{0};
     plain.Get("/file.bin", [&plain_hits](const httplib::Request&, httplib::Response& res) {
@@ -420,9 +420,13 @@ TEST_F(HttpPostTls, DownloadsStopAtTheirLimitAndHttpsOnlyRefusesEveryPlainHop) {
         std::filesystem::remove(path);
         EXPECT_EQ(download_file(c.url, path, c.options), c.expected);
         EXPECT_EQ(ReadFile(path), c.expected == DownloadResult::kOk ? BinaryPayload(300000) : "");
+        // The same download into memory ends the same way.
+        std::string body = "left over";
+        EXPECT_EQ(download_to_memory(c.url, body, c.options), c.expected);
+        EXPECT_EQ(body, c.expected == DownloadResult::kOk ? BinaryPayload(300000) : "");
     }
-    // Only the two default cases reached the plain host.
-    EXPECT_EQ(plain_hits.load(), 2);
+    // Only the two default cases reached the plain host, on each road.
+    EXPECT_EQ(plain_hits.load(), 4);
     std::filesystem::remove(path);
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(temp_)) files += entry.is_regular_file();

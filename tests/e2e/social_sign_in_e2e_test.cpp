@@ -106,8 +106,15 @@ TEST_F(SocialSignInE2e, AllowedAtTheProviderOpensTheMainWindowWithTheProfile) {
                                   "%3A8443%2F_fb%2Fconnect%2Flogin_success.html&scope=email,public_profile"
                                   "&response_type=token,granted_scopes&state=" +
                                   states[0]);
-    // The picture the cloud names, on the network.
-    EXPECT_EQ(Picture(), emu->base_url() + "/static/avatar.png");
+    // The picture the cloud names, fetched by the program and handed to the
+    // page whole, as a PNG data: URL (the page opens no connection).
+    const std::string picture = Picture();
+    const std::string prefix = "data:image/png;base64,";
+    ASSERT_EQ(picture.rfind(prefix, 0), 0u) << picture.substr(0, 80);
+    const std::string png = vorta_test::Base64Decode(picture.substr(prefix.size()));
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(png.substr(png.size() >= 8 ? png.size() - 8 : 0), std::string("IEND\xae\x42\x60\x82", 8));
+    EXPECT_EQ(Sent("/static/avatar.png").size(), 1u);
     auto me = Sent("/_fb/v6.0/me?fields=email,id,name&access_token=");
     ASSERT_EQ(me.size(), 1u);
     const std::string token = me[0].path.substr(me[0].path.find("access_token=") + 13);

@@ -22,6 +22,16 @@ size_t Collect(char* data, size_t size, size_t n, void* out) {
     return size * n;
 }
 
+std::string PickHost() {
+    // Spread parallel test processes over 127.0.0.0/8 (not 127.0.0.1).
+    static std::mt19937 rng(static_cast<unsigned>(getpid()) * 7919u ^
+                            static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::uniform_int_distribution<int> b(1, 250), c(2, 250);
+    return "127.0." + std::to_string(b(rng)) + "." + std::to_string(c(rng));
+}
+
+}  // namespace
+
 std::string Base64Decode(const std::string& in) {
     static const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
@@ -41,16 +51,6 @@ std::string Base64Decode(const std::string& in) {
     }
     return out;
 }
-
-std::string PickHost() {
-    // Spread parallel test processes over 127.0.0.0/8 (not 127.0.0.1).
-    static std::mt19937 rng(static_cast<unsigned>(getpid()) * 7919u ^
-                            static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::uniform_int_distribution<int> b(1, 250), c(2, 250);
-    return "127.0." + std::to_string(b(rng)) + "." + std::to_string(c(rng));
-}
-
-}  // namespace
 
 std::string CloudRequest::Header(const std::string& name) const {
     for (const auto& h : headers)

@@ -94,4 +94,8 @@ private:
     int out_fd_ = -1;
 };
 
+// Standard base64 text decoded; characters outside the alphabet (padding)
+// are skipped.
+std::string Base64Decode(const std::string& in);
+
 }  // namespace vorta_test
