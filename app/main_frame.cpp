@@ -56,15 +56,15 @@ std::string ProfilePictureUrl(const std::string& path, const PictureFetch& fetch
 namespace {
 
 // The picture over https only (redirects too), no larger than
-// kMaxProfilePictureBytes, without waiting long for a slow server: the main
-// window shows the busy cursor meanwhile.
+// kMaxProfilePictureBytes, without waiting long for a slow server. Runs on
+// the fetch thread: the page shows the default picture meanwhile.
 bool FetchPicture(const std::string& url, std::string& bytes) {
     HttpOptions options = HttpOptions::FromConfig();
     options.https_only = true;
     options.max_download_bytes = kMaxProfilePictureBytes;
     options.total_timeout_ms = 15000;
     options.stall_seconds = 10;
-    return ui::WaitOffUi([&] { return download_to_memory(url, bytes, options) == DownloadResult::kOk; });
+    return download_to_memory(url, bytes, options) == DownloadResult::kOk;
 }
 
 // The monitors' work areas, the primary monitor's first.
@@ -100,6 +100,7 @@ gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
 }  // namespace
 
 main_frame::~main_frame() {
+    if (picture_fetch_.joinable()) picture_fetch_.join();
     for (func_base* controller : controllers_) controller->on_release();
     if (host() && host()->gtk_window()) g_signal_handlers_disconnect_by_data(host()->gtk_window(), this);
     if (placement_.known) SaveWindowPlacement(placement_);
@@ -185,16 +186,38 @@ void main_frame::on_document_loaded(const ElementHandle&) {
 void main_frame::fill_user_panel() {
     namespace logs = pages::dive_log_page;
     const char* const frame = pages::main::framepage1;
-    // Fetched once per address: the page is loaded again on a change of
-    // settings.
-    if (!picture_known_ || picture_path_ != AppState.profile_image_path) {
-        picture_path_ = AppState.profile_image_path;
-        picture_src_ = ProfilePictureUrl(picture_path_, FetchPicture);
-        picture_known_ = true;
-    }
+    // Fetched once per address (the page is loaded again on a change of
+    // settings), off the UI thread: the panel shows the default picture
+    // until the fetch ends, however slow the picture's server is.
+    if (!picture_known_ || picture_path_ != AppState.profile_image_path) fetch_picture();
     ui::FindInFrame(id(), frame, logs::thumbnails).SetAttribute("src", picture_src_);
     ui::FindInFrame(id(), frame, logs::display).SetText(AppState.user_name);
     ui::FindInFrame(id(), frame, logs::email).SetText(AppState.email);
+}
+
+void main_frame::fetch_picture() {
+    if (picture_fetching_) return;  // its end looks at the address again
+    picture_path_ = AppState.profile_image_path;
+    picture_src_.clear();
+    picture_known_ = true;
+    if (ProfileImageSource(picture_path_).empty()) return;
+    if (picture_fetch_.joinable()) picture_fetch_.join();  // ended: its result was posted
+    picture_fetching_ = true;
+    std::weak_ptr<int> alive = alive_;
+    picture_fetch_ = std::thread([this, alive, path = picture_path_] {
+        std::string src = ProfilePictureUrl(path, FetchPicture);
+        ui::PostToUi([this, alive, path, src = std::move(src)] {
+            if (alive.expired()) return;
+            picture_fetching_ = false;
+            if (path != AppState.profile_image_path) {
+                fetch_picture();  // the account changed meanwhile
+            } else {
+                picture_src_ = src;
+            }
+            ui::FindInFrame(id(), pages::main::framepage1, pages::dive_log_page::thumbnails)
+                .SetAttribute("src", picture_src_);
+        });
+    });
 }
 
 void main_frame::OnBehaviorEvent(ui::HostWindow& window, const ui::BehaviorEvent& event) {

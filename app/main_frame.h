@@ -15,7 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/frame.h"
@@ -80,6 +82,7 @@ protected:
 
 private:
     void fill_user_panel();
+    void fetch_picture();
     void settings_changed(intptr_t result);
     void restore_placement(const PlacementPlan& plan);
 
@@ -94,11 +97,15 @@ private:
     std::vector<func_base*> controllers_;
     int page_loads_ = 0;
     WindowPlacement placement_;
-    // The user panel's picture: the address it was fetched for and the
-    // data: URL (or "") the page got.
+    // The user panel's picture: the address it was fetched for, the data:
+    // URL (or "") the page got, and the fetch running for it, whose result
+    // reaches the UI thread only while this object lives.
     bool picture_known_ = false;
+    bool picture_fetching_ = false;
     std::string picture_path_;
     std::string picture_src_;
+    std::thread picture_fetch_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 // The "src" for the user panel's picture: an https address as it is;

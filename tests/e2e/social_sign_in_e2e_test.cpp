@@ -107,9 +107,11 @@ TEST_F(SocialSignInE2e, AllowedAtTheProviderOpensTheMainWindowWithTheProfile) {
                                   "&response_type=token,granted_scopes&state=" +
                                   states[0]);
     // The picture the cloud names, fetched by the program and handed to the
-    // page whole, as a PNG data: URL (the page opens no connection).
-    const std::string picture = Picture();
+    // page whole, as a PNG data: URL once fetched (the page opens no
+    // connection).
     const std::string prefix = "data:image/png;base64,";
+    E2eApp::WaitFor([&] { return Picture().rfind(prefix, 0) == 0; }, 15000);
+    const std::string picture = Picture();
     ASSERT_EQ(picture.rfind(prefix, 0), 0u) << picture.substr(0, 80);
     const std::string png = vorta_test::Base64Decode(picture.substr(prefix.size()));
     EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
