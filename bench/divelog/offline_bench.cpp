@@ -6,7 +6,7 @@
 //  - "Save logbook for offline use" of the demo account, from the click to
 //    its closing message, against the sum of the same GETs made by this
 //    process on one connection (the median of three); split at the progress
-//    page coming up; the save's own work in this process without a dialog,
+//    page coming up when it did (it waits for a delay first); the save's own work in this process without a dialog,
 //    each of three runs against the bare GETs of its round; and the store's
 //    size per dive.
 #include <sys/stat.h>
@@ -16,6 +16,7 @@
 #include <ctime>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cloud/cloud_api.h"
@@ -121,15 +122,21 @@ int main(int argc, char** argv) {
     emu.Reset();
     auto start = Clock::now();
     app.Click("offline_save", kFrame);
-    // The progress dialog's page up, seen on the other connection: the part
-    // of the figure that does not depend on the number of requests.
-    const double dialog_ms = watch.WaitWindow("progress.htm", 20000) ? Ms(Clock::now() - start) : -1;
+    // The progress dialog comes up only once the save has lasted its delay:
+    // whether and when its page was up is seen on the other connection,
+    // which waits for it on a thread of its own.
+    double dialog_ms = -1;
+    std::thread dialog_watch([&] {
+        if (watch.WaitWindow("progress.htm", 3000)) dialog_ms = Ms(Clock::now() - start);
+    });
     app.SetTargetPage("");
-    if (!app.WaitWindow("msg.htm", 300000)) {
+    const bool ended = app.WaitWindow("msg.htm", 300000);
+    const double save_ms = Ms(Clock::now() - start);
+    dialog_watch.join();
+    if (!ended) {
         std::fprintf(stderr, "the offline save did not end\n");
         return 1;
     }
-    const double save_ms = Ms(Clock::now() - start);
     app.SetTargetPage("msg.htm");
     app.Click("ok");
     app.SetTargetPage("main.htm");
@@ -289,10 +296,12 @@ int main(int argc, char** argv) {
         "%.0f ms (median of 3, %.0f-%.0f); ratio %.2f (goal <= 1.2)\n",
         paths.size(), dives, save_ms, bare_ms, bare_runs.front(), bare_runs.back(),
         bare_ms > 0 ? save_ms / bare_ms : 0.0);
-    std::printf(
-        "  of which the click to the progress dialog's page up: %.0f ms; from there to the closing message %.0f ms, "
-        "ratio %.2f\n",
-        dialog_ms, save_ms - dialog_ms, bare_ms > 0 && dialog_ms >= 0 ? (save_ms - dialog_ms) / bare_ms : 0.0);
+    if (dialog_ms >= 0)
+        std::printf(
+            "  of which the click to the progress dialog's page up: %.0f ms; from there to the closing message %.0f "
+            "ms, ratio %.2f\n",
+            dialog_ms, save_ms - dialog_ms, bare_ms > 0 ? (save_ms - dialog_ms) / bare_ms : 0.0);
+    else std::printf("  the progress dialog did not come up (the save ended within its delay)\n");
     std::printf(
         "  the save's own work in this process (no dialog): %.0f ms (median of 3, %.0f-%.0f), ratio %.2f (median of "
         "the rounds' ratios, %.2f-%.2f)\n",
