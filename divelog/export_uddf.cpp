@@ -181,11 +181,16 @@ double WriteSamples(std::string& out, const Json::Value& divelog, bool freedive,
     return deepest;
 }
 
-void WriteDive(std::string& out, const Json::Value& divelog, size_t number, const std::string& site_id) {
-    const int type = DiveTypeCode(json_safe::String(divelog, "dive_type"));
+// The dive's element up to its number: what its place in the document decides.
+void WriteDiveHead(std::string& out, size_t number, const std::string& site_id) {
     out += "<dive id=\"dive" + std::to_string(number) + "\"><informationbeforedive>";
     if (!site_id.empty()) out += "<link ref=\"" + site_id + "\"/>";
     Element(out, "divenumber", std::to_string(number));
+}
+
+// The rest of it: what the dive log alone decides.
+void WriteDiveBody(std::string& out, const Json::Value& divelog) {
+    const int type = DiveTypeCode(json_safe::String(divelog, "dive_type"));
     Element(out, "datetime", StartDateTime(divelog));
     double air = 0;
     if (Logged(divelog, "air_temperature", air, false))
@@ -222,8 +227,19 @@ void WriteDive(std::string& out, const Json::Value& divelog, size_t number, cons
 
 }  // namespace
 
+std::string UddfDiveBody(const Json::Value& divelog) {
+    std::string out;
+    WriteDiveBody(out, divelog);
+    return out;
+}
+
 std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
                          const UddfOwner& owner) {
+    return UddfDocument(divelogs, generator, owner, {});
+}
+
+std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
+                         const UddfOwner& owner, const std::vector<std::string>& bodies) {
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out += "<uddf xmlns=\"http://www.streit.cc/uddf/3.2/\" version=\"3.2.3\">\n";
     out += "<generator>";
@@ -252,7 +268,9 @@ std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGen
     if (!divelogs.empty()) {
         out += "<profiledata><repetitiongroup id=\"group1\">\n";
         for (size_t i = 0; i < divelogs.size(); ++i) {
-            WriteDive(out, divelogs[i], i + 1, dive_sites[i]);
+            WriteDiveHead(out, i + 1, dive_sites[i]);
+            if (i < bodies.size() && !bodies[i].empty()) out += bodies[i];
+            else WriteDiveBody(out, divelogs[i]);
             out += '\n';
         }
         out += "</repetitiongroup></profiledata>\n";
