@@ -6,9 +6,10 @@
 //  - "Save logbook for offline use" of the demo account, from the click to
 //    its closing message, against the sum of the same GETs made by this
 //    process on one connection (the median of three); split at the progress
-//    page coming up when it did (it waits for a delay first); the save's own work in this process without a dialog,
-//    each of three runs against the bare GETs of its round; and the store's
-//    size per dive.
+//    page coming up when it did (it comes up only once the save has lasted
+//    its delay); the save's own work in this process without a dialog, each
+//    of three runs against the bare GETs of its round; and the store's size
+//    per dive.
 #include <sys/stat.h>
 
 #include <algorithm>
