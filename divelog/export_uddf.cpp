@@ -229,6 +229,8 @@ void WriteDiveBody(std::string& out, const Json::Value& divelog) {
 
 std::string UddfDiveBody(const Json::Value& divelog) {
     std::string out;
+    // About what a waypoint takes, so that the text is not moved as it grows.
+    out.reserve(json_safe::Size(Member(divelog, "dive_profiles")) * 96 + 1024);
     WriteDiveBody(out, divelog);
     return out;
 }
@@ -240,7 +242,11 @@ std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGen
 
 std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
                          const UddfOwner& owner, const std::vector<std::string>& bodies) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    size_t made_ahead = 0;
+    for (const std::string& body : bodies) made_ahead += body.size();
+    std::string out;
+    out.reserve(made_ahead + divelogs.size() * 256 + 4096);
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out += "<uddf xmlns=\"http://www.streit.cc/uddf/3.2/\" version=\"3.2.3\">\n";
     out += "<generator>";
     Element(out, "name", XmlText(generator.name));
