@@ -4,8 +4,10 @@
 #include <utility>
 
 #include "app/html_dlg.h"
+#include "app/progress_worker.h"
 #include "app/quit.h"
 #include "base/app_state.h"
+#include "ui_engine/ui_engine.h"
 
 // State shared with the closures that a worker posts to the UI thread. They
 // may run after a show has ended, so they hold it by shared pointer and look
@@ -22,6 +24,13 @@ struct ProgressDlg::Shared {
     // end() (until the next show starts) belongs to no show and is dropped.
     std::optional<std::string> early_status, early_text2, early_progress;
     bool taking_early = true;
+    // A run with a delay (begin()): where its dialog stands. Decided on the
+    // UI thread only, so that the dialog and a message over the parent never
+    // both come up. Set before the run's worker starts.
+    std::atomic<bool> delayed{false};
+    enum class Phase { kUp, kWaiting, kWithout };
+    Phase phase = Phase::kUp;  // kUp: up or coming up
+    WindowHandle parent = 0;
 };
 
 namespace {
@@ -101,6 +110,7 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     Shared& s = *shared_;
     s.cancel = false;
     s.taking_early = true;
+    s.phase = Shared::Phase::kUp;
     if (s.ended) {
         // The worker finished before the dialog came up.
         s.ended = false;
@@ -139,6 +149,47 @@ int ProgressDlg::DoModal(WindowHandle parent) {
     // A stale signal must not satisfy the next show's wait.
     ready_event.Reset();
     return result;
+}
+
+void ProgressDlg::begin(WindowHandle parent) {
+    Shared& s = *shared_;
+    // A Cancel of the last run must not stop this one before its dialog is up.
+    s.cancel = false;
+    s.taking_early = true;
+    s.parent = parent;
+    s.delayed = show_after_ms_ > 0;
+    s.phase = show_after_ms_ > 0 ? Shared::Phase::kWaiting : Shared::Phase::kUp;
+}
+
+int ProgressDlg::DoModalAfter(WindowHandle parent) {
+    Shared& s = *shared_;
+    if (s.phase == Shared::Phase::kWaiting && ui::EngineReady() && ui::IsUiThread()) {
+        ui::RunLoopUntil([&s] { return s.ended || s.phase != Shared::Phase::kWaiting; }, show_after_ms_);
+        if (s.phase == Shared::Phase::kWithout) return 0;
+        if (s.ended) {
+            // Over before the delay, without a message: nothing to show.
+            s.phase = Shared::Phase::kWithout;
+            s.ended = false;
+            return s.end_result;
+        }
+    }
+    return DoModal(parent);
+}
+
+WindowHandle ProgressDlg::message_parent(bool ended) {
+    if (shared_->delayed.load() && ui::EngineReady()) {
+        std::shared_ptr<Shared> shared = shared_;
+        const bool without = ui::RunOnUiAndWait([shared] {
+            // The dialog will not come up: the message stands in for it.
+            if (shared->phase == Shared::Phase::kWaiting) shared->phase = Shared::Phase::kWithout;
+            return shared->phase == Shared::Phase::kWithout;
+        });
+        if (without) return shared->parent;
+    }
+    // Modal over the dialog, once its page is up (the work starts while it
+    // loads).
+    if (!ended && window() == 0) wait_ready(kProgressReadyWaitMs);
+    return window();
 }
 
 bool ProgressDlg::wait_ready(int timeout_ms) {

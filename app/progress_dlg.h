@@ -16,6 +16,14 @@
 // Optional cancel: set_cancellable(true) before DoModal shows the page's
 // "cancel" element; a click on it sets a flag the worker polls with
 // cancel_requested(). Otherwise "cancel" is hidden.
+//
+// Optional delay (set_show_after): work that is over within a short time
+// shows no dialog, which would only flash. RunUnderProgress then calls
+// begin() before starting the worker and DoModalAfter() instead of
+// DoModal(), and keeps the windows from taking input for the whole run
+// (ui::InputBlock); the dialog comes up once the delay has passed unless the
+// worker has ended it or asked where its message goes (message_parent) by
+// then.
 #pragma once
 
 #include <atomic>
@@ -57,12 +65,29 @@ public:
     // next DoModal then returns at once with that result.
     void end(int result);
 
+    // UI thread, before the worker of a run starts: reports from now on are
+    // kept for this run's page; with a delay, the dialog is not up yet.
+    void begin(WindowHandle parent);
+    // UI thread: DoModal once the delay has passed. Returns the result given
+    // to end(), or 0 when the run went on without the dialog (its message
+    // shown over `parent` instead).
+    int DoModalAfter(WindowHandle parent);
+
+    // Worker thread: the window to show the run's message over. The dialog
+    // when it is up or coming up (waiting for its page unless `ended`); the
+    // run's parent when no dialog came up, which then never comes.
+    WindowHandle message_parent(bool ended);
+
     // UI thread: forgets an end() that no show took (its show could not come
     // up), so that the next DoModal waits for its own worker.
     void drop_pending_end();
 
     // Cancel support (see above); applies from the next DoModal.
     void set_cancellable(bool on) { cancellable_ = on; }
+    // The delay before the dialog comes up in a run (see above), 0 for at
+    // once; applies from the next begin().
+    void set_show_after(int ms) { show_after_ms_ = ms; }
+    int show_after() const { return show_after_ms_; }
     bool cancel_requested() const;
 
     // Id of the dialog's window while shown, else 0.
@@ -73,4 +98,5 @@ public:
 private:
     std::shared_ptr<Shared> shared_;
     bool cancellable_ = false;
+    int show_after_ms_ = 0;
 };

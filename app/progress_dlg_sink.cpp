@@ -26,10 +26,9 @@ void ProgressDlgSink::set_progress(const std::string& percent) {
 }
 
 void ProgressDlgSink::show_message(const std::string& key) {
-    // Modal over the progress dialog, once its page is up (the work starts
-    // while it loads); the worker waits until the message is closed.
-    if (!ended_ && dlg_.window() == 0) dlg_.wait_ready(kProgressReadyWaitMs);
-    ShowMsgDlg(GetLangText(key), std::string(), dlg_.window());
+    // Modal over the progress dialog, or over the run's parent when the
+    // dialog did not come up; the worker waits until the message is closed.
+    ShowMsgDlg(GetLangText(key), std::string(), dlg_.message_parent(ended_));
 }
 
 void ProgressDlgSink::end(int result) {

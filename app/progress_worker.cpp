@@ -1,14 +1,22 @@
 #include "app/progress_worker.h"
 
 #include <memory>
+#include <optional>
 
 #include <boost/thread/thread.hpp>
 
 #include "app/progress_dlg_sink.h"
+#include "ui_engine/ui_engine.h"
 
 Outcome RunUnderProgress(ProgressDlg& dlg, WindowHandle parent, const std::function<void(ProgressSink&)>& work) {
     if (!ui::EngineReady() || !ui::IsUiThread()) return Outcome::Failed("USB_ERROR");
     dlg.ready_event.Reset();
+    // A delayed dialog: the windows take no input until the run is over, as
+    // under the dialog; what the user tries meanwhile is dropped, not done
+    // afterwards.
+    std::optional<ui::InputBlock> block;
+    if (dlg.show_after() > 0) block.emplace();
+    dlg.begin(parent);
     // Set on the UI thread by the worker's last posted closure, which runs
     // after everything the worker posted before it, the dialog's end too.
     auto done = std::make_shared<bool>(false);
@@ -34,7 +42,7 @@ Outcome RunUnderProgress(ProgressDlg& dlg, WindowHandle parent, const std::funct
     } catch (const boost::thread_resource_error&) {
         return Outcome::Failed("USB_ERROR");
     }
-    dlg.DoModal(parent);
+    dlg.DoModalAfter(parent);
     ui::RunLoopUntil([&done] { return *done; });
     worker.join();
     // A dialog that could not come up left the worker's end unused.

@@ -8,7 +8,10 @@
 //   if (!started.ok()) { session.EndLink(); show started.key; }
 //
 // On the UI thread: starts the worker (boost::thread) and shows `dlg`
-// modally over `parent` (0: the active window). On the worker: runs `work` at
+// modally over `parent` (0: the active window); with a delay
+// (ProgressDlg::set_show_after) only once the work has lasted that long, the
+// windows taking no input meanwhile, and a message of the work shown over
+// `parent` instead when it comes first. On the worker: runs `work` at
 // once, while the dialog's page loads (what it reports meanwhile is shown when
 // the page is up), then ends the dialog unless the work already did
 // (ProgressDlgSink ends it once). An
@@ -28,6 +31,11 @@
 // The longest wait of a worker for the progress page to load (before it puts
 // a message over it).
 constexpr int kProgressReadyWaitMs = 1000;
+
+// The delay of the progress dialog of work that is often over at once (the
+// logbook's offline save and export): a dialog shown and closed within it
+// would only flash.
+constexpr int kProgressShowAfterMs = 400;
 
 // Ok once the work has run and its thread is joined; Failed("USB_ERROR")
 // when no thread could be started (nothing ran, nothing was shown). UI

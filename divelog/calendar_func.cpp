@@ -153,6 +153,9 @@ void CalendarFunc::SaveForOffline() {
     std::tm local{};
     localtime_r(&now, &local);
     progress_.set_cancellable(true);
+    // A logbook already stored, or a small one, is saved before a dialog
+    // could come up: its message alone says so.
+    progress_.set_show_after(kProgressShowAfterMs);
     const Outcome run = RunUnderProgress(progress_, window_, [&](ProgressSink& sink) {
         const vorta_divelog::OfflineSaveResult result = vorta_divelog::SaveLogbookForOffline(
             *store, http, sink, local.tm_year + 1900, local.tm_mon + 1, [] { return int64_t(std::time(nullptr)); });

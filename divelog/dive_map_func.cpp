@@ -214,6 +214,8 @@ void DiveMapFunc::ExportLogbook(const std::string& scope) {
     std::unique_ptr<HttpPost> http;
     if (!AppState.offline_session) http = std::make_unique<HttpPost>(HttpOptions::FromConfig());
     progress_.set_cancellable(true);
+    // An export of stored months is written before a dialog could come up.
+    progress_.set_show_after(kProgressShowAfterMs);
     const Outcome run = RunUnderProgress(progress_, window_, [&](ProgressSink& sink) {
         const vorta_divelog::LogbookExportResult result = vorta_divelog::ExportLogbook(
             *store, http.get(), sink, months, target, [] { return int64_t(std::time(nullptr)); });

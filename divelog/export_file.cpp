@@ -15,9 +15,11 @@ ExportFormat ExportFormatOf(const std::string& path) {
 }
 
 bool ExportDiveLogs(const std::string& path, const std::vector<Json::Value>& divelogs, int32_t unit,
-                    const LangFunction& lang, const UddfGenerator& generator, const UddfOwner& owner) {
-    const std::string bytes = ExportFormatOf(path) == ExportFormat::kCsv ? CsvDocument(divelogs, unit, lang)
-                                                                         : UddfDocument(divelogs, generator, owner);
+                    const LangFunction& lang, const UddfGenerator& generator, const UddfOwner& owner,
+                    const std::vector<std::string>& uddf_bodies) {
+    const std::string bytes = ExportFormatOf(path) == ExportFormat::kCsv
+                                  ? CsvDocument(divelogs, unit, lang)
+                                  : UddfDocument(divelogs, generator, owner, uddf_bodies);
     return WriteWholeFile(path, bytes);
 }
 

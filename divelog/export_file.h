@@ -20,7 +20,10 @@ enum class ExportFormat { kUddf, kCsv };
 ExportFormat ExportFormatOf(const std::string& path);
 
 // The dive logs as the file at `path` asks (ExportFormatOf), written whole.
+// `uddf_bodies` (optional): the dives' parts made ahead by UddfDiveBody, by
+// position, for a UDDF file.
 bool ExportDiveLogs(const std::string& path, const std::vector<Json::Value>& divelogs, int32_t unit,
-                    const LangFunction& lang, const UddfGenerator& generator, const UddfOwner& owner);
+                    const LangFunction& lang, const UddfGenerator& generator, const UddfOwner& owner,
+                    const std::vector<std::string>& uddf_bodies = {});
 
 }  // namespace vorta_divelog

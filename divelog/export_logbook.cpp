@@ -45,10 +45,13 @@ private:
     ProgressSink& inner_;
 };
 
+// A dive log to export and what was made of it ahead ("" for nothing).
+using Found = std::pair<Json::Value, std::string>;
+
 // The stored dive logs of one month, appended to `out` (each id once).
 // False when the month's summary is not stored.
-bool StoredMonth(const LogbookStore& store, int ym, std::set<std::string>& seen, std::vector<Json::Value>& out,
-                 bool& has_dives, std::map<std::string, Json::Value>* read) {
+bool StoredMonth(const LogbookStore& store, int ym, std::set<std::string>& seen, std::vector<Found>& out,
+                 bool& has_dives, FetchedDiveLogs* read) {
     has_dives = false;
     const int year = ym / 100, month = ym % 100;
     const std::optional<StoredAnswer> summary = store.Get(StoredKind::kMonth, MonthKey(year, month));
@@ -61,16 +64,17 @@ bool StoredMonth(const LogbookStore& store, int ym, std::set<std::string>& seen,
         for (const std::string& id : DayListIds(list->response)) {
             if (!seen.insert(id).second) continue;
             if (read) {
-                const auto found = read->find(id);
-                if (found != read->end()) {
-                    if (found->second.isObject()) out.push_back(std::move(found->second));
+                const auto found = read->by_id.find(id);
+                if (found != read->by_id.end()) {
+                    if (found->second.divelog.isObject())
+                        out.emplace_back(std::move(found->second.divelog), std::move(found->second.prepared));
                     continue;
                 }
             }
             const std::optional<StoredAnswer> log = store.Get(StoredKind::kDiveLog, id);
             if (!log) continue;
             const Json::Value& divelog = json_safe::Member(log->response, "divelog");
-            if (divelog.isObject()) out.push_back(divelog);
+            if (divelog.isObject()) out.emplace_back(divelog, std::string());
         }
     }
     return true;
@@ -105,20 +109,27 @@ bool ExportMonthsOf(const std::string& scope, int this_month, const std::string&
     return out.first <= out.last;
 }
 
-std::vector<Json::Value> StoredDiveLogs(const LogbookStore& store, const ExportMonths& months,
-                                        std::map<std::string, Json::Value>* read) {
-    std::vector<Json::Value> out;
+std::vector<Json::Value> StoredDiveLogs(const LogbookStore& store, const ExportMonths& months, FetchedDiveLogs* read,
+                                        std::vector<std::string>* prepared) {
+    std::vector<Found> found;
     std::set<std::string> seen;
     int without_dives = 0;
     for (int ym = months.last; ym >= months.first && ym > 197000; ym = PreviousMonth(ym)) {
         bool has_dives = false;
-        StoredMonth(store, ym, seen, out, has_dives, read);
+        StoredMonth(store, ym, seen, found, has_dives, read);
         without_dives = has_dives ? 0 : without_dives + 1;
         if (months.first == 0 && without_dives >= kEmptyMonthsToStop) break;
     }
-    std::stable_sort(out.begin(), out.end(), [](const Json::Value& a, const Json::Value& b) {
-        return json_safe::Double(a, "dive_datetime") < json_safe::Double(b, "dive_datetime");
+    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return json_safe::Double(a.first, "dive_datetime") < json_safe::Double(b.first, "dive_datetime");
     });
+    std::vector<Json::Value> out;
+    out.reserve(found.size());
+    if (prepared) prepared->clear();
+    for (Found& f : found) {
+        out.push_back(std::move(f.first));
+        if (prepared) prepared->push_back(std::move(f.second));
+    }
     return out;
 }
 
@@ -126,8 +137,11 @@ LogbookExportResult ExportLogbook(LogbookStore& store, HttpPost* http, ProgressS
                                   const ExportTarget& target, const std::function<int64_t()>& now) {
     LogbookExportResult result;
     // What the walk fetches and stores is handed over as it was read, not
-    // read back from the store and parsed again.
-    std::map<std::string, Json::Value> fetched;
+    // read back from the store and parsed again; for a UDDF file, each dive's
+    // part of the document is made as its dive log comes in, while the walk
+    // waits for the next one.
+    FetchedDiveLogs fetched;
+    if (ExportFormatOf(target.path) == ExportFormat::kUddf) fetched.prepare = UddfDiveBody;
     if (http) {
         ExportSink export_sink(sink);
         // The walk stops after a year without dives: a span with a longer
@@ -151,7 +165,8 @@ LogbookExportResult ExportLogbook(LogbookStore& store, HttpPost* http, ProgressS
         }
     }
     sink.set_status("EXPORT_WRITING");
-    const std::vector<Json::Value> divelogs = StoredDiveLogs(store, months, &fetched);
+    std::vector<std::string> prepared;
+    const std::vector<Json::Value> divelogs = StoredDiveLogs(store, months, &fetched, &prepared);
     if (sink.cancel_requested()) {
         result.status = LogbookExportResult::Status::kCancelled;
         return result;
@@ -160,7 +175,7 @@ LogbookExportResult ExportLogbook(LogbookStore& store, HttpPost* http, ProgressS
         result.status = LogbookExportResult::Status::kNoDives;
         return result;
     }
-    if (!ExportDiveLogs(target.path, divelogs, target.unit, target.lang, target.generator, target.owner)) {
+    if (!ExportDiveLogs(target.path, divelogs, target.unit, target.lang, target.generator, target.owner, prepared)) {
         result.status = LogbookExportResult::Status::kFailed;
         result.message_key = "EXPORT_NOT_SAVED";
         return result;

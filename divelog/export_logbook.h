@@ -20,6 +20,7 @@
 #include "app/progress_sink.h"
 #include "divelog/export_file.h"
 #include "divelog/logbook_store.h"
+#include "divelog/offline_save.h"
 
 class HttpPost;
 
@@ -49,11 +50,12 @@ struct LogbookExportResult {
 // The stored dive logs of `months`, oldest dive first (each once). Without
 // `months.first` the walk back from `months.last` ends after
 // kEmptyMonthsToStop months in a row without stored dives. `read`
-// (optional): dive logs already at hand by id ("divelog" objects, as the
-// walk that stored them gives them), taken from it instead of being read
-// back from the store.
+// (optional): dive logs already at hand (as the walk that stored them gives
+// them), taken from it instead of being read back from the store; then
+// `prepared` (optional) receives, by position, what was made of each ahead
+// ("" for the ones read from the store).
 std::vector<Json::Value> StoredDiveLogs(const LogbookStore& store, const ExportMonths& months,
-                                        std::map<std::string, Json::Value>* read = nullptr);
+                                        FetchedDiveLogs* read = nullptr, std::vector<std::string>* prepared = nullptr);
 
 struct ExportTarget {
     std::string path;  // the format by its extension (ExportFormatOf)

@@ -181,11 +181,16 @@ double WriteSamples(std::string& out, const Json::Value& divelog, bool freedive,
     return deepest;
 }
 
-void WriteDive(std::string& out, const Json::Value& divelog, size_t number, const std::string& site_id) {
-    const int type = DiveTypeCode(json_safe::String(divelog, "dive_type"));
+// The dive's element up to its number: what its place in the document decides.
+void WriteDiveHead(std::string& out, size_t number, const std::string& site_id) {
     out += "<dive id=\"dive" + std::to_string(number) + "\"><informationbeforedive>";
     if (!site_id.empty()) out += "<link ref=\"" + site_id + "\"/>";
     Element(out, "divenumber", std::to_string(number));
+}
+
+// The rest of it: what the dive log alone decides.
+void WriteDiveBody(std::string& out, const Json::Value& divelog) {
+    const int type = DiveTypeCode(json_safe::String(divelog, "dive_type"));
     Element(out, "datetime", StartDateTime(divelog));
     double air = 0;
     if (Logged(divelog, "air_temperature", air, false))
@@ -222,9 +227,26 @@ void WriteDive(std::string& out, const Json::Value& divelog, size_t number, cons
 
 }  // namespace
 
+std::string UddfDiveBody(const Json::Value& divelog) {
+    std::string out;
+    // About what a waypoint takes, so that the text is not moved as it grows.
+    out.reserve(json_safe::Size(Member(divelog, "dive_profiles")) * 96 + 1024);
+    WriteDiveBody(out, divelog);
+    return out;
+}
+
 std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
                          const UddfOwner& owner) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    return UddfDocument(divelogs, generator, owner, {});
+}
+
+std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
+                         const UddfOwner& owner, const std::vector<std::string>& bodies) {
+    size_t made_ahead = 0;
+    for (const std::string& body : bodies) made_ahead += body.size();
+    std::string out;
+    out.reserve(made_ahead + divelogs.size() * 256 + 4096);
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     out += "<uddf xmlns=\"http://www.streit.cc/uddf/3.2/\" version=\"3.2.3\">\n";
     out += "<generator>";
     Element(out, "name", XmlText(generator.name));
@@ -252,7 +274,9 @@ std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGen
     if (!divelogs.empty()) {
         out += "<profiledata><repetitiongroup id=\"group1\">\n";
         for (size_t i = 0; i < divelogs.size(); ++i) {
-            WriteDive(out, divelogs[i], i + 1, dive_sites[i]);
+            WriteDiveHead(out, i + 1, dive_sites[i]);
+            if (i < bodies.size() && !bodies[i].empty()) out += bodies[i];
+            else WriteDiveBody(out, divelogs[i]);
             out += '\n';
         }
         out += "</repetitiongroup></profiledata>\n";

@@ -40,7 +40,7 @@ struct MonthWithDives {
 // under `store_mutex`, which the walk takes for its own reads.
 class Storer {
 public:
-    Storer(LogbookStore& store, std::mutex& store_mutex, std::map<std::string, Json::Value>* written)
+    Storer(LogbookStore& store, std::mutex& store_mutex, FetchedDiveLogs* written)
         : store_(store), store_mutex_(store_mutex), written_(written) {
         thread_ = std::thread([this] { Loop(); });
     }
@@ -118,6 +118,7 @@ private:
             } catch (const std::exception&) {
                 // Out of memory: nothing may leave the thread; the run fails.
                 batch.clear();
+                prepared_.clear();
                 Fail("DATA_ERROR");
             }
         }
@@ -131,10 +132,16 @@ private:
                 written = store_.PutAll(batch);
             }
             if (written && written_) {
-                for (LogbookStore::Write& w : batch)
-                    if (w.kind == StoredKind::kDiveLog) (*written_)[w.key] = std::move(w.response["divelog"]);
+                for (LogbookStore::Write& w : batch) {
+                    if (w.kind != StoredKind::kDiveLog) continue;
+                    FetchedDiveLogs::Entry& entry = written_->by_id[w.key];
+                    entry.divelog = std::move(w.response["divelog"]);
+                    const auto prepared = prepared_.find(w.key);
+                    if (prepared != prepared_.end()) entry.prepared = std::move(prepared->second);
+                }
             }
             batch.clear();
+            prepared_.clear();
             if (!written) Fail("DATA_ERROR");
             else if (item.month) ++months_written_;
             return;
@@ -146,7 +153,9 @@ private:
                 return;
             }
             // A dive log answer without its dive log is not stored.
-            if (!json_safe::Member(answer.response, "divelog").isObject()) return;
+            const Json::Value& divelog = json_safe::Member(answer.response, "divelog");
+            if (!divelog.isObject()) return;
+            if (written_ && written_->prepare) prepared_[item.key] = written_->prepare(divelog);
             std::string text = TextOf(item.reply, answer.response);
             batch.push_back(
                 {item.kind, std::move(item.key), std::move(answer.response), item.fetched_at, std::move(text)});
@@ -178,7 +187,9 @@ private:
     LogbookStore& store_;
     std::mutex& store_mutex_;
     // Filled on the storing thread, read once it has ended.
-    std::map<std::string, Json::Value>* written_;
+    FetchedDiveLogs* written_;
+    // What written_->prepare made of the dive logs of the batch, by id.
+    std::map<std::string, std::string> prepared_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Item> queue_;
@@ -192,7 +203,7 @@ private:
 class Run {
 public:
     Run(LogbookStore& store, HttpPost& http, ProgressSink& sink, const std::function<int64_t()>& now,
-        std::map<std::string, Json::Value>* stored)
+        FetchedDiveLogs* stored)
         : store_(store), http_(http), sink_(sink), now_(now), storer_(store, store_mutex_, stored) {}
 
     OfflineSaveResult Go(int year, int month, int oldest) {
@@ -355,8 +366,7 @@ std::string OfflineSaveCounterLine(const OfflineSaveCounts& c) {
 }
 
 OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, ProgressSink& sink, int year, int month,
-                                        const std::function<int64_t()>& now, int oldest,
-                                        std::map<std::string, Json::Value>* stored) {
+                                        const std::function<int64_t()>& now, int oldest, FetchedDiveLogs* stored) {
     return Run(store, http, sink, now, stored).Go(year, month, oldest);
 }
 

@@ -23,6 +23,20 @@ namespace vorta_divelog {
 
 constexpr int kEmptyMonthsToStop = 12;
 
+// The dive logs a run fetched and wrote, for a caller that reads them next
+// (the export), so that it need not read them back from the store: by id,
+// each one's "divelog" object and what `prepare` (optional) made of it.
+// `prepare` runs on the storing thread as each dive log is read, while the
+// walk waits for the next answer; it must not touch the store.
+struct FetchedDiveLogs {
+    struct Entry {
+        Json::Value divelog;
+        std::string prepared;
+    };
+    std::function<std::string(const Json::Value& divelog)> prepare;
+    std::map<std::string, Entry> by_id;
+};
+
 struct OfflineSaveCounts {
     int months_done = 0, months_total = 0;
     int dives_done = 0, dives_total = 0;
@@ -45,12 +59,11 @@ std::string OfflineSaveCounterLine(const OfflineSaveCounts& c);
 // before every request. `now` stamps what is stored.
 // `oldest` (YYYYMM, 0 for none) also ends the walk back through the months:
 // nothing before that month is read.
-// `stored` (optional): receives the "divelog" object of each dive log the
-// run fetched and wrote, by id, for a caller that reads them next (the
-// export), so that it need not read them back from the store.
+// `stored` (optional): receives the dive logs the run fetched and wrote
+// (FetchedDiveLogs).
 OfflineSaveResult SaveLogbookForOffline(LogbookStore& store, HttpPost& http, ProgressSink& sink, int year, int month,
                                         const std::function<int64_t()>& now, int oldest = 0,
-                                        std::map<std::string, Json::Value>* stored = nullptr);
+                                        FetchedDiveLogs* stored = nullptr);
 
 // After a sync: the cloud's month summary of every month the store holds and
 // of `year`-`month` (this month), but `skip` (the month the calendar reloads

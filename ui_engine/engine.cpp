@@ -390,6 +390,36 @@ void ModalPop(HostWindow* w) {
     }
 }
 
+}  // namespace detail
+
+InputBlock::InputBlock() {
+    // An entry without a window: the windows made before it take no events.
+    detail::ModalPush(nullptr, detail::PeekNextWindowId());
+    if (gdk_display_get_default()) {
+        // GTK sends the pointer and the keys of every window of the group to
+        // the widget holding the grab; this one is never shown, so they go
+        // nowhere. A window that grabs later (a modal dialog) takes them
+        // while it runs.
+        grab_ = gtk_window_new(GTK_WINDOW_POPUP);
+        g_object_ref_sink(grab_);
+        // Realized (never mapped): GTK tells the pointer's windows of the
+        // grab through the grabbing widget's own GDK window.
+        gtk_widget_realize(grab_);
+        gtk_grab_add(grab_);
+    }
+}
+
+InputBlock::~InputBlock() {
+    if (grab_) {
+        gtk_grab_remove(grab_);
+        gtk_widget_destroy(grab_);
+        g_object_unref(grab_);
+    }
+    detail::ModalPop(nullptr);
+}
+
+namespace detail {
+
 bool AcceptsUserEvents(const HostWindow* w) {
     if (g_modal.empty()) return true;
     const auto& top = g_modal.back();
@@ -705,7 +735,9 @@ HostWindow* FindWindow(WindowId id) {
 }
 
 HostWindow* ActiveWindow() {
-    if (!g_modal.empty()) return g_modal.back().first;
+    // An input block's entry has no window: the modal dialog under it, if any.
+    for (auto it = g_modal.rbegin(); it != g_modal.rend(); ++it)
+        if (it->first) return it->first;
     std::lock_guard<std::mutex> lock(g_reg_mu);
     HostWindow* best = nullptr;
     uint64_t serial = 0;

@@ -119,6 +119,24 @@ auto WaitOffUi(F&& fn) -> decltype(fn()) {
     return result.get();
 }
 
+// Keeps the user away from every window open now while it lives, as a
+// modal dialog would but without a window of its own, for work that may end
+// before a dialog is worth showing: their page events are dropped (never
+// delivered later, as during a modal dialog), and GTK gives them no pointer
+// or key input (nor closes them). Windows opened meanwhile (a dialog) take
+// input as usual. Posted work, window messages and automation requests keep
+// being delivered. Blocks nest. UI thread.
+class InputBlock {
+public:
+    InputBlock();
+    ~InputBlock();
+    InputBlock(const InputBlock&) = delete;
+    InputBlock& operator=(const InputBlock&) = delete;
+
+private:
+    GtkWidget* grab_ = nullptr;  // the invisible widget holding the grab
+};
+
 // Posts a private message (2024-2029, 3024, ...) to the window `id`. Any thread.
 // Delivered later on the UI thread, in posting order, to that window's message
 // handler; dropped when the window is gone by then.

@@ -3,12 +3,14 @@
 //    of something stored, from the click to the page drawn (seen on a second
 //    automation connection, which is served while the program waits for the
 //    cloud), against the bare delayed GET;
-//  - "Save logbook for offline use" of the demo account, from the click to
-//    its closing message, against the sum of the same GETs made by this
+//  - "Save logbook for offline use" of the demo account, clicked once the
+//    program has settled after the sign-in, from the click to its closing
+//    message, against the sum of the same GETs made by this
 //    process on one connection (the median of three); split at the progress
-//    page coming up; the save's own work in this process without a dialog,
-//    each of three runs against the bare GETs of its round; and the store's
-//    size per dive.
+//    page coming up when it did (it comes up only once the save has lasted
+//    its delay); the save's own work in this process without a dialog, each
+//    of three runs against the bare GETs of its round; and the store's size
+//    per dive.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include <ctime>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cloud/cloud_api.h"
@@ -31,6 +34,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const char* const kFrame = "framepage1";
 constexpr int kDelayMs = 300;
+// The quiet time before the offline save is clicked.
+constexpr int kSettleMs = 1500;
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -118,25 +123,44 @@ int main(int argc, char** argv) {
     watch.SetTargetPage("main.htm");
 
     // The whole logbook saved, timed from the click to its closing message.
+    // Clicked once the program has settled after the sign-in: the main page
+    // has fetched its profile picture and drawn (its web process is busy
+    // for about a second after the sign-in), so that the figure is the
+    // save's and not the tail of the page's start-up.
+    for (const auto limit = Clock::now() + std::chrono::seconds(10); Clock::now() < limit;) {
+        bool fetched = false;
+        for (const vorta_test::CloudRequest& r : emu.Log()) fetched = fetched || r.path == "/static/avatar.png";
+        if (fetched) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
     emu.Reset();
     auto start = Clock::now();
     app.Click("offline_save", kFrame);
-    // The progress dialog's page up, seen on the other connection: the part
-    // of the figure that does not depend on the number of requests.
-    const double dialog_ms = watch.WaitWindow("progress.htm", 20000) ? Ms(Clock::now() - start) : -1;
+    // The progress dialog comes up only once the save has lasted its delay:
+    // whether and when its page was up is seen on the other connection,
+    // which waits for it on a thread of its own.
+    double dialog_ms = -1;
+    std::thread dialog_watch([&] {
+        if (watch.WaitWindow("progress.htm", 3000)) dialog_ms = Ms(Clock::now() - start);
+    });
     app.SetTargetPage("");
-    if (!app.WaitWindow("msg.htm", 300000)) {
+    const bool ended = app.WaitWindow("msg.htm", 300000);
+    const double save_ms = Ms(Clock::now() - start);
+    dialog_watch.join();
+    if (!ended) {
         std::fprintf(stderr, "the offline save did not end\n");
         return 1;
     }
-    const double save_ms = Ms(Clock::now() - start);
     app.SetTargetPage("msg.htm");
     app.Click("ok");
     app.SetTargetPage("main.htm");
     std::vector<std::string> paths;
     int dives = 0;
     for (const vorta_test::CloudRequest& r : emu.Log()) {
-        if (r.verb != "GET") continue;
+        // The save's own requests: not the main page's profile picture,
+        // which may still be on its way after the reset.
+        if (r.verb != "GET" || r.path.rfind("/api/", 0) != 0) continue;
         paths.push_back(r.path.substr(1));
         if (r.path.find("/divelogs/divelog/") != std::string::npos) ++dives;
     }
@@ -289,10 +313,12 @@ int main(int argc, char** argv) {
         "%.0f ms (median of 3, %.0f-%.0f); ratio %.2f (goal <= 1.2)\n",
         paths.size(), dives, save_ms, bare_ms, bare_runs.front(), bare_runs.back(),
         bare_ms > 0 ? save_ms / bare_ms : 0.0);
-    std::printf(
-        "  of which the click to the progress dialog's page up: %.0f ms; from there to the closing message %.0f ms, "
-        "ratio %.2f\n",
-        dialog_ms, save_ms - dialog_ms, bare_ms > 0 && dialog_ms >= 0 ? (save_ms - dialog_ms) / bare_ms : 0.0);
+    if (dialog_ms >= 0)
+        std::printf(
+            "  of which the click to the progress dialog's page up: %.0f ms; from there to the closing message %.0f "
+            "ms, ratio %.2f\n",
+            dialog_ms, save_ms - dialog_ms, bare_ms > 0 ? (save_ms - dialog_ms) / bare_ms : 0.0);
+    else std::printf("  the progress dialog did not come up (the save ended within its delay)\n");
     std::printf(
         "  the save's own work in this process (no dialog): %.0f ms (median of 3, %.0f-%.0f), ratio %.2f (median of "
         "the rounds' ratios, %.2f-%.2f)\n",

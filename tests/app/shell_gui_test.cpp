@@ -191,6 +191,69 @@ TEST_F(ShellMainWindowTest, ClickOnAnElementWithoutIdChangesNothing) {
     EXPECT_EQ(frame_->page_loads(), 1);
 }
 
+// A progress dialog with a delay: work over within it shows no dialog, its
+// message alone; work that outlasts it shows the dialog with Cancel, and its
+// message over it. Either way the main window takes no click while the work
+// runs, and none acts afterwards; once the run is over it takes them again.
+TEST_F(ShellMainWindowTest, DelayedProgressComesUpOnlyForWorkThatOutlastsItsDelay) {
+    struct Case {
+        const char* name;
+        bool outlasts;  // the work waits for the dialog's page
+    };
+    for (const Case& c : {Case{"over at once", false}, Case{"outlasting the delay", true}}) {
+        SCOPED_TRACE(c.name);
+        ProgressDlg dlg;
+        dlg.set_cancellable(true);
+        dlg.set_show_after(300);
+        bool progress_seen = false, running = true;
+        g_timeout_add(
+            5,
+            [](gpointer p) -> gboolean {
+                auto* state = static_cast<std::pair<bool*, bool*>*>(p);
+                for (const ui::WindowInfo& info : ui::ListWindows())
+                    if (info.page_file == "progress.htm" && info.visible) *state->first = true;
+                if (*state->second) return G_SOURCE_CONTINUE;
+                delete state;
+                return G_SOURCE_REMOVE;
+            },
+            new std::pair<bool*, bool*>(&progress_seen, &running));
+        std::string message;
+        WhenDialog("msg.htm", [&](ui::WindowId w) {
+            message = ui::FindById(w, "MsgText1").GetText();
+            ui::FindById(w, "ok").PostClick();
+        });
+        std::string cancel_hidden = "not up";
+        frame_->events.clear();
+        EXPECT_TRUE(RunUnderProgress(dlg, frame_->id(), [&](ProgressSink& sink) {
+                        // A click on the main window, taken by its page
+                        // before the work goes on.
+                        ui::RunOnUiAndWait([&] {
+                            const ui::Element tab = ui::FindById(frame_->id(), "page1");
+                            tab.PostClick();
+                            tab.Exists();
+                        });
+                        if (c.outlasts && sink.wait_ready(30000))
+                            cancel_hidden = ui::RunOnUiAndWait([&] {
+                                return ui::FindWindow(dlg.window())
+                                    ->Evaluate("String(document.getElementById('cancel').hasAttribute('hidden'))");
+                            });
+                        sink.show_message("OFFLINE_SAVE_DONE");
+                    }).ok());
+        Settle(100);
+        running = false;
+        EXPECT_EQ(progress_seen, c.outlasts);
+        EXPECT_EQ(cancel_hidden, c.outlasts ? "false" : "not up");
+        EXPECT_EQ(message, GetLangText("OFFLINE_SAVE_DONE"));
+        EXPECT_TRUE(frame_->events.empty()) << frame_->events.front();
+        EXPECT_FALSE(AnyModal());
+
+        // The run over, the same click reaches the window.
+        ui::FindById(frame_->id(), "page1").PostClick();
+        ASSERT_TRUE(ui::RunLoopUntil([&] { return !frame_->events.empty(); }, 30000));
+        EXPECT_EQ(frame_->events.front(), "0:page1");
+    }
+}
+
 TEST_F(ShellMainWindowTest, SettingsSaveReloadsForALanguageAndRefreshesForAUnit) {
     // Language: result 1, message 2029, main.htm of the CHT folder.
     WhenDialog("setting.htm", [](ui::WindowId dlg) {

@@ -177,6 +177,22 @@ TEST(UddfExport, SitesOnceEachAndDivesNumberedInOrder) {
     EXPECT_NE(doc.find("<firstname>Solo</firstname><lastname></lastname></personal></owner>"), std::string::npos);
 }
 
+// Dives' parts made ahead (as an export makes them while it fetches) give
+// the same bytes as the document made in one go, whichever dives have one:
+// the number and the site's link still follow each dive's place.
+TEST(UddfExport, PartsMadeAheadGiveTheSameDocument) {
+    const std::vector<Json::Value> dives{Parsed(kFreedive), Parsed(kScuba), Parsed(kNoSamples), Parsed(kScuba)};
+    const std::string whole = UddfDocument(dives, kGenerator, kOwner);
+    const std::vector<std::vector<bool>> ahead{{true, true, true, true}, {false, true, false, true}, {}};
+    for (const std::vector<bool>& which : ahead) {
+        std::vector<std::string> bodies;
+        for (size_t i = 0; i < which.size(); ++i) bodies.push_back(which[i] ? UddfDiveBody(dives[i]) : "");
+        EXPECT_EQ(UddfDocument(dives, kGenerator, kOwner, bodies), whole) << bodies.size();
+    }
+    EXPECT_NE(whole.find("<dive id=\"dive4\"><informationbeforedive><link ref=\"site1\"/><divenumber>4</divenumber>"),
+              std::string::npos);
+}
+
 TEST(UddfExport, DocumentsValidateAgainstTheSchema) {
     std::string why;
     if (!HaveValidator(why)) VORTA_SKIP_OR_FAIL(why);

@@ -287,6 +287,8 @@ TEST_F(ExportE2e, ACancelledExportOfAllDivesLeavesNoFile) {
     ASSERT_TRUE(Click("export_logbook"));
     ASSERT_TRUE(app.ui().AnswerFileDialog(dir_ + "/all.uddf")) << app.ui().last_error();
     ASSERT_TRUE(E2eApp::WaitFor([&] { return dive_gets() >= before + 2; }, 60000));
+    // An export that lasts shows its dialog once it has lasted a moment.
+    ASSERT_TRUE(app.ui().WaitWindow("progress.htm", 20000));
     EXPECT_EQ(app.Text("progress.htm", "MsgText1"), E2eApp::Lang("EXPORT_DIVES"));
     ASSERT_TRUE(app.ClickOn("progress.htm", "cancel"));
     ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Visible("progress.htm"); }, 20000));

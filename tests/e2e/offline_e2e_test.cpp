@@ -251,6 +251,16 @@ TEST_F(OfflineE2e, StartWithoutTheCloudAndContinueOffline) {
 
 TEST_F(OfflineE2e, SavingForOfflineUseStopsAtCancelAndResumes) {
     StartSignedIn();
+    // The main page's profile picture is fetched on a connection of its own
+    // (the web engine's, or the program's): fetched before the reset, so
+    // that the handshakes counted after it are the save's alone.
+    E2eApp::WaitFor(
+        [&] {
+            for (const auto& r : emu.Log())
+                if (r.path.rfind("/static/avatar.png", 0) == 0) return true;
+            return false;
+        },
+        10000);
     ASSERT_TRUE(emu.Reset());
     auto gets_of = [&](const std::vector<vorta_test::CloudRequest>& log, const std::string& prefix) {
         std::vector<std::string> paths;
@@ -269,6 +279,8 @@ TEST_F(OfflineE2e, SavingForOfflineUseStopsAtCancelAndResumes) {
     ASSERT_TRUE(emu.SetFault(slow));
     ASSERT_TRUE(Click("offline_save"));
     ASSERT_TRUE(E2eApp::WaitFor([&] { return gets_of(emu.Log(), dive_path).size() >= 3; }, 60000));
+    // A save that lasts shows its dialog once it has lasted a moment.
+    ASSERT_TRUE(app.ui().WaitWindow("progress.htm", 20000));
     EXPECT_EQ(app.Text("progress.htm", "MsgText1"), E2eApp::Lang("OFFLINE_SAVE_DIVES"));
     ASSERT_TRUE(app.ClickOn("progress.htm", "cancel"));
     ASSERT_TRUE(E2eApp::WaitFor([&] { return !app.Visible("progress.htm"); }, 20000));
@@ -303,4 +315,20 @@ TEST_F(OfflineE2e, SavingForOfflineUseStopsAtCancelAndResumes) {
     ASSERT_TRUE(Click("view", 0));
     ASSERT_TRUE(E2eApp::WaitFor([&] { return Draws(online) == 2; }, 10000));
     EXPECT_EQ(Text("message").rfind(OfflinePrefix(), 0), 0u) << Text("message");
+}
+
+// A save with nothing left to fetch is over at once: its closing message
+// alone, no progress dialog coming up for it, and no request.
+TEST_F(OfflineE2e, ASaveOverAtOnceShowsItsMessageWithoutADialog) {
+    StartSignedIn();
+    ASSERT_TRUE(Click("offline_save"));
+    EXPECT_EQ(app.TakeMessage(120000), E2eApp::Lang("OFFLINE_SAVE_DONE"));
+    ASSERT_TRUE(emu.Reset());
+    ASSERT_TRUE(Click("offline_save"));
+    ASSERT_TRUE(app.ui().WaitWindow("msg.htm", 20000));
+    EXPECT_FALSE(app.Visible("progress.htm"));
+    EXPECT_EQ(app.TakeMessage(), E2eApp::Lang("OFFLINE_SAVE_DONE"));
+    for (const auto& r : emu.Log()) EXPECT_NE(r.path.rfind("/api/", 0), 0u) << r.path;
+    // The main window takes clicks again.
+    ASSERT_TRUE(Click("lastmon"));
 }
