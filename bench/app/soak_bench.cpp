@@ -19,7 +19,8 @@
 // short form CI runs). Each kind of step runs at least once.
 // SOAK_ONLY=<kind> (e.g. "view") runs the steps of that kind alone after the
 // warm-up, to tell which kind a growth comes with; SOAK_ROUNDS=<n> repeats
-// the session n times (the bound stays that of one session).
+// the session n times (the bound stays that of one session); SOAK_DETAIL=1
+// prints the growth by mapping at every sample.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -725,6 +726,8 @@ int Soak::Run() {
         if (step_ % 50 == 0) {
             samples.push_back(Measure());
             print("sample", samples.back());
+            if (std::getenv("SOAK_DETAIL"))
+                PrintGrowthByMapping("since the last sample", samples[samples.size() - 2], samples.back());
         }
     }
     // A shorter session cannot be held to a share of the bound: one sample of
