@@ -613,8 +613,8 @@ bool InitEngine(const std::string& program_dir) {
     // once the main page is up, so its idle web process drops its caches and
     // gives its freed heap back (~1 MB, bench/app/dive_memory_bench); the
     // strict share (40 MB), which would also throw away compiled code every
-    // few seconds, is not reached with a dive open. No process
-    // is ever ended for its size.
+    // few seconds, is not reached with a dive open. No process is ever
+    // ended for its size.
     WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
     webkit_memory_pressure_settings_set_memory_limit(pressure, 80);  // MB
     webkit_memory_pressure_settings_set_conservative_threshold(pressure, 0.33);
