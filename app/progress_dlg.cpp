@@ -176,16 +176,18 @@ int ProgressDlg::DoModalAfter(WindowHandle parent) {
     return DoModal(parent);
 }
 
+bool ProgressDlg::without_dialog() {
+    if (!shared_->delayed.load() || !ui::EngineReady()) return false;
+    std::shared_ptr<Shared> shared = shared_;
+    return ui::RunOnUiAndWait([shared] {
+        // The dialog will not come up: what the run shows stands in for it.
+        if (shared->phase == Shared::Phase::kWaiting) shared->phase = Shared::Phase::kWithout;
+        return shared->phase == Shared::Phase::kWithout;
+    });
+}
+
 WindowHandle ProgressDlg::message_parent(bool ended) {
-    if (shared_->delayed.load() && ui::EngineReady()) {
-        std::shared_ptr<Shared> shared = shared_;
-        const bool without = ui::RunOnUiAndWait([shared] {
-            // The dialog will not come up: the message stands in for it.
-            if (shared->phase == Shared::Phase::kWaiting) shared->phase = Shared::Phase::kWithout;
-            return shared->phase == Shared::Phase::kWithout;
-        });
-        if (without) return shared->parent;
-    }
+    if (without_dialog()) return shared_->parent;
     // Modal over the dialog, once its page is up (the work starts while it
     // loads).
     if (!ended && window() == 0) wait_ready(kProgressReadyWaitMs);

@@ -77,6 +77,10 @@ public:
     // when it is up or coming up (waiting for its page unless `ended`); the
     // run's parent when no dialog came up, which then never comes.
     WindowHandle message_parent(bool ended);
+    // Worker thread: true when the run has a delay and its dialog has not
+    // come up; it then never comes (as after message_parent's choice of the
+    // parent). False once the dialog is up or coming up.
+    bool without_dialog();
 
     // UI thread: forgets an end() that no show took (its show could not come
     // up), so that the next DoModal waits for its own worker.

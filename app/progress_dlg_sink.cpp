@@ -40,3 +40,7 @@ void ProgressDlgSink::end(int result) {
 bool ProgressDlgSink::cancel_requested() {
     return dlg_.cancel_requested();
 }
+
+bool ProgressDlgSink::without_dialog() {
+    return dlg_.without_dialog();
+}

@@ -21,6 +21,7 @@ public:
     void show_message(const std::string& key) override;
     void end(int result) override;
     bool cancel_requested() override;
+    bool without_dialog() override;
 
     bool ended() const { return ended_; }
 

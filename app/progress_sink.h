@@ -24,6 +24,10 @@ public:
     virtual void end(int result) = 0;
     // True once the user asked to stop.
     virtual bool cancel_requested() = 0;
+    // True when the work ran without a dialog that its user saw (its delay
+    // not yet passed), which from now on never comes up: a closing message
+    // may then go where the work was started from instead of over a dialog.
+    virtual bool without_dialog() { return false; }
 };
 
 // Shows nothing (benchmarks, tools); keeps the last message key.

@@ -156,11 +156,19 @@ void CalendarFunc::SaveForOffline() {
     // A logbook already stored, or a small one, is saved before a dialog
     // could come up: its message alone says so.
     progress_.set_show_after(kProgressShowAfterMs);
+    // A success over before the dialog came up is told on the page's
+    // message line (announced, no window to close); a failure, or a success
+    // under the dialog, in a message dialog.
+    bool done_on_page = false;
     const Outcome run = RunUnderProgress(progress_, window_, [&](ProgressSink& sink) {
         const vorta_divelog::OfflineSaveResult result = vorta_divelog::SaveLogbookForOffline(
             *store, http, sink, local.tm_year + 1900, local.tm_mon + 1, [] { return int64_t(std::time(nullptr)); });
-        if (result.status == vorta_divelog::OfflineSaveResult::Status::kDone) sink.show_message("OFFLINE_SAVE_DONE");
+        if (result.status == vorta_divelog::OfflineSaveResult::Status::kDone) {
+            if (sink.without_dialog()) done_on_page = true;
+            else sink.show_message("OFFLINE_SAVE_DONE");
+        }
         if (result.status == vorta_divelog::OfflineSaveResult::Status::kFailed) sink.show_message(result.message_key);
     });
     if (!run.ok()) ShowMsgDlg(GetLangText(run.key), std::string(), window_);
+    else if (done_on_page) ShowMessage("OFFLINE_SAVE_DONE");
 }

@@ -40,6 +40,7 @@ public:
     void show_message(const std::string& key) override { inner_.show_message(key); }
     void end(int result) override { inner_.end(result); }
     bool cancel_requested() override { return inner_.cancel_requested(); }
+    bool without_dialog() override { return inner_.without_dialog(); }
 
 private:
     ProgressSink& inner_;

@@ -30,17 +30,27 @@ const char* const kCreateSql =
     "CREATE TABLE IF NOT EXISTS accounts("
     " user_id TEXT PRIMARY KEY, email TEXT NOT NULL, user_name TEXT NOT NULL, signed_in_at INTEGER NOT NULL)";
 
-// A prepared statement, finalised on every path.
+// A prepared statement, finalised on every path; or a kept one (see
+// LogbookStore::Prepared), reset and its values unbound on every path.
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    explicit Statement(sqlite3_stmt* kept) : stmt_(kept), kept_(true) {}
+    ~Statement() {
+        if (!kept_) {
+            sqlite3_finalize(stmt_);
+        } else if (stmt_) {
+            sqlite3_reset(stmt_);
+            sqlite3_clear_bindings(stmt_);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
     bool ok() const { return stmt_ != nullptr; }
+    // The text is read where it is, not copied: it must outlive Step().
     void Bind(int i, const std::string& text) {
-        sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
     }
     void Bind(int i, int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
     // SQLITE_ROW, SQLITE_DONE or an error code.
@@ -55,6 +65,7 @@ public:
 
 private:
     sqlite3_stmt* stmt_ = nullptr;
+    bool kept_ = false;
 };
 
 // A transaction that rolls back unless committed.
@@ -195,7 +206,23 @@ LogbookStore::Opened LogbookStore::Open(const std::string& path, const std::stri
 }
 
 LogbookStore::~LogbookStore() {
+    for (sqlite3_stmt* stmt : prepared_) sqlite3_finalize(stmt);
     sqlite3_close(db_);
+}
+
+sqlite3_stmt* LogbookStore::Prepared(Query query) const {
+    static const char* const kSql[kQueries] = {
+        "SELECT body, fetched_at FROM answers WHERE user_id=?1 AND kind=?2 AND key=?3",
+        "SELECT 1 FROM answers WHERE user_id=?1 AND kind=?2 AND key=?3",
+        "INSERT OR REPLACE INTO answers(user_id, kind, key, body, fetched_at) VALUES(?1,?2,?3,?4,?5)",
+        "DELETE FROM answers WHERE user_id=?1 AND kind=?2 AND key=?3",
+        "SELECT key FROM answers WHERE user_id=?1 AND kind=?2 ORDER BY key",
+        // A day's key is "YYYYMMDD": the month's days lie between its "00" and "99".
+        "SELECT key FROM answers WHERE user_id=?1 AND kind=?2 AND key>=?3||'00' AND key<=?3||'99' ORDER BY key",
+    };
+    if (!prepared_[query])
+        sqlite3_prepare_v3(db_, kSql[query], -1, SQLITE_PREPARE_PERSISTENT, &prepared_[query], nullptr);
+    return prepared_[query];
 }
 
 bool LogbookStore::Exec(const char* sql) const {
@@ -203,7 +230,8 @@ bool LogbookStore::Exec(const char* sql) const {
 }
 
 std::optional<StoredAnswer> LogbookStore::Get(StoredKind kind, const std::string& key) const {
-    Statement s(db_, "SELECT body, fetched_at FROM answers WHERE user_id=?1 AND kind=?2 AND key=?3");
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Statement s(Prepared(kGet));
     s.Bind(1, user_id_);
     s.Bind(2, static_cast<int64_t>(kind));
     s.Bind(3, key);
@@ -217,7 +245,8 @@ std::optional<StoredAnswer> LogbookStore::Get(StoredKind kind, const std::string
 }
 
 bool LogbookStore::Has(StoredKind kind, const std::string& key) const {
-    Statement s(db_, "SELECT 1 FROM answers WHERE user_id=?1 AND kind=?2 AND key=?3");
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Statement s(Prepared(kHas));
     s.Bind(1, user_id_);
     s.Bind(2, static_cast<int64_t>(kind));
     s.Bind(3, key);
@@ -225,7 +254,7 @@ bool LogbookStore::Has(StoredKind kind, const std::string& key) const {
 }
 
 bool LogbookStore::Upsert(StoredKind kind, const std::string& key, const std::string& body, int64_t fetched_at) {
-    Statement s(db_, "INSERT OR REPLACE INTO answers(user_id, kind, key, body, fetched_at) VALUES(?1,?2,?3,?4,?5)");
+    Statement s(Prepared(kUpsert));
     s.Bind(1, user_id_);
     s.Bind(2, static_cast<int64_t>(kind));
     s.Bind(3, key);
@@ -235,7 +264,8 @@ bool LogbookStore::Upsert(StoredKind kind, const std::string& key, const std::st
 }
 
 bool LogbookStore::Remove(StoredKind kind, const std::string& key) {
-    Statement s(db_, "DELETE FROM answers WHERE user_id=?1 AND kind=?2 AND key=?3");
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Statement s(Prepared(kRemove));
     s.Bind(1, user_id_);
     s.Bind(2, static_cast<int64_t>(kind));
     s.Bind(3, key);
@@ -252,12 +282,14 @@ bool LogbookStore::DeleteDay(const std::string& day) {
 
 bool LogbookStore::Put(StoredKind kind, const std::string& key, const Json::Value& response, int64_t fetched_at) {
     if (kind == StoredKind::kDiveLog && !json_safe::Member(response, "divelog").isObject()) return false;
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Transaction tx(db_);
     return tx.ok() && PutInTransaction(kind, key, response, fetched_at) && tx.Commit();
 }
 
 bool LogbookStore::PutAll(const std::vector<Write>& writes) {
     if (writes.empty()) return true;
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Transaction tx(db_);
     if (!tx.ok()) return false;
     for (const Write& w : writes) {
@@ -281,7 +313,7 @@ bool LogbookStore::PutInTransaction(StoredKind kind, const std::string& key, con
         std::set<std::string> with_dives;
         for (const DaySummary& day : ParseMonthSummary(response))
             if (day.scuba_count + day.free_count > 0) with_dives.insert(std::to_string(day.date));
-        for (const std::string& day : Keys(StoredKind::kDay))
+        for (const std::string& day : DaysOfMonth(key))
             if (day.size() == 8 && day.compare(0, 6, key) == 0 && !with_dives.count(day) && !DeleteDay(day))
                 return false;
     }
@@ -289,6 +321,7 @@ bool LogbookStore::PutInTransaction(StoredKind kind, const std::string& key, con
 }
 
 bool LogbookStore::RememberAccount(const std::string& email, const std::string& user_name) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Statement s(db_, "INSERT OR REPLACE INTO accounts(user_id, email, user_name, signed_in_at) VALUES(?1,?2,?3,?4)");
     s.Bind(1, user_id_);
     s.Bind(2, email);
@@ -322,6 +355,7 @@ std::optional<StoredAccount> FindStoredAccount(const std::string& path, const st
 }
 
 std::optional<int64_t> LogbookStore::LastRefreshed() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Statement s(db_, "SELECT max(fetched_at) FROM answers WHERE user_id=?1");
     s.Bind(1, user_id_);
     if (s.Step() != SQLITE_ROW || s.Null(0)) return std::nullopt;
@@ -329,12 +363,23 @@ std::optional<int64_t> LogbookStore::LastRefreshed() const {
 }
 
 std::vector<std::string> LogbookStore::Keys(StoredKind kind) const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     std::vector<std::string> keys;
-    Statement s(db_, "SELECT key FROM answers WHERE user_id=?1 AND kind=?2 ORDER BY key");
+    Statement s(Prepared(kKeys));
     s.Bind(1, user_id_);
     s.Bind(2, static_cast<int64_t>(kind));
     while (s.Step() == SQLITE_ROW) keys.push_back(s.Text(0));
     return keys;
+}
+
+std::vector<std::string> LogbookStore::DaysOfMonth(const std::string& month) const {
+    std::vector<std::string> days;
+    Statement s(Prepared(kDaysOfMonth));
+    s.Bind(1, user_id_);
+    s.Bind(2, static_cast<int64_t>(StoredKind::kDay));
+    s.Bind(3, month);
+    while (s.Step() == SQLITE_ROW) days.push_back(s.Text(0));
+    return days;
 }
 
 std::string LogbookStorePath() {

@@ -10,11 +10,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace vorta_divelog {
 
@@ -96,7 +98,16 @@ public:
     std::vector<std::string> Keys(StoredKind kind) const;
 
 private:
+    // The statements the store runs again and again, each prepared on its
+    // first use and kept until the store closes.
+    enum Query { kGet, kHas, kUpsert, kRemove, kKeys, kDaysOfMonth, kQueries };
+
     LogbookStore(sqlite3* db, std::string user_id) : db_(db), user_id_(std::move(user_id)) {}
+    // The kept statement (reset, nothing bound) under `mutex_`; nullptr when
+    // it cannot be prepared.
+    sqlite3_stmt* Prepared(Query query) const;
+    // The stored days of month `month` ("YYYYMM"), in order.
+    std::vector<std::string> DaysOfMonth(const std::string& month) const;
     // Put's work inside an open transaction.
     bool PutInTransaction(StoredKind kind, const std::string& key, const Json::Value& response, int64_t fetched_at,
                           const std::string& compact = std::string());
@@ -106,6 +117,11 @@ private:
 
     sqlite3* db_;
     std::string user_id_;
+    // A kept statement is one cursor: the threads that use the store (the
+    // offline save writes from its own) take turns at it, a whole call at a
+    // time. Recursive: a write reads what it replaces.
+    mutable std::recursive_mutex mutex_;
+    mutable sqlite3_stmt* prepared_[kQueries] = {};
 };
 
 // An account that signed in on this machine and has a stored logbook.

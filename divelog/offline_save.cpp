@@ -48,9 +48,10 @@ public:
     Storer(const Storer&) = delete;
     Storer& operator=(const Storer&) = delete;
 
-    // An answer the walk has judged and read (a month summary, a day list).
-    void Answer(StoredKind kind, std::string key, Json::Value response, int64_t fetched_at) {
-        Push({Item::kAnswer, kind, std::move(key), std::move(response), std::string(), fetched_at, false});
+    // An answer the walk has judged and read (a month summary, a day list),
+    // with the reply it was read from.
+    void Answer(StoredKind kind, std::string key, Json::Value response, std::string reply, int64_t fetched_at) {
+        Push({Item::kAnswer, kind, std::move(key), std::move(response), std::move(reply), fetched_at, false});
     }
     // A reply not yet judged (a dive log).
     void Reply(StoredKind kind, std::string key, std::string reply, int64_t fetched_at) {
@@ -161,7 +162,7 @@ private:
                 {item.kind, std::move(item.key), std::move(answer.response), item.fetched_at, std::move(text)});
             return;
         }
-        std::string compact = CompactAnswer(item.response);
+        std::string compact = TextOf(item.reply, item.response);
         batch.push_back(
             {item.kind, std::move(item.key), std::move(item.response), item.fetched_at, std::move(compact)});
     }
@@ -320,7 +321,7 @@ private:
         CloudAnswer answer = CloudAnswerOf(reply);
         if (answer.status != CloudAnswer::Status::kOk) return Failed(answer.message_key);
         *out = answer.response;
-        storer_.Answer(kind, key, std::move(answer.response), now_());
+        storer_.Answer(kind, key, std::move(answer.response), std::move(reply), now_());
         return true;
     }
 

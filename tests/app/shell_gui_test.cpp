@@ -223,6 +223,7 @@ TEST_F(ShellMainWindowTest, DelayedProgressComesUpOnlyForWorkThatOutlastsItsDela
             ui::FindById(w, "ok").PostClick();
         });
         std::string cancel_hidden = "not up";
+        bool without_dialog = false;
         frame_->events.clear();
         EXPECT_TRUE(RunUnderProgress(dlg, frame_->id(), [&](ProgressSink& sink) {
                         // A click on the main window, taken by its page
@@ -237,11 +238,15 @@ TEST_F(ShellMainWindowTest, DelayedProgressComesUpOnlyForWorkThatOutlastsItsDela
                                 return ui::FindWindow(dlg.window())
                                     ->Evaluate("String(document.getElementById('cancel').hasAttribute('hidden'))");
                             });
+                        // Over before the delay: told so, the dialog
+                        // then never comes; up: its message goes over it.
+                        without_dialog = sink.without_dialog();
                         sink.show_message("OFFLINE_SAVE_DONE");
                     }).ok());
         Settle(100);
         running = false;
         EXPECT_EQ(progress_seen, c.outlasts);
+        EXPECT_EQ(without_dialog, !c.outlasts);
         EXPECT_EQ(cancel_hidden, c.outlasts ? "false" : "not up");
         EXPECT_EQ(message, GetLangText("OFFLINE_SAVE_DONE"));
         EXPECT_TRUE(frame_->events.empty()) << frame_->events.front();

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <string>
+#include <thread>
 
 #include "base/json_safe.h"
 #include "divelog/logbook_browse.h"
@@ -155,6 +157,38 @@ TEST_F(LogbookStoreTest, FreshListsReplaceTheStoredOnesWhole) {
         EXPECT_EQ(store->Keys(StoredKind::kDiveLog), c.logs_left);
         EXPECT_TRUE(other->Has(StoredKind::kDiveLog, "2"));
     }
+}
+
+// The offline save writes from its own thread while the window reads the
+// same store: each call gets its own answer, none a row of the other's.
+TEST_F(LogbookStoreTest, ReadsAndWritesFromTwoThreadsEachGetTheirOwnRows) {
+    auto store = Open("u");
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(
+            store->Put(StoredKind::kDiveLog, "r" + std::to_string(i), Log(("r" + std::to_string(i)).c_str()), 1));
+    bool writes_ok = true;
+    std::thread writer([&] {
+        for (int i = 0; i < 200; ++i) {
+            const std::string id = "w" + std::to_string(i);
+            writes_ok = store->PutAll({{StoredKind::kDay, "2024030" + std::to_string(i % 9 + 1), Day({id.c_str()}), 2},
+                                       {StoredKind::kDiveLog, id, Log(id.c_str()), 2}}) &&
+                        writes_ok;
+        }
+    });
+    int wrong = 0;
+    for (int round = 0; round < 20; ++round) {
+        for (int i = 0; i < 50; ++i) {
+            const std::string id = "r" + std::to_string(i);
+            const std::optional<StoredAnswer> got = store->Get(StoredKind::kDiveLog, id);
+            if (!got || json_safe::String(got->response["divelog"], "divelog_id") != id || got->fetched_at != 1)
+                ++wrong;
+        }
+    }
+    writer.join();
+    EXPECT_TRUE(writes_ok);
+    EXPECT_EQ(wrong, 0);
+    // Each day list replaced the one before: its month's last nine are left.
+    EXPECT_EQ(store->Keys(StoredKind::kDiveLog).size(), 50u + 9u);
 }
 
 TEST_F(LogbookStoreTest, AnAccountIsFoundByItsEmailOnlyWithAStoredLogbook) {
