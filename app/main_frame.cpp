@@ -189,7 +189,7 @@ void main_frame::fill_user_panel() {
     // Fetched once per address (the page is loaded again on a change of
     // settings), off the UI thread: the panel shows the default picture
     // until the fetch ends, however slow the picture's server is.
-    if (!picture_known_ || picture_path_ != AppState.profile_image_path) fetch_picture();
+    if (picture_path_ != AppState.profile_image_path) fetch_picture();
     ui::FindInFrame(id(), frame, logs::thumbnails).SetAttribute("src", picture_src_);
     ui::FindInFrame(id(), frame, logs::display).SetText(AppState.user_name);
     ui::FindInFrame(id(), frame, logs::email).SetText(AppState.email);
@@ -199,7 +199,6 @@ void main_frame::fetch_picture() {
     if (picture_fetching_) return;  // its end looks at the address again
     picture_path_ = AppState.profile_image_path;
     picture_src_.clear();
-    picture_known_ = true;
     if (ProfileImageSource(picture_path_).empty()) return;
     if (picture_fetch_.joinable()) picture_fetch_.join();  // ended: its result was posted
     picture_fetching_ = true;

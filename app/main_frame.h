@@ -100,7 +100,6 @@ private:
     // The user panel's picture: the address it was fetched for, the data:
     // URL (or "") the page got, and the fetch running for it, whose result
     // reaches the UI thread only while this object lives.
-    bool picture_known_ = false;
     bool picture_fetching_ = false;
     std::string picture_path_;
     std::string picture_src_;

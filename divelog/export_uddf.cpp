@@ -236,11 +236,6 @@ std::string UddfDiveBody(const Json::Value& divelog) {
 }
 
 std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
-                         const UddfOwner& owner) {
-    return UddfDocument(divelogs, generator, owner, {});
-}
-
-std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
                          const UddfOwner& owner, const std::vector<std::string>& bodies) {
     size_t made_ahead = 0;
     for (const std::string& body : bodies) made_ahead += body.size();

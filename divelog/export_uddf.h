@@ -32,20 +32,16 @@ struct UddfOwner {
     std::string email;
 };
 
-// One "dive" per dive log, in the given order, numbered from 1 within the
-// document; their dive sites ("poi") once each, linked from the dives.
-std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
-                         const UddfOwner& owner);
-
 // The part of a dive's element that its dive log alone decides (all but its
 // number and the link to its site), made ahead of the document: for an
 // export, while the next dive log is on its way.
 std::string UddfDiveBody(const Json::Value& divelog);
 
-// The same document, taking the part of dive i that UddfDiveBody made of
-// divelogs[i] from bodies[i] (where there is one and it is not empty)
-// instead of making it here.
+// One "dive" per dive log, in the given order, numbered from 1 within the
+// document; their dive sites ("poi") once each, linked from the dives. The
+// part of dive i that UddfDiveBody made of divelogs[i] is taken from
+// bodies[i] where there is one and it is not empty, else made here.
 std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
-                         const UddfOwner& owner, const std::vector<std::string>& bodies);
+                         const UddfOwner& owner, const std::vector<std::string>& bodies = {});
 
 }  // namespace vorta_divelog
