@@ -301,6 +301,18 @@ void Handle(const std::shared_ptr<Client>& c, const std::string& line) {
         return Reply(c, req, Ok());
     }
 
+    if (cmd == "wait_text") {
+        Element e = PickElement(*w, parsed);
+        if (e.IsNull() || !e.Exists()) return Reply(c, req, Fail("no such element"));
+        detail::WhenTextIsNot(e, parsed.value, parsed.timeout_ms, [c, req](std::optional<std::string> text) {
+            if (!text) return Reply(c, req, Fail("timeout"));
+            Json::Value a = Ok();
+            a["value"] = *text;
+            Reply(c, req, a);
+        });
+        return;
+    }
+
     bool acts = cmd == "click" || cmd == "set_value" || cmd == "mouse_move";
     bool reads = cmd == "get_text" || cmd == "get_value" || cmd == "get_attr" || cmd == "get_received";
     if (!acts && !reads) {

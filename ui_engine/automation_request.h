@@ -45,11 +45,11 @@ struct AutomationRequest {
     std::string element;
     int nth = 0;  // "nth": one of several elements with that id, from 0
 
-    std::string value;                // "set_value"
+    std::string value;                // "set_value", "wait_text"
     std::string name;                 // "get_attr"
     std::string key;                  // "key"
     std::string path;                 // "snapshot"
-    int timeout_ms = kDefaultWaitMs;  // "wait_window", within 0..kMaxWaitMs
+    int timeout_ms = kDefaultWaitMs;  // "wait_window", "wait_text", within 0..kMaxWaitMs
 };
 
 // A request's "timeout_ms" within 0..kMaxWaitMs; kDefaultWaitMs without one.

@@ -74,6 +74,14 @@ std::string Read(const Element& e, const char* op, const std::string& rest = std
 
 }  // namespace
 
+void detail::WhenTextIsNot(const Element& e, const std::string& was, int timeout_ms, ScriptDone done) {
+    if (e.IsNull()) return done(std::nullopt);
+    AwaitScriptIn(e.window(),
+                  "var R = window.__vorta; return R ? R.wt(" + Target(e) + "," + JsString(was) + "," +
+                      std::to_string(timeout_ms) + ") : null;",
+                  std::move(done));
+}
+
 Element Element::ById(WindowId window, const std::string& id) {
     Element e;
     if (window == 0 || id.empty()) return e;

@@ -5,6 +5,7 @@
 #include <webkit2/webkit2.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,16 @@ void QueueWrite(WindowId id, std::string stmt);
 std::string ReadFrom(WindowId id, const std::string& js);
 void CallScriptIn(WindowId id, const std::string& path_json, const std::string& id_json,
                   const std::string& function_json, const std::string& args_json);
+// Runs `body` (a function body, which may return a promise) in the window's
+// page after its queued writes, without waiting: `done` gets the value it
+// returned or its promise settled with, as text, or nothing when there was
+// none (null, an error, the window gone). `done` runs once, on the UI thread.
+using ScriptDone = std::function<void(std::optional<std::string>)>;
+void AwaitScriptIn(WindowId id, const std::string& body, ScriptDone done);
+// `done` gets the element's text once it is no longer `was` (at once when it
+// is not now), or nothing after `timeout_ms`; the page is not asked again and
+// again meanwhile, and the UI keeps running.
+void WhenTextIsNot(const Element& e, const std::string& was, int timeout_ms, ScriptDone done);
 }  // namespace detail
 }  // namespace ui
 

@@ -905,6 +905,26 @@ void CallScriptIn(WindowId id, const std::string& path_json, const std::string& 
     webkit_web_view_call_async_javascript_function(impl->slot->view, kBody, -1, g_variant_builder_end(&b), nullptr,
                                                    nullptr, nullptr, nullptr, nullptr);
 }
+void AwaitScriptIn(WindowId id, const std::string& body, ScriptDone done) {
+    HostWindow* w = OnUiThread("script wait") ? FindWindow(id) : nullptr;
+    HostWindow::Impl* impl = w && !w->IsClosed() ? HostWindowAccess::impl(*w) : nullptr;
+    if (!impl || !impl->slot || !impl->slot->view) return done(std::nullopt);
+    impl->Flush();
+    // The call always ends in its callback, also when the view goes away.
+    webkit_web_view_call_async_javascript_function(
+        impl->slot->view, body.c_str(), static_cast<gssize>(body.size()), nullptr, nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* res, gpointer data) {
+            std::unique_ptr<ScriptDone> then(static_cast<ScriptDone*>(data));
+            GError* err = nullptr;
+            JSCValue* v = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), res, &err);
+            std::optional<std::string> text;
+            if (v && !jsc_value_is_null(v) && !jsc_value_is_undefined(v)) text = JsValueText(v);
+            if (v) g_object_unref(v);
+            if (err) g_error_free(err);
+            (*then)(std::move(text));
+        },
+        new ScriptDone(std::move(done)));
+}
 }  // namespace detail
 
 }  // namespace ui

@@ -225,6 +225,28 @@ var R = {
   gh: guard(function (p, i) { var e = el(p, i); return e ? e.innerHTML : ''; }, ''),
   // A script page's record of the calls it received (its window.__received),
   // as JSON text; the element is the page's frame.
+  // A promise of the element's text once it is no longer `was` (at once when
+  // it is not now), or of null after `ms` milliseconds: a watcher waits for
+  // a page to change without asking it again and again.
+  wt: function (p, i, was, ms) {
+    return new Promise(function (resolve) {
+      var obs = null, timer = 0;
+      function check() {
+        var t = R.gt(p, i);
+        if (t === was) return false;
+        if (obs) obs.disconnect();
+        clearTimeout(timer);
+        resolve(t);
+        return true;
+      }
+      if (check()) return;
+      timer = setTimeout(function () { if (obs) obs.disconnect(); resolve(null); }, ms);
+      try {
+        obs = new MutationObserver(check);
+        obs.observe(docOf(p) || document, { subtree: true, childList: true, characterData: true });
+      } catch (e) {}
+    });
+  },
   gr: guard(function (p, i) {
     var e = el(p, i), w = e && e.contentWindow;
     return w && w.__received !== undefined ? JSON.stringify(w.__received) : '';

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -141,24 +142,40 @@ int main(int argc, char** argv) {
     app.Click("offline_save", kFrame);
     // The progress dialog comes up only once the save has lasted its delay:
     // whether and when its page was up is seen on the other connection,
-    // which waits for it on a thread of its own.
+    // which waits for it on a thread of its own, and then for the message
+    // dialog that ends a save shown in it.
     double dialog_ms = -1;
+    std::atomic<double> message_ms{-1};
     std::thread dialog_watch([&] {
-        if (watch.WaitWindow("progress.htm", 3000)) dialog_ms = Ms(Clock::now() - start);
+        if (!watch.WaitWindow("progress.htm", 3000)) return;
+        dialog_ms = Ms(Clock::now() - start);
+        if (watch.WaitWindow("msg.htm", 5 * 60 * 1000)) message_ms = Ms(Clock::now() - start);
     });
-    // Its closing message: on the main page's message line when the save
-    // was over before its dialog came up, else in a message dialog (looked
-    // for every 10 ms).
+    // Its closing message: on the main page's message line when the save was
+    // over before its dialog came up, else in a message dialog. The line is
+    // watched by the program (no reads of the page while the save runs,
+    // which would take from the processor time the save has); every quarter
+    // of a second the watch is renewed and the message dialog looked for.
     bool ended = false, on_line = false;
+    std::string was = line_before;
+    double save_ms = -1;
     for (const auto limit = Clock::now() + std::chrono::minutes(5); !ended && Clock::now() < limit;) {
         app.SetTargetPage("main.htm");
-        const std::string line = app.GetText("message", kFrame).value_or("");
-        on_line = !line.empty() && line != line_before;
-        app.SetTargetPage("");
-        ended = on_line || app.WaitWindow("msg.htm", 0);
-        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::optional<std::string> line = app.WaitTextNot("message", was, kFrame, 250);
+        if (line && !line->empty()) {
+            save_ms = Ms(Clock::now() - start);
+            on_line = ended = true;
+        } else if (line) {
+            was.clear();  // the line was emptied at the start: its next text is the message
+        } else if (message_ms >= 0) {
+            save_ms = message_ms;
+            ended = true;
+        } else {
+            app.SetTargetPage("");
+            // A failure's message dialog, which needs no progress dialog first.
+            if ((ended = app.WaitWindow("msg.htm", 0))) save_ms = Ms(Clock::now() - start);
+        }
     }
-    const double save_ms = Ms(Clock::now() - start);
     dialog_watch.join();
     if (!ended) {
         std::fprintf(stderr, "the offline save did not end\n");

@@ -172,6 +172,14 @@ std::optional<std::string> AutomationClient::GetText(const std::string& id, cons
     return ValueOf(Request(ElementRequest("get_text", id, frame)));
 }
 
+std::optional<std::string> AutomationClient::WaitTextNot(const std::string& id, const std::string& was,
+                                                         const std::string& frame, int timeout_ms) {
+    Json::Value r = ElementRequest("wait_text", id, frame);
+    r["value"] = was;
+    r["timeout_ms"] = timeout_ms;
+    return ValueOf(Request(r, timeout_ms + 10000));
+}
+
 std::optional<std::string> AutomationClient::GetValue(const std::string& id, const std::string& frame) {
     return ValueOf(Request(ElementRequest("get_value", id, frame)));
 }

@@ -64,6 +64,11 @@ public:
     std::optional<std::string> GetText(const std::string& id, const std::string& frame = "");
     std::optional<std::string> GetValue(const std::string& id, const std::string& frame = "");
     std::optional<std::string> GetAttr(const std::string& id, const std::string& name, const std::string& frame = "");
+    // The element's text once it is not `was` (at once when it is not now);
+    // nothing after `timeout_ms`. The program watches the page for changes
+    // instead of being asked again and again.
+    std::optional<std::string> WaitTextNot(const std::string& id, const std::string& was, const std::string& frame = "",
+                                           int timeout_ms = 10000);
     std::vector<AutomationWindow> Windows();
     // Waits until a visible window shows `page`.
     bool WaitWindow(const std::string& page, int timeout_ms = 10000, AutomationWindow* found = nullptr);

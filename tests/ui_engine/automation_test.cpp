@@ -8,6 +8,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <glib.h>
+
 #include <cstring>
 
 #include <atomic>
@@ -33,6 +35,18 @@ struct MainHandler : ui::EventHandler {
     } dialog_handler;
     void OnBehaviorEvent(ui::HostWindow& w, const ui::BehaviorEvent& ev) override {
         log->OnBehaviorEvent(w, ev);
+        if (ev.target_id == "b3") {
+            // The text changes a while after the click, when a watcher is waiting.
+            static ui::WindowId changed;
+            changed = w.id();
+            g_timeout_add(
+                300,
+                [](gpointer) -> gboolean {
+                    ui::Element::ById(changed, "t1").SetText("new");
+                    return G_SOURCE_REMOVE;
+                },
+                nullptr);
+        }
         if (ev.target_id != "b2") return;
         ui::WindowOptions o;
         o.kind = ui::WindowKind::Dialog;
@@ -108,6 +122,15 @@ TEST_F(AutomationTest, ClientDrivesWindowsThroughTheSocket) {
         app.SetTargetPage("");
         EXPECT_TRUE(app.Click("ok"));
 
+        // A watch on an element's text: at once when it differs, when it
+        // changes later, and not at all within its time.
+        EXPECT_EQ(app.WaitTextNot("t1", "other").value_or("?"), "old");
+        EXPECT_FALSE(app.WaitTextNot("t1", "old", "", 100).has_value());
+        EXPECT_EQ(app.last_error(), "timeout");
+        EXPECT_TRUE(app.Click("b3"));
+        EXPECT_EQ(app.WaitTextNot("t1", "old", "", 5000).value_or("?"), "new");
+        EXPECT_FALSE(app.WaitTextNot("missing", "").has_value());
+
         // Malformed requests get an error answer and the connection stays.
         Json::Value bad;
         bad["cmd"] = "no_such_command";
@@ -121,8 +144,8 @@ TEST_F(AutomationTest, ClientDrivesWindowsThroughTheSocket) {
     ASSERT_TRUE(finished);
     ASSERT_TRUE(ui::RunLoopUntil([&] { return handler.dialog_result != -9; }, 5000));
     EXPECT_EQ(handler.dialog_result, 1);
-    ASSERT_TRUE(log.WaitCount(4));
-    EXPECT_EQ(log.entries, (std::vector<std::string>{"0:b1", "0:fbtn", "5:s1=b", "0:b2"}));
+    ASSERT_TRUE(log.WaitCount(5));
+    EXPECT_EQ(log.entries, (std::vector<std::string>{"0:b1", "0:fbtn", "5:s1=b", "0:b2", "0:b3"}));
     EXPECT_EQ(log.events[0].reason, 1u);
     ui::StopAutomation();
     EXPECT_NE(access(sock.c_str(), F_OK), 0);
