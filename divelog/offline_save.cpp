@@ -1,5 +1,8 @@
 #include "divelog/offline_save.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -26,6 +29,9 @@ namespace {
 // The dialog is told the counters at most this often: each update is a call
 // into its page on the UI thread, which would otherwise run once per request.
 constexpr auto kShowEvery = std::chrono::milliseconds(50);
+
+// The storing thread's niceness, above the walk's (0).
+constexpr int kStoringNice = 10;
 
 struct MonthWithDives {
     int year, month;
@@ -105,6 +111,11 @@ private:
     }
 
     void Loop() {
+        // Storing yields to the walk: the next request, not the storing of
+        // the last answer, is what the whole run waits for. The storing
+        // takes the time between the requests' turns, and the end of the run
+        // waits for it anyway.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kStoringNice);
         std::vector<LogbookStore::Write> batch;
         for (;;) {
             std::unique_lock<std::mutex> lock(mutex_);
