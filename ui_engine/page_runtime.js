@@ -223,8 +223,6 @@ var R = {
   gt: guard(function (p, i) { var e = el(p, i); return e ? e.textContent : ''; }, ''),
   gv: guard(function (p, i) { var e = el(p, i); return e ? getValue(e) : ''; }, ''),
   gh: guard(function (p, i) { var e = el(p, i); return e ? e.innerHTML : ''; }, ''),
-  // A script page's record of the calls it received (its window.__received),
-  // as JSON text; the element is the page's frame.
   // A promise of the element's text once it is no longer `was` (at once when
   // it is not now), or of null after `ms` milliseconds: a watcher waits for
   // a page to change without asking it again and again.
@@ -247,6 +245,8 @@ var R = {
       } catch (e) {}
     });
   },
+  // A script page's record of the calls it received (its window.__received),
+  // as JSON text; the element is the page's frame.
   gr: guard(function (p, i) {
     var e = el(p, i), w = e && e.contentWindow;
     return w && w.__received !== undefined ? JSON.stringify(w.__received) : '';
