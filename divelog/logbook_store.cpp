@@ -219,6 +219,9 @@ sqlite3_stmt* LogbookStore::Prepared(Query query) const {
         "SELECT key FROM answers WHERE user_id=?1 AND kind=?2 ORDER BY key",
         // A day's key is "YYYYMMDD": the month's days lie between its "00" and "99".
         "SELECT key FROM answers WHERE user_id=?1 AND kind=?2 AND key>=?3||'00' AND key<=?3||'99' ORDER BY key",
+        // A reply that is not well-formed makes the others fail: no row either.
+        "SELECT json_extract(?1,'$.response') WHERE json_valid(?1) AND json_extract(?1,'$.code')='0000000' AND "
+        "json_type(?1,'$.response.divelog')='object'",
     };
     if (!prepared_[query])
         sqlite3_prepare_v3(db_, kSql[query], -1, SQLITE_PREPARE_PERSISTENT, &prepared_[query], nullptr);
@@ -263,6 +266,14 @@ bool LogbookStore::Upsert(StoredKind kind, const std::string& key, const std::st
     return s.Step() == SQLITE_DONE;
 }
 
+std::optional<std::string> LogbookStore::DiveLogResponseOf(const std::string& reply) const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    Statement s(Prepared(kJudgeDiveLog));
+    s.Bind(1, reply);
+    if (s.Step() != SQLITE_ROW || s.Null(0)) return std::nullopt;
+    return s.Text(0);
+}
+
 bool LogbookStore::Remove(StoredKind kind, const std::string& key) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     Statement s(Prepared(kRemove));
@@ -294,7 +305,8 @@ bool LogbookStore::PutAll(const std::vector<Write>& writes) {
     if (!tx.ok()) return false;
     for (const Write& w : writes) {
         // Skipped as Put skips it; the others are still stored.
-        if (w.kind == StoredKind::kDiveLog && !json_safe::Member(w.response, "divelog").isObject()) continue;
+        if (w.kind == StoredKind::kDiveLog && !w.judged && !json_safe::Member(w.response, "divelog").isObject())
+            continue;
         if (!PutInTransaction(w.kind, w.key, w.response, w.fetched_at, w.compact)) return false;
     }
     return tx.Commit();

@@ -82,8 +82,18 @@ public:
         // off the thread that writes, or as received); "" to have it made
         // here.
         std::string compact;
+        // A dive log's `compact` found a dive log by DiveLogResponseOf:
+        // stored without `response`.
+        bool judged = false;
     };
     bool PutAll(const std::vector<Write>& writes);
+
+    // The response of a dive-log reply that is plainly a success carrying a
+    // dive log (well-formed JSON, the success code, a "divelog" object), as
+    // JSON text, judged by the database's own JSON reader, which builds no
+    // values; nothing for any other reply, which is then to be judged in
+    // full.
+    std::optional<std::string> DiveLogResponseOf(const std::string& reply) const;
 
     // Removes one stored answer (nothing else).
     bool Remove(StoredKind kind, const std::string& key);
@@ -100,7 +110,7 @@ public:
 private:
     // The statements the store runs again and again, each prepared on its
     // first use and kept until the store closes.
-    enum Query { kGet, kHas, kUpsert, kRemove, kKeys, kDaysOfMonth, kQueries };
+    enum Query { kGet, kHas, kUpsert, kRemove, kKeys, kDaysOfMonth, kJudgeDiveLog, kQueries };
 
     LogbookStore(sqlite3* db, std::string user_id) : db_(db), user_id_(std::move(user_id)) {}
     // The kept statement (reset, nothing bound) under `mutex_`; nullptr when

@@ -40,10 +40,11 @@ struct MonthWithDives {
 
 // The storing half of the walk, on its own thread, so that storing one
 // answer runs while the next request is on the wire: the dive-log replies
-// (the big ones) are judged by their envelope and parsed here; every answer
-// joins the current batch in the order it was handed over, and a batch is
-// written in one transaction when the walk commits it. The store is used
-// under `store_mutex`, which the walk takes for its own reads.
+// (the big ones) are judged by their envelope here, and parsed when their
+// values are wanted (an export) or the reply is not a plain success; every
+// answer joins the current batch in the order it was handed over, and a
+// batch is written in one transaction when the walk commits it. The store is
+// used under `store_mutex`, which the walk takes for its own reads.
 class Storer {
 public:
     Storer(LogbookStore& store, std::mutex& store_mutex, FetchedDiveLogs* written)
@@ -159,6 +160,20 @@ private:
             return;
         }
         if (item.what == Item::kReply) {
+            // Only stored: a plain success is judged without reading its
+            // values (the most processor time of a save).
+            if (!written_) {
+                std::optional<std::string> response;
+                {
+                    std::lock_guard<std::mutex> lock(store_mutex_);
+                    response = store_.DiveLogResponseOf(item.reply);
+                }
+                if (response) {
+                    batch.push_back(
+                        {item.kind, std::move(item.key), Json::Value(), item.fetched_at, std::move(*response), true});
+                    return;
+                }
+            }
             CloudAnswer answer = CloudAnswerOf(item.reply);
             if (answer.status != CloudAnswer::Status::kOk) {
                 Fail(answer.message_key);

@@ -437,3 +437,31 @@ TEST_F(LogbookStoreTest, AWriteOfSeveralAnswersStoresEachAsItsOwnWriteWould) {
     EXPECT_EQ(store->LastRefreshed(), std::optional<int64_t>(6));
     EXPECT_TRUE(store->PutAll({}));
 }
+
+TEST_F(LogbookStoreTest, OnlyAPlainSuccessWithADiveLogIsJudgedWithoutReadingItsValues) {
+    auto store = Open("u");
+    const std::string ok =
+        R"({"code": "0000000", "message": "ok", "response": {"divelog": {"divelog_id": "7", "x": [1, 2.50]}}})";
+    const struct {
+        std::string reply;
+        std::optional<std::string> response;
+    } kCases[] = {
+        {ok, std::string(R"({"divelog":{"divelog_id":"7","x":[1,2.50]}})")},
+        {R"({"code": "1000001", "response": {"divelog": {}}})", std::nullopt},
+        {R"({"code": 0, "response": {"divelog": {}}})", std::nullopt},
+        {R"({"code": "0000000", "response": {"divelog": null}})", std::nullopt},
+        {R"({"code": "0000000", "response": {}})", std::nullopt},
+        {R"({"code": "0000000"})", std::nullopt},
+        {ok.substr(0, ok.size() - 1), std::nullopt},  // cut short
+        {"", std::nullopt},
+        {"[1, 2]", std::nullopt},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(store->DiveLogResponseOf(c.reply), c.response) << c.reply;
+
+    // Stored from the judged text alone, it reads back as the dive log.
+    LogbookStore::Write judged{StoredKind::kDiveLog, "7", Json::Value(), 3, *store->DiveLogResponseOf(ok), true};
+    ASSERT_TRUE(store->PutAll({judged}));
+    const std::optional<StoredAnswer> back = store->Get(StoredKind::kDiveLog, "7");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->response["divelog"]["x"][1].asDouble(), 2.5);
+}
