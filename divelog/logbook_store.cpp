@@ -220,8 +220,8 @@ sqlite3_stmt* LogbookStore::Prepared(Query query) const {
         // A day's key is "YYYYMMDD": the month's days lie between its "00" and "99".
         "SELECT key FROM answers WHERE user_id=?1 AND kind=?2 AND key>=?3||'00' AND key<=?3||'99' ORDER BY key",
         // A reply that is not well-formed makes the others fail: no row either.
-        "SELECT json_extract(?1,'$.response') WHERE json_valid(?1) AND json_extract(?1,'$.code')='0000000' AND "
-        "json_type(?1,'$.response.divelog')='object'",
+        ("SELECT json_extract(?1,'$.response') WHERE json_valid(?1) AND json_extract(?1,'$.code')='0000000' AND "
+         "json_type(?1,'$.response.divelog')='object'"),
     };
     if (!prepared_[query])
         sqlite3_prepare_v3(db_, kSql[query], -1, SQLITE_PREPARE_PERSISTENT, &prepared_[query], nullptr);
