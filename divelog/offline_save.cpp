@@ -43,12 +43,11 @@ struct MonthWithDives {
 // (the big ones) are judged by their envelope here, and parsed when their
 // values are wanted (an export) or the reply is not a plain success; every
 // answer joins the current batch in the order it was handed over, and a
-// batch is written in one transaction when the walk commits it. The store is
-// used under `store_mutex`, which the walk takes for its own reads.
+// batch is written in one transaction when the walk commits it. The store
+// serializes the calls of the two threads itself.
 class Storer {
 public:
-    Storer(LogbookStore& store, std::mutex& store_mutex, FetchedDiveLogs* written)
-        : store_(store), store_mutex_(store_mutex), written_(written) {
+    Storer(LogbookStore& store, FetchedDiveLogs* written) : store_(store), written_(written) {
         thread_ = std::thread([this] { Loop(); });
     }
     ~Storer() { Finish(); }
@@ -140,10 +139,7 @@ private:
     void Take(Item item, std::vector<LogbookStore::Write>& batch) {
         if (item.what == Item::kCommit) {
             bool written = true;
-            if (!batch.empty()) {
-                std::lock_guard<std::mutex> lock(store_mutex_);
-                written = store_.PutAll(batch);
-            }
+            if (!batch.empty()) written = store_.PutAll(batch);
             if (written && written_) {
                 for (LogbookStore::Write& w : batch) {
                     if (w.kind != StoredKind::kDiveLog) continue;
@@ -163,11 +159,7 @@ private:
             // Only stored: a plain success is judged without reading its
             // values (the most processor time of a save).
             if (!written_) {
-                std::optional<std::string> response;
-                {
-                    std::lock_guard<std::mutex> lock(store_mutex_);
-                    response = store_.DiveLogResponseOf(item.reply);
-                }
+                std::optional<std::string> response = store_.DiveLogResponseOf(item.reply);
                 if (response) {
                     batch.push_back(
                         {item.kind, std::move(item.key), Json::Value(), item.fetched_at, std::move(*response), true});
@@ -212,7 +204,6 @@ private:
     }
 
     LogbookStore& store_;
-    std::mutex& store_mutex_;
     // Filled on the storing thread, read once it has ended.
     FetchedDiveLogs* written_;
     // What written_->prepare made of the dive logs of the batch, by id.
@@ -231,16 +222,13 @@ class Run {
 public:
     Run(LogbookStore& store, HttpPost& http, ProgressSink& sink, const std::function<int64_t()>& now,
         FetchedDiveLogs* stored)
-        : store_(store), http_(http), sink_(sink), now_(now), storer_(store, store_mutex_, stored) {}
+        : store_(store), http_(http), sink_(sink), now_(now), storer_(store, stored) {}
 
     OfflineSaveResult Go(int year, int month, int oldest) {
         // What is stored already, looked up once: the walk then reads the
         // store only for what it holds, and does not wait on the writes.
-        {
-            std::lock_guard<std::mutex> lock(store_mutex_);
-            for (const StoredKind kind : {StoredKind::kMonth, StoredKind::kDay, StoredKind::kDiveLog})
-                for (std::string& key : store_.Keys(kind)) stored_[static_cast<int>(kind)].insert(std::move(key));
-        }
+        for (const StoredKind kind : {StoredKind::kMonth, StoredKind::kDay, StoredKind::kDiveLog})
+            for (std::string& key : store_.Keys(kind)) stored_[static_cast<int>(kind)].insert(std::move(key));
         // What was fetched is written however the walk ends, so that a run
         // after a Cancel or a lost connection does not fetch it again.
         const bool walked = Walk(year, month, oldest);
@@ -321,10 +309,7 @@ private:
         if (out) {
             // Nothing pending has this key: each month, day and dive is read once.
             std::optional<StoredAnswer> stored;
-            if (IsStored(kind, key)) {
-                std::lock_guard<std::mutex> lock(store_mutex_);
-                stored = store_.Get(kind, key);
-            }
+            if (IsStored(kind, key)) stored = store_.Get(kind, key);
             if (stored) {
                 *out = std::move(stored->response);
                 return true;
@@ -376,7 +361,6 @@ private:
     OfflineSaveResult result_;
     bool shown_once_ = false;
     std::chrono::steady_clock::time_point last_shown_;
-    std::mutex store_mutex_;
     // The keys stored before the run, by kind; the dive logs this run fetched.
     std::set<std::string> stored_[5];
     std::set<std::string> fetched_;
