@@ -27,13 +27,15 @@ constexpr int kEmptyMonthsToStop = 12;
 // (the export), so that it need not read them back from the store: by id,
 // each one's "divelog" object and what `prepare` (optional) made of it.
 // `prepare` runs on the storing thread as each dive log is read, while the
-// walk waits for the next answer; it must not touch the store.
+// walk waits for the next answer; it must not touch the store. It may leave
+// in the dive log only what the caller still reads of it: what it lets go
+// is freed there and then, not all at once when the caller is done.
 struct FetchedDiveLogs {
     struct Entry {
         Json::Value divelog;
         std::string prepared;
     };
-    std::function<std::string(const Json::Value& divelog)> prepare;
+    std::function<std::string(Json::Value& divelog)> prepare;
     std::map<std::string, Entry> by_id;
 };
 

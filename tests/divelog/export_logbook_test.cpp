@@ -20,7 +20,8 @@ namespace {
 
 const std::string kMonth = "api/v1/divelogs/calendar/month?year_month=", kLog = "api/v1/divelogs/divelog/";
 
-// 2024-03-05: dives a (10 m) and b (20 m, earlier that day); 2024-01-20:
+// 2024-03-05: dives a (10 m) and b (20 m, earlier that day), both at site
+// p1, a with a sample; 2024-01-20:
 // dive c (30 m); 2022-02-14, after two years without dives: dive d (40 m).
 class LogbookCloud : public vorta_test::ScriptedLogbookCloud {
 public:
@@ -33,8 +34,11 @@ public:
                R"({"divelogs": [{"divelog_id": "a"}, {"divelog_id": "b"}]})"},
               {"api/v1/divelogs/calendar/date?year_month_date=20240120", R"({"divelogs": [{"divelog_id": "c"}]})"},
               {"api/v1/divelogs/calendar/date?year_month_date=20220214", R"({"divelogs": [{"divelog_id": "d"}]})"},
-              {kLog + "a", R"({"divelog": {"dive_datetime": 1709640000, "max_depth": "10", "dive_type": "scuba"}})"},
-              {kLog + "b", R"({"divelog": {"dive_datetime": 1709600000, "max_depth": "20", "dive_type": "scuba"}})"},
+              {kLog + "a", R"({"divelog": {"dive_datetime": 1709640000, "max_depth": "10", "dive_type": "scuba",)"
+                           R"("poi": {"poi_id": "p1"}, "dive_profiles": [{"profile_time": 0, "pressure": "1013"}]}})"},
+              {kLog + "b", R"({"divelog": {"dive_datetime": 1709600000, "max_depth": "20", "dive_type": "scuba",)"
+                           R"("poi": {"poi_id": "p1", "poi_name": "Reef", "gps_location": {"latitude": 25.5,)"
+                           R"("longitude": 121.25}}}})"},
               {kLog + "c", R"({"divelog": {"dive_datetime": 1705750000, "max_depth": "30", "dive_type": "free"}})"},
               {kLog + "d", R"({"divelog": {"dive_datetime": 1644840000, "max_depth": "40", "dive_type": "scuba"}})"},
           }) {}
@@ -146,10 +150,14 @@ TEST_F(ExportLogbookTest, OfflineTheStoreAloneIsExported) {
     const std::string fetched = FileText();
     ASSERT_EQ(std::remove(target_.path.c_str()), 0);
     // March is stored: offline, the whole logbook is March, the same file as
-    // the one made from the dive logs as they were fetched.
+    // the one made from the dive logs as they were fetched (their site, their
+    // order and a's waypoint included).
     EXPECT_EQ(Export(nullptr, {0, 202403}).dives, 2);
     EXPECT_EQ(Depths(), (std::vector<std::string>{"20", "10"}));
     EXPECT_EQ(FileText(), fetched);
+    for (const char* part :
+         {"<latitude>25.5</latitude>", "<divesite><site id=\"site1\"><name>Reef</name>", "<waypoint>"})
+        EXPECT_NE(fetched.find(part), std::string::npos) << part;
     // Online again, nothing stored is asked for twice.
     LogbookCloud again;
     EXPECT_EQ(Export(&again, {202403, 202403}).requests, 0);
