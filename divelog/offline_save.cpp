@@ -1,5 +1,7 @@
 #include "divelog/offline_save.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -30,8 +32,8 @@ namespace {
 // into its page on the UI thread, which would otherwise run once per request.
 constexpr auto kShowEvery = std::chrono::milliseconds(50);
 
-// The storing thread's niceness, above the walk's (0).
-constexpr int kStoringNice = 10;
+// The storing thread's niceness where the idle class is refused.
+constexpr int kStoringNice = 19;
 
 struct MonthWithDives {
     int year, month;
@@ -112,10 +114,15 @@ private:
 
     void Loop() {
         // Storing yields to the walk: the next request, not the storing of
-        // the last answer, is what the whole run waits for. The storing
-        // takes the time between the requests' turns, and the end of the run
-        // waits for it anyway.
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kStoringNice);
+        // the last answer, is what the whole run waits for. In the idle class
+        // the storing runs on whatever core neither the walk nor the cloud's
+        // side wants, and gives it up the moment they wake, where a niceness
+        // alone still lets it finish its slice first. It is never starved
+        // for long: the walk waits for it once kQueued answers are ahead,
+        // and at the end.
+        const sched_param idle{};
+        if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle) != 0)
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kStoringNice);
         std::vector<LogbookStore::Write> batch;
         for (;;) {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -172,10 +179,9 @@ private:
                 return;
             }
             // A dive log answer without its dive log is not stored.
-            const Json::Value& divelog = json_safe::Member(answer.response, "divelog");
-            if (!divelog.isObject()) return;
-            if (written_ && written_->prepare) prepared_[item.key] = written_->prepare(divelog);
+            if (!json_safe::Member(answer.response, "divelog").isObject()) return;
             std::string text = TextOf(item.reply, answer.response);
+            if (written_ && written_->prepare) prepared_[item.key] = written_->prepare(answer.response["divelog"]);
             batch.push_back(
                 {item.kind, std::move(item.key), std::move(answer.response), item.fetched_at, std::move(text)});
             return;
