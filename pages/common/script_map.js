@@ -69,96 +69,178 @@
 
   // ---- drawing ----
 
-  // Sutherland-Hodgman: the ring (xs, ys) cut to the rectangle.
-  function clipRing(xs, ys, x0, y0, x1, y1) {
-    var edges = [
-      function (x) { return x >= x0; }, function (x) { return x <= x1; },
-      function (x, y) { return y >= y0; }, function (x, y) { return y <= y1; }
-    ];
-    var cut = [
-      function (ax, ay, bx, by) { return [x0, ay + (by - ay) * (x0 - ax) / (bx - ax)]; },
-      function (ax, ay, bx, by) { return [x1, ay + (by - ay) * (x1 - ax) / (bx - ax)]; },
-      function (ax, ay, bx, by) { return [ax + (bx - ax) * (y0 - ay) / (by - ay), y0]; },
-      function (ax, ay, bx, by) { return [ax + (bx - ax) * (y1 - ay) / (by - ay), y1]; }
-    ];
-    for (var e = 0; e < 4 && xs.length; e++) {
-      var inside = edges[e], ox = [], oy = [], n = xs.length;
-      for (var i = 0; i < n; i++) {
-        var ax = xs[(i + n - 1) % n], ay = ys[(i + n - 1) % n], bx = xs[i], by = ys[i];
-        var ain = inside(ax, ay), bin = inside(bx, by);
-        if (bin) {
-          if (!ain) { var p = cut[e](ax, ay, bx, by); ox.push(p[0]); oy.push(p[1]); }
-          ox.push(bx);
-          oy.push(by);
-        } else if (ain) {
-          var q = cut[e](ax, ay, bx, by);
-          ox.push(q[0]);
-          oy.push(q[1]);
-        }
-      }
-      xs = ox;
-      ys = oy;
+  // A list of points as x, y pairs in a typed array that grows as needed and
+  // is kept from one redraw to the next: drawing the land leaves no garbage
+  // behind (a redraw at world zoom projects and cuts some 100,000 points,
+  // which as script arrays and engine-side paths piled up between the script
+  // engine's collections).
+  function Points() { this.v = new Float64Array(2048); this.n = 0; }
+  Points.prototype.add = function (x, y) {
+    if (this.n + 2 > this.v.length) {
+      var bigger = new Float64Array(this.v.length * 2);
+      bigger.set(this.v);
+      this.v = bigger;
     }
-    return [xs, ys];
+    this.v[this.n++] = x;
+    this.v[this.n++] = y;
+  };
+  // Point counts of the runs (rings or lines) the points make, one after another.
+  function Runs() { this.v = new Uint32Array(256); this.n = 0; }
+  Runs.prototype.add = function (count) {
+    if (this.n === this.v.length) {
+      var bigger = new Uint32Array(this.v.length * 2);
+      bigger.set(this.v);
+      this.v = bigger;
+    }
+    this.v[this.n++] = count;
+  };
+
+  // Edge e of the rectangle (0 left, 1 right, 2 top, 3 bottom).
+  function inside(e, x, y, r) {
+    return e === 0 ? x >= r[0] : e === 1 ? x <= r[2] : e === 2 ? y >= r[1] : y <= r[3];
+  }
+  function addCut(e, ax, ay, bx, by, r, out) {
+    if (e < 2) {
+      var x = r[e === 0 ? 0 : 2];
+      out.add(x, ay + (by - ay) * (x - ax) / (bx - ax));
+    } else {
+      var y = r[e === 2 ? 1 : 3];
+      out.add(ax + (bx - ax) * (y - ay) / (by - ay), y);
+    }
   }
 
-  // The land's outline and coastline as paths for the view; a redraw of an
-  // unchanged view (a colour scheme change) fills the kept paths again
-  // instead of projecting and cutting every ring anew.
+  // Sutherland-Hodgman: the ring in `src` cut to the rectangle r = [x0, y0,
+  // x1, y1], edge by edge between the two scratch lists; returns the one
+  // holding the result.
+  function clipRing(src, a, b, r) {
+    var from = src, to = a;
+    for (var e = 0; e < 4 && from.n; e++) {
+      to.n = 0;
+      var v = from.v, n = from.n / 2;
+      for (var i = 0; i < n; i++) {
+        var p = (i + n - 1) % n, ax = v[2 * p], ay = v[2 * p + 1], bx = v[2 * i], by = v[2 * i + 1];
+        var ain = inside(e, ax, ay, r), bin = inside(e, bx, by, r);
+        if (bin) {
+          if (!ain) addCut(e, ax, ay, bx, by, r, to);
+          to.add(bx, by);
+        } else if (ain) {
+          addCut(e, ax, ay, bx, by, r, to);
+        }
+      }
+      from = to;
+      to = to === a ? b : a;
+    }
+    return from;
+  }
+
+  // The land of the view in layer pixels, kept for a redraw of the same view
+  // (a colour scheme change fills it again instead of projecting and cutting
+  // every ring anew): the outline as closed rings and the coastline as open
+  // lines, each as points and run lengths.
+  function LandShape() {
+    this.key = null;
+    this.rings = null;
+    this.fill = new Points();
+    this.fillRuns = new Runs();
+    this.coast = new Points();
+    this.coastRuns = new Runs();
+    // Scratch: a ring projected, its points' seam flags, and the two halves
+    // of its cutting.
+    this.ring = new Points();
+    this.seams = new Uint8Array(1024);
+    this.cutA = new Points();
+    this.cutB = new Points();
+  }
+
+  // The ring projected to layer pixels `k` worlds to the east, into
+  // shape.ring and shape.seams. A point within half a pixel of the last one
+  // kept adds nothing that shows (at world zoom, most of them) and is left
+  // out, unless it ends the ring or a seam.
+  function projectRing(shape, r, k, world, o) {
+    var ring = shape.ring, xy = r.xy, n = r.n, lx = 0, ly = 0;
+    if (shape.seams.length < n) shape.seams = new Uint8Array(2 * n);
+    ring.n = 0;
+    for (var i = 0; i < n; i++) {
+      var x = (xy[2 * i] + k) * world - o.x, y = xy[2 * i + 1] * world - o.y;
+      if (i > 0 && i < n - 1 && !r.seams[i] && !r.seams[i + 1] && Math.abs(x - lx) < 0.5 && Math.abs(y - ly) < 0.5)
+        continue;
+      shape.seams[ring.n / 2] = r.seams[i];
+      ring.add(x, y);
+      lx = x;
+      ly = y;
+    }
+  }
+
   function drawLand(renderer, map, rings) {
     var ctx = renderer._ctx, b = renderer._bounds;  // the renderer's canvas, in layer pixels
     if (!ctx || !b || !rings) return;
     var o = map.getPixelOrigin();
     var key = [map.getZoom(), o.x, o.y, b.min.x, b.min.y, b.max.x, b.max.y].join(' ');
-    var kept = renderer._landPaths;
-    if (!kept || kept.key !== key || kept.rings !== rings)
-      kept = renderer._landPaths = { key: key, rings: rings, paths: landPaths(map, b, o, rings) };
+    var shape = renderer._land || (renderer._land = new LandShape());
+    if (shape.key !== key || shape.rings !== rings) {
+      projectLand(shape, map, b, o, rings);
+      shape.key = key;
+      shape.rings = rings;
+    }
     var palette = colors();
     ctx.fillStyle = palette.land;
-    ctx.fill(kept.paths.fill, 'evenodd');
+    trace(ctx, shape.fill, shape.fillRuns, true);
+    ctx.fill('evenodd');
     ctx.strokeStyle = palette.coast;
     ctx.lineWidth = 0.8;
     ctx.lineJoin = 'round';
-    ctx.stroke(kept.paths.coast);
+    trace(ctx, shape.coast, shape.coastRuns, false);
+    ctx.stroke();
   }
 
-  function landPaths(map, b, o, rings) {
+  // The runs as the context's current path.
+  function trace(ctx, points, runs, closed) {
+    var v = points.v, at = 0;
+    ctx.beginPath();
+    for (var r = 0; r < runs.n; r++) {
+      var end = at + 2 * runs.v[r];
+      ctx.moveTo(v[at], v[at + 1]);
+      for (var i = at + 2; i < end; i += 2) ctx.lineTo(v[i], v[i + 1]);
+      if (closed) ctx.closePath();
+      at = end;
+    }
+  }
+
+  function projectLand(shape, map, b, o, rings) {
     var world = 256 * Math.pow(2, map.getZoom());
-    var vx0 = b.min.x - CLIP_MARGIN, vy0 = b.min.y - CLIP_MARGIN, vx1 = b.max.x + CLIP_MARGIN, vy1 = b.max.y + CLIP_MARGIN;
+    var view = [b.min.x - CLIP_MARGIN, b.min.y - CLIP_MARGIN, b.max.x + CLIP_MARGIN, b.max.y + CLIP_MARGIN];
+    var vx0 = view[0], vy0 = view[1], vx1 = view[2], vy1 = view[3];
     var ux0 = (vx0 + o.x) / world, ux1 = (vx1 + o.x) / world, uy0 = (vy0 + o.y) / world, uy1 = (vy1 + o.y) / world;
-    var fill = new Path2D(), coast = new Path2D();
+    var fill = shape.fill, coast = shape.coast, ring = shape.ring;
+    fill.n = shape.fillRuns.n = coast.n = shape.coastRuns.n = 0;
     rings.forEach(function (r) {
       if (r.box[1] > uy1 || r.box[3] < uy0) return;
       // The ring, and its copies a world to the east or west, where they meet the view.
       for (var k = Math.ceil(ux0 - r.box[2]); k <= Math.floor(ux1 - r.box[0]); k++) {
-        var xs = new Array(r.n), ys = new Array(r.n);
-        for (var i = 0; i < r.n; i++) {
-          xs[i] = (r.xy[2 * i] + k) * world - o.x;
-          ys[i] = r.xy[2 * i + 1] * world - o.y;
-        }
+        projectRing(shape, r, k, world, o);
         var whole = r.box[0] + k >= ux0 && r.box[2] + k <= ux1 && r.box[1] >= uy0 && r.box[3] <= uy1;
-        var shape = whole ? [xs, ys] : clipRing(xs, ys, vx0, vy0, vx1, vy1);
-        var fx = shape[0], fy = shape[1];
-        if (fx.length > 2) {
-          fill.moveTo(fx[0], fy[0]);
-          for (var j = 1; j < fx.length; j++) fill.lineTo(fx[j], fy[j]);
-          fill.closePath();
+        var cut = whole ? ring : clipRing(ring, shape.cutA, shape.cutB, view);
+        if (cut.n > 4) {
+          for (var j = 0; j < cut.n; j += 2) fill.add(cut.v[j], cut.v[j + 1]);
+          shape.fillRuns.add(cut.n / 2);
         }
         // The coastline: segments off the view and seams are left out.
-        var pen = false;
-        for (var s = 1; s < r.n; s++) {
-          var ax = xs[s - 1], ay = ys[s - 1], bx = xs[s], by = ys[s];
-          if (r.seams[s] || (ax < vx0 && bx < vx0) || (ax > vx1 && bx > vx1) ||
+        var v = ring.v, m = ring.n / 2, seams = shape.seams, run = 0;
+        for (var s = 1; s < m; s++) {
+          var ax = v[2 * s - 2], ay = v[2 * s - 1], bx = v[2 * s], by = v[2 * s + 1];
+          if (seams[s] || (ax < vx0 && bx < vx0) || (ax > vx1 && bx > vx1) ||
               (ay < vy0 && by < vy0) || (ay > vy1 && by > vy1)) {
-            pen = false;
+            if (run) shape.coastRuns.add(run);
+            run = 0;
             continue;
           }
-          if (!pen) { coast.moveTo(ax, ay); pen = true; }
-          coast.lineTo(bx, by);
+          if (!run) { coast.add(ax, ay); run = 1; }
+          coast.add(bx, by);
+          run++;
         }
+        if (run) shape.coastRuns.add(run);
       }
     });
-    return { fill: fill, coast: coast };
   }
 
   // A canvas renderer that draws the land where Leaflet's draws its shapes:
