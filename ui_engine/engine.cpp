@@ -18,6 +18,7 @@
 #include "base/app_state.h"
 #include "base/dpi.h"
 #include "ui_engine/engine_internal.h"
+#include "ui_engine/malloc_tuning.h"
 #include "ui_engine/ui_engine.h"
 
 namespace ui {
@@ -573,6 +574,7 @@ bool DesktopScaled() {
 
 bool InitEngine(const std::string& program_dir) {
     if (g_ready) return true;
+    TuneMalloc();
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
     // The UI process never draws with GL (no compositing): these keep GDK
     // (picking GL visuals as it opens the display) and WebKit's UI side

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ui_engine/malloc_tuning.h"
+
 namespace {
 
 const char* const kPage =
@@ -33,6 +35,7 @@ gboolean OnTerm(gpointer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ui::TuneMalloc();
     setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
     setenv("GDK_GL", "disable", 0);
     setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);

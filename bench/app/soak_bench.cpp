@@ -20,7 +20,9 @@
 // SOAK_ONLY=<kind> (e.g. "view") runs the steps of that kind alone after the
 // warm-up, to tell which kind a growth comes with; SOAK_ROUNDS=<n> repeats
 // the session n times (the bound stays that of one session); SOAK_DETAIL=1
-// prints the growth by mapping at every sample.
+// prints the growth by mapping at every sample; SOAK_EVERY=<n> samples every
+// n steps instead of 50, naming the step's kind, and SOAK_STEPS=<n> ends the
+// session after n steps, to tell which steps a growth comes with.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -691,11 +693,18 @@ int Soak::Run() {
     for (int r = 1; r < rounds; ++r) order.insert(order.end(), order.begin(), order.begin() + one_round);
 
     bool ok = true;
-    // Warm-up: every kind once, so that every page and library has been loaded.
-    for (const Plan& p : kPlan) {
-        step_name_ = p.name;
-        if (p.step == Step::kView) continue;  // a view is part of an edit
-        if (!RunStep(p.step)) return 1;
+    // Warm-up: every kind once, so that every page and library has been
+    // loaded. The language change goes first: it reloads every page, and
+    // what a page makes only once it is first shown (the dive-site tab's
+    // map) would otherwise be made again after the warm-up and read as the
+    // session's growth.
+    std::vector<const Plan*> warm_up;
+    for (const Plan& p : kPlan)
+        if (p.step != Step::kView) warm_up.push_back(&p);  // a view is part of an edit
+    std::stable_partition(warm_up.begin(), warm_up.end(), [](const Plan* p) { return p->step == Step::kSettings; });
+    for (const Plan* p : warm_up) {
+        step_name_ = p->name;
+        if (!RunStep(p->step)) return 1;
     }
     step_name_ = "warm-up";
     // The account with the simulator's dives synced in the warm-up.
@@ -714,6 +723,9 @@ int Soak::Run() {
                 order.size(), divisor_, dives_.size());
     print("warm-up", samples[0]);
 
+    const int every = std::getenv("SOAK_EVERY") ? std::max(1, std::atoi(std::getenv("SOAK_EVERY"))) : 50;
+    if (const char* steps = std::getenv("SOAK_STEPS"))
+        order.resize(std::min(order.size(), static_cast<size_t>(std::max(1, std::atoi(steps)))));
     int unsettled = 0;
     for (const auto& [at, plan] : order) {
         ++step_;
@@ -723,9 +735,9 @@ int Soak::Run() {
             break;
         }
         if (!Settled(false, 5000)) ++unsettled;
-        if (step_ % 50 == 0) {
+        if (step_ % every == 0) {
             samples.push_back(Measure());
-            print("sample", samples.back());
+            print(every == 50 ? "sample" : plan->name, samples.back());
             if (std::getenv("SOAK_DETAIL"))
                 PrintGrowthByMapping("since the last sample", samples[samples.size() - 2], samples.back());
         }
