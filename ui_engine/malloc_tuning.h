@@ -8,7 +8,8 @@
 // page's script) moved into the heap once the allocator had raised its
 // threshold for mapping them apart, and every thread that allocated got an
 // arena of its own. With the threshold fixed and two arenas, a 392-step
-// session grew by 9.9 MB where it grew by 16-19 MB (bench/app/soak_bench).
+// session grew by 7-10 MB where it grew by 16-19 MB (bench/app/soak_bench),
+// for about 2 MB more with a dive open (bench/app/dive_memory_bench).
 #pragma once
 
 #include <malloc.h>
