@@ -81,21 +81,6 @@ bool StoredMonth(const LogbookStore& store, int ym, std::set<std::string>& seen,
     return true;
 }
 
-// The part of a dive's element made ahead; of its dive log, only what the
-// document still reads (its site) and what the dives are ordered by (their
-// start) is kept. The rest, the samples above all, is freed here on the
-// storing thread, not all at once after the file is written.
-std::string UddfBodyAhead(Json::Value& divelog) {
-    std::string body = UddfDiveBody(divelog);
-    Json::Value kept(Json::objectValue);
-    for (const char* key : {"dive_datetime", "poi"}) {
-        const Json::Value& value = json_safe::Member(divelog, key);
-        if (!value.isNull()) kept[key] = value;
-    }
-    divelog.swap(kept);
-    return body;
-}
-
 // The newest month of a bounded span whose summary is not stored; 0 when
 // every one is.
 int NewestMonthNotStored(const LogbookStore& store, const ExportMonths& months) {
@@ -157,7 +142,7 @@ LogbookExportResult ExportLogbook(LogbookStore& store, HttpPost* http, ProgressS
     // part of the document is made as its dive log comes in, while the walk
     // waits for the next one.
     FetchedDiveLogs fetched;
-    if (ExportFormatOf(target.path) == ExportFormat::kUddf) fetched.prepare = UddfBodyAhead;
+    if (ExportFormatOf(target.path) == ExportFormat::kUddf) fetched.prepare = UddfDiveBodyAndTrim;
     if (http) {
         ExportSink export_sink(sink);
         // The walk stops after a year without dives: a span with a longer

@@ -235,6 +235,17 @@ std::string UddfDiveBody(const Json::Value& divelog) {
     return out;
 }
 
+std::string UddfDiveBodyAndTrim(Json::Value& divelog) {
+    std::string body = UddfDiveBody(divelog);
+    Json::Value kept(Json::objectValue);
+    for (const char* key : {"dive_datetime", "poi"}) {
+        const Json::Value& value = Member(divelog, key);
+        if (!value.isNull()) kept[key] = value;
+    }
+    divelog.swap(kept);
+    return body;
+}
+
 std::string UddfDocument(const std::vector<Json::Value>& divelogs, const UddfGenerator& generator,
                          const UddfOwner& owner, const std::vector<std::string>& bodies) {
     size_t made_ahead = 0;

@@ -37,6 +37,13 @@ struct UddfOwner {
 // export, while the next dive log is on its way.
 std::string UddfDiveBody(const Json::Value& divelog);
 
+// UddfDiveBody, after which the dive log keeps only what UddfDocument still
+// reads of a dive whose part is made (its "poi") and its start
+// ("dive_datetime", by which the dives are put in order): for a caller that
+// holds many dive logs until the document is written, the samples are freed
+// as each part is made.
+std::string UddfDiveBodyAndTrim(Json::Value& divelog);
+
 // One "dive" per dive log, in the given order, numbered from 1 within the
 // document; their dive sites ("poi") once each, linked from the dives. The
 // part of dive i that UddfDiveBody made of divelogs[i] is taken from

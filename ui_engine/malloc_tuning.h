@@ -15,6 +15,7 @@
 #include <malloc.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace ui {
 
@@ -23,10 +24,12 @@ namespace ui {
 // starts next, unless the user set tunables of their own.
 inline void TuneMalloc() {
     constexpr int kArenas = 2;
-    constexpr int kMapAbove = 128 * 1024;  // bytes, as below
+    constexpr int kMapAbove = 128 * 1024;  // bytes
     mallopt(M_ARENA_MAX, kArenas);
     mallopt(M_MMAP_THRESHOLD, kMapAbove);
-    setenv("GLIBC_TUNABLES", "glibc.malloc.arena_max=2:glibc.malloc.mmap_threshold=131072", 0);
+    const std::string tunables = "glibc.malloc.arena_max=" + std::to_string(kArenas) +
+                                 ":glibc.malloc.mmap_threshold=" + std::to_string(kMapAbove);
+    setenv("GLIBC_TUNABLES", tunables.c_str(), 0);
 }
 
 }  // namespace ui

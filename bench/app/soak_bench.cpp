@@ -63,6 +63,7 @@ const char* const kSites = "framepage2";
 const char* const kEdit = "log_edit.htm";
 constexpr long kGrowthBoundKb = 10 * 1024;       // over the whole session
 constexpr long kShortGrowthBoundKb = 25 * 1024;  // over a shorter session
+constexpr int kSampleEvery = 50;                 // steps, unless SOAK_EVERY says otherwise
 
 enum class Step { kMonth, kView, kEdit, kSync, kSitesDevice, kSitesFile, kFirmware, kSiteDatabase, kSettings };
 
@@ -723,7 +724,7 @@ int Soak::Run() {
                 order.size(), divisor_, dives_.size());
     print("warm-up", samples[0]);
 
-    const int every = std::getenv("SOAK_EVERY") ? std::max(1, std::atoi(std::getenv("SOAK_EVERY"))) : 50;
+    const int every = std::getenv("SOAK_EVERY") ? std::max(1, std::atoi(std::getenv("SOAK_EVERY"))) : kSampleEvery;
     if (const char* steps = std::getenv("SOAK_STEPS"))
         order.resize(std::min(order.size(), static_cast<size_t>(std::max(1, std::atoi(steps)))));
     int unsettled = 0;
@@ -737,7 +738,7 @@ int Soak::Run() {
         if (!Settled(false, 5000)) ++unsettled;
         if (step_ % every == 0) {
             samples.push_back(Measure());
-            print(every == 50 ? "sample" : plan->name, samples.back());
+            print(every == kSampleEvery ? "sample" : plan->name, samples.back());
             if (std::getenv("SOAK_DETAIL"))
                 PrintGrowthByMapping("since the last sample", samples[samples.size() - 2], samples.back());
         }

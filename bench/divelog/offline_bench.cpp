@@ -248,11 +248,11 @@ int main(int argc, char** argv) {
     // its dialog (the same run in this process, into a fresh store; the last
     // one is kept for its size). The ratio of the work is taken within each
     // round, so that both halves see the same load on the machine.
-    std::vector<double> bare_runs, core_runs, core_ratios;
+    std::vector<double> core_runs, core_ratios;
     const std::string path = program.home() + "/bench-logbook.sqlite";
     auto start = Clock::now();
     for (int i = 0; i < 3; ++i) {
-        bare_runs.push_back(BareGets(options, emu.host(), paths, header));
+        const double bare_ms = BareGets(options, emu.host(), paths, header);
         std::remove(path.c_str());
         std::remove((path + "-wal").c_str());
         std::remove((path + "-shm").c_str());
@@ -268,7 +268,7 @@ int main(int argc, char** argv) {
             vorta_divelog::SaveLogbookForOffline(*bench_store, http, sink, local.tm_year + 1900, local.tm_mon + 1,
                                                  [] { return int64_t(0); });
         core_runs.push_back(Ms(Clock::now() - start));
-        core_ratios.push_back(bare_runs.back() > 0 ? core_runs.back() / bare_runs.back() : 0.0);
+        core_ratios.push_back(bare_ms > 0 ? core_runs.back() / bare_ms : 0.0);
     }
     const double core_ms = Median(core_runs);
     // That store closed: its write-ahead log is copied back into the file,
@@ -395,7 +395,6 @@ int main(int argc, char** argv) {
     std::printf("  month change of a stored month, click to drawn: %.1f ms (goal <= 30)\n", Median(month_ms));
     std::printf("  view of a stored dive, click to chart drawn: %.1f ms (goal <= 30)\n", Median(view_ms));
     std::printf("  the bare delayed GET on a kept connection: %.1f ms\n", Median(get_ms));
-    std::sort(bare_runs.begin(), bare_runs.end());
     std::sort(core_runs.begin(), core_runs.end());
     std::sort(core_ratios.begin(), core_ratios.end());
     std::printf(

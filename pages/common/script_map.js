@@ -69,31 +69,35 @@
 
   // ---- drawing ----
 
-  // A list of points as x, y pairs in a typed array that grows as needed and
-  // is kept from one redraw to the next: drawing the land leaves no garbage
-  // behind (a redraw at world zoom projects and cuts some 100,000 points,
+  // A list of numbers in a typed array of `Type` that grows as needed and is
+  // kept from one redraw to the next: drawing the land leaves no garbage
+  // behind (a redraw at world zoom projects and cuts some 30,000 points,
   // which as script arrays and engine-side paths piled up between the script
-  // engine's collections).
-  function Points() { this.v = new Float64Array(2048); this.n = 0; }
-  Points.prototype.add = function (x, y) {
-    if (this.n + 2 > this.v.length) {
-      var bigger = new Float64Array(this.v.length * 2);
-      bigger.set(this.v);
-      this.v = bigger;
-    }
+  // engine's collections). Points go in as x, y pairs.
+  function List(Type, size) { this.v = new Type(size); this.n = 0; }
+  List.prototype.room = function (more) {
+    if (this.n + more <= this.v.length) return;
+    var bigger = new this.v.constructor(Math.max(2 * this.v.length, this.n + more));
+    bigger.set(this.v);
+    this.v = bigger;
+  };
+  List.prototype.add = function (a) {
+    this.room(1);
+    this.v[this.n++] = a;
+  };
+  List.prototype.add2 = function (x, y) {
+    this.room(2);
     this.v[this.n++] = x;
     this.v[this.n++] = y;
   };
-  // Point counts of the runs (rings or lines) the points make, one after another.
-  function Runs() { this.v = new Uint32Array(256); this.n = 0; }
-  Runs.prototype.add = function (count) {
-    if (this.n === this.v.length) {
-      var bigger = new Uint32Array(this.v.length * 2);
-      bigger.set(this.v);
-      this.v = bigger;
-    }
-    this.v[this.n++] = count;
+  List.prototype.append = function (other) {
+    this.room(other.n);
+    this.v.set(other.v.subarray(0, other.n), this.n);
+    this.n += other.n;
   };
+  function Points() { return new List(Float64Array, 2048); }
+  // Point counts of the runs (rings or lines) the points make, one after another.
+  function Runs() { return new List(Uint32Array, 256); }
 
   // Edge e of the rectangle (0 left, 1 right, 2 top, 3 bottom).
   function inside(e, x, y, r) {
@@ -102,10 +106,10 @@
   function addCut(e, ax, ay, bx, by, r, out) {
     if (e < 2) {
       var x = r[e === 0 ? 0 : 2];
-      out.add(x, ay + (by - ay) * (x - ax) / (bx - ax));
+      out.add2(x, ay + (by - ay) * (x - ax) / (bx - ax));
     } else {
       var y = r[e === 2 ? 1 : 3];
-      out.add(ax + (bx - ax) * (y - ay) / (by - ay), y);
+      out.add2(ax + (bx - ax) * (y - ay) / (by - ay), y);
     }
   }
 
@@ -122,7 +126,7 @@
         var ain = inside(e, ax, ay, r), bin = inside(e, bx, by, r);
         if (bin) {
           if (!ain) addCut(e, ax, ay, bx, by, r, to);
-          to.add(bx, by);
+          to.add2(bx, by);
         } else if (ain) {
           addCut(e, ax, ay, bx, by, r, to);
         }
@@ -140,16 +144,16 @@
   function LandShape() {
     this.key = null;
     this.rings = null;
-    this.fill = new Points();
-    this.fillRuns = new Runs();
-    this.coast = new Points();
-    this.coastRuns = new Runs();
+    this.fill = Points();
+    this.fillRuns = Runs();
+    this.coast = Points();
+    this.coastRuns = Runs();
     // Scratch: a ring projected, its points' seam flags, and the two halves
     // of its cutting.
-    this.ring = new Points();
-    this.seams = new Uint8Array(1024);
-    this.cutA = new Points();
-    this.cutB = new Points();
+    this.ring = Points();
+    this.seams = new List(Uint8Array, 1024);
+    this.cutA = Points();
+    this.cutB = Points();
   }
 
   // The ring projected to layer pixels `k` worlds to the east, into
@@ -158,14 +162,13 @@
   // out, unless it ends the ring or a seam.
   function projectRing(shape, r, k, world, o) {
     var ring = shape.ring, xy = r.xy, n = r.n, lx = 0, ly = 0;
-    if (shape.seams.length < n) shape.seams = new Uint8Array(2 * n);
-    ring.n = 0;
+    ring.n = shape.seams.n = 0;
     for (var i = 0; i < n; i++) {
       var x = (xy[2 * i] + k) * world - o.x, y = xy[2 * i + 1] * world - o.y;
       if (i > 0 && i < n - 1 && !r.seams[i] && !r.seams[i + 1] && Math.abs(x - lx) < 0.5 && Math.abs(y - ly) < 0.5)
         continue;
-      shape.seams[ring.n / 2] = r.seams[i];
-      ring.add(x, y);
+      shape.seams.add(r.seams[i]);
+      ring.add2(x, y);
       lx = x;
       ly = y;
     }
@@ -221,11 +224,11 @@
         var whole = r.box[0] + k >= ux0 && r.box[2] + k <= ux1 && r.box[1] >= uy0 && r.box[3] <= uy1;
         var cut = whole ? ring : clipRing(ring, shape.cutA, shape.cutB, view);
         if (cut.n > 4) {
-          for (var j = 0; j < cut.n; j += 2) fill.add(cut.v[j], cut.v[j + 1]);
+          fill.append(cut);
           shape.fillRuns.add(cut.n / 2);
         }
         // The coastline: segments off the view and seams are left out.
-        var v = ring.v, m = ring.n / 2, seams = shape.seams, run = 0;
+        var v = ring.v, m = ring.n / 2, seams = shape.seams.v, run = 0;
         for (var s = 1; s < m; s++) {
           var ax = v[2 * s - 2], ay = v[2 * s - 1], bx = v[2 * s], by = v[2 * s + 1];
           if (seams[s] || (ax < vx0 && bx < vx0) || (ax > vx1 && bx > vx1) ||
@@ -234,8 +237,8 @@
             run = 0;
             continue;
           }
-          if (!run) { coast.add(ax, ay); run = 1; }
-          coast.add(bx, by);
+          if (!run) { coast.add2(ax, ay); run = 1; }
+          coast.add2(bx, by);
           run++;
         }
         if (run) shape.coastRuns.add(run);
