@@ -14,6 +14,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "base/app_state.h"
 #include "base/dpi.h"
@@ -393,10 +394,29 @@ void ModalPop(HostWindow* w) {
 
 }  // namespace detail
 
+namespace {
+
+// The grab widgets of blocks that have ended, kept realized for the next
+// ones: making one means a round trip to the display server, about 1 ms
+// each way, on the path of every run that starts under a delayed dialog.
+// Nested blocks each take one of their own, since GTK keeps one grab per
+// widget.
+std::vector<GtkWidget*>& SpareGrabs() {
+    static std::vector<GtkWidget*> spare;
+    return spare;
+}
+
+}  // namespace
+
 InputBlock::InputBlock() {
     // An entry without a window: the windows made before it take no events.
     detail::ModalPush(nullptr, detail::PeekNextWindowId());
-    if (gdk_display_get_default()) {
+    if (!gdk_display_get_default()) return;
+    std::vector<GtkWidget*>& spare = SpareGrabs();
+    if (!spare.empty()) {
+        grab_ = spare.back();
+        spare.pop_back();
+    } else {
         // GTK sends the pointer and the keys of every window of the group to
         // the widget holding the grab; this one is never shown, so they go
         // nowhere. A window that grabs later (a modal dialog) takes them
@@ -406,15 +426,14 @@ InputBlock::InputBlock() {
         // Realized (never mapped): GTK tells the pointer's windows of the
         // grab through the grabbing widget's own GDK window.
         gtk_widget_realize(grab_);
-        gtk_grab_add(grab_);
     }
+    gtk_grab_add(grab_);
 }
 
 InputBlock::~InputBlock() {
     if (grab_) {
         gtk_grab_remove(grab_);
-        gtk_widget_destroy(grab_);
-        g_object_unref(grab_);
+        SpareGrabs().push_back(grab_);
     }
     detail::ModalPop(nullptr);
 }

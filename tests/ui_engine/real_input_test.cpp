@@ -71,6 +71,54 @@ TEST_F(RealInputTest, MouseClicksBecomeBehaviourEvents) {
     EXPECT_EQ(log.events[0].reason, 0u);  // a user's click, not a posted one
 }
 
+// An input block keeps the user's clicks from every window while it lives,
+// also the second time (its grab widget is kept for the next block) and
+// while an inner block ends inside an outer one.
+TEST_F(RealInputTest, InputBlocksHoldTheGrabUntilTheLastEnds) {
+    if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) VORTA_SKIP_OR_FAIL("needs an X server");
+    ui::WindowOptions o;
+    o.width = 640;
+    o.height = 480;
+    ui::HostWindow win(o);
+    EventLog log;
+    win.SetEventHandler(&log);
+    ASSERT_TRUE(win.LoadPage(Page("events.htm")));
+    win.Show();
+    ASSERT_TRUE(WaitMapped(win));
+    Settle(300);
+    int x, y;
+    ASSERT_TRUE(CentreOf(win, "b1", &x, &y));
+    // Whether a click now reaches the page, and whether GTK holds a grab.
+    auto click_arrives = [&] {
+        log.entries.clear();
+        Press(x, y);
+        const bool arrived = log.WaitCount(1, 1500);
+        Settle();
+        return arrived;
+    };
+    auto grabbed = [] { return gtk_grab_get_current() != nullptr; };
+
+    EXPECT_TRUE(click_arrives());
+    for (const char* round : {"first block", "second block"}) {
+        SCOPED_TRACE(round);
+        {
+            ui::InputBlock block;
+            EXPECT_TRUE(grabbed());
+            EXPECT_FALSE(click_arrives());
+        }
+        EXPECT_FALSE(grabbed());
+        EXPECT_TRUE(click_arrives());
+    }
+    {
+        ui::InputBlock outer;
+        { ui::InputBlock inner; }
+        EXPECT_TRUE(grabbed());
+        EXPECT_FALSE(click_arrives());
+    }
+    EXPECT_FALSE(grabbed());
+    EXPECT_TRUE(click_arrives());
+}
+
 TEST_F(RealInputTest, PressInTheDragBandMovesTheDialogNotThePage) {
     if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) VORTA_SKIP_OR_FAIL("needs an X server");
     ui::WindowOptions o;
