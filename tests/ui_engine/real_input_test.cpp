@@ -44,20 +44,28 @@ protected:
     static bool WaitMapped(ui::HostWindow& w) {
         return ui::RunLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(w.web_view())) != FALSE; }, 5000);
     }
+    static ui::WindowOptions EventsWindow() {
+        ui::WindowOptions o;
+        o.width = 640;
+        o.height = 480;
+        return o;
+    }
+    // The events page shown in `win`, its behaviour events going to `log`.
+    static bool ShowEventsPage(ui::HostWindow& win, EventLog& log) {
+        win.SetEventHandler(&log);
+        if (!win.LoadPage(Page("events.htm"))) return false;
+        win.Show();
+        if (!WaitMapped(win)) return false;
+        Settle(300);
+        return true;
+    }
 };
 
 TEST_F(RealInputTest, MouseClicksBecomeBehaviourEvents) {
     if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) VORTA_SKIP_OR_FAIL("needs an X server");
-    ui::WindowOptions o;
-    o.width = 640;
-    o.height = 480;
-    ui::HostWindow win(o);
+    ui::HostWindow win(EventsWindow());
     EventLog log;
-    win.SetEventHandler(&log);
-    ASSERT_TRUE(win.LoadPage(Page("events.htm")));
-    win.Show();
-    ASSERT_TRUE(WaitMapped(win));
-    Settle(300);
+    ASSERT_TRUE(ShowEventsPage(win, log));
     int x, y;
     ASSERT_TRUE(CentreOf(win, "inner", &x, &y));
     Press(x, y);
@@ -76,16 +84,9 @@ TEST_F(RealInputTest, MouseClicksBecomeBehaviourEvents) {
 // while an inner block ends inside an outer one.
 TEST_F(RealInputTest, InputBlocksHoldTheGrabUntilTheLastEnds) {
     if (!GDK_IS_X11_DISPLAY(gdk_display_get_default())) VORTA_SKIP_OR_FAIL("needs an X server");
-    ui::WindowOptions o;
-    o.width = 640;
-    o.height = 480;
-    ui::HostWindow win(o);
+    ui::HostWindow win(EventsWindow());
     EventLog log;
-    win.SetEventHandler(&log);
-    ASSERT_TRUE(win.LoadPage(Page("events.htm")));
-    win.Show();
-    ASSERT_TRUE(WaitMapped(win));
-    Settle(300);
+    ASSERT_TRUE(ShowEventsPage(win, log));
     int x, y;
     ASSERT_TRUE(CentreOf(win, "b1", &x, &y));
     // Whether a click now reaches the page, and whether GTK holds a grab.
