@@ -11,7 +11,6 @@
 //    came up (only once the save has lasted its delay); the save's own work
 //    in this process without a dialog, each of three runs against the bare
 //    GETs of its round; and the store's size per dive.
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -30,7 +29,6 @@
 #include "tests/support/app_process.h"
 #include "tests/support/automation_client.h"
 #include "tests/support/cloudemu_process.h"
-#include "tests/support/proc_memory.h"
 
 namespace {
 
@@ -124,20 +122,12 @@ struct Session {
         return true;
     }
 
-    // Ends the program and waits until its web processes are gone too: they
-    // outlive it by a few seconds, and would share the machine with the
-    // next program's save.
+    // Ends the program and its web processes, which would share the machine
+    // with the next program's save.
     void Stop() {
-        const std::vector<pid_t> tree = vorta_test::ProcessTree(program.pid());
         app.Close();
         watch.Close();
-        program.Stop();
-        for (const auto limit = Clock::now() + std::chrono::seconds(15); Clock::now() < limit;) {
-            bool left = false;
-            for (const pid_t pid : tree) left = left || kill(pid, 0) == 0;
-            if (!left) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        program.StopWithItsProcesses();
     }
 };
 

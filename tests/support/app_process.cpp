@@ -1,5 +1,6 @@
 #include "tests/support/app_process.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/cloudemu_process.h"
+#include "tests/support/proc_memory.h"
 
 namespace fs = std::filesystem;
 
@@ -94,4 +96,16 @@ int AppProcess::WaitExit(int timeout_ms) {
 void AppProcess::Stop() {
     vorta_test::StopChild(pid_, std::chrono::seconds(5));
     pid_ = -1;
+}
+
+void AppProcess::StopWithItsProcesses() {
+    const std::vector<pid_t> tree = pid_ > 0 ? vorta_test::ProcessTree(pid_) : std::vector<pid_t>();
+    Stop();
+    for (const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+         std::chrono::steady_clock::now() < limit;) {
+        bool left = false;
+        for (const pid_t pid : tree) left = left || ::kill(pid, 0) == 0;
+        if (!left) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }

@@ -44,6 +44,10 @@ public:
     int WaitExit(int timeout_ms = 60000);
     // SIGTERM, then SIGKILL after 5 s.
     void Stop();
+    // Stop, then waits (up to 15 s) until the processes the program started
+    // are gone too: its web processes outlive it by a few seconds, and would
+    // share the machine with whatever is measured next.
+    void StopWithItsProcesses();
 
     pid_t pid() const { return pid_; }
     const std::string& home() const { return home_; }
