@@ -902,8 +902,12 @@ void CallScriptIn(WindowId id, const std::string& path_json, const std::string& 
         "var R = window.__vorta;"
         "if (R) R.cs(JSON.parse(p), JSON.parse(i), JSON.parse(f), JSON.parse(a));"
         "return 0;";
-    webkit_web_view_call_async_javascript_function(impl->slot->view, kBody, -1, g_variant_builder_end(&b), nullptr,
-                                                   nullptr, nullptr, nullptr, nullptr);
+    // The engine neither takes nor frees the arguments it is given: a
+    // floating container passed straight in would stay for ever.
+    GVariant* args = g_variant_ref_sink(g_variant_builder_end(&b));
+    webkit_web_view_call_async_javascript_function(impl->slot->view, kBody, -1, args, nullptr, nullptr, nullptr,
+                                                   nullptr, nullptr);
+    g_variant_unref(args);
 }
 void AwaitScriptIn(WindowId id, const std::string& body, ScriptDone done) {
     HostWindow* w = OnUiThread("script wait") ? FindWindow(id) : nullptr;

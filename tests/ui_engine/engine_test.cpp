@@ -1,5 +1,6 @@
 // Page events, element operations, batching, threads and re-entrancy on real
 // web views.
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,9 +12,14 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include "tests/support/sanitizer.h"
 #include "tests/ui_engine/gui_fixture.h"
 #include "ui_engine/element.h"
 #include "ui_engine/engine_internal.h"
+
+#ifdef VORTA_ADDRESS_SANITIZER
+#include <sanitizer/allocator_interface.h>
+#endif
 
 using ui::Element;
 using ui::FindById;
@@ -327,6 +333,42 @@ TEST_F(PageTest, ScriptPageCallsAndExternalEvents) {
     // Only the program's pages are shown as script pages.
     EXPECT_TRUE(win->ShowScriptPage(El("holder"), "data:text/html,x", {"on_page_loaded"}, handlers).IsNull());
     EXPECT_TRUE(win->ShowScriptPage(ui::Element::Root(win->id()), url, {}, handlers).IsNull());
+}
+
+// Bytes the process's allocator holds for live blocks.
+size_t LiveHeapBytes() {
+#ifdef VORTA_ADDRESS_SANITIZER
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+#endif
+}
+
+// A call's arguments go to the engine in a container made per call, which
+// must be gone once the page has run it: a dive view makes a few such calls
+// with the dive's samples, hundreds of dives in a session.
+TEST_F(PageTest, ScriptCallsLeaveNothingBehind) {
+    bool ready = false;
+    ui::ScriptPageHandlers handlers;
+    handlers.ready = [&] { ready = true; };
+    Element frame = win->ShowScriptPage(El("holder"), ui::PageUrl(Page("script_page.htm")), {}, handlers);
+    ASSERT_TRUE(ui::RunLoopUntil([&] { return ready; }, 5000));
+    Element out = FindInFrame(*win, "holder_page", "out");
+    auto call_and_wait = [&](const std::string& last) {
+        frame.CallScript("set_text", {last});
+        return ui::RunLoopUntil([&] { return out.GetText() == last; }, 10000);
+    };
+    ASSERT_TRUE(call_and_wait("warm"));
+    const size_t before = LiveHeapBytes();
+    constexpr int kCalls = 100;
+    const std::string text(200 * 1024, 'x');
+    for (int i = 0; i < kCalls; ++i) frame.CallScript("set_text", {text + std::to_string(i)});
+    ASSERT_TRUE(call_and_wait("done"));
+    Settle(200);
+    const size_t after = LiveHeapBytes();
+    // Kept, the calls' arguments alone would come to 20 MB.
+    EXPECT_LT(after, before + 8 * 1024 * 1024) << (after - before) / 1024 << " kB more";
 }
 
 TEST_F(PageTest, ForeignPagesAndForgedMessagesRaiseNothing) {
