@@ -13,6 +13,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/cloudemu_process.h"
 #include "tests/support/proc_memory.h"
+#include "tests/support/wait_for.h"
 
 namespace fs = std::filesystem;
 
@@ -101,11 +102,11 @@ void AppProcess::Stop() {
 void AppProcess::StopWithItsProcesses() {
     const std::vector<pid_t> tree = pid_ > 0 ? vorta_test::ProcessTree(pid_) : std::vector<pid_t>();
     Stop();
-    for (const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-         std::chrono::steady_clock::now() < limit;) {
-        bool left = false;
-        for (const pid_t pid : tree) left = left || ::kill(pid, 0) == 0;
-        if (!left) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    vorta_test::WaitFor(
+        [&] {
+            for (const pid_t pid : tree)
+                if (::kill(pid, 0) == 0) return false;
+            return true;
+        },
+        15000);
 }
