@@ -7,7 +7,10 @@ Every file under templates/ is written once per language into <out>/ENG and
 (string.json, for labels the program also shows, such as the weather
 names), {{@HTML_LANG}} by the page language code and
 {{@VERSION}} by the program version. common/ and images/ are copied to
-<out>/common and <out>/images, and string.json (the message table the program
+<out>/common and <out>/images, each SVG picture there as a PNG of twice its
+own size (rsvg-convert): crisp at a desktop scale of 2, and a picture the web
+engine decodes once, where an SVG costs it a whole hidden document per
+picture (some 100 kB each, over 30 of them on the main page). string.json (the message table the program
 loads) to <out>/string.json. Both tables are checked first: every entry needs
 a non-empty text in every language, and every placeholder a label, or the
 build stops.
@@ -31,6 +34,7 @@ import html
 import json
 import os
 import re
+import subprocess
 import sys
 
 LANGUAGES = {"ENG": "en", "CHT": "zh-Hant"}
@@ -130,10 +134,22 @@ def walk(folder):
             yield full, os.path.relpath(full, folder)
 
 
-def copy_tree(src, dst, written):
+def render_png(rsvg, svg):
+    """The SVG at `svg` as a PNG of twice its own size."""
+    try:
+        done = subprocess.run([rsvg, "--zoom", "2", "--format", "png", svg], capture_output=True, check=True)
+    except (OSError, subprocess.CalledProcessError) as e:
+        raise BuildError(f"{svg}: cannot render it as PNG: {e}")
+    return done.stdout
+
+
+def copy_tree(src, dst, written, rsvg):
     if not os.path.isdir(src):
         return
     for full, rel in walk(src):
+        if rel.endswith(".svg"):
+            write_if_changed(os.path.join(dst, rel[: -len(".svg")] + ".png"), render_png(rsvg, full), written)
+            continue
         with open(full, "rb") as f:
             write_if_changed(os.path.join(dst, rel), f.read(), written)
 
@@ -229,7 +245,7 @@ def manifest_header(pages):
     return "\n".join(lines)
 
 
-def build(src, out, version, manifest=None):
+def build(src, out, version, rsvg, manifest=None):
     labels = load_table(os.path.join(src, "ui_text.json"), "ui_text.json")
     messages = load_table(os.path.join(src, "string.json"), "string.json")
 
@@ -249,8 +265,8 @@ def build(src, out, version, manifest=None):
             else:
                 write_if_changed(target, data, written)
 
-    copy_tree(os.path.join(src, "common"), os.path.join(out, "common"), written)
-    copy_tree(os.path.join(src, "images"), os.path.join(out, "images"), written)
+    copy_tree(os.path.join(src, "common"), os.path.join(out, "common"), written, rsvg)
+    copy_tree(os.path.join(src, "images"), os.path.join(out, "images"), written, rsvg)
     with open(os.path.join(src, "string.json"), "rb") as f:
         write_if_changed(os.path.join(out, "string.json"), f.read())
     remove_stale(out, written)
@@ -264,9 +280,10 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--manifest", help="path of the C++ page manifest to write")
+    parser.add_argument("--rsvg", default="rsvg-convert", help="the SVG renderer (librsvg's rsvg-convert)")
     args = parser.parse_args()
     try:
-        build(args.src, args.out, args.version, args.manifest)
+        build(args.src, args.out, args.version, args.rsvg, args.manifest)
     except BuildError as e:
         print(f"gen_pages: {e}", file=sys.stderr)
         return 1

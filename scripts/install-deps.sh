@@ -20,7 +20,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   xvfb xauth libxtst-dev x11-utils \
   fonts-inter fonts-noto-cjk fonts-dejavu-core \
   at-spi2-core python3-pyatspi \
-  python3 \
+  python3 librsvg2-bin \
   libxml2-utils poppler-utils \
   clang libclang-rt-14-dev clang-format-14 \
   libsecret-1-dev gnome-keyring dbus-daemon \

@@ -14,7 +14,7 @@
   var SYMBOL_PX = 18;
   // Symbols are pictures of the program folder's images/, named by the program
   // as "url(../../images/<name>.png)"; nothing else is loaded. Each is drawn
-  // from its vector form (<name>.svg), crisp at any desktop scale.
+  // from its picture at twice its size, crisp at a desktop scale of 2.
   var SYMBOL = /^url\(\.\.\/\.\.\/images\/([a-z0-9_]+)\.png\)$/;
   var images = {};
   // Axis text, grid and ticks follow the page's colour scheme: read from its
@@ -35,7 +35,7 @@
     if (!images[name]) {
       var img = new Image();
       img.onload = redraw;
-      img.src = '../../images/' + name + '.svg';
+      img.src = '../../images/' + name + '.png';
       images[name] = img;
     }
     return images[name];

@@ -111,13 +111,15 @@ TEST(ScaleTest, NoTextIsCutOffAndLayoutMatchesScaleOne) {
             EXPECT_NE(win.Evaluate("__checks.clipped()").find("#cut_probe"), std::string::npos);
         }
     }
-    // The depth profile's symbols are drawn from vector pictures: every
-    // event picture the program names has one.
+    // The depth profile's symbols, drawn 18 pixels wide: every event picture
+    // the program names has a PNG at least twice that (its width is at bytes
+    // 16-19 of the file, big-endian).
     for (const char* symbol : {"scuba_in", "scuba_out", "gauge_in", "gauge_out", "freedive_in", "freedive_out",
                                "need_deco", "depth_alarm", "ascent_alarm"}) {
-        const std::string svg = ReadWholeFile(std::string(VORTA_BIN_DIR) + "/images/" + symbol + ".svg");
-        EXPECT_NE(svg.find("<svg"), std::string::npos) << symbol;
-        EXPECT_NE(svg.find("viewBox"), std::string::npos) << symbol;
+        const std::string png = ReadWholeFile(std::string(VORTA_BIN_DIR) + "/images/" + symbol + ".png");
+        ASSERT_GE(png.size(), 24u) << symbol;
+        const auto byte = [&](int i) { return static_cast<unsigned>(static_cast<unsigned char>(png[i])); };
+        EXPECT_GE(byte(16) << 24 | byte(17) << 16 | byte(18) << 8 | byte(19), 36u) << symbol;
     }
     if (scale == 1) {
         ASSERT_TRUE(WriteWholeFile(boxes_file, recorded));
