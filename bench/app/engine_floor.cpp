@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     setenv("GDK_GL", "disable", 0);
     setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
     setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "/nonexistent", 0);
-    setenv("JSC_useDFGJIT", "false", 0);
+    setenv("JSC_useJIT", "false", 0);
     if (!gtk_init_check(nullptr, nullptr)) {
         std::fprintf(stderr, "no display\n");
         return 1;
