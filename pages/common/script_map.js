@@ -270,7 +270,7 @@
     pane.style.pointerEvents = 'none';
     var tiles = tileUrl();
     if (tiles) L.tileLayer(tiles, { maxZoom: 19, subdomains: 'abc' }).addTo(map);
-    var renderer = new LandRenderer({ pane: 'land', padding: 0.2 }).addTo(map);
+    var renderer = new LandRenderer({ pane: 'land', padding: 0.1 }).addTo(map);
     // Repainted in place (the kept paths filled anew) when the scheme in
     // force changes, by the program's attribute or the desktop's preference.
     var shown = isDark();
