@@ -10,10 +10,10 @@ names), {{@HTML_LANG}} by the page language code and
 <out>/common and <out>/images, each SVG picture there as a PNG of twice its
 own size (rsvg-convert): crisp at a desktop scale of 2, and a picture the web
 engine decodes once, where an SVG costs it a whole hidden document per
-picture (some 100 kB each, over 30 of them on the main page). string.json (the message table the program
-loads) to <out>/string.json. Both tables are checked first: every entry needs
-a non-empty text in every language, and every placeholder a label, or the
-build stops.
+picture (some 100 kB each, over 30 of them on the main page). string.json
+(the message table the program loads) goes to <out>/string.json. Both
+tables are checked first: every entry needs a non-empty text in every
+language, and every placeholder a label, or the build stops.
 
 The four output folders (ENG, CHT, common, images) belong to the generator:
 a file there that no source produces any more (a removed template, picture
