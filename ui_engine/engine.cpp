@@ -606,12 +606,13 @@ bool InitEngine(const std::string& program_dir) {
     setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
     // The web processes (started from this environment) run the pages'
     // scripts with the script engine's interpreter alone. Its compilers, the
-    // code they make and the memory they reserve cost ~8 MB with a dive open
-    // (~2.5 MB of it in any web process, even one that runs no script); our
-    // pages' scripts are small and run on events, and the heaviest
-    // of them stay well within their goals without them
-    // (bench/browser/script_pages_bench: the basemap drawn in ~120 ms
-    // instead of ~70, a 2-hour chart in ~12 ms instead of ~8).
+    // code they make and the memory they reserve cost ~7 MB with a dive open
+    // (~2.5 MB of it in any web process, even one that runs no script). Our
+    // pages' scripts are small and run on events; the heaviest of them stay
+    // within their goals without the compilers, if slower: the basemap drawn
+    // in ~120 ms instead of ~70 (bench/browser/script_pages_bench), a 2-hour
+    // chart in ~13 ms instead of ~8, the edit dialog with its map shown in
+    // ~150 ms instead of ~70 (bench/divelog/edit_bench).
     setenv("JSC_useJIT", "false", 0);
     if (!gtk_init_check(nullptr, nullptr)) return false;
     // On a scaled desktop a named render device that cannot be opened makes
