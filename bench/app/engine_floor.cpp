@@ -1,9 +1,10 @@
 // The engine's own floor for the memory benchmark: the least a program of the
 // same engine costs. One window, one web view showing a small static page,
-// with the engine settings the program uses (no GL in the UI process, no
-// compositing, the document-viewer cache model, the same memory-pressure
-// settings, the script engine without its optimising compilers). Prints "READY" once the page
-// has loaded, then runs until SIGTERM.
+// with the engine settings the program uses (ui_engine/engine_settings.h: no
+// GL in the UI process, no compositing, the script engine without its
+// compilers, the document-viewer cache model, the same memory-pressure
+// settings). Prints "READY" once the page has loaded, then runs until
+// SIGTERM.
 //   bin/app_engine_floor [width height]
 #include <glib-unix.h>
 #include <gtk/gtk.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ui_engine/engine_settings.h"
 #include "ui_engine/malloc_tuning.h"
 
 namespace {
@@ -36,26 +38,14 @@ gboolean OnTerm(gpointer) {
 
 int main(int argc, char** argv) {
     ui::TuneMalloc();
-    setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
-    setenv("GDK_GL", "disable", 0);
-    setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
+    ui::SetEngineEnvironment();
     setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "/nonexistent", 0);
-    setenv("JSC_useJIT", "false", 0);
     if (!gtk_init_check(nullptr, nullptr)) {
         std::fprintf(stderr, "no display\n");
         return 1;
     }
     const int width = argc > 2 ? std::atoi(argv[1]) : 980, height = argc > 2 ? std::atoi(argv[2]) : 700;
-    WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
-    webkit_memory_pressure_settings_set_memory_limit(pressure, 80);
-    webkit_memory_pressure_settings_set_conservative_threshold(pressure, 0.33);
-    webkit_memory_pressure_settings_set_strict_threshold(pressure, 0.5);
-    webkit_memory_pressure_settings_set_kill_threshold(pressure, 0);
-    webkit_memory_pressure_settings_set_poll_interval(pressure, 5);
-    WebKitWebContext* context =
-        WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", pressure, nullptr));
-    webkit_memory_pressure_settings_free(pressure);
-    webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    WebKitWebContext* context = ui::NewEngineContext();
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_default_size(GTK_WINDOW(window), width, height);
     GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, nullptr));
