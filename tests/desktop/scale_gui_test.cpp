@@ -4,6 +4,7 @@
 // (CSS pixels) to VORTA_SCALE_BOXES; the scale-2 run reads them back and
 // compares its own with them: a window keeps its logical size, its page only
 // gets more device pixels per CSS pixel.
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -112,14 +113,13 @@ TEST(ScaleTest, NoTextIsCutOffAndLayoutMatchesScaleOne) {
         }
     }
     // The depth profile's symbols, drawn 18 pixels wide: every event picture
-    // the program names has a PNG at least twice that (its width is at bytes
-    // 16-19 of the file, big-endian).
+    // the program names has a PNG at least twice that.
     for (const char* symbol : {"scuba_in", "scuba_out", "gauge_in", "gauge_out", "freedive_in", "freedive_out",
                                "need_deco", "depth_alarm", "ascent_alarm"}) {
-        const std::string png = ReadWholeFile(std::string(VORTA_BIN_DIR) + "/images/" + symbol + ".png");
-        ASSERT_GE(png.size(), 24u) << symbol;
-        const auto byte = [&](int i) { return static_cast<unsigned>(static_cast<unsigned char>(png[i])); };
-        EXPECT_GE(byte(16) << 24 | byte(17) << 16 | byte(18) << 8 | byte(19), 36u) << symbol;
+        const std::string png = std::string(VORTA_BIN_DIR) + "/images/" + symbol + ".png";
+        int width = 0;
+        ASSERT_NE(gdk_pixbuf_get_file_info(png.c_str(), &width, nullptr), nullptr) << symbol;
+        EXPECT_GE(width, 36) << symbol;
     }
     if (scale == 1) {
         ASSERT_TRUE(WriteWholeFile(boxes_file, recorded));
